@@ -1,0 +1,671 @@
+// bridge_cfg: the module's settings file. Reads it whole at start, picks up the app's edits of a
+// few keys while LV1 runs, and writes it back whole or one key at a time.
+//
+// The app reads and edits the same file at any time, so every write replaces the file atomically
+// (temporary file beside it, fsync, rename): a reader sees either the old or the new content.
+#include "bridge_cfg.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "gm_win32.h"
+#include "module_entry.h"
+
+namespace gm {
+namespace {
+
+constexpr size_t kMaxPathChars = 1023;
+constexpr size_t kReadLineChars = 255;  // readers keep this much of each line
+constexpr size_t kEditLimit = 16384;    // cfg_set_key edits files below this size only
+constexpr size_t kMaxKeyLine = 159;     // "key=value\n" written by cfg_set_key
+constexpr uint64_t kRefreshMs = 3000;
+constexpr size_t kIpChars = 63;
+constexpr size_t kHintChars = 63;
+constexpr size_t kConsoleChars = 39;
+constexpr size_t kShortChars = 7;  // bank, card, protect group
+constexpr const char* kBlanks = " \t";
+
+// What identifies one version of the file for the live pick-up.
+struct FileStamp {
+  bool exists = false;
+  uint64_t write_time = 0;
+  uint64_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+struct State {
+  CfgValues values;
+  std::wstring path;
+  bool refreshed = false;  // cfg_refresh_live has looked at least once
+  uint64_t last_refresh_ms = 0;
+  bool have_stamp = false;
+  FileStamp stamp;
+};
+
+std::mutex g_mu;  // guards g_state; never held across file I/O or logging
+State g_state;
+std::mutex g_write_mu;  // orders this process's read-modify-write cycles of the file
+std::atomic<unsigned> g_tmp_counter{0};
+
+// ---- text helpers ------------------------------------------------------------------------------
+
+std::string cut(std::string s, size_t n) {
+  if (s.size() > n) s.resize(n);
+  return s;
+}
+
+std::string trim_blanks(const std::string& s) {
+  size_t b = s.find_first_not_of(kBlanks);
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(kBlanks) - b + 1);
+}
+
+// A setting's value: the text up to the first ';', CR or LF.
+std::string value_text(const char* p) {
+  return std::string(p, strcspn(p, ";\r\n"));
+}
+
+bool starts_nocase(const std::string& s, const char* prefix) {
+  return strncasecmp(s.c_str(), prefix, strlen(prefix)) == 0;
+}
+
+// A decimal integer as strtol reads it, held to the int range (0 when there is none).
+int to_int(const std::string& s) {
+  long v = strtol(s.c_str(), nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+int clamp_watch(long v) {
+  return v < 1 ? 1 : v > 64 ? 64 : static_cast<int>(v);
+}
+
+bool recall_value(const std::string& v) {
+  return !starts_nocase(v, "off");
+}
+
+void set_group(ProtectEntry& e, const std::string& group) {
+  memset(e.group, 0, sizeof e.group);
+  memcpy(e.group, group.data(), std::min(group.size(), kShortChars));
+}
+
+// ---- reading -----------------------------------------------------------------------------------
+
+// Reads one line, keeping at most `max` characters (the rest of a longer line is skipped, never
+// taken as a line of its own) and nothing after a NUL. False at the end of the file.
+bool read_line(FILE* f, std::string& line, size_t max) {
+  line.clear();
+  int c = getc(f);
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = getc(f)) {
+    if (line.size() < max) line.push_back(static_cast<char>(c));
+  }
+  line.resize(strlen(line.c_str()));
+  return true;
+}
+
+FILE* open_shared(const std::wstring& path) {
+  if (path.empty()) return nullptr;
+  return _wfsopen(path.c_str(), L"r", _SH_DENYNO);
+}
+
+// The file's last-write time and size; exists is false when it cannot be examined.
+FileStamp file_stamp(const std::wstring& path) {
+  FileStamp out;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    return out;
+  }
+  out.exists = true;
+  out.write_time =
+      (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  out.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return out;
+}
+
+// ---- the protect list --------------------------------------------------------------------------
+
+// One "<group>:<input>" item; false when it is not of that form or the input is not above 0.
+bool parse_protect_item(const std::string& item, ProtectEntry& e) {
+  size_t colon = item.find(':');
+  if (colon == 0 || colon == std::string::npos) return false;
+  long input = 0;
+  for (size_t i = colon + 1; i < item.size(); ++i) {
+    if (item[i] < '0' || item[i] > '9') return false;
+    input = input * 10 + (item[i] - '0');
+    if (input > INT_MAX) return false;
+  }
+  if (input <= 0) return false;
+  set_group(e, item.substr(0, colon));
+  e.input = static_cast<int>(input);
+  return true;
+}
+
+std::string protect_log_text(const CfgValues& v) {
+  std::string out;
+  for (int i = 0; i < v.n_protect; ++i) {
+    if (i) out += ", ";
+    out += v.protect[i].group;
+    out += " " + std::to_string(v.protect[i].input);
+  }
+  return out;
+}
+
+void load_protect(CfgValues& v, const std::string& text) {
+  memset(v.protect, 0, sizeof v.protect);
+  v.n_protect = 0;
+  size_t pos = 0;
+  while (pos <= text.size() && v.n_protect < kMaxProtect) {
+    size_t end = text.find_first_of(",; \t", pos);
+    if (end == std::string::npos) end = text.size();
+    if (parse_protect_item(text.substr(pos, end - pos), v.protect[v.n_protect])) ++v.n_protect;
+    pos = end + 1;
+  }
+  if (v.n_protect > 0) {
+    logf("[48V] protected inputs (48V will never be switched on): %s", protect_log_text(v).c_str());
+  }
+}
+
+bool group_storable(const char* group) {
+  return group && *group && !strpbrk(group, ",:; \t\r\n");
+}
+
+int find_protect(const CfgValues& v, const std::string& group, int input) {
+  for (int i = 0; i < v.n_protect; ++i) {
+    if (v.protect[i].input == input && strcasecmp(v.protect[i].group, group.c_str()) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// ---- loading -----------------------------------------------------------------------------------
+
+bool load_text_key(CfgValues& v, const std::string& key, const std::string& val) {
+  if (strcasecmp(key.c_str(), "ip") == 0) {
+    v.ip = cut(trim_blanks(val), kIpChars);
+  } else if (strcasecmp(key.c_str(), "hint") == 0) {
+    v.hint = cut(trim_blanks(val), kHintChars);
+  } else if (strcasecmp(key.c_str(), "console") == 0) {
+    v.console = cut(val, kConsoleChars);
+  } else if (strcasecmp(key.c_str(), "bank") == 0) {
+    v.bank = cut(val, kShortChars);
+  } else if (strcasecmp(key.c_str(), "card") == 0) {
+    v.card = cut(val, kShortChars);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void load_key(CfgValues& v, const std::string& key, const std::string& val) {
+  if (load_text_key(v, key, val)) return;
+  const char* k = key.c_str();
+  if (strcasecmp(k, "base") == 0) {
+    v.base = to_int(val);
+  } else if (strcasecmp(k, "watch") == 0) {
+    v.watch = clamp_watch(strtol(val.c_str(), nullptr, 10));
+  } else if (strcasecmp(k, "notify") == 0) {
+    v.notify = to_int(val) != 0;
+  } else if (strcasecmp(k, "resync") == 0) {
+    v.resync_desk = strcasecmp(val.c_str(), "desk") == 0;
+  } else if (strcasecmp(k, "session_recall") == 0) {
+    v.session_recall = recall_value(val);
+  } else if (strcasecmp(k, "protect") == 0) {
+    load_protect(v, val);
+  } else if (strcasecmp(k, "diag") == 0) {
+    v.diag = to_int(val) != 0;
+  }
+}
+
+void load_lines(FILE* f, CfgValues& v) {
+  std::string line;
+  while (read_line(f, line, kReadLineChars)) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    load_key(v, line.substr(0, eq), value_text(line.c_str() + eq + 1));
+  }
+}
+
+// ---- writing -----------------------------------------------------------------------------------
+
+bool write_all(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the whole file: a temporary file in the same folder (target + ".part." + pid + "." +
+// counter), flushed to disk, then renamed over the target. Keeps the target's permission bits
+// (0644 for a new file). The target is never left half written.
+bool replace_file(const std::wstring& wpath, const std::string& bytes) {
+  std::string path = gm_path_utf8(wpath.c_str());
+  std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
+                    std::to_string(g_tmp_counter.fetch_add(1) + 1);
+  struct stat st;
+  bool existed = stat(path.c_str(), &st) == 0;
+  mode_t mode = existed ? (st.st_mode & 07777) : 0644;
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+  if (fd < 0) return false;
+  bool ok = (!existed || fchmod(fd, mode) == 0) && write_all(fd, bytes) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+  unlink(tmp.c_str());
+  return false;
+}
+
+std::string render(const CfgValues& v, bool diag) {
+  std::string out = "; written by Gainmesh - edit while LV1 is closed\n";
+  out += "bank=" + v.bank + "\n";
+  out += "base=" + std::to_string(v.base) + "\n";
+  out += "watch=" + std::to_string(v.watch) + "\n";
+  out += std::string("notify=") + (v.notify ? "1" : "0") + "\n";
+  out += "card=" + v.card + "\n";
+  out += std::string("resync=") + (v.resync_desk ? "desk" : "lv1") + "\n";
+  if (v.n_protect > 0) {
+    out += "protect=";
+    for (int i = 0; i < v.n_protect; ++i) {
+      if (i) out += ",";
+      out += v.protect[i].group;
+      out += ":" + std::to_string(v.protect[i].input);
+    }
+    out += "\n";
+  }
+  if (diag) out += "diag=1\n";
+  if (!v.ip.empty()) out += "ip=" + v.ip + "\n";
+  if (!v.hint.empty()) out += "hint=" + v.hint + "\n";
+  if (!v.console.empty()) out += "console=" + v.console + "\n";
+  out += std::string("session_recall=") + (v.session_recall ? "on" : "off") + "\n";
+  return out;
+}
+
+// ---- editing one key ---------------------------------------------------------------------------
+
+enum class ReadResult { kOk, kMissing, kTooLarge, kFailed };
+
+// Reads the whole file into `out` when it is smaller than `limit` bytes.
+ReadResult read_small_file(const std::wstring& wpath, size_t limit, std::string& out) {
+  int fd = open(gm_path_utf8(wpath.c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+  ReadResult result = ReadResult::kOk;
+  char buf[4096];
+  out.clear();
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) result = ReadResult::kFailed;
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+    if (out.size() >= limit) {
+      result = ReadResult::kTooLarge;
+      break;
+    }
+  }
+  close(fd);
+  return result;
+}
+
+bool is_key_line(std::string_view line, const char* key, size_t key_len) {
+  return line.size() > key_len && strncasecmp(line.data(), key, key_len) == 0 &&
+         line[key_len] == '=';
+}
+
+// The file's content with the first line of `key` replaced by `line` and later lines of the key
+// dropped; `line` is appended (after a newline ending an unterminated last line) when no line
+// holds the key.
+std::string with_key_line(const std::string& old, const char* key, const std::string& line) {
+  size_t key_len = strlen(key);
+  std::string out;
+  bool found = false;
+  for (size_t pos = 0; pos < old.size();) {
+    size_t nl = old.find('\n', pos);
+    size_t end = nl == std::string::npos ? old.size() : nl + 1;
+    std::string_view cur(old.data() + pos, end - pos);
+    if (!is_key_line(cur, key, key_len)) {
+      out.append(cur);
+    } else if (!found) {
+      out += line;
+      found = true;
+    }
+    pos = end;
+  }
+  if (!found) {
+    if (!out.empty() && out.back() != '\n') out += '\n';
+    out += line;
+  }
+  return out;
+}
+
+bool key_storable(const char* key, const char* value) {
+  return *key && !strpbrk(key, "=;\r\n") && !strpbrk(value, ";\r\n");
+}
+
+enum class EditResult { kSaved, kUnchanged, kTooLarge, kWriteFailed };
+
+EditResult edit_key(const std::wstring& path, const char* key, const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_write_mu);
+  std::string old;
+  ReadResult r = read_small_file(path, kEditLimit, old);
+  if (r == ReadResult::kTooLarge) return EditResult::kTooLarge;
+  if (r == ReadResult::kFailed) return EditResult::kWriteFailed;
+  std::string content = with_key_line(old, key, line);
+  if (content.size() >= kEditLimit) return EditResult::kTooLarge;
+  if (r == ReadResult::kOk && content == old) return EditResult::kUnchanged;
+  return replace_file(path, content) ? EditResult::kSaved : EditResult::kWriteFailed;
+}
+
+// ---- live pick-up ------------------------------------------------------------------------------
+
+struct LiveLines {
+  bool has_diag = false;
+  bool diag = false;
+  bool has_recall = false;
+  bool recall = true;
+};
+
+bool read_live_lines(const std::wstring& path, LiveLines& out) {
+  FILE* f = open_shared(path);
+  if (!f) return false;
+  std::string line;
+  while (read_line(f, line, kReadLineChars)) {
+    if (line.starts_with("diag=")) {
+      out.has_diag = true;
+      out.diag = to_int(value_text(line.c_str() + 5)) != 0;
+    } else if (line.starts_with("session_recall=")) {
+      out.has_recall = true;
+      out.recall = recall_value(value_text(line.c_str() + 15));
+    }
+  }
+  fclose(f);
+  return true;
+}
+
+// True when the file is there and changed since the last look. The first look without a stamp
+// from load_cfg only remembers it; a vanished file is remembered so that its return counts.
+bool file_changed(const std::wstring& path, FileStamp& stamp) {
+  stamp = file_stamp(path);
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (g_state.have_stamp && g_state.stamp == stamp) return false;
+  if (g_state.have_stamp && stamp.exists) return true;
+  g_state.have_stamp = true;
+  g_state.stamp = stamp;
+  return false;
+}
+
+void apply_live(const LiveLines& live) {
+  if (live.has_recall) {
+    std::lock_guard<std::mutex> lock(g_mu);
+    g_state.values.session_recall = live.recall;
+  }
+  if (live.has_diag && live.diag != (detail_level() >= 2)) {
+    set_detail_level(live.diag ? 2 : 1);
+    logf("[cfg] detailed logging %s (changed in gainmesh settings)", live.diag ? "ON" : "off");
+  }
+}
+
+// ---- pin reload --------------------------------------------------------------------------------
+
+std::string pin_value(const char* p, size_t max) {
+  p += strspn(p, kBlanks);
+  std::string v = value_text(p);
+  v.erase(v.find_last_not_of(kBlanks) + 1);
+  return cut(v, max);
+}
+
+bool read_pin_lines(const std::wstring& path, std::string& ip, std::string& console) {
+  FILE* f = open_shared(path);
+  if (!f) return false;
+  std::string line;
+  while (read_line(f, line, kReadLineChars)) {
+    if (starts_nocase(line, "ip=")) ip = pin_value(line.c_str() + 3, kIpChars);
+    if (starts_nocase(line, "console=")) console = pin_value(line.c_str() + 8, kConsoleChars);
+  }
+  fclose(f);
+  return true;
+}
+
+std::wstring current_path() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.path;
+}
+
+}  // namespace
+
+void load_cfg() {
+  std::wstring host_path = gm_cfg_path();
+  std::wstring path = host_path.size() <= kMaxPathChars ? host_path : std::wstring();
+  FileStamp stamp = file_stamp(path);
+  CfgValues v;
+  FILE* f = open_shared(path);
+  if (!f) {
+    logf("[cfg] no %S - using defaults", host_path.c_str());
+  } else {
+    logf("[cfg] using %S", path.c_str());
+    load_lines(f, v);
+    fclose(f);
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    g_state = State{};
+    g_state.values = v;
+    g_state.path = path;
+    g_state.have_stamp = !path.empty();
+    g_state.stamp = f ? stamp : FileStamp{};
+  }
+  set_detail_level(v.diag ? 2 : 1);
+}
+
+void save_cfg() {
+  std::wstring path;
+  bool ok;
+  {
+    std::lock_guard<std::mutex> write_lock(g_write_mu);
+    CfgValues v = cfg_snapshot();
+    path = current_path();
+    if (path.empty()) return;
+    ok = replace_file(path, render(v, v.diag));
+  }
+  if (ok) {
+    logf("[cfg] saved %S", path.c_str());
+  } else {
+    logf("[cfg] could not write %S", path.c_str());
+  }
+}
+
+bool cfg_set_key(const char* key, const char* value) {
+  if (!key || !value || !key_storable(key, value)) return false;
+  std::string line = std::string(key) + "=" + value + "\n";
+  std::wstring path = current_path();
+  if (line.size() > kMaxKeyLine || path.empty()) return false;
+  switch (edit_key(path, key, line)) {
+    case EditResult::kUnchanged:
+      return true;
+    case EditResult::kSaved:
+      logf("[cfg] %s=%s saved", key, value);
+      return true;
+    case EditResult::kTooLarge:
+      logf("[cfg] %S is too large to edit - %s not saved", path.c_str(), key);
+      return false;
+    case EditResult::kWriteFailed:
+      break;
+  }
+  logf("[cfg] could not write %S", path.c_str());
+  return false;
+}
+
+void cfg_refresh_live(uint64_t now_ms) {
+  std::wstring path;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    if (g_state.refreshed && now_ms - g_state.last_refresh_ms < kRefreshMs) return;
+    g_state.refreshed = true;
+    g_state.last_refresh_ms = now_ms;
+    path = g_state.path;
+  }
+  FileStamp stamp;
+  LiveLines live;
+  if (!file_changed(path, stamp) || !read_live_lines(path, live)) return;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    g_state.stamp = stamp;
+  }
+  apply_live(live);
+}
+
+void cfg_reload_pin() {
+  std::string ip, console;
+  if (!read_pin_lines(current_path(), ip, console)) return;
+  bool ip_changed, console_changed;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    ip_changed = g_state.values.ip != ip;
+    console_changed = g_state.values.console != console;
+    g_state.values.ip = ip;
+    g_state.values.console = console;
+  }
+  if (ip_changed) {
+    logf("[cfg] ip= %s", ip.empty() ? "(cleared - discovery finds the console)" : ip.c_str());
+  }
+  if (console_changed) logf("[cfg] console= %s", console.empty() ? "(cleared)" : console.c_str());
+}
+
+CfgValues cfg_snapshot() {
+  CfgValues v;
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    v = g_state.values;
+  }
+  v.diag = detail_level() >= 2;
+  return v;
+}
+
+int cfg_base() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.base;
+}
+
+int cfg_watch() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.watch;
+}
+
+bool cfg_notify() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.notify;
+}
+
+bool cfg_resync_desk() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.resync_desk;
+}
+
+bool cfg_session_recall() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.session_recall;
+}
+
+std::string cfg_bank() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.bank;
+}
+
+std::string cfg_card() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.card;
+}
+
+std::string cfg_ip() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.ip;
+}
+
+std::string cfg_console() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.console;
+}
+
+std::string cfg_hint() {
+  std::lock_guard<std::mutex> lock(g_mu);
+  return g_state.values.hint;
+}
+
+void cfg_apply_request(const char* bank, int base, int watch, bool resync_desk) {
+  std::string new_bank = bank ? cut(value_text(bank), kShortChars) : "";
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!new_bank.empty()) g_state.values.bank = new_bank;
+  if (base > 0) g_state.values.base = base;
+  if (watch > 0) g_state.values.watch = clamp_watch(watch);
+  g_state.values.resync_desk = resync_desk;
+}
+
+void cfg_set_hint(const char* hint) {
+  std::string v = hint ? cut(trim_blanks(value_text(hint)), kHintChars) : "";
+  std::lock_guard<std::mutex> lock(g_mu);
+  g_state.values.hint = v;
+}
+
+bool cfg_is_protected(const char* group, int input) {
+  if (!group) return false;
+  std::string g = cut(group, kShortChars);
+  std::lock_guard<std::mutex> lock(g_mu);
+  return find_protect(g_state.values, g, input) >= 0;
+}
+
+bool cfg_protect_add(const char* group, int input) {
+  if (!group_storable(group) || input <= 0) return false;
+  std::string g = cut(group, kShortChars);
+  std::lock_guard<std::mutex> lock(g_mu);
+  CfgValues& v = g_state.values;
+  if (v.n_protect >= kMaxProtect || find_protect(v, g, input) >= 0) return false;
+  set_group(v.protect[v.n_protect], g);
+  v.protect[v.n_protect].input = input;
+  ++v.n_protect;
+  return true;
+}
+
+bool cfg_protect_remove(const char* group, int input) {
+  if (!group) return false;
+  std::string g = cut(group, kShortChars);
+  std::lock_guard<std::mutex> lock(g_mu);
+  CfgValues& v = g_state.values;
+  int i = find_protect(v, g, input);
+  if (i < 0) return false;
+  for (; i + 1 < v.n_protect; ++i) v.protect[i] = v.protect[i + 1];
+  v.protect[--v.n_protect] = ProtectEntry{};
+  return true;
+}
+
+int cfg_protect_copy(ProtectEntry out[kMaxProtect]) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  memcpy(out, g_state.values.protect, sizeof g_state.values.protect);
+  return g_state.values.n_protect;
+}
+
+void cfg_reset() {
+  {
+    std::lock_guard<std::mutex> lock(g_mu);
+    g_state = State{};
+  }
+  set_detail_level(1);
+}
+
+}  // namespace gm

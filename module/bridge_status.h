@@ -1,0 +1,68 @@
+// bridge_status: publishes the module's live state in the console status block (layout in
+// status_layout.h) and takes the settings requests the app posts there.
+//
+// The block is a file of the run folder mapped shared; the app reads it from its own process.
+// Every function returns at once when the block could not be mapped. Module writes go through
+// one internal mutex so that the module's threads and LV1's threads never interleave inside a
+// field; the app's side takes no lock and may see a field torn.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "status_layout.h"
+
+namespace gm {
+
+// The block's name: "Local\GainmeshStatus" + tag, cut to 63 wide characters.
+std::wstring status_block_name(const wchar_t* instance_tag);
+
+// Maps the block once (no-op when mapped): creates the file at 262144 bytes, maps 11200, zeroes
+// bytes 8.. and writes magic and version. False when it cannot be mapped. Any module thread.
+bool shm_init();
+
+// Watch thread, every 50 ms: the connection fields, shm_publish_v2, then a settings request.
+void shm_sync();
+
+// Watch thread: everything but the search and candidate fields.
+void shm_publish_v2();
+
+// Discover or watch thread: find_state, moves, forced_ip, ip_id, ip_name.
+void shm_publish_find();
+
+// Discover thread, once per sweep while no desk is adopted: the search note as status text
+// (see the rules in the .cpp) plus the find fields.
+void shm_note_searching(const char* note);
+
+// A desk was adopted: its address and description.
+void shm_publish_desk(const char* ip, const char* desc);
+
+// LV1 threads and the watch thread: a gain or 48V the module sent (published value, sets
+// counter, last_set_ms) or read.
+void shm_publish_gain(int ch, double gain_db);
+void shm_publish_phantom(int ch, bool on);
+void shm_count_set(uint64_t now_ms);
+// The 48V state the block shows for a channel (false without a block).
+bool shm_phantom_shown(int ch);
+
+// m_stop: connected, injected and metering 0, status "Module stopped", unmap. The file stays.
+void bridge_status_close();
+
+// What the status text is chosen from while the watch thread runs.
+struct StatusTextFacts {
+  bool net_blocked = false;
+  uint32_t find_state = GM_FIND_NORMAL;
+  std::string desk_label;
+  bool patch_read = false;
+  int link_failures = 0;
+  bool tcp_lock = false;
+};
+std::string status_text(const StatusTextFacts& facts);
+
+inline constexpr const char* kBlockedText =
+    "Blocked from the local network - allow eMotion LV1 under Local Network";
+
+// Copies text into a fixed field, cut to size - 1 and NUL-terminated; the rest is zeroed.
+void copy_field(char* dst, size_t size, const char* src);
+
+}  // namespace gm

@@ -1,0 +1,191 @@
+// Sockets, select, adapters, formatting, UTF-8 and dynamic loading.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gm_win32.h"
+
+namespace {
+
+int format(char* buf, size_t size, size_t count, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  const int n = _vsnprintf_s(buf, size, count, fmt, args);
+  va_end(args);
+  return n;
+}
+
+// Puts a descriptor at number 7 for the scope's lifetime and restores whatever was there.
+class AsDescriptorSeven {
+ public:
+  explicit AsDescriptorSeven(int fd) : saved_(fcntl(7, F_DUPFD_CLOEXEC, 100)) { dup2(fd, 7); }
+  ~AsDescriptorSeven() {
+    if (saved_ >= 0) {
+      dup2(saved_, 7);
+      close(saved_);
+    } else {
+      close(7);
+    }
+  }
+
+ private:
+  int saved_;
+};
+
+TEST(CompatSelect, ZeroOrNegativeCountUsesTheHighestDescriptorInAnySet) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  {
+    AsDescriptorSeven seven(pair[0]);
+    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    fd_set r;
+    FD_ZERO(&r);
+    FD_SET(7, &r);
+    timeval tv{1, 0};
+    EXPECT_EQ(gm_select(0, &r, nullptr, nullptr, &tv), 1);
+    EXPECT_TRUE(FD_ISSET(7, &r));
+
+    fd_set w;
+    FD_ZERO(&w);
+    FD_SET(7, &w);
+    tv = {1, 0};
+    EXPECT_EQ(gm_select(-1, nullptr, &w, nullptr, &tv), 1);
+    EXPECT_TRUE(FD_ISSET(7, &w));
+  }
+  close(pair[0]);
+  close(pair[1]);
+}
+
+TEST(CompatSockets, TimeoutsInMillisecondsBecomeTimevals) {
+  SOCKET s = gm_socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  EXPECT_TRUE(fcntl(s, F_GETFD) & FD_CLOEXEC);
+  for (int name : {SO_RCVTIMEO, SO_SNDTIMEO}) {
+    const DWORD ms = 2500;
+    ASSERT_EQ(gm_setsockopt(s, SOL_SOCKET, name, &ms, sizeof ms), 0);
+    timeval tv{};
+    socklen_t len = sizeof tv;
+    ASSERT_EQ(gm_getsockopt(s, SOL_SOCKET, name, &tv, &len), 0);
+    EXPECT_EQ(tv.tv_sec, 2);
+    EXPECT_EQ(tv.tv_usec, 500000);
+  }
+  EXPECT_EQ(gm_closesocket(s), 0);
+}
+
+TEST(CompatSockets, SendToAClosedPeerFailsWithoutKillingTheProcess) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  close(pair[1]);
+  EXPECT_EQ(gm_send(pair[0], "x", 1, 0), -1);
+  EXPECT_EQ(errno, EPIPE);
+  close(pair[0]);
+}
+
+TEST(CompatAdapters, BufferTooSmallReportsTheSizeNeeded) {
+  ULONG size = 0;
+  const ULONG rc = GetAdaptersAddresses(AF_INET, 0, nullptr, nullptr, &size);
+  if (rc == ERROR_NO_DATA) GTEST_SKIP() << "no interface other than loopback is up";
+  ASSERT_EQ(rc, ERROR_BUFFER_OVERFLOW);
+  ASSERT_GT(size, 0u);
+  ASSERT_EQ(size % sizeof(IP_ADAPTER_ADDRESSES), 0u);
+  std::vector<IP_ADAPTER_ADDRESSES> records(size / sizeof(IP_ADAPTER_ADDRESSES));
+  ULONG short_size = size - 1;
+  EXPECT_EQ(GetAdaptersAddresses(AF_INET, 0, nullptr, records.data(), &short_size),
+            ERROR_BUFFER_OVERFLOW);
+  EXPECT_EQ(short_size, size);
+
+  ASSERT_EQ(GetAdaptersAddresses(AF_INET, 0, nullptr, records.data(), &size), NO_ERROR);
+  size_t count = 0;
+  for (const IP_ADAPTER_ADDRESSES* a = records.data(); a; a = a->Next) {
+    ++count;
+    EXPECT_EQ(a->Address.sin_family, AF_INET);
+    EXPECT_NE(ntohl(a->Address.sin_addr.s_addr) >> 24, 127u);  // loopback is never listed
+    EXPECT_LE(a->PrefixLength, 32);
+    EXPECT_GT(std::strlen(a->AdapterName), 0u);
+  }
+  EXPECT_EQ(count, records.size());
+  EXPECT_EQ(GetAdaptersAddresses(AF_INET6, 0, nullptr, records.data(), &size), ERROR_NOT_SUPPORTED);
+}
+
+TEST(CompatText, FormattingCutsReportsAndTerminates) {
+  char buf[8];
+  EXPECT_EQ(format(buf, sizeof buf, _TRUNCATE, "%d-%s", 42, "ok"), 5);
+  EXPECT_STREQ(buf, "42-ok");
+  EXPECT_EQ(format(buf, sizeof buf, _TRUNCATE, "%s", "0123456789"), -1);
+  EXPECT_STREQ(buf, "0123456");
+  EXPECT_EQ(format(buf, sizeof buf, 3, "%s", "abcdef"), -1);
+  EXPECT_STREQ(buf, "abc");
+  EXPECT_EQ(format(buf, sizeof buf, 3, "%s", "abc"), 3);
+}
+
+TEST(CompatText, WideStringArgumentIsWrittenAsUtf8InTheCLocale) {
+  ASSERT_STREQ(setlocale(LC_CTYPE, nullptr), "C");
+  char buf[64];
+  const char* expected = "[Grüße ♫]";
+  EXPECT_EQ(format(buf, sizeof buf, _TRUNCATE, "[%S]", L"Grüße ♫"),
+            static_cast<int>(std::strlen(expected)));
+  EXPECT_STREQ(buf, expected);
+  EXPECT_EQ(uselocale(static_cast<locale_t>(0)), LC_GLOBAL_LOCALE);  // the thread's is restored
+}
+
+TEST(CompatText, Utf8RoundTripsAndConversionSizes) {
+  const std::wstring w = L"a\u00e9\u20ac\U0001F3B8";  // one-, two-, three- and four-byte forms
+  const std::string u = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\xb8";
+  EXPECT_EQ(gm_to_utf8(w.c_str()), u);
+  EXPECT_EQ(gm_to_wide(u.c_str()), w);
+  EXPECT_EQ(gm_path_utf8(L"C:\\a\\b/c"), "C:/a/b/c");
+
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  EXPECT_EQ(needed, static_cast<int>(u.size()) + 1);
+  std::vector<char> out(needed);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, out.data(), needed, nullptr, nullptr),
+            needed);
+  EXPECT_STREQ(out.data(), u.c_str());
+  EXPECT_EQ(
+      WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, out.data(), needed - 1, nullptr, nullptr), 0);
+  EXPECT_EQ(WideCharToMultiByte(1252, 0, w.c_str(), -1, out.data(), needed, nullptr, nullptr), 0);
+
+  wchar_t back[8];
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, u.data(), static_cast<int>(u.size()), back, 8), 4);
+  EXPECT_EQ(std::wstring(back, 4), w);
+}
+
+TEST(CompatText, MalformedInputBecomesReplacementCharacters) {
+  EXPECT_EQ(gm_to_wide("a\xe2\x82"), L"a\uFFFD");     // cut at the end
+  EXPECT_EQ(gm_to_wide("\x80z"), L"\uFFFDz");         // stray continuation byte
+  EXPECT_EQ(gm_to_wide("\xc0\xaf"), L"\uFFFD");       // overlong '/'
+  EXPECT_EQ(gm_to_wide("\xed\xa0\x80"), L"\uFFFD");   // encoded surrogate
+  const wchar_t bad[] = {0xD800, 0x110000, L'x', 0};  // not encodable
+  EXPECT_EQ(gm_to_utf8(bad), "\xef\xbf\xbd\xef\xbf\xbdx");
+  wchar_t out[4];
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xe2\x82\xac", 2, out, 4), 1);  // never reads past
+  EXPECT_EQ(out[0], L'\uFFFD');
+}
+
+TEST(CompatLoading, SymbolsResolveAndFailuresKeepTheirTextPerThread) {
+  HMODULE lib = LoadLibraryExW(L"libc.so.6", nullptr, 0);
+  ASSERT_NE(lib, nullptr);
+  FARPROC fn = GetProcAddress(lib, "strlen");
+  ASSERT_NE(fn, nullptr);
+  EXPECT_EQ(reinterpret_cast<size_t (*)(const char*)>(fn)("four"), 4u);
+  EXPECT_EQ(GetProcAddress(lib, "gm_no_such_symbol"), nullptr);
+  EXPECT_NE(std::string(gm_last_load_error()).find("gm_no_such_symbol"), std::string::npos);
+  EXPECT_TRUE(FreeLibrary(lib));
+
+  EXPECT_EQ(LoadLibraryExW(L"/nonexistent/libgm_missing.so", nullptr, 0), nullptr);
+  const std::string text = gm_last_load_error();
+  EXPECT_NE(text.find("libgm_missing"), std::string::npos);
+  std::thread([] { LoadLibraryExW(L"/nonexistent/other.so", nullptr, 0); }).join();
+  EXPECT_EQ(gm_last_load_error(), text);
+}
+
+}  // namespace

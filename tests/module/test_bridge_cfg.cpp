@@ -1,0 +1,294 @@
+// The module's settings file: loading, saving, single-key edits and the live re-reads.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "bridge_cfg.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/temp_home.h"
+
+namespace gm {
+void module_set_host(const GmHost* h);
+}
+
+namespace {
+
+using gmtest::read_file;
+
+class ModuleCfg : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override {
+    gm::cfg_reset();
+    path_ = home_.path() + "/wing.cfg";
+    host_.set_cfg_path(gmtest::wide(path_));
+    host_.install();
+  }
+  void TearDown() override {
+    gm::cfg_reset();
+    gm::module_set_host(nullptr);
+  }
+  void load(const std::string& text) {
+    home_.write("wing.cfg", text);
+    gm::load_cfg();
+  }
+  // Rewrites the file with a last-write time `secs` ahead, as an edit by the app would.
+  void edit(const std::string& text, int secs) {
+    home_.write("wing.cfg", text);
+    timespec t[2] = {{time(nullptr) + secs, 0}, {time(nullptr) + secs, 0}};
+    utimensat(AT_FDCWD, path_.c_str(), t, 0);
+  }
+  struct stat stat_of() const {
+    struct stat st {};
+    stat(path_.c_str(), &st);
+    return st;
+  }
+  bool has_part_file() const {
+    for (const auto& e : std::filesystem::directory_iterator(home_.path())) {
+      if (e.path().filename().string().find(".part.") != std::string::npos) return true;
+    }
+    return false;
+  }
+  std::string path_;
+  gmtest::FakeHost host_;
+};
+
+TEST_F(ModuleCfg, MissingFileGivesDefaults) {
+  load("bank=B\nwatch=3\n");
+  std::filesystem::remove(path_);
+  gm::load_cfg();
+  EXPECT_TRUE(host_.has_line("[cfg] no " + path_ + " - using defaults"));
+  EXPECT_EQ(gm::cfg_bank(), "LCL");
+  EXPECT_EQ(gm::cfg_watch(), 64);
+}
+
+TEST_F(ModuleCfg, LoadReadsKeysIgnoringCaseWithCommentsAndLaterLinesWinning) {
+  load(
+      "; header\nIP= \t10.0.0.5 \t;typed\n ip=9.9.9.9\nBank=B\nbank=ABCDEFGHIJ\nbase=17\n"
+      "watch=0\nNOTIFY=0\ncard=CRD ; slot\nresync=Desk\nsession_recall=OFF\nconsole=W 1\n"
+      "diag=1\n");
+  EXPECT_TRUE(host_.has_line("[cfg] using " + path_));
+  gm::CfgValues v = gm::cfg_snapshot();
+  EXPECT_EQ(v.ip, "10.0.0.5");
+  EXPECT_EQ(v.bank, "ABCDEFG");
+  EXPECT_EQ(v.base, 17);
+  EXPECT_EQ(v.watch, 1);
+  EXPECT_FALSE(v.notify);
+  EXPECT_EQ(v.card, "CRD ");
+  EXPECT_TRUE(v.resync_desk);
+  EXPECT_FALSE(v.session_recall);
+  EXPECT_EQ(v.console, "W 1");
+  EXPECT_EQ(gm::detail_level(), 2);
+
+  load("watch=100\nresync=lv\nsession_recall=offline\ndiag=0\n");
+  EXPECT_EQ(gm::cfg_watch(), 64);
+  EXPECT_FALSE(gm::cfg_resync_desk());
+  EXPECT_FALSE(gm::cfg_session_recall());
+  EXPECT_EQ(gm::detail_level(), 1);
+}
+
+TEST_F(ModuleCfg, TailOfAnOverlongLineIsNotReadAsASetting) {
+  load("; " + std::string(253, 'x') + "watch=5\n");
+  EXPECT_EQ(gm::cfg_watch(), 64);
+}
+
+TEST_F(ModuleCfg, ProtectListParsing) {
+  load("protect=LCL:3, A:12 ; B:4\n");
+  gm::ProtectEntry e[gm::kMaxProtect];
+  ASSERT_EQ(gm::cfg_protect_copy(e), 2);
+  EXPECT_STREQ(e[1].group, "A");
+  EXPECT_EQ(e[1].input, 12);
+  EXPECT_TRUE(
+      host_.has_line("[48V] protected inputs (48V will never be switched on): LCL 3, A 12"));
+
+  load("protect=LCL:1\nprotect=A:0,:4,B:,C:2x,D\n");
+  EXPECT_EQ(gm::cfg_protect_copy(e), 0);
+  EXPECT_EQ(host_.count_lines("[48V]"), 2);  // the second load logged only "LCL 1"
+
+  std::string many = "protect=LONGGROUPNAME:1";
+  for (int i = 2; i <= 40; ++i) many += ",A:" + std::to_string(i);
+  load(many + "\n");
+  EXPECT_EQ(gm::cfg_protect_copy(e), 32);
+  EXPECT_STREQ(e[0].group, "LONGGRO");
+  EXPECT_TRUE(gm::cfg_is_protected("longgro", 1));
+}
+
+TEST_F(ModuleCfg, ProtectEditsRefuseDuplicatesOverflowAndUnstorableGroups) {
+  EXPECT_TRUE(gm::cfg_protect_add("A", 1));
+  EXPECT_FALSE(gm::cfg_protect_add("a", 1));
+  EXPECT_FALSE(gm::cfg_protect_add("A,B", 2));
+  EXPECT_FALSE(gm::cfg_protect_add("A", 0));
+  for (int i = 2; i <= 32; ++i) ASSERT_TRUE(gm::cfg_protect_add("B", i));
+  EXPECT_FALSE(gm::cfg_protect_add("C", 1));
+  EXPECT_TRUE(gm::cfg_protect_remove("a", 1));
+  EXPECT_FALSE(gm::cfg_protect_remove("A", 1));
+  gm::ProtectEntry e[gm::kMaxProtect];
+  ASSERT_EQ(gm::cfg_protect_copy(e), 31);
+  EXPECT_EQ(e[0].input, 2);
+}
+
+TEST_F(ModuleCfg, SaveWritesEveryValueInOrder) {
+  load("ip=10.0.0.5\nconsole=W1\nhint=10.0.0.6\nextra=1\ndiag=1\n");
+  gm::cfg_apply_request("SC\nip=6.6.6.6", 3, 80, true);
+  gm::cfg_protect_add("A", 5);
+  gm::cfg_protect_add("LCL", 2);
+  gm::save_cfg();
+  EXPECT_EQ(read_file(path_),
+            "; written by Gainmesh - edit while LV1 is closed\nbank=SC\nbase=3\nwatch=64\n"
+            "notify=1\ncard=MOD\nresync=desk\nprotect=A:5,LCL:2\ndiag=1\nip=10.0.0.5\n"
+            "hint=10.0.0.6\nconsole=W1\nsession_recall=on\n");
+  EXPECT_TRUE(host_.has_line("[cfg] saved " + path_));
+
+  gm::load_cfg();
+  EXPECT_EQ(gm::cfg_ip(), "10.0.0.5");
+  EXPECT_TRUE(gm::cfg_is_protected("LCL", 2));
+}
+
+TEST_F(ModuleCfg, SaveReplacesTheFileWholeAndKeepsItsMode) {
+  load("bank=A\n");
+  chmod(path_.c_str(), 0600);
+  int old_fd = open(path_.c_str(), O_RDONLY);
+  gm::save_cfg();
+  char buf[16] = {};
+  EXPECT_EQ(pread(old_fd, buf, sizeof buf - 1, 0), 7);  // a reader keeps the old file
+  close(old_fd);
+  EXPECT_EQ(stat_of().st_mode & 0777, 0600u);
+  EXPECT_FALSE(has_part_file());
+
+  host_.set_cfg_path(gmtest::wide(home_.path() + "/missing/wing.cfg"));
+  gm::load_cfg();
+  gm::save_cfg();
+  EXPECT_TRUE(host_.has_line("[cfg] could not write " + home_.path() + "/missing/wing.cfg"));
+}
+
+TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesAndKeepsTheRest) {
+  load("; note\nHINT=1.1.1.1 ; old\nhints=x\nfoo=bar\nhint=2.2.2.2\nlast");
+  EXPECT_TRUE(gm::cfg_set_key("hint", "3.3.3.3"));
+  EXPECT_EQ(read_file(path_), "; note\nhint=3.3.3.3\nhints=x\nfoo=bar\nlast");
+  EXPECT_TRUE(host_.has_line("[cfg] hint=3.3.3.3 saved"));
+
+  home_.write("wing.cfg", "bank=A");
+  EXPECT_TRUE(gm::cfg_set_key("hint", "4.4.4.4"));
+  EXPECT_EQ(read_file(path_), "bank=A\nhint=4.4.4.4\n");
+
+  std::filesystem::remove(path_);
+  EXPECT_TRUE(gm::cfg_set_key("hint", "5.5.5.5"));
+  EXPECT_EQ(read_file(path_), "hint=5.5.5.5\n");
+  EXPECT_EQ(stat_of().st_mode & 0777, 0644u);
+}
+
+TEST_F(ModuleCfg, SetKeyWritesNothingWhenTheValueIsAlreadyStored) {
+  load("a=1\nhint=1.2.3.4\n");
+  struct stat before = stat_of();
+  EXPECT_TRUE(gm::cfg_set_key("hint", "1.2.3.4"));
+  struct stat after = stat_of();
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
+  EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  EXPECT_FALSE(host_.has_line("saved"));
+
+  home_.write("wing.cfg", "hint=1.2.3.4\nhint=9.9.9.9\n");  // the later line would win
+  EXPECT_TRUE(gm::cfg_set_key("hint", "1.2.3.4"));
+  EXPECT_EQ(read_file(path_), "hint=1.2.3.4\n");
+}
+
+TEST_F(ModuleCfg, SetKeyRefusesOversizedFilesAndUnstorableValues) {
+  std::string big = "; " + std::string(16380, 'x') + "\nh";  // 16384 bytes
+  load(big);
+  EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4"));
+  EXPECT_TRUE(host_.has_line("[cfg] " + path_ + " is too large to edit - hint not saved"));
+  EXPECT_EQ(read_file(path_), big);
+
+  home_.write("wing.cfg", big.substr(0, 16370));  // appending would reach the limit
+  EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4"));
+  EXPECT_EQ(read_file(path_).size(), 16370u);
+
+  home_.write("wing.cfg", "a=1\n");
+  EXPECT_FALSE(gm::cfg_set_key("", "1"));
+  EXPECT_FALSE(gm::cfg_set_key("hint", nullptr));
+  EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4\nip=6.6.6.6"));
+  EXPECT_FALSE(gm::cfg_set_key("hint", std::string(160, '1').c_str()));
+  EXPECT_EQ(read_file(path_), "a=1\n");
+}
+
+TEST_F(ModuleCfg, LivePickUpOfDiagAndSessionRecall) {
+  load("diag=0\nsession_recall=on\n");
+  gm::cfg_refresh_live(1000);
+  edit("Diag=1\nSession_recall=off\n", 10);
+  gm::cfg_refresh_live(5000);
+  EXPECT_EQ(gm::detail_level(), 1);
+  EXPECT_TRUE(gm::cfg_session_recall());
+
+  edit("diag=1\nsession_recall=off\n", 20);
+  gm::cfg_refresh_live(7000);  // within 3 s of the last look
+  EXPECT_EQ(gm::detail_level(), 1);
+  gm::cfg_refresh_live(8000);
+  EXPECT_EQ(gm::detail_level(), 2);
+  EXPECT_FALSE(gm::cfg_session_recall());
+  EXPECT_TRUE(host_.has_line("[cfg] detailed logging ON (changed in gainmesh settings)"));
+
+  edit("; diag gone\n", 30);
+  gm::cfg_refresh_live(11000);
+  EXPECT_EQ(gm::detail_level(), 2);
+  edit("diag=0\n", 40);
+  gm::cfg_refresh_live(14000);
+  EXPECT_TRUE(host_.has_line("[cfg] detailed logging off (changed in gainmesh settings)"));
+}
+
+TEST_F(ModuleCfg, LivePickUpSeesAFileCreatedAfterStart) {
+  gm::load_cfg();
+  gm::cfg_refresh_live(1000);
+  edit("diag=1\n", 10);
+  gm::cfg_refresh_live(4000);
+  EXPECT_EQ(gm::detail_level(), 2);
+}
+
+TEST_F(ModuleCfg, PinReloadFollowsIpAndConsole) {
+  load("ip=10.0.0.1\n");
+  home_.write("wing.cfg", "IP=  10.0.0.9  ; typed\nconsole= WING-123 \n");
+  gm::cfg_reload_pin();
+  gm::cfg_reload_pin();
+  EXPECT_EQ(host_.count_lines("[cfg] ip= 10.0.0.9"), 1);
+  EXPECT_EQ(host_.count_lines("[cfg] console= WING-123"), 1);
+
+  std::filesystem::remove(path_);
+  gm::cfg_reload_pin();
+  EXPECT_EQ(gm::cfg_ip(), "10.0.0.9");
+
+  home_.write("wing.cfg", "bank=A\n");
+  gm::cfg_reload_pin();
+  EXPECT_TRUE(host_.has_line("[cfg] ip= (cleared - discovery finds the console)"));
+  EXPECT_TRUE(host_.has_line("[cfg] console= (cleared)"));
+  EXPECT_EQ(gm::cfg_console(), "");
+}
+
+TEST_F(ModuleCfg, ConcurrentWritersNeverShowReadersAHalfWrittenFile) {
+  load("bank=A\n");
+  gm::save_cfg();
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!done) {
+      std::string s = read_file(path_);
+      if (s.rfind("; written by Gainmesh", 0) != 0 || s.back() != '\n') ++torn;
+    }
+  });
+  std::thread saver([&] {
+    for (int i = 1; i <= 100; ++i) {
+      gm::cfg_apply_request(nullptr, i, 0, i % 2);
+      gm::save_cfg();
+    }
+  });
+  for (int i = 0; i < 100; ++i) gm::cfg_set_key("hint", ("10.0.0." + std::to_string(i)).c_str());
+  saver.join();
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_FALSE(has_part_file());
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// The console status block as the app sees it: created and zeroed by the module, published
+// from the module's state, and carrying the app's settings request back.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "bridge_cfg.h"
+#include "bridge_status.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/status_file.h"
+#include "support/temp_home.h"
+
+namespace {
+
+using namespace gmtest;
+
+class StatusBlock : public TempHomeTest {
+ protected:
+  void SetUp() override {
+    cfg_path_ = home_.path() + "/wing.cfg";
+    host_.set_cfg_path(wide(cfg_path_));
+    host_.install();
+    gm::cfg_reset();
+  }
+  void TearDown() override {
+    gm::bridge_status_close();
+    gm::module_set_host(nullptr);
+  }
+  void load(const std::string& cfg) {
+    home_.write("wing.cfg", cfg);
+    gm::load_cfg();
+  }
+  std::string block_path() const { return home_.run_dir() + "/GainmeshStatus"; }
+
+  FakeHost host_;
+  std::string cfg_path_;
+};
+
+TEST_F(StatusBlock, FreshBlockHoldsOnlyMagicAndVersion) {
+  // A leftover file from an earlier run, full of stale bytes and longer than the block.
+  make_dirs(home_.run_dir());
+  home_.write("Library/Application Support/Gainmesh/run/GainmeshStatus",
+              std::string(300000, '\xff'));
+  ASSERT_TRUE(gm::shm_init());
+  ASSERT_TRUE(gm::shm_init());  // once only
+  EXPECT_EQ(host_.count_lines("[shm] status block published as Local\\GainmeshStatus"), 1);
+  StatusFile blk(home_.run_dir());
+  ASSERT_TRUE(blk.ok());
+  EXPECT_EQ(blk.file_size(), 300000) << "a longer file is left as it is";
+  EXPECT_EQ(blk->magic, GM_STATUS_MAGIC);
+  EXPECT_EQ(blk->version, 17u);
+  for (size_t i = 8; i < GM_STATUS_MAP_BYTES; ++i) ASSERT_EQ(blk.bytes()[i], 0) << "byte " << i;
+}
+
+TEST_F(StatusBlock, ClosingMarksTheModuleStopped) {
+  ASSERT_TRUE(gm::shm_init());
+  gm::shm_publish_v2();
+  gm::bridge_status_close();
+  gm::bridge_status_close();  // harmless twice
+  StatusFile blk(home_.run_dir());
+  ASSERT_TRUE(blk.ok());
+  EXPECT_STREQ(blk->status, "Module stopped");
+  EXPECT_EQ(blk->connected, 0u);
+  EXPECT_EQ(blk->injected, 0u);
+  EXPECT_EQ(blk->metering, 0u);
+}
+
+TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
+  load("watch=8\nprotect=LCL:3, A:12\nresync=desk\n");
+  const uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0xfe};
+  host_.set_mac(mac);
+  host_.set_injected(true);
+  ASSERT_TRUE(gm::shm_init());
+  gm::shm_sync();
+  StatusFile blk(home_.run_dir());
+  ASSERT_TRUE(blk.ok());
+  EXPECT_EQ(blk->synced, 1u);
+  EXPECT_EQ(blk->watch, 8u);
+  EXPECT_STREQ(blk->bank, "LCL");
+  EXPECT_EQ(blk->base, 1u);
+  EXPECT_DOUBLE_EQ(blk->bank_max, 45.0);
+  EXPECT_DOUBLE_EQ(blk->bank_step, 2.5);
+  EXPECT_EQ(blk->injected, 1u);
+  EXPECT_STREQ(blk->mac, "00:1a:2b:3c:4d:fe");
+  EXPECT_STREQ(blk->device_kind, "box");
+  EXPECT_EQ(blk->patch_age_ms, 0xFFFFFFFFu);
+  EXPECT_EQ(blk->read_only, 1u);
+  EXPECT_EQ(blk->resync, 0u);
+  EXPECT_STREQ(blk->status, "Reading the desk patch...");
+  for (int ch = 0; ch < 64; ++ch) {
+    EXPECT_DOUBLE_EQ(blk->level[ch], -144.0);
+    EXPECT_DOUBLE_EQ(blk->peak[ch], -144.0);
+    EXPECT_EQ(blk->ch_input[ch], 0u);
+    EXPECT_EQ(blk->ch_group[ch][0], '\0');
+  }
+  ASSERT_EQ(blk->n_protect, 2u);
+  EXPECT_STREQ(blk->protect[0].group, "LCL");
+  EXPECT_EQ(blk->protect[0].input, 3);
+  EXPECT_STREQ(blk->protect[1].group, "A");
+  EXPECT_EQ(blk->protect[1].input, 12);
+}
+
+TEST_F(StatusBlock, TheMissingMacIsReportedOnce) {
+  host_.drop_field("device_mac");
+  ASSERT_TRUE(gm::shm_init());
+  for (int i = 0; i < 3; ++i) gm::shm_publish_v2();
+  EXPECT_EQ(gm::wing_device_mac(), nullptr);
+  EXPECT_EQ(host_.count_lines("[mac] LV1 has not given the device box a MAC yet - LV1 will not "
+                              "be notified until it does"),
+            1);
+  EXPECT_STREQ(StatusFile(home_.run_dir())->mac, "");
+}
+
+TEST_F(StatusBlock, SearchNotesAreCutAndClearedOnlyWhenTheirOwn) {
+  ASSERT_TRUE(gm::shm_init());
+  StatusFile blk(home_.run_dir());
+  const std::string note = "Nothing answers at 10.0.0.99, the address set for this console";
+  gm::shm_note_searching(note.c_str());
+  EXPECT_EQ(std::string(blk->status), note);
+  gm::shm_note_searching("");
+  EXPECT_STREQ(blk->status, "");
+
+  const std::string longer(120, 'x');
+  gm::shm_note_searching(longer.c_str());
+  EXPECT_EQ(std::string(blk->status), std::string(95, 'x'));
+}
+
+TEST(StatusText, FirstMatchingRuleWins) {
+  gm::StatusTextFacts f;
+  EXPECT_EQ(gm::status_text(f), "Reading the desk patch...");
+  f.link_failures = 3;
+  EXPECT_EQ(gm::status_text(f),
+            "Desk refused the control link - close WING Edit / the WING app, or check the "
+            "firewall");
+  f.find_state = GM_FIND_LOOKING;
+  f.desk_label = "FOH";
+  EXPECT_EQ(gm::status_text(f), "Looking for FOH again - did its address change?");
+  f.net_blocked = true;
+  EXPECT_EQ(gm::status_text(f),
+            "Blocked from the local network - allow eMotion LV1 under Local Network");
+
+  gm::StatusTextFacts read;
+  read.patch_read = true;
+  read.link_failures = 5;
+  EXPECT_EQ(gm::status_text(read), "");
+  read.tcp_lock = true;
+  EXPECT_EQ(gm::status_text(read),
+            "The desk refuses changes from the network (TCP lock in its Setup)");
+}
+
+// The app's side of a settings request: fill the request fields, then raise req_seq.
+class AppWriter {
+ public:
+  explicit AppWriter(const std::string& path) {
+    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    void* p = mmap(nullptr, GM_STATUS_MAP_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    blk_ = p == MAP_FAILED ? nullptr : static_cast<GmConsoleStatus*>(p);
+  }
+  ~AppWriter() {
+    if (blk_) munmap(blk_, GM_STATUS_MAP_BYTES);
+    close(fd_);
+  }
+  GmConsoleStatus* operator->() { return blk_; }
+
+ private:
+  int fd_;
+  GmConsoleStatus* blk_;
+};
+
+TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
+  load("; made by hand\nbank=LCL\nwatch=64\n");
+  ASSERT_TRUE(gm::shm_init());
+  AppWriter app(block_path());
+  ASSERT_NE(app.operator->(), nullptr);
+
+  // Request fields without a new sequence number are not a request.
+  std::strcpy(app->req_bank, "A");
+  app->req_base = 5;
+  gm::shm_sync();
+  EXPECT_FALSE(host_.has_line("[shm] config applied from tray"));
+
+  app->req_watch = 100;  // capped at 64
+  app->req_resync = 0;   // the desk wins
+  app->req_seq = 1;
+  gm::shm_sync();
+  EXPECT_TRUE(
+      host_.has_line("[shm] config applied from tray: bank=A base=5 watch=64 resync=desk"));
+  EXPECT_EQ(gm::cfg_bank(), "A");
+  EXPECT_EQ(gm::cfg_base(), 5);
+  EXPECT_TRUE(gm::cfg_resync_desk());
+  const std::string saved = read_file(cfg_path_);
+  EXPECT_NE(saved.find("bank=A\nbase=5\nwatch=64\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("resync=desk\n"), std::string::npos) << saved;
+
+  gm::shm_sync();
+  EXPECT_EQ(host_.count_lines("[shm] config applied from tray"), 1);
+  StatusFile blk(home_.run_dir());
+  EXPECT_STREQ(blk->bank, "A");
+  EXPECT_EQ(blk->base, 5u);
+  EXPECT_EQ(blk->resync, 0u);
+
+  // Zero base and watch keep the current values; an empty bank too.
+  app->req_bank[0] = '\0';
+  app->req_base = 0;
+  app->req_watch = 0;
+  app->req_resync = 1;
+  app->req_seq = 2;
+  gm::shm_sync();
+  EXPECT_TRUE(
+      host_.has_line("[shm] config applied from tray: bank=A base=5 watch=64 resync=lv1"));
+}
+
+}  // namespace
