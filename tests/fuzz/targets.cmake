@@ -1,0 +1,4 @@
+# One gm_add_fuzzer(<name> SOURCES <fuzz source>) per parser of outside bytes.
+gm_add_fuzzer(fuzz_wbin_rx SOURCES tests/fuzz/fuzz_wbin_rx.cpp)
+gm_add_fuzzer(fuzz_wbin_decoders SOURCES tests/fuzz/fuzz_wbin_decoders.cpp)
+gm_add_fuzzer(fuzz_wnat_frame SOURCES tests/fuzz/fuzz_wnat_frame.cpp)
