@@ -4,8 +4,9 @@
 //
 // All functions run on their caller's thread and block for at most one or a few request
 // time-outs (400 ms each unless said). They return true when the desk answered and the answer
-// passed its checks; a null or empty required argument returns false without sending. Sets
-// return whether the message left the module; the desk's push of the new value confirms it.
+// passed its checks; a null or empty required argument, or an index below 1 (above 64 where
+// said, above 65536 elsewhere), returns false without sending. Sets return whether the message
+// left the module; the desk's push of the new value confirms it.
 #pragma once
 
 #include <cstddef>
@@ -52,8 +53,30 @@ bool wctl_get_range(const char* grp, int n, double* min_db, double* max_db, doub
 bool wctl_parse_range(const uint8_t* r, int len, double* min_db, double* max_db, double* step_db);
 
 // Gain and 48V of an input in one list request (500 ms). Records of other known nodes met in
-// the list are delivered as pushes.
+// the list are delivered as pushes. *db and *phantom are written only when found (so a caller
+// may preset them); gain_found may be null.
 bool wctl_get_channel(const char* grp, int n, double* db, bool* phantom, bool* gain_found);
+
+// The walk over a list reply behind wctl_get_channel, free of side effects; exposed for tests
+// and the fuzzer. Records for which is_foreign is true go to deliver and are not counted. Of
+// the rest, the one with gain_hash (with none known: the second) and a float is the gain, the
+// one with vph_hash (with none known: the third) and 0/1 is the 48V. Stops at a cut record.
+struct WctlRecordSink {
+  void* ctx;
+  bool (*is_foreign)(void* ctx, uint32_t hash);
+  void (*deliver)(void* ctx, uint32_t hash, const uint8_t* value, int len);
+};
+struct WctlChannelScan {
+  int counted = 0;  // records of this node
+  bool gain_found = false;
+  double db = 0;
+  uint32_t gain_hash = 0;
+  bool phantom_found = false;
+  bool phantom = false;
+  uint32_t phantom_hash = 0;
+};
+WctlChannelScan wctl_scan_channel(const uint8_t* r, int len, uint32_t gain_hash, uint32_t vph_hash,
+                                  const WctlRecordSink& sink);
 
 bool wctl_set_gain(const char* grp, int n, double db);
 bool wctl_set_phantom(const char* grp, int n, bool on);

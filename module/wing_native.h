@@ -13,6 +13,8 @@ namespace gm {
 
 inline constexpr int kWnatSources = 12;
 inline constexpr int kWnatFrameBytes = 896;
+// DF D3 and the meter request with every data byte escaped: at most 2 + 2 * 23 bytes.
+inline constexpr int kWnatRequestMaxBytes = 48;
 
 // False for an empty address; true at once when already running.
 bool wnat_start(const char* ip);
@@ -28,10 +30,17 @@ bool wnat_input_level(const char* group, int input, double* db);
 bool wnat_input_peak(const char* group, int input, double* db);
 bool wnat_input_clipped(const char* group, int input);
 
-// Frame decoding, exposed for tests and the fuzzer: decodes one datagram received at now_ms
-// (monotonic). Returns true when it was a frame of this report id and was decoded.
+// One received datagram, handled as the metering thread handles it (exposed for tests and the
+// fuzzer): a desk reply beginning "WING" and anything under 4 bytes are ignored; a wrong size
+// clears the metering flag and is logged for the first three; a frame of this report id is
+// decoded at now_ms (32-bit monotonic ms) and turns metering on. Returns true when decoded.
+// Called from one thread at a time.
 bool wnat_decode_datagram(const uint8_t* data, int len, uint32_t now_ms);
-// Resets levels and peaks and sets the report id (tests; wnat_start does the same).
+// Resets every level, peak and time, clears the metering flag and the count of size complaints,
+// and sets the report id (tests; wnat_start does the same).
 void wnat_reset_for(uint8_t report_id);
+// The bytes sent on a fresh TCP connection to ask for meter frames at udp_port: the channel
+// select DF D3, then the escaped meter request. Returns the length, or 0 when cap is too small.
+int wnat_meter_request(uint16_t udp_port, uint8_t report_id, uint8_t* out, int cap);
 
 }  // namespace gm

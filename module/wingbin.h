@@ -11,6 +11,7 @@
 // paths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "wingbin_codec.h"
@@ -69,6 +70,19 @@ int wbin_hash_count();
 // Preloads the firmware's node hashes from the adopted desk's discovery line, at most once per
 // load. Returns false (and does nothing) while the line holds no ','; true once it has run.
 bool wbin_preload(const char* identity_line);
+
+// Test and fuzz entry: runs bytes as the desk sent them through the receive thread's own
+// unescaping and record split, without a socket; the buffer and escape state carry over from one
+// call to the next, as on a live link. When request is given, a request in that state is
+// outstanding while the bytes are split; the result is the length of the reply it received, or
+// -1 when the bytes did not complete it (also -1 without a request). Pushes are delivered on the
+// caller's thread. Only while no link is started; not for concurrent use.
+struct WbinTestRequest {
+  bool raw;
+  bool collect;
+  uint32_t expected_hash;
+};
+int wbin_rx_feed_for_tests(const uint8_t* bytes, size_t n, const WbinTestRequest* request);
 
 // The preload table: the real node hashes of firmware 3.1-0-g9f314617.
 struct WingHashRow {

@@ -1,4 +1,50 @@
-// placeholder
+// Fuzzes the native protocol's decoders on desk bytes: token lengths at every offset, value and
+// string decoding, reply hashes, the desk-side request parser and the receive unescaper.
 #include <cstddef>
 #include <cstdint>
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }
+#include <cstring>
+#include <vector>
+
+#include "wingbin_codec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An exact-size copy, so that any read past the length is caught.
+  std::vector<uint8_t> copy(data, data + size);
+  const uint8_t* p = copy.data();
+  const int len = static_cast<int>(size);
+  for (int i = 0; i <= len; ++i) {
+    const int avail = len - i;
+    const uint8_t* at = p + i;
+    (void)gm::wbin_token_len(avail > 0 ? at : nullptr, avail);
+    double value;
+    bool flag;
+    (void)gm::wbin_value_of(at, avail, &value, &flag);
+    char text[24];
+    if (gm::wbin_string_of(at, avail, text, sizeof text) && std::strlen(text) >= sizeof text) {
+      __builtin_trap();
+    }
+    (void)gm::wbin_hash_of_reply(at, avail);
+  }
+  for (int off = 0; off < len;) {
+    gm::WbinRequest req;
+    const int used = gm::wbin_parse_request(p + off, len - off, &req);
+    if (used == 0) break;
+    if (used < 0) {
+      ++off;
+      continue;
+    }
+    if (used > len - off || req.depth > 16) __builtin_trap();
+    if (req.kind == gm::WbinRequest::kSet &&
+        (req.value < p + off || req.value + req.value_len > p + off + used)) {
+      __builtin_trap();
+    }
+    off += used;
+  }
+  gm::WbinUnescaper u;
+  uint8_t out[64];
+  for (size_t off = 0; off < size; off += 7) {
+    const size_t n = size - off < 7 ? size - off : 7;
+    if (u.feed(p + off, n, out, sizeof out) > n + 1) __builtin_trap();
+  }
+  return 0;
+}

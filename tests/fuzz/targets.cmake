@@ -2,3 +2,4 @@
 gm_add_fuzzer(fuzz_wbin_rx SOURCES tests/fuzz/fuzz_wbin_rx.cpp)
 gm_add_fuzzer(fuzz_wbin_decoders SOURCES tests/fuzz/fuzz_wbin_decoders.cpp)
 gm_add_fuzzer(fuzz_wnat_frame SOURCES tests/fuzz/fuzz_wnat_frame.cpp)
+gm_add_fuzzer(fuzz_wctl_range SOURCES tests/fuzz/fuzz_wctl_range.cpp)

@@ -1,0 +1,496 @@
+// The desk's control operations against a scripted desk: the bytes each operation sends, the
+// answers it refuses, and the node hashes it learns.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_entry.h"
+#include "support/fake_desk.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "wing_ctl.h"
+
+namespace {
+
+using namespace gmtest;
+using gm::WbinRequest;
+
+Bytes rec(uint32_t hash, const Bytes& token) {
+  return FakeDesk::value_record(hash, token);
+}
+Bytes flt(float x) {
+  return FakeDesk::float_token(x);
+}
+Bytes str(const std::string& s) {
+  return FakeDesk::string_token(s);
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+void put_be32(Bytes* b, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) b->push_back(uint8_t(v >> shift));
+}
+
+void put_f32(Bytes* b, float x) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, 4);
+  put_be32(b, bits);
+}
+
+// A definition record of a numeric node: DF, length, 10 bytes, two names, a byte, the kind byte,
+// min, max and the step count.
+Bytes definition(float lo, float hi, uint32_t steps, uint8_t kind = 0x10, bool tag = true) {
+  Bytes body(10, 0x00);
+  for (const char* name : {"g", "Gain"}) {
+    body.push_back(uint8_t(std::strlen(name)));
+    body.insert(body.end(), name, name + std::strlen(name));
+  }
+  body.push_back(0x00);
+  body.push_back(kind);
+  put_f32(&body, lo);
+  put_f32(&body, hi);
+  put_be32(&body, steps);
+  Bytes r;
+  if (tag) r.push_back(0xDF);
+  r.push_back(uint8_t(body.size() >> 8));
+  r.push_back(uint8_t(body.size()));
+  r.insert(r.end(), body.begin(), body.end());
+  return r;
+}
+
+struct SeenPush {
+  std::string group;
+  int index;
+  std::string leaf;
+  double value;
+};
+std::mutex g_push_mu;
+std::vector<SeenPush> g_pushes;
+
+void record_push(const char* group, int index, const char* leaf, double value, bool) {
+  std::lock_guard<std::mutex> lock(g_push_mu);
+  g_pushes.push_back({group, index, leaf, value});
+}
+
+class WingCtl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.install();
+    desk_.set_handler([this](const DeskRequest& r) { return reply_for(r); });
+    ASSERT_TRUE(gm::wctl_start(desk_.ip().c_str()));
+    for (int i = 0; i < 100 && !gm::wctl_connected(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(gm::wctl_connected());
+  }
+
+  void TearDown() override {
+    gm::wctl_stop();
+    gm::wctl_on_push(nullptr);
+    gm::set_detail_level(1);
+  }
+
+  // The desk answers value requests for path with reply, definition requests with def.
+  void answer(const std::string& path, Bytes reply) {
+    std::lock_guard<std::mutex> lock(mu_);
+    answers_[path] = std::move(reply);
+  }
+  void answer_def(const std::string& path, Bytes def) { answer("def:" + path, std::move(def)); }
+
+  Bytes reply_for(const DeskRequest& r) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (r.kind == WbinRequest::kSet) return {};
+    const auto it = answers_.find((r.kind == WbinRequest::kGetDef ? "def:" : "") + r.path);
+    return it == answers_.end() ? Bytes{} : it->second;
+  }
+
+  std::vector<std::string> paths() const {
+    std::vector<std::string> out;
+    for (const DeskRequest& r : desk_.requests()) out.push_back(r.path);
+    return out;
+  }
+
+  FakeHost host_;
+  std::mutex mu_;
+  std::map<std::string, Bytes> answers_;
+  FakeDesk desk_{unique_loopback()};  // last, so that its threads end before the answers go
+};
+
+const Bytes kLcl1Gain = {0xDF, 0xD1, 0xDA, 0xC1, 0x69, 0x6F, 0xC1, 0x69,
+                         0x6E, 0xC2, 0x4C, 0x43, 0x4C, 0x40, 0xC0, 0x67};
+
+TEST_F(WingCtl, GainOfLocalInputOneTravelsAsInTheWorkedExample) {
+  constexpr uint32_t kHash = 0x1CB9CE6B;  // LCL 1 "g" in firmware 3.1
+  gm::wbin_hash_learn(kHash, "LCL", 1, "g");
+  answer("/io/in/LCL/1/g", rec(kHash, flt(-3.0f)));
+
+  ASSERT_TRUE(gm::wctl_set_gain("LCL", 1, -3.0));
+  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
+  double db = 0;
+  ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
+  EXPECT_EQ(db, -3.0);
+
+  const auto reqs = desk_.requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_EQ(reqs[0].raw, join({kLcl1Gain, {0xD5, 0xC0, 0x40, 0x00, 0x00}}));
+  EXPECT_EQ(reqs[1].raw, join({kLcl1Gain, {0xDC}}));
+}
+
+TEST_F(WingCtl, SetsLayOutPathAndValueTokens) {
+  ASSERT_TRUE(gm::wctl_set_phantom("LCL", 2, true));
+  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
+  ASSERT_TRUE(gm::wctl_set_mode("A", 3, "ST"));
+  ASSERT_TRUE(gm::wctl_set_mode("A", 3, ""));
+  ASSERT_TRUE(gm::wctl_set_patch("MOD", 5, "LCL", 7));
+  ASSERT_TRUE(desk_.wait_for_requests(5, 2000));
+
+  const auto reqs = desk_.requests();
+  EXPECT_EQ(reqs[0].raw, Bytes({0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC1, 'i', 'n', 0xC2, 'L', 'C',
+                                'L', 0x41, 0xC2, 'v', 'p', 'h', 0x01}));
+  EXPECT_EQ(reqs[1].path, "/io/in/A/3/mode");
+  EXPECT_EQ(reqs[1].value, Bytes({0x81, 'S', 'T'}));
+  EXPECT_EQ(reqs[2].value, Bytes({0xD0}));
+  EXPECT_EQ(reqs[3].path, "/io/out/MOD/5/grp");
+  EXPECT_EQ(reqs[3].value, Bytes({0x82, 'L', 'C', 'L'}));
+  EXPECT_EQ(reqs[4].path, "/io/out/MOD/5/in");
+  EXPECT_EQ(reqs[4].value, flt(7.0f));
+}
+
+TEST_F(WingCtl, SetsWithInvalidArgumentsSendNothing) {
+  EXPECT_FALSE(gm::wctl_set_patch("CRD", 65, "LCL", 1));
+  EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "LCL", 0));
+  EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "LCL", 65));
+  EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "", 1));
+  EXPECT_FALSE(gm::wctl_set_gain("LCL", 1, std::nan("")));
+  EXPECT_FALSE(gm::wctl_set_gain("", 1, 0.0));
+  EXPECT_FALSE(gm::wctl_set_phantom("LCL", 0, true));
+  EXPECT_FALSE(gm::wctl_set_mode("LCL", 1, nullptr));
+
+  ASSERT_TRUE(gm::wctl_set_patch("CRD", 2, "A", 9));
+  ASSERT_TRUE(desk_.wait_for_requests(2, 2000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(paths(), (std::vector<std::string>{"/io/out/CRD/2/grp", "/io/out/CRD/2/in"}));
+}
+
+TEST_F(WingCtl, BusGroupsTravelWithADollarAndAreLearnedAsGiven) {
+  const struct {
+    const char* given;
+    const char* sent;
+  } kGroups[] = {{"bus", "$BUS"}, {"Main", "$MAIN"}, {"MTX", "$MTX"}, {"send", "$SEND"},
+                 {"mon", "$MON"}, {"LCL", "LCL"},    {"BUSX", "BUSX"}};
+  char wire[8];
+  for (const auto& g : kGroups) {
+    gm::wctl_wire_group(g.given, wire, sizeof wire);
+    EXPECT_STREQ(wire, g.sent) << g.given;
+  }
+
+  answer("/io/in/$BUS/4/g", rec(0x0B000004, flt(2.5f)));
+  double db = 0;
+  ASSERT_TRUE(gm::wctl_get_gain("bus", 4, &db));
+  EXPECT_EQ(db, 2.5);
+  EXPECT_EQ(gm::wbin_known_hash("BUS", 4, "g"), 0x0B000004u);
+  // The learned hash now guards the next read.
+  answer("/io/in/$BUS/4/g", rec(0x0B000099, flt(9.0f)));
+  EXPECT_FALSE(gm::wctl_get_gain("BUS", 4, &db));
+  EXPECT_EQ(paths(), (std::vector<std::string>{"/io/in/$BUS/4/g", "/io/in/$BUS/4/g"}));
+}
+
+TEST_F(WingCtl, GainIndexFollowsTheStereoMode) {
+  answer("/io/in/LCL/6/mode", rec(0x0C060001, str("ST")));
+  EXPECT_EQ(gm::wctl_gain_index("LCL", 6), 5);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 6, "mode"), 0x0C060001u);
+  EXPECT_EQ(gm::wctl_gain_index("LCL", 5), 5);
+  EXPECT_EQ(desk_.requests().size(), 1u);
+
+  answer("/io/in/LCL/6/mode", rec(0x0C060001, str("M")));
+  EXPECT_EQ(gm::wctl_gain_index("LCL", 6), 6);
+
+  answer("/io/in/LCL/6/mode", rec(0x0C060001, str("XY")));
+  EXPECT_EQ(gm::wctl_gain_index("LCL", 6), 6);
+  EXPECT_TRUE(
+      host_.has_line("[mode] LCL 6 answered 'XY' - not a mode token, ignoring (stale reply?)"));
+
+  answer("/io/in/LCL/8/mode", rec(0x0C080001, str("m/s")));
+  char mode[8];
+  ASSERT_TRUE(gm::wctl_get_mode("LCL", 8, mode, sizeof mode));
+  EXPECT_STREQ(mode, "m/s");
+}
+
+TEST_F(WingCtl, LeafReadsRefuseAnswersOfTheWrongKindAndLearnNothing) {
+  gm::set_detail_level(2);
+  double db = 0;
+  answer("/io/in/LCL/3/g", rec(0x0D030001, {0x05}));
+  EXPECT_FALSE(gm::wctl_get_gain("LCL", 3, &db));
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 3, "g"), 0u);
+  EXPECT_TRUE(host_.has_line("[read] LCL 3/g answered value type 0x05 - not this leaf, ignoring"));
+
+  bool on = false;
+  answer("/io/in/LCL/3/vph", rec(0x0D030002, flt(1.0f)));
+  EXPECT_FALSE(gm::wctl_get_phantom("LCL", 3, &on));
+  EXPECT_TRUE(host_.has_line("[read] LCL 3/vph answered value type 0xD5 - not this leaf"));
+
+  int id = 0;
+  answer("/io/in/LCL/3/$ha", rec(0x0D030003, flt(7.0f)));
+  EXPECT_FALSE(gm::wctl_get_headamp("LCL", 3, &id));
+  answer("/io/in/LCL/3/$ha", rec(0x0D030003, {0x07}));
+  ASSERT_TRUE(gm::wctl_get_headamp("LCL", 3, &id));
+  EXPECT_EQ(id, 7);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 3, "$ha"), 0x0D030003u);
+
+  answer("/io/in/LCL/3/vph", rec(0x0D030002, {0x01}));
+  ASSERT_TRUE(gm::wctl_get_phantom("LCL", 3, &on));
+  EXPECT_TRUE(on);
+}
+
+TEST_F(WingCtl, MuteCombinesTheHardAndTheSoftMute) {
+  int state = -1;
+  answer("/io/in/LCL/4/mute", rec(0x0E040001, {0x00}));
+  answer("/io/in/LCL/4/$mute", rec(0x0E040002, {0x03}));
+  ASSERT_TRUE(gm::wctl_get_mute("LCL", 4, &state));
+  EXPECT_EQ(state, 2);
+
+  answer("/io/in/LCL/7/mute", rec(0x0E070001, {0x01}));
+  answer("/io/in/LCL/7/$mute", rec(0x0E070002, {0x03}));
+  ASSERT_TRUE(gm::wctl_get_mute("LCL", 7, &state));
+  EXPECT_EQ(state, 1);
+
+  EXPECT_FALSE(gm::wctl_get_mute("LCL", 9, &state));
+  EXPECT_EQ(state, 0);
+}
+
+TEST_F(WingCtl, StringAndFlagLeavesLearnOnlyFromTheirOwnKind) {
+  char text[16];
+  answer("/io/in/A/5/name", rec(0x0F050001, {0x02}));
+  EXPECT_FALSE(gm::wctl_get_input_leaf_str("A", 5, "name", text, sizeof text));
+  answer("/io/in/A/5/name", rec(0x0F050001, str("Kick In")));
+  ASSERT_TRUE(gm::wctl_get_input_leaf_str("A", 5, "name", text, sizeof text));
+  EXPECT_STREQ(text, "Kick In");
+  EXPECT_EQ(gm::wbin_known_hash("A", 5, "name"), 0x0F050001u);
+
+  bool flag = false;
+  answer("/io/in/A/5/lock", rec(0x0F050002, {0x01}));
+  ASSERT_TRUE(gm::wctl_get_input_leaf_bool("A", 5, "lock", &flag));
+  EXPECT_TRUE(flag);
+  answer("/io/in/A/5/inv", rec(0x0F050003, flt(1.0f)));
+  ASSERT_TRUE(gm::wctl_get_input_leaf_bool("A", 5, "inv", &flag));
+  EXPECT_EQ(gm::wbin_known_hash("A", 5, "inv"), 0u);
+  EXPECT_FALSE(gm::wctl_get_input_leaf_bool("A", 65, "inv", &flag));
+}
+
+TEST_F(WingCtl, PatchReadChecksGroupAndInput) {
+  gm::set_detail_level(2);
+  char grp[8];
+  int input = 0;
+  answer("/io/out/MOD/1/grp", rec(0x10010001, str("LC L")));
+  EXPECT_FALSE(gm::wctl_get_patch("MOD", 1, grp, sizeof grp, &input));
+  EXPECT_TRUE(
+      host_.has_line("[patch] out MOD/1 grp answered 'LC L' - not a group token, ignoring"));
+  answer("/io/out/MOD/2/grp", rec(0x10020001, str("ABCDEFG")));
+  EXPECT_FALSE(gm::wctl_get_patch("MOD", 2, grp, sizeof grp, &input));
+  EXPECT_EQ(gm::wbin_known_hash("MOD", 2, "grp"), 0u);
+
+  answer("/io/out/MOD/3/grp", rec(0x10030001, str("A")));
+  answer("/io/out/MOD/3/in", rec(0x10030002, {0xD3, 0x00, 0x41}));
+  EXPECT_FALSE(gm::wctl_get_patch("MOD", 3, grp, sizeof grp, &input));
+  EXPECT_TRUE(host_.has_line("[patch] out MOD/3 in answered 65 - out of range, ignoring"));
+  EXPECT_EQ(gm::wbin_known_hash("MOD", 3, "in"), 0u);
+  answer("/io/out/MOD/3/in", rec(0x10030002, flt(5.0f)));
+  EXPECT_FALSE(gm::wctl_get_patch("MOD", 3, grp, sizeof grp, &input));
+  EXPECT_TRUE(host_.has_line("[patch] out MOD/3 in answered type 0xD5 - not an index, ignoring"));
+
+  answer("/io/out/CRD/4/grp", rec(0x10040001, str("ABCDEF")));
+  answer("/io/out/CRD/4/in", rec(0x10040002, {0x0C}));
+  ASSERT_TRUE(gm::wctl_get_patch("CRD", 4, grp, sizeof grp, &input));
+  EXPECT_STREQ(grp, "ABCDEF");
+  EXPECT_EQ(input, 12);
+  EXPECT_EQ(gm::wbin_known_hash("CRD", 4, "grp"), 0x10040001u);
+  EXPECT_EQ(gm::wbin_known_hash("CRD", 4, "in"), 0x10040002u);
+}
+
+TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
+  gm::wbin_hash_learn(0x11200001, "LCL", 20, "mute");
+  gm::wctl_on_push(record_push);
+  answer("/io/in/LCL/10", join({rec(0x11200001, {0x01}),
+                                rec(0x11100001, str("M")),
+                                rec(0x11100002, flt(12.5f)),
+                                rec(0x11100003, {0x01}),
+                                rec(0x11100004, {0x00}),
+                                {0xDE}}));
+  double db = 0;
+  bool phantom = false, found = false;
+  ASSERT_TRUE(gm::wctl_get_channel("LCL", 10, &db, &phantom, &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(db, 12.5);
+  EXPECT_TRUE(phantom);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 10, "g"), 0x11100002u);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 10, "vph"), 0x11100003u);
+  {
+    std::lock_guard<std::mutex> lock(g_push_mu);
+    ASSERT_EQ(g_pushes.size(), 1u);
+    EXPECT_EQ(g_pushes[0].group, "LCL");
+    EXPECT_EQ(g_pushes[0].index, 20);
+    EXPECT_EQ(g_pushes[0].leaf, "mute");
+    EXPECT_EQ(g_pushes[0].value, 1.0);
+  }
+
+  // Once learned, the hashes decide, wherever the records stand.
+  answer("/io/in/LCL/10", join({rec(0x11100003, {0x00}),
+                                rec(0x11100001, str("M")),
+                                rec(0x11100004, {0x01}),
+                                rec(0x11100002, flt(-6.0f)),
+                                {0xDE}}));
+  phantom = true;
+  ASSERT_TRUE(gm::wctl_get_channel("LCL", 10, &db, &phantom, &found));
+  EXPECT_EQ(db, -6.0);
+  EXPECT_FALSE(phantom);
+}
+
+TEST_F(WingCtl, ChannelSourceReadsGroupInputAndName) {
+  char name[16], grp[8];
+  int input = -1;
+  answer("/ch/3/in/conn/grp", rec(0x12030001, str("off")));
+  ASSERT_TRUE(gm::wctl_get_ch_source(3, name, sizeof name, grp, sizeof grp, &input));
+  EXPECT_STREQ(name, "");
+  EXPECT_EQ(input, 0);
+  EXPECT_EQ(paths(), std::vector<std::string>{"/ch/3/in/conn/grp"});
+
+  answer("/ch/4/in/conn/grp", rec(0x12040001, str("LCL")));
+  answer("/ch/4/in/conn/in", rec(0x12040002, {0x07}));
+  answer("/ch/4/name", rec(0x12040003, str("Vox")));
+  ASSERT_TRUE(gm::wctl_get_ch_source(4, name, sizeof name, grp, sizeof grp, &input));
+  EXPECT_STREQ(grp, "LCL");
+  EXPECT_EQ(input, 7);
+  EXPECT_STREQ(name, "Vox");
+  EXPECT_EQ(gm::wbin_known_hash("$ch", 4, "cgrp"), 0x12040001u);
+  EXPECT_EQ(gm::wbin_known_hash("$ch", 4, "cin"), 0x12040002u);
+  EXPECT_EQ(gm::wbin_known_hash("$ch", 4, "cnm"), 0x12040003u);
+
+  answer("/ch/5/in/conn/grp", rec(0x12050001, str("A")));
+  answer("/ch/5/in/conn/in", rec(0x12050002, {0xD3, 0x00, 0x41}));
+  EXPECT_FALSE(gm::wctl_get_ch_source(5, name, sizeof name, grp, sizeof grp, &input));
+}
+
+TEST_F(WingCtl, GainRangeComesFromTheDefinition) {
+  answer_def("/io/in/LCL/11/g", definition(-3.0f, 45.0f, 2));
+  double lo = 0, hi = 0, step = 0;
+  ASSERT_TRUE(gm::wctl_get_range("LCL", 11, &lo, &hi, &step));
+  EXPECT_EQ(lo, -3.0);
+  EXPECT_EQ(hi, 45.0);
+  EXPECT_EQ(step, 48.0);
+  ASSERT_EQ(desk_.requests().size(), 1u);
+  EXPECT_EQ(desk_.requests()[0].kind, WbinRequest::kGetDef);
+}
+
+TEST_F(WingCtl, SlotPortAndDeskFlags) {
+  char buf[16];
+  answer("/$syscfg/opt_mod", rec(0x13000001, str("WLIVE2")));
+  ASSERT_TRUE(gm::wctl_get_slot_type("MOD", buf, sizeof buf));
+  EXPECT_STREQ(buf, "WLIVE2");
+  answer("/cards/$type", rec(0x13000002, str("dante")));
+  EXPECT_FALSE(gm::wctl_get_slot_type("CRD", buf, sizeof buf));
+  EXPECT_STREQ(buf, "");
+  EXPECT_FALSE(gm::wctl_get_slot_type("USB", buf, sizeof buf));
+
+  answer("/$stat/sc_devices", rec(0x13000003, str("DL32")));
+  ASSERT_TRUE(gm::wctl_get_port_device("SC", buf, sizeof buf));
+  EXPECT_STREQ(buf, "DL32");
+
+  bool on = false;
+  answer("/$globals/harmt/a", rec(0x13000005, {0x01}));
+  ASSERT_TRUE(gm::wctl_get_ha_remote("A", &on));
+  EXPECT_TRUE(on);
+  answer("/$syscfg/tcplock", rec(0x13000006, flt(0.0f)));
+  EXPECT_FALSE(gm::wctl_get_tcplock(&on));
+  answer("/$syscfg/tcplock", rec(0x13000007, {0x00}));
+  ASSERT_TRUE(gm::wctl_get_tcplock(&on));
+  EXPECT_FALSE(on);
+
+  EXPECT_EQ(paths(), (std::vector<std::string>{"/$syscfg/opt_mod", "/cards/$type",
+                                               "/$stat/sc_devices", "/$globals/harmt/a",
+                                               "/$syscfg/tcplock", "/$syscfg/tcplock"}));
+}
+
+TEST_F(WingCtl, ProbesReportTheHashAndLearnNothing) {
+  uint32_t hash = 0;
+  char text[16];
+  answer("/io/in/B/9/name", rec(0x14090001, str("Snare")));
+  ASSERT_TRUE(gm::wctl_probe_hash("B", 9, "name", &hash, text, sizeof text));
+  EXPECT_EQ(hash, 0x14090001u);
+  EXPECT_STREQ(text, "Snare");
+  answer("/io/out/CRD/9/in", rec(0x14090002, {0x03}));
+  ASSERT_TRUE(gm::wctl_probe_hash_out("CRD", 9, "in", &hash, text, sizeof text));
+  EXPECT_EQ(hash, 0x14090002u);
+  EXPECT_STREQ(text, "");
+  EXPECT_EQ(gm::wbin_known_hash("B", 9, "name"), 0u);
+  EXPECT_EQ(gm::wbin_known_hash("CRD", 9, "in"), 0u);
+}
+
+TEST(WctlRange, DefinitionParse) {
+  double lo = 0, hi = 0, step = 0;
+  const Bytes good = definition(-3.0f, 45.0f, 2);
+  ASSERT_TRUE(gm::wctl_parse_range(good.data(), int(good.size()), &lo, &hi, &step));
+  EXPECT_EQ(step, 48.0);
+  const Bytes fine = definition(-12.0f, 60.0f, 145, 0x21, false);
+  ASSERT_TRUE(gm::wctl_parse_range(fine.data(), int(fine.size()), &lo, &hi, &step));
+  EXPECT_EQ(lo, -12.0);
+  EXPECT_EQ(step, 0.5);
+  const Bytes span200 = definition(-3.0f, 197.0f, 3);
+  EXPECT_TRUE(gm::wctl_parse_range(span200.data(), int(span200.size()), &lo, &hi, &step));
+
+  for (const Bytes& bad : {definition(-3.0f, 198.0f, 2), definition(-3.0f, 45.0f, 1),
+                           definition(45.0f, 45.0f, 2), definition(45.0f, -3.0f, 2),
+                           definition(-3.0f, 45.0f, 2, 0x30), definition(NAN, 45.0f, 2)}) {
+    EXPECT_FALSE(gm::wctl_parse_range(bad.data(), int(bad.size()), &lo, &hi, &step));
+  }
+  for (size_t cut = 0; cut < good.size(); ++cut) {
+    EXPECT_FALSE(gm::wctl_parse_range(good.data(), int(cut), &lo, &hi, &step)) << cut;
+  }
+
+  Bytes zero_len = good;  // a zero length field: four more bytes before the data
+  zero_len[1] = zero_len[2] = 0;
+  zero_len.insert(zero_len.begin() + 3, {0x00, 0x00, 0x00, 0x2E});
+  ASSERT_TRUE(gm::wctl_parse_range(zero_len.data(), int(zero_len.size()), &lo, &hi, &step));
+  EXPECT_EQ(hi, 45.0);
+}
+
+bool odd_is_foreign(void*, uint32_t hash) {
+  return hash & 1;
+}
+void count_delivery(void* ctx, uint32_t, const uint8_t*, int len) {
+  *static_cast<int*>(ctx) += len;
+}
+
+TEST(WctlScan, ForeignRecordsAreDeliveredAndACutRecordEndsTheWalk) {
+  const Bytes list = join({rec(0x100, {0x05}), rec(0x201, flt(1.0f)), rec(0x202, flt(3.0f)),
+                           rec(0x204, {0x01}), rec(0x206, {0x00})});
+  int delivered = 0;
+  const gm::WctlRecordSink sink{&delivered, odd_is_foreign, count_delivery};
+  gm::WctlChannelScan s = gm::wctl_scan_channel(list.data(), int(list.size()), 0, 0, sink);
+  EXPECT_EQ(delivered, 5);
+  EXPECT_EQ(s.counted, 4);
+  EXPECT_TRUE(s.gain_found);
+  EXPECT_EQ(s.db, 3.0);
+  EXPECT_EQ(s.gain_hash, 0x202u);
+  EXPECT_TRUE(s.phantom_found);
+  EXPECT_EQ(s.phantom_hash, 0x204u);
+
+  s = gm::wctl_scan_channel(list.data(), int(list.size()) - 1, 0x206, 0x206, sink);
+  EXPECT_EQ(s.counted, 3);
+  EXPECT_FALSE(s.phantom_found);
+  s = gm::wctl_scan_channel(list.data(), 23, 0, 0, sink);  // the float of 0x202 is cut
+  EXPECT_EQ(s.counted, 1);
+  EXPECT_FALSE(s.gain_found);
+}
+
+}  // namespace

@@ -1,0 +1,424 @@
+// The metering client: decoding of meter datagrams (sizes, report id, levels, held peaks, clips,
+// which inputs exist), the request bytes, and the real thread against a desk played on a
+// loopback address of its own.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "gm_win32.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "wing_native.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kId = 77;
+const std::vector<std::pair<std::string, int>> kTable = {
+    {"LCL", 24}, {"AUX", 8},  {"A", 48},   {"B", 48},   {"C", 48},  {"SC", 32},
+    {"USB", 48}, {"CRD", 64}, {"MOD", 64}, {"PLAY", 4}, {"AES", 2}, {"USR", 56}};
+const char kSizeLine[] =
+    "[nat] meter frame is 894 bytes, expected 896 - channel counts have changed (sample rate or "
+    "card?). Not decoding rather than showing wrong levels.";
+
+uint32_t now32() {
+  return static_cast<uint32_t>(gm_now_ms());
+}
+
+void set_raw(Bytes& f, size_t word_index, uint16_t raw) {
+  f[4 + 2 * word_index] = static_cast<uint8_t>(raw >> 8);
+  f[5 + 2 * word_index] = static_cast<uint8_t>(raw);
+}
+
+void set_raw(Bytes& f, const std::string& group, int input, uint16_t raw) {
+  size_t offset = 0;
+  for (size_t s = 0; kTable[s].first != group; ++s) offset += kTable[s].second;
+  set_raw(f, offset + input - 1, raw);
+}
+
+void set_db(Bytes& f, const std::string& group, int input, double db) {
+  set_raw(f, group, input, static_cast<uint16_t>(std::lround(db * 256)));
+}
+
+// A full frame of the given report id with every word at fill_db.
+Bytes frame(uint8_t id, double fill_db = -40.0) {
+  Bytes f(gm::kWnatFrameBytes);
+  f[3] = id;
+  for (size_t w = 0; w < (f.size() - 4) / 2; ++w) {
+    set_raw(f, w, static_cast<uint16_t>(std::lround(fill_db * 256)));
+  }
+  return f;
+}
+
+bool decode(const Bytes& f, uint32_t at) {
+  return gm::wnat_decode_datagram(f.data(), static_cast<int>(f.size()), at);
+}
+
+double level(const char* group, int input) {
+  double db = 999;
+  EXPECT_TRUE(gm::wnat_input_level(group, input, &db)) << group << " " << input;
+  return db;
+}
+
+double peak(const char* group, int input) {
+  double db = 999;
+  EXPECT_TRUE(gm::wnat_input_peak(group, input, &db)) << group << " " << input;
+  return db;
+}
+
+bool has_value(const char* group, int input) {
+  double db = 0;
+  const bool lv = gm::wnat_input_level(group, input, &db);
+  EXPECT_EQ(gm::wnat_input_peak(group, input, &db), lv) << group << " " << input;
+  return lv;
+}
+
+class MeterDecode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.install();
+    gm::wnat_reset_for(kId);
+  }
+  void TearDown() override {
+    gm::wnat_stop();
+    gm::module_set_host(nullptr);
+  }
+  gmtest::FakeHost host_;
+};
+
+TEST_F(MeterDecode, SourcesFillTheirInputsInTableOrder) {
+  Bytes f = frame(kId);
+  for (size_t s = 0; s < kTable.size(); ++s) {
+    set_db(f, kTable[s].first, 1, -(s * 5.0 + 1));
+    set_db(f, kTable[s].first, kTable[s].second, -(s * 5.0 + 2.5));
+  }
+  const uint64_t before = gm::wnat_frames();
+  ASSERT_TRUE(decode(f, now32()));
+  ASSERT_TRUE(decode(f, now32()));
+  EXPECT_EQ(gm::wnat_frames(), before + 2);
+  for (size_t s = 0; s < kTable.size(); ++s) {
+    const char* group = kTable[s].first.c_str();
+    EXPECT_EQ(gm::wnat_group_inputs(group), kTable[s].second);
+    EXPECT_EQ(level(group, 1), -(s * 5.0 + 1)) << group;
+    EXPECT_EQ(level(group, kTable[s].second), -(s * 5.0 + 2.5)) << group;
+  }
+  EXPECT_EQ(level("USR", 2), -40.0);
+  EXPECT_EQ(host_.count_lines("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -1.0 dB"), 1)
+      << "logged when metering turns on, not for every frame";
+}
+
+TEST_F(MeterDecode, WrongSizesAreNotDecodedAndComplainedAboutThreeTimes) {
+  ASSERT_TRUE(decode(frame(kId, -12.0), now32()));
+  Bytes short_frame = frame(kId, -3.0);
+  short_frame.resize(894);
+  const uint64_t frames = gm::wnat_frames();
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(decode(short_frame, now32()));
+  EXPECT_FALSE(gm::wnat_metering());
+  EXPECT_FALSE(has_value("LCL", 1)) << "no levels while the frames cannot be decoded";
+  EXPECT_EQ(gm::wnat_frames(), frames);
+  EXPECT_EQ(host_.count_lines(kSizeLine), 3);
+
+  ASSERT_TRUE(decode(frame(kId, -12.0), now32()));
+  EXPECT_EQ(level("LCL", 1), -12.0) << "the short frames changed nothing";
+  const std::string reply = "WING,127.0.0.1,PGM,wing-rack,S123,3.1";
+  EXPECT_FALSE(decode(Bytes(reply.begin(), reply.end()), now32()));
+  EXPECT_FALSE(decode(Bytes{0, 0, kId}, now32()));
+  EXPECT_TRUE(gm::wnat_metering()) << "desk replies and scraps leave metering on";
+  EXPECT_EQ(host_.count_lines("[nat] meter frame is"), 3);
+}
+
+TEST_F(MeterDecode, ClipMarksFromHalfADecibelBelowFullScaleAndIsHeld) {
+  const uint32_t now = now32();
+  Bytes early = frame(kId);
+  set_db(early, "AUX", 1, 0.0);
+  ASSERT_TRUE(decode(early, now - 3000));
+  Bytes later = frame(kId);
+  set_db(later, "AUX", 2, 0.0);
+  ASSERT_TRUE(decode(later, now - 2000));
+
+  Bytes f = frame(kId);
+  set_raw(f, "LCL", 1, 0x0000);
+  set_raw(f, "LCL", 2, 0xFF80);
+  set_raw(f, "LCL", 3, 0xFF7F);
+  ASSERT_TRUE(decode(f, now));
+  EXPECT_EQ(level("LCL", 1), 0.0);
+  EXPECT_EQ(level("LCL", 2), -0.5);
+  EXPECT_EQ(level("LCL", 3), -129 / 256.0);
+  EXPECT_TRUE(gm::wnat_input_clipped("LCL", 1));
+  EXPECT_TRUE(gm::wnat_input_clipped("LCL", 2));
+  EXPECT_FALSE(gm::wnat_input_clipped("LCL", 3));
+  EXPECT_FALSE(gm::wnat_input_clipped("AUX", 1)) << "a clip 3 s ago has expired";
+  EXPECT_TRUE(gm::wnat_input_clipped("AUX", 2)) << "a clip 2 s ago is still shown";
+}
+
+TEST_F(MeterDecode, HeldPeakFallsAfterItsHoldTime) {
+  const uint32_t base = now32();
+  const uint32_t taken = base - 2600;
+  Bytes loud = frame(kId);
+  set_db(loud, "LCL", 1, -10.0);
+  set_db(loud, "LCL", 2, -10.0);
+  ASSERT_TRUE(decode(loud, taken));
+  for (uint32_t later : {1700u, 2000u, 2300u})
+    ASSERT_TRUE(decode(frame(kId, -60.0), taken + later));
+  Bytes recent = frame(kId);
+  set_db(recent, "LCL", 3, -10.0);
+  ASSERT_TRUE(decode(recent, base - 1000));
+  Bytes f = frame(kId);
+  set_db(f, "LCL", 2, -20.0);
+  ASSERT_TRUE(decode(f, base));
+
+  const double lcl1 = peak("LCL", 1);
+  const uint32_t after = now32();
+  // -10 dB taken 2600 ms ago has fallen 0.02 dB for each of the 1000 ms beyond the hold.
+  EXPECT_LE(lcl1, -30.0 + 1e-9);
+  EXPECT_GE(lcl1, -30.0 - 0.02 * (after - base) - 1e-9);
+  EXPECT_EQ(level("LCL", 1), -40.0);
+  EXPECT_EQ(peak("LCL", 2), -20.0) << "the current level is above the fallen peak";
+  EXPECT_EQ(peak("LCL", 3), -10.0) << "a peak inside its hold time stays";
+}
+
+TEST_F(MeterDecode, OnlyInputsTheFrameCarriesHaveValues) {
+  EXPECT_FALSE(has_value("LCL", 1)) << "nothing before the first frame";
+  ASSERT_TRUE(decode(frame(kId, 0.0), now32()));
+  EXPECT_TRUE(has_value("CRD", 64));
+  EXPECT_FALSE(has_value("CRD", 65));
+  EXPECT_TRUE(has_value("LCL", 24));
+  EXPECT_FALSE(has_value("LCL", 25));
+  EXPECT_FALSE(has_value("LCL", 0));
+  EXPECT_TRUE(has_value("lcl", 1));
+  EXPECT_FALSE(has_value("CH", 1));
+  EXPECT_FALSE(has_value(nullptr, 1));
+  EXPECT_TRUE(gm::wnat_input_clipped("CRD", 64));
+  EXPECT_FALSE(gm::wnat_input_clipped("CRD", 65));
+  EXPECT_FALSE(gm::wnat_input_clipped("LCL", 25));
+  EXPECT_EQ(gm::wnat_group_inputs("Play"), 4);
+  EXPECT_EQ(gm::wnat_group_inputs("CH"), 0);
+  EXPECT_EQ(gm::wnat_group_inputs(nullptr), 0);
+}
+
+TEST_F(MeterDecode, FramesOfAnotherReportAreIgnored) {
+  const uint64_t frames = gm::wnat_frames();
+  Bytes other = frame(kId + 1, -5.0);
+  EXPECT_FALSE(decode(other, now32()));
+  EXPECT_FALSE(gm::wnat_metering());
+
+  ASSERT_TRUE(decode(frame(kId, -30.0), now32()));
+  Bytes high_bytes = frame(kId, -5.0);
+  high_bytes[0] = 0x01;
+  EXPECT_FALSE(decode(high_bytes, now32()));
+  EXPECT_FALSE(decode(other, now32()));
+  EXPECT_EQ(gm::wnat_frames(), frames + 1);
+  EXPECT_EQ(level("LCL", 1), -30.0);
+  EXPECT_EQ(host_.count_lines("[nat] meter frame is"), 0);
+}
+
+Bytes escaped(const Bytes& plain) {
+  Bytes out = {0xDF, 0xD3};
+  for (uint8_t b : plain) {
+    out.push_back(b);
+    if (b == 0xDF) out.push_back(0xDE);
+  }
+  return out;
+}
+
+Bytes request(uint16_t port, uint8_t id) {
+  Bytes r = {0xD3, 0, 0, 0xD4, 0, 0, 0, id, 0xDC, 0xA7, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0xDE};
+  r[1] = static_cast<uint8_t>(port >> 8);
+  r[2] = static_cast<uint8_t>(port);
+  return r;
+}
+
+TEST(MeterRequest, EscapesDfInThePort) {
+  uint8_t out[gm::kWnatRequestMaxBytes];
+  const int n = gm::wnat_meter_request(0xDFDF, 0x40, out, sizeof out);
+  const Bytes head = {0xDF, 0xD3, 0xD3, 0xDF, 0xDE, 0xDF, 0xDE, 0xD4, 0, 0, 0, 0x40};
+  ASSERT_EQ(n, 27);
+  EXPECT_EQ(Bytes(out, out + head.size()), head);
+  EXPECT_EQ(Bytes(out, out + n), escaped(request(0xDFDF, 0x40)));
+  EXPECT_EQ(gm::wnat_meter_request(0xDFDF, 0x40, out, sizeof out - 1), 0);
+}
+
+// ---- the thread against a desk on loopback ---------------------------------------------------
+
+template <typename Done>
+bool wait_until(Done done, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool readable_within(int fd, int timeout_ms) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, timeout_ms) == 1;
+}
+
+// Reads exactly n bytes; empty when the peer closed or nothing came in time.
+Bytes read_exact(int fd, size_t n, int timeout_ms) {
+  Bytes got(n);
+  for (size_t have = 0; have < n;) {
+    if (!readable_within(fd, timeout_ms)) return {};
+    const ssize_t r = recv(fd, got.data() + have, n - have, 0);
+    if (r <= 0) return {};
+    have += static_cast<size_t>(r);
+  }
+  return got;
+}
+
+// The meter request as the desk receives it: the wire bytes and the request they carry.
+struct SeenRequest {
+  Bytes raw, plain;
+  uint16_t port() const { return static_cast<uint16_t>(plain[1] << 8 | plain[2]); }
+  uint8_t id() const { return plain[7]; }
+};
+
+SeenRequest read_request(int fd) {
+  SeenRequest r{read_exact(fd, 2, 5000), {}};
+  while (r.plain.size() < 23) {
+    const Bytes b = read_exact(fd, 1, 5000);
+    if (b.empty()) break;
+    r.raw.push_back(b[0]);
+    if (r.raw.size() > 3 && r.raw.end()[-2] == 0xDF && b[0] == 0xDE) continue;
+    r.plain.push_back(b[0]);
+  }
+  return r;
+}
+
+class MeterLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.install();
+    ip_ = gmtest::unique_loopback();
+    desk_.sin_family = AF_INET;
+    desk_.sin_port = htons(2222);
+    inet_pton(AF_INET, ip_.c_str(), &desk_.sin_addr);
+    auto* addr = reinterpret_cast<sockaddr*>(&desk_);
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener_, addr, sizeof desk_), 0) << ip_;
+    ASSERT_EQ(listen(listener_, 4), 0);
+    udp_ = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_EQ(bind(udp_, addr, sizeof desk_), 0) << ip_;
+    left_running_ = gm::threads_left_running();
+  }
+  void TearDown() override {
+    gm::wnat_stop();
+    EXPECT_FALSE(gm::wnat_metering());
+    EXPECT_EQ(gm::threads_left_running(), left_running_);
+    for (int fd : {client_, listener_, udp_}) {
+      if (fd >= 0) close(fd);
+    }
+    gm::module_set_host(nullptr);
+  }
+
+  int accept_client(int timeout_ms) {
+    return readable_within(listener_, timeout_ms) ? accept(listener_, nullptr, nullptr) : -1;
+  }
+
+  // Waits for the "WING?" prime; returns where it came from (port 0 when none arrived).
+  sockaddr_in receive_prime(int timeout_ms) {
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    char buf[64];
+    if (!readable_within(udp_, timeout_ms)) return from;
+    const ssize_t n = recvfrom(udp_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "WING?");
+    return from;
+  }
+
+  void send_to_meter(const Bytes& b) {
+    const auto* to = reinterpret_cast<const sockaddr*>(&meter_);
+    ASSERT_EQ(sendto(udp_, b.data(), b.size(), 0, to, sizeof meter_),
+              static_cast<ssize_t>(b.size()));
+  }
+
+  // Starts metering and plays the desk up to the prime; returns the request it saw.
+  SeenRequest start_and_accept() {
+    EXPECT_TRUE(gm::wnat_start(ip_.c_str()));
+    client_ = accept_client(5000);
+    EXPECT_GE(client_, 0) << "no connection to the desk's native port";
+    if (client_ < 0) return {};
+    SeenRequest req = read_request(client_);
+    meter_ = receive_prime(5000);
+    EXPECT_NE(meter_.sin_port, 0) << "no WING? prime";
+    return req;
+  }
+
+  gmtest::FakeHost host_;
+  std::string ip_;
+  sockaddr_in desk_{}, meter_{};
+  int listener_ = -1, udp_ = -1, client_ = -1;
+  uint32_t left_running_ = 0;
+};
+
+TEST_F(MeterLink, RequestsFramesDecodesThemAndRenews) {
+  EXPECT_FALSE(gm::wnat_start(""));
+  const SeenRequest req = start_and_accept();
+  ASSERT_EQ(req.plain.size(), 23u);
+  EXPECT_TRUE(gm::wnat_start(ip_.c_str())) << "already running";
+  EXPECT_EQ(req.raw, escaped(request(req.port(), req.id())));
+  EXPECT_GE(req.id(), 32);
+  EXPECT_LE(req.id(), 159);
+  EXPECT_EQ(ntohs(meter_.sin_port), req.port()) << "the prime comes from the meter socket";
+  EXPECT_TRUE(host_.has_line("[nat] meter socket on udp/" + std::to_string(req.port())));
+  EXPECT_TRUE(host_.wait_for_line(
+      "[nat] connected " + ip_ + ":2222, meters requested (12 source devices)", 2000));
+  EXPECT_FALSE(gm::wnat_metering());
+
+  Bytes f = frame(req.id(), -50.0);
+  set_db(f, "LCL", 1, -6.0);
+  set_db(f, "A", 3, 0.0);
+  send_to_meter(f);
+  ASSERT_TRUE(wait_until([] { return gm::wnat_metering(); }, 5000));
+  EXPECT_TRUE(host_.has_line("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -6.0 dB"));
+  EXPECT_EQ(level("LCL", 1), -6.0);
+  EXPECT_EQ(peak("A", 3), 0.0);
+  EXPECT_TRUE(gm::wnat_input_clipped("A", 3));
+  EXPECT_FALSE(gm::wnat_input_clipped("LCL", 1));
+
+  f.resize(894);
+  send_to_meter(f);
+  ASSERT_TRUE(wait_until([] { return !gm::wnat_metering(); }, 5000));
+  EXPECT_TRUE(host_.has_line(kSizeLine));
+  EXPECT_FALSE(has_value("LCL", 1));
+
+  EXPECT_EQ(read_exact(client_, 5, 6000), (Bytes{0xD4, 0, 0, 0, req.id()})) << "renew";
+  gm::wnat_stop();
+  ASSERT_TRUE(readable_within(client_, 3000)) << "the request connection is closed on stop";
+  EXPECT_EQ(recv(client_, f.data(), 1, 0), 0);
+}
+
+TEST_F(MeterLink, ReconnectsAfterTheDeskDropsTheConnection) {
+  const SeenRequest first = start_and_accept();
+  ASSERT_EQ(first.plain.size(), 23u);
+  close(client_);
+  client_ = accept_client(15000);
+  ASSERT_GE(client_, 0) << "no second connection";
+  EXPECT_EQ(read_request(client_).raw, first.raw) << "same meter port and report id";
+  EXPECT_TRUE(host_.has_line("[nat] renew failed, reconnecting"));
+  EXPECT_EQ(host_.count_lines("[nat] meter socket on udp/"), 1);
+}
+
+TEST_F(MeterLink, SilentDeskIsPrimedAgain) {
+  const SeenRequest req = start_and_accept();
+  ASSERT_EQ(req.plain.size(), 23u);
+  send_to_meter(frame(req.id()));
+  ASSERT_TRUE(wait_until([] { return gm::wnat_metering(); }, 5000));
+  EXPECT_EQ(receive_prime(12000).sin_port, meter_.sin_port) << "no WING? after 6 s of silence";
+  EXPECT_TRUE(host_.has_line("[nat] no meter data for 6 s, re-priming"));
+  EXPECT_FALSE(gm::wnat_metering());
+}
+
+}  // namespace

@@ -1,0 +1,582 @@
+// The control link against a scripted desk on a loopback address: connecting, requests and
+// their replies, pushes, keep-alive, reconnects and stop; the receive split fed directly; and
+// the node-hash table with its preload.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_entry.h"
+#include "support/fake_desk.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "wingbin.h"
+
+namespace {
+
+using gmtest::Bytes;
+using gmtest::FakeDesk;
+using Clock = std::chrono::steady_clock;
+
+long ms_since(Clock::time_point t) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+template <typename Pred>
+bool wait_until(Pred pred, int timeout_ms) {
+  const auto start = Clock::now();
+  while (!pred()) {
+    if (ms_since(start) > timeout_ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+gm::WbinBuf get_msg(const char* group, int index, const char* leaf) {
+  gm::WbinBuf m;
+  m.head();
+  m.name("io");
+  m.name("in");
+  m.name(group);
+  m.index(index);
+  m.name(leaf);
+  m.raw(gm::kWbinGetValue);
+  return m;
+}
+
+// What the push callbacks saw.
+struct SeenPush {
+  std::string group;
+  int index;
+  std::string leaf;
+  double value;
+};
+struct SeenUnknown {
+  uint32_t hash;
+  double value;
+  uint8_t token;
+};
+std::mutex g_seen_mu;
+std::vector<SeenPush> g_pushes;
+std::vector<SeenUnknown> g_unknown;
+
+void on_push(const char* group, int index, const char* leaf, double value, bool) {
+  std::lock_guard<std::mutex> lock(g_seen_mu);
+  g_pushes.push_back({group, index, leaf, value});
+}
+
+void on_unknown(uint32_t hash, double value, bool, uint8_t token) {
+  std::lock_guard<std::mutex> lock(g_seen_mu);
+  g_unknown.push_back({hash, value, token});
+}
+
+std::vector<SeenPush> pushes() {
+  std::lock_guard<std::mutex> lock(g_seen_mu);
+  return g_pushes;
+}
+
+std::vector<SeenUnknown> unknowns() {
+  std::lock_guard<std::mutex> lock(g_seen_mu);
+  return g_unknown;
+}
+
+class WbinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.install();
+    gm::set_detail_level(2);
+    {
+      std::lock_guard<std::mutex> lock(g_seen_mu);
+      g_pushes.clear();
+      g_unknown.clear();
+    }
+    gm::wbin_on_push(on_push);
+    gm::wbin_on_unknown(on_unknown);
+  }
+  void TearDown() override {
+    gm::wbin_stop();
+    gm::wbin_on_push(nullptr);
+    gm::wbin_on_unknown(nullptr);
+    gm::module_set_host(nullptr);
+  }
+
+  // Starts the link to the desk and waits until it is connected.
+  void connect(const FakeDesk& desk, gm::WbinProbe probe = nullptr) {
+    ASSERT_TRUE(gm::wbin_start(desk.ip().c_str(), probe));
+    ASSERT_TRUE(wait_until([] { return gm::wbin_connected(); }, 3000));
+    ASSERT_TRUE(desk.wait_for_connections(1, 1000));
+  }
+
+  bool ask(const gm::WbinBuf& m, uint32_t expected, Bytes* reply, bool raw = false,
+           bool collect = false, int timeout_ms = 400) {
+    uint8_t out[gm::kWbinReplyBytes];
+    int len = -1;
+    const bool ok = gm::wbin_transact(m, raw, expected, out, sizeof out, &len, timeout_ms, collect);
+    if (reply) reply->assign(out, out + (len > 0 ? len : 0));
+    return ok;
+  }
+
+  gmtest::FakeHost host_;
+};
+
+using WbinLinkTest = WbinTest;
+using WbinRxTest = WbinTest;
+using WbinHashTest = WbinTest;
+
+// ---- connecting and stopping ----------------------------------------------------------------
+
+TEST_F(WbinLinkTest, ConnectsLogsAndKeepsTheFirstAddress) {
+  EXPECT_FALSE(gm::wbin_start(nullptr, nullptr));
+  EXPECT_FALSE(gm::wbin_start("", nullptr));
+  FakeDesk desk(gmtest::unique_loopback());
+  connect(desk);
+  EXPECT_TRUE(host_.has_line("[ctl] connected " + desk.ip() + ":2222 (native control)"));
+  EXPECT_EQ(gm::wbin_connect_failures(), 0);
+
+  FakeDesk other(gmtest::unique_loopback());
+  EXPECT_TRUE(gm::wbin_start(other.ip().c_str(), nullptr));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(other.connections(), 0);
+  EXPECT_EQ(desk.connections(), 1);
+}
+
+TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe) {
+  const std::string ip = gmtest::unique_loopback();  // nothing listens on TCP here
+  const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(2222);
+  inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+  ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  timeval tv{5, 0};
+  setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+
+  ASSERT_TRUE(gm::wbin_start(ip.c_str(), nullptr));
+  char buf[64];
+  ASSERT_EQ(recv(udp, buf, sizeof buf, 0), 5);
+  EXPECT_EQ(std::string(buf, 5), "WING?");
+  const auto first = Clock::now();
+  ASSERT_EQ(recv(udp, buf, sizeof buf, 0), 5);
+  EXPECT_GE(ms_since(first), 2500);
+  close(udp);
+
+  EXPECT_TRUE(host_.has_line(
+      "[ctl] cannot connect to " + ip + ":2222 (attempt 1, socket error " +
+      std::to_string(ECONNREFUSED) +
+      ") - the desk answers discovery but refuses control: WING Edit / the WING app may hold its "
+      "connections, or a firewall blocks TCP 2222"));
+  EXPECT_EQ(host_.count_lines("[ctl] cannot connect"), 1);
+  EXPECT_GE(gm::wbin_connect_failures(), 2);
+  EXPECT_FALSE(gm::wbin_connected());
+}
+
+TEST_F(WbinLinkTest, StopEndsAWaitingRequestPromptlyAndAllowsANewStart) {
+  FakeDesk desk(gmtest::unique_loopback());
+  connect(desk);
+  std::atomic<bool> answered{true};
+  std::thread asker(
+      [&] { answered = ask(get_msg("LCL", 1, "g"), 0, nullptr, false, false, 8000); });
+  ASSERT_TRUE(desk.wait_for_requests(1, 2000));
+
+  const uint32_t left_before = gm::threads_left_running();
+  const auto t = Clock::now();
+  gm::wbin_stop();
+  EXPECT_LT(ms_since(t), 1900);
+  asker.join();
+  EXPECT_FALSE(answered);
+  EXPECT_LT(ms_since(t), 4000);
+  EXPECT_EQ(gm::threads_left_running(), left_before);
+  EXPECT_FALSE(gm::wbin_connected());
+  EXPECT_FALSE(ask(get_msg("LCL", 1, "g"), 0, nullptr));
+
+  FakeDesk next(gmtest::unique_loopback());
+  connect(next);
+}
+
+TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequestAndIsRebuilt) {
+  FakeDesk desk(gmtest::unique_loopback());
+  connect(desk);
+  std::atomic<bool> answered{true};
+  std::atomic<long> took{0};
+  std::thread asker([&] {
+    const auto t = Clock::now();
+    answered = ask(get_msg("LCL", 1, "g"), 0x1234u, nullptr, false, false, 10000);
+    took = ms_since(t);
+  });
+  ASSERT_TRUE(desk.wait_for_requests(1, 2000));
+  desk.drop_clients();
+  asker.join();
+  EXPECT_FALSE(answered);
+  EXPECT_LT(took.load(), 5000);
+  EXPECT_TRUE(wait_until([] { return !gm::wbin_connected(); }, 2000));
+
+  EXPECT_TRUE(desk.wait_for_connections(2, 5000));
+  EXPECT_TRUE(wait_until([] { return gm::wbin_connected(); }, 2000));
+  EXPECT_EQ(host_.count_lines("[ctl] connected " + desk.ip()), 2);
+}
+
+// ---- keep-alive -----------------------------------------------------------------------------
+
+std::mutex g_probe_mu;
+std::vector<Clock::time_point> g_probe_calls;
+std::atomic<bool> g_probe_answer{true};
+
+bool counting_probe() {
+  std::lock_guard<std::mutex> lock(g_probe_mu);
+  g_probe_calls.push_back(Clock::now());
+  return g_probe_answer.load();
+}
+
+std::vector<Clock::time_point> probe_calls() {
+  std::lock_guard<std::mutex> lock(g_probe_mu);
+  return g_probe_calls;
+}
+
+TEST_F(WbinLinkTest, AnIdleLinkIsProbedAboutEveryFourSeconds) {
+  g_probe_answer = true;
+  FakeDesk desk(gmtest::unique_loopback());
+  connect(desk, counting_probe);
+  const auto connected_at = Clock::now();
+  ASSERT_TRUE(wait_until([] { return probe_calls().size() >= 2; }, 12000));
+  const auto calls = probe_calls();
+  const auto gap = [](Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+  };
+  EXPECT_GE(gap(connected_at, calls[0]), 3500);
+  EXPECT_GE(gap(calls[0], calls[1]), 3500);
+  EXPECT_TRUE(gm::wbin_connected());
+  EXPECT_EQ(desk.connections(), 1);
+}
+
+TEST_F(WbinLinkTest, AFailedKeepAliveDropsAndReconnects) {
+  g_probe_answer = false;
+  FakeDesk desk(gmtest::unique_loopback());
+  connect(desk, counting_probe);
+  ASSERT_TRUE(host_.wait_for_line("[ctl] keep-alive failed, dropping", 8000));
+  EXPECT_TRUE(desk.wait_for_connections(2, 5000));
+  EXPECT_TRUE(wait_until([] { return gm::wbin_connected(); }, 2000));
+}
+
+// ---- requests and replies -------------------------------------------------------------------
+
+TEST_F(WbinLinkTest, RequestsAndSetsReachTheDeskByteForByte) {
+  FakeDesk desk(gmtest::unique_loopback());
+  const Bytes record = FakeDesk::value_record(0x0A0B0C0Du, FakeDesk::float_token(-3.0f));
+  desk.set_handler([&](const gmtest::DeskRequest& r) {
+    return r.kind == gm::WbinRequest::kGet ? record : Bytes{};
+  });
+  connect(desk);
+  const gm::WbinBuf get = get_msg("LCL", 1, "g");
+  Bytes reply;
+  ASSERT_TRUE(ask(get, 0, &reply));
+  EXPECT_EQ(reply, record);
+
+  gm::WbinBuf set;
+  set.head();
+  set.name("io");
+  set.f32(27.875f);
+  ASSERT_TRUE(gm::wbin_send_only(set));
+  ASSERT_TRUE(desk.wait_for_requests(2, 2000));
+  EXPECT_EQ(desk.raw_received(), cat({Bytes(get.b, get.b + get.n), Bytes(set.b, set.b + set.n)}));
+  EXPECT_EQ(desk.requests()[0].path, "/io/in/LCL/1/g");
+  EXPECT_GE(gm::wbin_sent(), 2);
+  EXPECT_GE(gm::wbin_recv(), 1);
+}
+
+TEST_F(WbinLinkTest, AReplySplitRightAfterAnEscapeByteDecodes) {
+  FakeDesk desk(gmtest::unique_loopback());
+  desk.set_handler([&](const gmtest::DeskRequest&) {
+    desk.send_all({0xD7, 0x11, 0xDF}, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    desk.send_all({0xDE, 0x22, 0x33, 0xD5, 0xC0, 0x40, 0x00, 0x00}, false);
+    return Bytes{};
+  });
+  connect(desk);
+  Bytes reply;
+  ASSERT_TRUE(ask(get_msg("LCL", 1, "g"), 0x11DF2233u, &reply));
+  EXPECT_EQ(reply, (Bytes{0xD7, 0x11, 0xDF, 0x22, 0x33, 0xD5, 0xC0, 0x40, 0x00, 0x00}));
+}
+
+TEST_F(WbinLinkTest, ALateReplyFailsAndHoldsBackTheNextRequestWithoutAHash) {
+  FakeDesk desk(gmtest::unique_loopback());
+  const uint32_t late = 0x51000001u, next = 0x51000002u;
+  std::atomic<int> seen{0};
+  std::atomic<long long> second_at{0};
+  desk.set_handler([&](const gmtest::DeskRequest&) -> Bytes {
+    if (seen.fetch_add(1) == 0) return {};  // answered late, below
+    second_at = Clock::now().time_since_epoch().count();
+    return FakeDesk::value_record(next, FakeDesk::float_token(2.0f));
+  });
+  connect(desk);
+  std::thread late_sender([&] {
+    if (!desk.wait_for_requests(1, 3000)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    desk.send_all(FakeDesk::value_record(late, FakeDesk::float_token(1.0f)));
+  });
+  EXPECT_FALSE(ask(get_msg("A", 1, "g"), 0, nullptr));
+  const auto failed_at = Clock::now();
+  Bytes reply;
+  const bool second_ok = ask(get_msg("A", 2, "g"), 0, &reply);
+  late_sender.join();
+
+  ASSERT_TRUE(second_ok);
+  EXPECT_EQ(gm::wbin_hash_of_reply(reply.data(), static_cast<int>(reply.size())), next);
+  const auto sent_after = Clock::time_point(Clock::duration(second_at.load())) - failed_at;
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(sent_after).count(), 350);
+  ASSERT_TRUE(wait_until([] { return !unknowns().empty(); }, 1000));
+  EXPECT_EQ(unknowns()[0].hash, late);
+  EXPECT_DOUBLE_EQ(unknowns()[0].value, 1.0);
+}
+
+TEST_F(WbinLinkTest, APushBeforeTheExpectedReplyIsDeliveredAsAPush) {
+  const uint32_t other = 0x52000001u, wanted = 0x52000002u;
+  gm::wbin_hash_learn(other, "LCL", 2, "g");
+  FakeDesk desk(gmtest::unique_loopback());
+  desk.set_handler([&](const gmtest::DeskRequest&) {
+    return cat({FakeDesk::value_record(other, FakeDesk::float_token(5.0f)),
+                FakeDesk::value_record(wanted, FakeDesk::float_token(-3.0f))});
+  });
+  connect(desk);
+  const long before = gm::wbin_pushes();
+  Bytes reply;
+  ASSERT_TRUE(ask(get_msg("LCL", 1, "g"), wanted, &reply));
+  EXPECT_EQ(gm::wbin_hash_of_reply(reply.data(), static_cast<int>(reply.size())), wanted);
+  const auto p = pushes();
+  ASSERT_EQ(p.size(), 1u);
+  EXPECT_EQ(p[0].group, "LCL");
+  EXPECT_EQ(p[0].index, 2);
+  EXPECT_EQ(p[0].leaf, "g");
+  EXPECT_DOUBLE_EQ(p[0].value, 5.0);
+  EXPECT_EQ(gm::wbin_pushes(), before + 1);
+}
+
+TEST_F(WbinLinkTest, WithoutAHashAKnownRecordIsAPushNotTheReply) {
+  const uint32_t known = 0x53000001u, fresh = 0x53000002u;
+  gm::wbin_hash_learn(known, "B", 7, "vph");
+  FakeDesk desk(gmtest::unique_loopback());
+  desk.set_handler([&](const gmtest::DeskRequest&) {
+    return cat({FakeDesk::value_record(known, {0x01}), FakeDesk::value_record(fresh, {0x00})});
+  });
+  connect(desk);
+  Bytes reply;
+  ASSERT_TRUE(ask(get_msg("B", 8, "vph"), 0, &reply));
+  EXPECT_EQ(reply, FakeDesk::value_record(fresh, {0x00}));
+  ASSERT_EQ(pushes().size(), 1u);
+  EXPECT_EQ(pushes()[0].leaf, "vph");
+  EXPECT_EQ(pushes()[0].index, 7);
+}
+
+TEST_F(WbinLinkTest, AListReplyIsCollectedUpToItsEnd) {
+  FakeDesk desk(gmtest::unique_loopback());
+  const Bytes list = cat({FakeDesk::value_record(0x54000001u, {0x01}),
+                          FakeDesk::value_record(0x54000002u, FakeDesk::string_token("ST")),
+                          FakeDesk::value_record(0x54000003u, FakeDesk::float_token(12.5f))});
+  desk.set_handler([&](const gmtest::DeskRequest&) {
+    return cat({list, {gm::kWbinEndList}, FakeDesk::value_record(0x54000004u, {0x00})});
+  });
+  connect(desk);
+  Bytes reply;
+  ASSERT_TRUE(ask(get_msg("C", 3, ""), 0, &reply, false, true, 500));
+  EXPECT_EQ(reply, list);
+  ASSERT_TRUE(wait_until([] { return !unknowns().empty(); }, 1000));
+  EXPECT_EQ(unknowns()[0].hash, 0x54000004u);
+}
+
+TEST_F(WbinLinkTest, ADefinitionRequestTakesTheDefinitionRecord) {
+  FakeDesk desk(gmtest::unique_loopback());
+  const Bytes def = {0xDF, 0x00, 0x05, 0x10, 0xDF, 0x20, 0x30, 0x40};
+  desk.set_handler([&](const gmtest::DeskRequest&) {
+    return cat({FakeDesk::value_record(0x55000001u, {0x01}), def});
+  });
+  connect(desk);
+  gm::WbinBuf m = get_msg("LCL", 1, "g");
+  m.b[m.n - 1] = gm::kWbinGetDef;
+  Bytes reply;
+  ASSERT_TRUE(ask(m, 0, &reply, true, false, 600));
+  EXPECT_EQ(reply, def);
+  ASSERT_TRUE(wait_until([] { return !unknowns().empty(); }, 1000));
+  EXPECT_EQ(unknowns()[0].hash, 0x55000001u);
+}
+
+// ---- the receive split, fed directly --------------------------------------------------------
+
+int feed(const Bytes& b, const gm::WbinTestRequest* req = nullptr) {
+  return gm::wbin_rx_feed_for_tests(b.data(), b.size(), req);
+}
+
+TEST_F(WbinRxTest, AnUnlearnedPushIsReportedAtDetailLevel) {
+  EXPECT_EQ(feed(FakeDesk::value_record(0x0A0B0C0Du, FakeDesk::float_token(-3.0f))), -1);
+  EXPECT_TRUE(host_.has_line(
+      "[ctl] push for an unlearned node: hash=0A0B0C0D token=D5 decoded=1 value=-3.000"));
+  feed(FakeDesk::value_record(0x0A0B0C0Eu, FakeDesk::string_token("x")));
+  EXPECT_TRUE(host_.has_line(
+      "[ctl] push for an unlearned node: hash=0A0B0C0E token=80 decoded=0 value=0.000"));
+  ASSERT_EQ(unknowns().size(), 2u);
+  EXPECT_EQ(unknowns()[1].token, 0x80);
+}
+
+TEST_F(WbinRxTest, AnEmptyDefinitionDoesNotHoldUpTheRecordsBehindIt) {
+  feed(cat({{0xDF, 0xDE, 0x00, 0x00}, FakeDesk::value_record(0x0C000001u, {0x01})}));
+  ASSERT_EQ(unknowns().size(), 1u);
+  EXPECT_EQ(unknowns()[0].hash, 0x0C000001u);
+}
+
+TEST_F(WbinRxTest, UnparseableBytesAreDiscardedPastTheResyncLimit) {
+  // A definition that announces more bytes than the buffer can ever hold.
+  Bytes junk = {0xDF, 0xDE, 0x3F, 0xFF};
+  junk.resize(2048, 0x00);
+  for (int i = 0; i < 3; ++i) feed(junk);
+  EXPECT_FALSE(host_.has_line("[ctl] rx resync"));
+  feed(junk);
+  EXPECT_EQ(host_.count_lines("[ctl] rx resync"), 1);
+  feed(FakeDesk::value_record(0x0D000001u, {0x01}));
+  ASSERT_EQ(unknowns().size(), 1u);
+}
+
+TEST_F(WbinRxTest, AListReplyStopsGrowingAtTheReplySize) {
+  Bytes list;
+  for (uint32_t i = 0; i < 40; ++i) {
+    const Bytes r = FakeDesk::value_record(0x0E000000u + i, FakeDesk::float_token(1.0f));
+    list.insert(list.end(), r.begin(), r.end());
+  }
+  list.push_back(gm::kWbinEndList);
+  const gm::WbinTestRequest collect{false, true, 0};
+  EXPECT_EQ(feed(list, &collect), 320);
+  EXPECT_TRUE(unknowns().empty());
+  const gm::WbinTestRequest empty_list{false, true, 0};
+  EXPECT_EQ(feed({gm::kWbinEndList}, &empty_list), 0);
+}
+
+// ---- node-hash table ------------------------------------------------------------------------
+
+TEST_F(WbinHashTest, NamesMatchIgnoringCaseAndCutToSevenCharacters) {
+  const uint32_t h = 0x61000001u;
+  gm::wbin_hash_learn(h, "LongGroupName", 3, "LongLeafName");
+  gm::wbin_hash_learn(h, "Other", 9, "g");  // a hash is entered once
+  gm::wbin_hash_learn(0, "LCL", 1, "g");    // never 0
+  EXPECT_EQ(gm::wbin_known_hash("longgroupxyz", 3, "LONGLEAF"), h);
+  EXPECT_EQ(gm::wbin_known_hash("Other", 9, "g"), 0u);
+  EXPECT_EQ(gm::wbin_known_hash("LongGroupName", 4, "LongLeafName"), 0u);
+  EXPECT_EQ(gm::wbin_known_hash(nullptr, 3, "LongLeafName"), 0u);
+
+  EXPECT_FALSE(gm::wbin_hash_is_elsewhere(h, "LONGGRO", 3));
+  EXPECT_TRUE(gm::wbin_hash_is_elsewhere(h, "LongGroupName", 4));
+  EXPECT_TRUE(gm::wbin_hash_is_elsewhere(h, "A", 3));
+  EXPECT_TRUE(gm::wbin_hash_is_elsewhere(h, nullptr, 0));
+  EXPECT_FALSE(gm::wbin_hash_is_elsewhere(0x61000002u, nullptr, 0));
+}
+
+// The preload runs once per load: these two tests need a process each (as under CTest).
+bool preload_already_ran() {
+  return gm::wbin_known_hash("LCL", 1, "g") != 0 || gm::wbin_hash_count() > 4096 - 1360;
+}
+
+TEST_F(WbinHashTest, FirmwareThreeOnePreloadsItsHashesOnce) {
+  if (preload_already_ran()) GTEST_SKIP() << "the preload ran earlier in this process";
+  const int before = gm::wbin_hash_count();
+  ASSERT_TRUE(gm::wbin_preload("WING,127.0.0.1,Stage Left,wing-rack,S1200,3.1-0-g9f314617:extra"));
+  EXPECT_EQ(gm::wbin_hash_count(), before + 1360);
+  EXPECT_EQ(gm::wbin_known_hash("lcl", 1, "G"), 0x1CB9CE6Bu);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 1, "vph"), 0x7A0F9D4Eu);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 1, "mode"), 0x64A6EDA6u);
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 1, "mute"), 0xD3C301CFu);
+  EXPECT_TRUE(host_.has_line(
+      "[bin] firmware 3.1-0-g9f314617: 1360 node hashes preloaded - no read runs on trust"));
+  EXPECT_TRUE(gm::wbin_preload("WING,127.0.0.1,x,wing-rack,S1,3.1-0-g9f314617"));
+  EXPECT_EQ(host_.count_lines("[bin] firmware"), 1);
+  EXPECT_EQ(gm::wbin_hash_count(), before + 1360);
+}
+
+TEST_F(WbinHashTest, OtherFirmwareLearnsAsItReads) {
+  if (preload_already_ran()) GTEST_SKIP() << "the preload ran earlier in this process";
+  EXPECT_FALSE(gm::wbin_preload("no identity yet"));
+  EXPECT_FALSE(gm::wbin_preload(nullptr));
+  EXPECT_FALSE(host_.has_line("[bin] firmware"));
+  const int before = gm::wbin_hash_count();
+  EXPECT_TRUE(gm::wbin_preload("WING,127.0.0.1,x,wing-rack,S1,3.2-0-g0123abcd:rc"));
+  EXPECT_TRUE(host_.has_line(
+      "[bin] firmware 3.2-0-g0123abcd: no hash table for this build - learning hashes as it "
+      "reads"));
+  EXPECT_TRUE(gm::wbin_preload("WING,127.0.0.1,x,wing-rack,S1,3.1-0-g9f314617"));
+  EXPECT_EQ(gm::wbin_hash_count(), before);
+  EXPECT_EQ(host_.count_lines("[bin] firmware"), 1);
+}
+
+TEST_F(WbinHashTest, TheTableHolds4096EntriesAndSaysOnceWhenFull) {
+  if (gm::wbin_hash_count() >= gm::kWbinMaxHashes) {
+    GTEST_SKIP() << "the table was filled earlier in this process";
+  }
+  for (uint32_t h = 0x70000000u; gm::wbin_hash_count() < gm::kWbinMaxHashes; ++h) {
+    gm::wbin_hash_learn(h, "$ch", static_cast<int>(h & 0xFFF), "cin");
+  }
+  gm::wbin_hash_learn(0x7F000001u, "$ch", 77, "cnm");
+  gm::wbin_hash_learn(0x7F000002u, nullptr, 6, nullptr);
+  EXPECT_EQ(gm::wbin_hash_count(), gm::kWbinMaxHashes);
+  EXPECT_EQ(gm::wbin_known_hash("$ch", 77, "cnm"), 0u);
+  EXPECT_FALSE(gm::wbin_hash_is_elsewhere(0x7F000001u, nullptr, 0));
+  EXPECT_TRUE(host_.has_line(
+      "[bin] node-hash table is FULL (4096) - $ch 77/cnm and every new leaf after it will be read "
+      "UNGUARDED. Reads can be mis-attributed; restart LV1 to clear it."));
+  EXPECT_EQ(host_.count_lines("node-hash table is FULL"), 1);
+}
+
+// The generated preload must be exactly the data file's preload rows.
+TEST(WbinHashes, ThePreloadIsTheDataFilesPreloadRows) {
+  std::string src = __FILE__;
+  src = src.substr(0, src.rfind("/tests/"));
+  std::ifstream tsv(src + "/data/wing-fw3.1-nodes.tsv");
+  ASSERT_TRUE(tsv.good());
+  std::map<std::string, uint32_t> data;
+  std::string line;
+  while (std::getline(tsv, line)) {
+    std::istringstream fields(line);
+    std::string path, hex;
+    std::getline(fields, path, '\t');
+    std::getline(fields, hex, '\t');
+    if (path.rfind("/io/", 0) == 0)
+      data[path] = static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
+  }
+  ASSERT_EQ(gm::kWingHashes0Count, 1360);
+  std::map<std::string, int> per_kind;
+  std::map<uint32_t, int> hashes;
+  for (int i = 0; i < gm::kWingHashes0Count; ++i) {
+    const gm::WingHashRow& r = gm::kWingHashes0[i];
+    const std::string group = r.group;
+    const char* dir = group == "MOD" || group == "CRD" ? "out" : "in";
+    const std::string path =
+        std::string("/io/") + dir + "/" + group + "/" + std::to_string(r.index) + "/" + r.leaf;
+    ASSERT_EQ(data.count(path), 1u) << path;
+    EXPECT_EQ(data[path], r.hash) << path;
+    ++per_kind[group + "/" + r.leaf];
+    ++hashes[r.hash];
+  }
+  EXPECT_EQ(hashes.size(), 1360u);
+  EXPECT_EQ(per_kind.size(), 31u);
+  EXPECT_EQ(per_kind["LCL/$ha"], 24);
+  EXPECT_EQ(per_kind["C/g"], 48);
+  EXPECT_EQ(per_kind["SC/$mute"], 32);
+  EXPECT_EQ(per_kind.count("SC/g"), 0u);
+  EXPECT_EQ(per_kind["CRD/in"], 64);
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+// The module's desk client against the virtual WING, on a loopback address of its own: the
+// control operations, the link's keep-alive and recovery, and metering, end to end.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "support/wingsim_process.h"
+#include "wing_ctl.h"
+#include "wing_native.h"
+#include "wingbin.h"
+
+namespace {
+
+using namespace gmtest;
+using namespace std::chrono_literals;
+
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return pred();
+}
+
+struct PushSeen {
+  std::string group, leaf;
+  int index;
+  double value;
+};
+std::mutex g_push_mu;
+std::vector<PushSeen> g_pushes;
+
+void record_push(const char* group, int index, const char* leaf, double value, bool) {
+  std::lock_guard<std::mutex> lock(g_push_mu);
+  g_pushes.push_back({group, leaf, index, value});
+}
+
+bool pushed(const std::string& group, int index, const std::string& leaf, double value) {
+  std::lock_guard<std::mutex> lock(g_push_mu);
+  for (const auto& p : g_pushes) {
+    if (p.group == group && p.index == index && p.leaf == leaf && std::fabs(p.value - value) < 1e-3)
+      return true;
+  }
+  return false;
+}
+
+class ClientVsWingSim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.install();
+    gm::set_detail_level(1);
+    sim_ = std::make_unique<WingSimProcess>(sim_options());
+  }
+  void TearDown() override {
+    gm::wnat_stop();
+    gm::wctl_stop();
+    gm::wctl_on_push(nullptr);
+    gm::module_set_host(nullptr);
+  }
+  WingSimProcess::Options sim_options() const {
+    WingSimProcess::Options o;
+    o.ip = ip_;
+    return o;
+  }
+  // As the module does once it adopts a desk of firmware 3.1: its node hashes are known, so
+  // every read accepts only the record of its own node.
+  void connect() {
+    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
+    gm::wbin_preload(line.c_str());
+    ASSERT_TRUE(gm::wctl_start(ip_.c_str()));
+    ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
+  }
+
+  FakeHost host_;
+  std::string ip_ = unique_loopback();
+  std::unique_ptr<WingSimProcess> sim_;
+};
+
+TEST_F(ClientVsWingSim, ReadsAndSetsGainAnd48VWithTheDeskEchoingEverySet) {
+  gm::wctl_on_push(record_push);
+  connect();
+
+  double db = 99;
+  ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
+  EXPECT_DOUBLE_EQ(db, 0.0);
+  ASSERT_TRUE(gm::wctl_set_gain("LCL", 1, -2.5));
+  EXPECT_TRUE(eventually([] { return pushed("LCL", 1, "g", -2.5); }, 2s)) << "the desk's echo";
+  ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
+  EXPECT_DOUBLE_EQ(db, -2.5);
+
+  bool on = false;
+  ASSERT_TRUE(gm::wctl_set_phantom("A", 3, true));
+  EXPECT_TRUE(eventually([] { return pushed("A", 3, "vph", 1); }, 2s));
+  ASSERT_TRUE(gm::wctl_get_phantom("A", 3, &on));
+  EXPECT_TRUE(on);
+
+  const auto sets = sim_->sets();
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0].rfind("/io/in/LCL/1/g ", 0), 0u) << sets[0];
+  EXPECT_EQ(sets[1].rfind("/io/in/A/3/vph ", 0), 0u) << sets[1];
+}
+
+TEST_F(ClientVsWingSim, ReadsMuteModeRangesPatchAndChannelSources) {
+  connect();
+  sim_->cmd("set /io/in/LCL/2/mute 1");
+  ASSERT_TRUE(sim_->ok()) << sim_->error();
+  int mute = -1;
+  ASSERT_TRUE(gm::wctl_get_mute("LCL", 2, &mute));
+  EXPECT_EQ(mute, 1);
+  ASSERT_TRUE(gm::wctl_get_mute("LCL", 3, &mute));
+  EXPECT_EQ(mute, 0);
+
+  ASSERT_TRUE(gm::wctl_set_mode("LCL", 5, "ST"));
+  EXPECT_TRUE(eventually([] { return gm::wctl_gain_index("LCL", 6) == 5; }, 2s));
+  EXPECT_EQ(gm::wctl_gain_index("LCL", 8), 8);
+
+  double mn, mx, st;
+  ASSERT_TRUE(gm::wctl_get_range("LCL", 1, &mn, &mx, &st));
+  EXPECT_DOUBLE_EQ(mn, -2.5);
+  EXPECT_DOUBLE_EQ(mx, 45.0);
+  EXPECT_DOUBLE_EQ(st, 2.5);
+  ASSERT_TRUE(gm::wctl_get_range("A", 1, &mn, &mx, &st));
+  EXPECT_DOUBLE_EQ(mn, -3.0);
+  EXPECT_DOUBLE_EQ(mx, 45.5);
+  EXPECT_DOUBLE_EQ(st, 0.5);
+
+  char grp[8];
+  int input = 0;
+  ASSERT_TRUE(gm::wctl_get_patch("MOD", 3, grp, sizeof grp, &input));
+  EXPECT_STREQ(grp, "LCL");
+  EXPECT_EQ(input, 3);
+  ASSERT_TRUE(gm::wctl_set_patch("MOD", 3, "A", 7));
+  EXPECT_TRUE(eventually(
+      [&] { return gm::wctl_get_patch("MOD", 3, grp, sizeof grp, &input) && input == 7; }, 2s));
+  EXPECT_STREQ(grp, "A");
+
+  // The desk pushes the new name; let it arrive before asking, since a read of a node whose hash
+  // is not learned yet takes the first record of any unlearned node as its answer.
+  sim_->cmd("set /ch/2/name Kick");
+  std::this_thread::sleep_for(200ms);
+  char name[20];
+  ASSERT_TRUE(gm::wctl_get_ch_source(2, name, sizeof name, grp, sizeof grp, &input));
+  EXPECT_STREQ(name, "Kick");
+  EXPECT_STREQ(grp, "LCL");
+  EXPECT_EQ(input, 2);
+
+  double gain = 0;
+  bool phantom = true, found = false;
+  ASSERT_TRUE(gm::wctl_get_channel("LCL", 4, &gain, &phantom, &found));
+  EXPECT_TRUE(found);
+  EXPECT_FALSE(phantom);
+}
+
+TEST_F(ClientVsWingSim, AnIdleLinkSendsOneKeepAliveAboutEveryFourSeconds) {
+  connect();
+  const long before = gm::wctl_sent();
+  std::this_thread::sleep_for(9s);
+  const long probes = gm::wctl_sent() - before;
+  EXPECT_GE(probes, 1);
+  EXPECT_LE(probes, 3);
+  EXPECT_TRUE(gm::wctl_connected());
+}
+
+TEST_F(ClientVsWingSim, ADeskThatStopsAnsweringIsDroppedAndTheLinkComesBack) {
+  connect();
+  sim_->cmd("fault silent on");
+  ASSERT_TRUE(host_.wait_for_line("[ctl] keep-alive failed, dropping", 10000));
+  sim_->cmd("fault silent off");
+  sim_->cmd("fault drop");
+  EXPECT_TRUE(eventually([] { return gm::wctl_connected(); }, 8s));
+
+  // A desk that loses power and comes back at the same address.
+  sim_->kill_hard();
+  EXPECT_TRUE(eventually([] { return !gm::wctl_connected(); }, 10s));
+  sim_ = std::make_unique<WingSimProcess>(sim_options());
+  EXPECT_TRUE(eventually([] { return gm::wctl_connected(); }, 8s));
+  double db;
+  EXPECT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
+  EXPECT_EQ(host_.count_lines("[ctl] connected " + ip_ + ":2222 (native control)"), 3);
+}
+
+TEST_F(ClientVsWingSim, RefusedControlIsRetriedEveryThreeSeconds) {
+  sim_->cmd("fault refuse-tcp on");
+  ASSERT_TRUE(gm::wctl_start(ip_.c_str()));
+  EXPECT_TRUE(host_.wait_for_line("[ctl] cannot connect to " + ip_ + ":2222 (attempt 1, ", 4000));
+  std::this_thread::sleep_for(6500ms);
+  EXPECT_GE(gm::wbin_connect_failures(), 2);
+  EXPECT_LE(gm::wbin_connect_failures(), 4);
+  EXPECT_FALSE(gm::wctl_connected());
+  sim_->cmd("fault refuse-tcp off");
+  EXPECT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
+  EXPECT_EQ(gm::wbin_connect_failures(), 0);
+}
+
+TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
+  sim_->cmd("level LCL 1 -20");
+  sim_->cmd("level LCL 2 0");
+  sim_->cmd("level A 48 -6");
+  ASSERT_TRUE(gm::wnat_start(ip_.c_str()));
+  ASSERT_TRUE(eventually([] { return gm::wnat_metering(); }, 6s));
+  double db = 0;
+  EXPECT_TRUE(eventually([&] { return gm::wnat_input_level("LCL", 1, &db) && db == -20.0; }, 2s));
+  ASSERT_TRUE(gm::wnat_input_level("A", 48, &db));
+  EXPECT_DOUBLE_EQ(db, -6.0);
+  EXPECT_TRUE(gm::wnat_input_clipped("LCL", 2));
+  EXPECT_FALSE(gm::wnat_input_clipped("LCL", 1));
+  EXPECT_FALSE(gm::wnat_input_level("LCL", 25, &db));
+  EXPECT_TRUE(host_.has_line("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -20.0 dB"));
+
+  // The held peak stays for 1.6 s, then falls by 0.02 dB per millisecond.
+  sim_->cmd("level LCL 1 -10");
+  std::this_thread::sleep_for(300ms);
+  sim_->cmd("level LCL 1 -60");
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(gm::wnat_input_peak("LCL", 1, &db));
+  EXPECT_DOUBLE_EQ(db, -10.0);
+  std::this_thread::sleep_for(2000ms);
+  ASSERT_TRUE(gm::wnat_input_peak("LCL", 1, &db));
+  EXPECT_LT(db, -12.0);
+  EXPECT_GT(db, -30.0);
+
+  // Frames of another size are not decoded.
+  sim_->cmd("fault meter-size 894");
+  EXPECT_TRUE(eventually([] { return !gm::wnat_metering(); }, 3s));
+  EXPECT_FALSE(gm::wnat_input_level("LCL", 1, &db));
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(host_.count_lines("[nat] meter frame is 894 bytes, expected 896"), 3);
+}
+
+}  // namespace
