@@ -1,0 +1,158 @@
+// Line commands over stdin and a Unix socket, and the quit signals.
+#include "control.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+namespace lv1host {
+namespace {
+
+constexpr size_t kMaxLine = 65536;
+
+int g_signal_pipe[2] = {-1, -1};
+
+void on_quit_signal(int) {
+  const int saved = errno;
+  const char c = 'q';
+  [[maybe_unused]] ssize_t n = write(g_signal_pipe[1], &c, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+void catch_quit_signals() {
+  if (g_signal_pipe[0] >= 0) return;
+  if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction sa {};
+  sa.sa_handler = on_quit_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+namespace {
+
+void write_all(int fd, const std::string& text) {
+  size_t off = 0;
+  while (off < text.size()) {
+    const ssize_t n = fd == STDOUT_FILENO
+                          ? write(fd, text.data() + off, text.size() - off)
+                          : send(fd, text.data() + off, text.size() - off, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    off += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+ControlLoop::ControlLoop(Executor execute, OnSignal on_signal)
+    : execute_(std::move(execute)), on_signal_(std::move(on_signal)) {
+  catch_quit_signals();
+}
+
+ControlLoop::~ControlLoop() {
+  while (!conns_.empty()) close_conn(conns_.begin()->first);
+  if (listen_fd_ >= 0) {
+    close(listen_fd_);
+    unlink(path_.c_str());
+  }
+}
+
+bool ControlLoop::listen_unix(const std::string& path, std::string& err) {
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof a.sun_path) {
+    err = "The control socket path '" + path + "' is empty or too long.";
+    return false;
+  }
+  memcpy(a.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  unlink(path.c_str());
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0) {
+    err = "Cannot listen on the control socket " + path + ": " + strerror(errno) + ".";
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  listen_fd_ = fd;
+  path_ = path;
+  return true;
+}
+
+void ControlLoop::use_stdin() {
+  conns_[STDIN_FILENO] = Conn{STDOUT_FILENO, {}};
+}
+
+void ControlLoop::run() {
+  while (poll_once()) {
+  }
+}
+
+bool ControlLoop::poll_once() {
+  std::vector<pollfd> fds;
+  fds.push_back({g_signal_pipe[0], POLLIN, 0});
+  if (listen_fd_ >= 0) fds.push_back({listen_fd_, POLLIN, 0});
+  for (const auto& [fd, conn] : conns_) fds.push_back({fd, POLLIN, 0});
+  if (poll(fds.data(), fds.size(), -1) < 0) return errno == EINTR;
+  for (const pollfd& p : fds) {
+    if (!p.revents) continue;
+    if (p.fd == g_signal_pipe[0]) {
+      on_signal_();
+      return false;
+    }
+    if (p.fd == listen_fd_) {
+      on_accept();
+    } else if (!on_readable(p.fd)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ControlLoop::on_accept() {
+  const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  const timeval two_seconds{2, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &two_seconds, sizeof two_seconds);
+  conns_[fd] = Conn{fd, {}};
+}
+
+bool ControlLoop::on_readable(int fd) {
+  auto it = conns_.find(fd);
+  if (it == conns_.end()) return true;
+  char buf[4096];
+  const ssize_t n = read(fd, buf, sizeof buf);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+  if (n <= 0) {
+    close_conn(fd);
+    return true;
+  }
+  Conn& c = it->second;
+  c.pending.append(buf, static_cast<size_t>(n));
+  size_t nl;
+  while ((nl = c.pending.find('\n')) != std::string::npos) {
+    std::string line = c.pending.substr(0, nl);
+    c.pending.erase(0, nl + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const Answer answer = execute_(line);
+    write_all(c.out_fd, answer.text);
+    if (answer.quit) return false;
+  }
+  if (c.pending.size() > kMaxLine) close_conn(fd);
+  return true;
+}
+
+void ControlLoop::close_conn(int fd) {
+  if (fd != STDIN_FILENO) close(fd);
+  conns_.erase(fd);
+}
+
+}  // namespace lv1host

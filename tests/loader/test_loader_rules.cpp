@@ -1,0 +1,202 @@
+// The loader's rules that need no module: reading state.cfg, ordering versions, listing the
+// modules folder, the status block's bytes, the modules-changed notification and the log.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+
+#include "loader_log.h"
+#include "loader_test_util.h"
+#include "module_pick.h"
+#include "modules_changed.h"
+#include "paths.h"
+#include "state_cfg.h"
+#include "status_block.h"
+
+namespace {
+
+using namespace gm_loader;
+using namespace loadertest;
+
+TEST(StateCfg, SwitchesATypeOffOnlyForItsOwnKeyFollowedByEquals) {
+  struct Case {
+    const char* text;
+    bool enabled, guest;
+  } cases[] = {
+      {"", true, false},
+      {"x32=off\n", true, false},
+      {"WING=Off\n", false, false},
+      {"wing=offline\n", false, false},
+      {"wing = off\n", true, false},
+      {" wing=off\n", true, false},
+      {"wing=on\nwing=OFF;switched by setup\n", false, false},
+      {"wing=off\nwing=on\n", true, false},
+      {"wing=of\n", true, false},
+      {"wing=\n", true, false},
+      {"wing=off\r\n", false, false},
+      {"; wing=off\n", true, false},
+      {"wing.guest=1\n", true, true},
+      {"WING.GUEST=1;from the guest watch\r\n", true, true},
+      {"wing.guest=1\nwing.guest=0\n", true, false},
+      {"wing.guest=10\n", true, false},
+      {"wing.guest = 1\n", true, false},
+      {"wing=off\nwing.guest=1", false, true},
+  };
+  for (const Case& c : cases) {
+    const ConsoleState s = parse_console_state(c.text, "wing");
+    EXPECT_EQ(s.enabled, c.enabled) << c.text;
+    EXPECT_EQ(s.guest, c.guest) << c.text;
+    EXPECT_EQ(s.wanted(), c.enabled && !c.guest) << c.text;
+  }
+}
+
+TEST(StateCfg, AMissingFileLeavesEveryTypeOn) {
+  gmtest::TempHome home;
+  EXPECT_TRUE(read_console_state(home.path() + "/nowhere/state.cfg", "wing").wanted());
+  const std::string path = home.write("state.cfg", "x32=off\nwing.guest=1\n");
+  EXPECT_FALSE(read_console_state(path, "x32").enabled);
+  EXPECT_TRUE(read_console_state(path, "wing").guest);
+}
+
+TEST(Versions, CompareNumericallyWithPreReleasesBelow) {
+  EXPECT_GT(compare_ver(parse_ver("3.10.0"), parse_ver("3.2.0")), 0);
+  EXPECT_GT(compare_ver(parse_ver("3.2.10"), parse_ver("3.2.9")), 0);
+  EXPECT_GT(compare_ver(parse_ver("10.0.0"), parse_ver("9.99.99")), 0);
+  EXPECT_LT(compare_ver(parse_ver("3.2.0-rc1"), parse_ver("3.2.0")), 0);
+  EXPECT_GT(compare_ver(parse_ver("3.2.0-rc1"), parse_ver("3.1.9")), 0);
+  EXPECT_EQ(compare_ver(parse_ver("3.2.0.7"), parse_ver("3.2.0")), 0);
+  EXPECT_EQ(parse_ver("3.2").major, -1);
+  EXPECT_EQ(parse_ver("x.2.0").major, -1);
+  EXPECT_LT(compare_ver(parse_ver("3.2"), parse_ver("0.0.0")), 0);
+}
+
+TEST(ModulesFolder, ListsOnlyThisTypesModulesNewestFirst) {
+  gmtest::TempHome home;
+  const std::string dir = home.path() + "/modules";
+  for (const char* name :
+       {"wing-3.2.0.dylib", "wing-3.10.0.dylib", "wing-3.9.1.dylib", "wing-3.10.0-rc2.dylib",
+        "wing-3.2.dylib", "wing-3.11.0.dylib.sig", "wingx-9.0.0.dylib", "x32-9.0.0.dylib",
+        "wing-4.0.0.so", ".wing-9.0.0.dylib.part"}) {
+    write_bytes(dir + "/" + name, name);
+  }
+  std::vector<std::string> names;
+  for (const ModuleFile& f : list_modules(dir, "wing")) names.push_back(f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"wing-3.10.0.dylib", "wing-3.10.0-rc2.dylib",
+                                             "wing-3.9.1.dylib", "wing-3.2.0.dylib"}));
+  const auto x32 = list_modules(dir, "x32");
+  ASSERT_EQ(x32.size(), 1u);
+  EXPECT_EQ(x32[0].version, "9.0.0");
+  EXPECT_EQ(x32[0].path, dir + "/x32-9.0.0.dylib");
+  EXPECT_TRUE(list_modules(home.path() + "/missing", "wing").empty());
+}
+
+class StatusBlockTest : public gmtest::TempHomeTest {};
+
+TEST_F(StatusBlockTest, PublishesTheLayoutTheAppReads) {
+  const std::string run = home_.run_dir();
+  write_bytes(run + "/GainmeshLoader", std::string(1000, 'x'));  // left by an earlier run
+  StatusBlock blk;
+  std::string err;
+  ASSERT_TRUE(blk.open(run, "3.2.0", err)) << err;
+
+  ConsoleEntry wing;
+  wing.key = "wing";
+  wing.enabled = wing.module_present = wing.in_slot = true;
+  wing.card_kind = 7;
+  wing.running_version = "3.10.0";
+  wing.load_error = 3;
+  wing.error_code = GM_LOAD_ERR_BAD_SIGNATURE;
+  wing.module_file = "wing-" + std::string(70, '9') + ".dylib";
+  wing.extra_cards = 2;
+  blk.write(0, wing);
+  ConsoleEntry x32;
+  x32.key = "x32";
+  blk.write(1, x32);
+  blk.set_rescans(5);
+
+  LoaderBlock view(run);
+  ASSERT_TRUE(view.ok());
+  EXPECT_EQ(view.file_size(), 304);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(view.operator->());
+  EXPECT_EQ(std::memcmp(bytes, "DLMG", 4), 0) << "magic 0x474D4C44, little-endian";
+  EXPECT_EQ(view->size, 304u);
+  EXPECT_STREQ(view->loader_version, "3.2.0");
+  EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 32), "wing");
+  EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 152), "x32");
+  EXPECT_EQ(view.wing().enabled, 1u);
+  EXPECT_EQ(view.wing().module_present, 1u);
+  EXPECT_EQ(view.wing().in_slot, 1u);
+  EXPECT_EQ(view.wing().card_kind, 7u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(bytes + 32 + 24), "3.10.0");
+  EXPECT_EQ(view.wing().load_error, 3u);
+  EXPECT_EQ(view.wing().error_code, 2u);
+  EXPECT_EQ(std::strlen(view.wing().module_file), 63u) << "cut and NUL-terminated";
+  EXPECT_EQ(view->extra_cards[0], 2u);
+  EXPECT_EQ(view.x32().enabled, 0u);
+  EXPECT_EQ(view.x32().running_version[0], '\0');
+  uint32_t rescans, pid;
+  std::memcpy(&rescans, view->tail, 4);
+  std::memcpy(&pid, view->tail + 4, 4);
+  EXPECT_EQ(rescans, 5u);
+  EXPECT_EQ(pid, static_cast<uint32_t>(getpid()));
+
+  wing.running_version = "";  // a later update shows through the same mapping
+  blk.write(0, wing);
+  EXPECT_EQ(view.wing().running_version[0], '\0');
+  blk.close();
+  EXPECT_EQ(view->magic, GM_LOADER_MAGIC) << "the file stays after close";
+}
+
+class Notification : public gmtest::TempHomeTest {};
+
+TEST_F(Notification, PostsARisingCounterThatAWatcherSees) {
+  EXPECT_EQ(modules_changed_path(), home_.run_dir() + "/org.ambervale.gainmesh.modules-changed");
+  std::string err;
+  ASSERT_TRUE(post_modules_changed(err)) << err;  // creates the run folder
+  EXPECT_EQ(gmtest::read_file(modules_changed_path()), "1\n");
+
+  ModulesChangedWatch watch;
+  ASSERT_TRUE(watch.open(home_.run_dir()));
+  EXPECT_FALSE(watch.drain());
+  ASSERT_TRUE(post_modules_changed(err));
+  EXPECT_EQ(gmtest::read_file(modules_changed_path()), "2\n");
+  EXPECT_TRUE(watch.drain());
+  EXPECT_FALSE(watch.drain());
+  write_bytes(home_.run_dir() + "/GainmeshStatus", "x");
+  EXPECT_FALSE(watch.drain()) << "other files in the run folder are no notification";
+
+  // The run folder removed and made again: the watch comes back on its next drain.
+  std::filesystem::remove_all(home_.run_dir());
+  EXPECT_FALSE(watch.drain());
+  gmtest::make_dirs(home_.run_dir());
+  EXPECT_FALSE(watch.drain());
+  ASSERT_TRUE(post_modules_changed(err));
+  EXPECT_TRUE(watch.drain());
+}
+
+TEST_F(Notification, ReportsAFolderItCannotWrite) {
+  write_bytes(home_.path() + "/Library/Application Support/Gainmesh/run", "a file, not a folder");
+  std::string err;
+  EXPECT_FALSE(post_modules_changed(err));
+  EXPECT_EQ(err, "Could not post the modules-changed notification " + modules_changed_path() + ".");
+}
+
+class LoaderLog : public gmtest::TempHomeTest {};
+
+TEST_F(LoaderLog, WritesTimeStampedTaggedLinesAndKeepsOneOlderGeneration) {
+  log_line("wing", "first\nsecond");
+  loader_logf("rescan %d", 2);
+  const std::string text = gmtest::read_file(home_.logs_dir() + "/gainmesh.log");
+  const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  )";
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex(stamp + R"(\[wing\] first second\n)" + stamp + R"(\[loader\] rescan 2\n)")))
+      << text;
+
+  write_bytes(home_.logs_dir() + "/gainmesh.log", std::string((1 << 20) + 1, 'x'));
+  log_line("x32", "after the cut");
+  EXPECT_EQ(std::filesystem::file_size(home_.logs_dir() + "/gainmesh.1.log"), (1u << 20) + 1);
+  EXPECT_NE(gmtest::read_file(home_.logs_dir() + "/gainmesh.log").find("[x32] after the cut"),
+            std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// Choosing a module by signature: the newest file whose Ed25519 signature verifies with the
+// release key runs; a refused file shows in the refusal counters once, not at every rescan.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "loader_layout.h"
+#include "loader_test_util.h"
+#include "module_pick.h"
+
+namespace {
+
+using namespace gm_loader;
+using namespace loadertest;
+
+TEST(Signature, VerifiesOnlyTheSignedBytesWithTheMatchingKey) {
+  ASSERT_TRUE(test_private_key().ok());
+  ASSERT_TRUE(test_public_key().ok());
+  EXPECT_EQ(test_private_key().public_pem(), test_public_key().public_pem());
+  const std::string sig = test_private_key().sign("module bytes");
+  ASSERT_EQ(sig.size(), 64u);
+  EXPECT_TRUE(test_public_key().verify("module bytes", sig));
+  EXPECT_FALSE(test_public_key().verify("module bytez", sig));
+  std::string flipped = sig;
+  flipped[10] ^= 1;
+  EXPECT_FALSE(test_public_key().verify("module bytes", flipped));
+  EXPECT_FALSE(test_public_key().verify("module bytes", sig.substr(0, 63)));
+  EXPECT_FALSE(test_public_key().verify("module bytes", sig + "x"));
+
+  Ed25519Key empty;
+  EXPECT_FALSE(empty.verify("module bytes", sig));
+  EXPECT_FALSE(empty.load_public_pem("-----BEGIN PUBLIC KEY-----\nnot a key\n"));
+  EXPECT_FALSE(
+      Ed25519Key().load_public_pem(gmtest::read_file(GM_TEST_KEYS_DIR "/test-release.pem")))
+      << "a private key is not accepted where the public one is expected";
+}
+
+class ModuleChoice : public gmtest::TempHomeTest {
+ protected:
+  std::string dir() const { return home_.path() + "/modules"; }
+  std::string add(const std::string& name, bool signed_ok = true) {
+    const std::string path = dir() + "/" + name;
+    write_bytes(path, "code of " + name);
+    if (signed_ok) sign(path);
+    return path;
+  }
+  // Picks like the loader: the attempt verifies the file's signature with the release key.
+  std::optional<ModuleFile> pick(const ModuleFile* running = nullptr) {
+    return pick_module(
+        list_modules(dir(), "wing"), running, refusals_, [this](const ModuleFile& f) -> uint32_t {
+          ++attempts_;
+          switch (check_signature(gmtest::read_file(f.path), f.path, test_public_key())) {
+            case SigCheck::kOk:
+              return 0;
+            case SigCheck::kNoSignature:
+              return GM_LOAD_ERR_NO_SIGNATURE;
+            default:
+              return GM_LOAD_ERR_BAD_SIGNATURE;
+          }
+        });
+  }
+  Refusals refusals_;
+  int attempts_ = 0;
+};
+
+TEST_F(ModuleChoice, RunsTheNewestVerifiedVersion) {
+  add("wing-3.2.0.dylib");
+  add("wing-3.10.0.dylib");
+  add("wing-3.9.0.dylib");
+  add("x32-9.0.0.dylib");
+  const auto chosen = pick();
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "wing-3.10.0.dylib");
+  EXPECT_EQ(chosen->version, "3.10.0");
+  EXPECT_EQ(refusals_.load_error(), 0u);
+  EXPECT_EQ(attempts_, 1);
+}
+
+TEST_F(ModuleChoice, RefusesABadOrMissingSignatureOnceAndFallsBackToAnOlderVersion) {
+  add("wing-3.2.0.dylib");
+  const std::string bad = add("wing-3.3.0.dylib");
+  write_bytes(bad, "code of wing-3.3.0.dylib, changed after signing");
+
+  auto chosen = pick();
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "wing-3.2.0.dylib");
+  EXPECT_EQ(refusals_.load_error(), 1u);
+  EXPECT_EQ(refusals_.error_code(), GM_LOAD_ERR_BAD_SIGNATURE);
+  EXPECT_EQ(refusals_.module_file(), "wing-3.3.0.dylib");
+
+  // Rescans with nothing changed: the running module stays, the refusal is not repeated.
+  const ModuleFile running = *chosen;
+  attempts_ = 0;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(pick(&running)->name, "wing-3.2.0.dylib");
+  EXPECT_EQ(attempts_, 0);
+  EXPECT_EQ(refusals_.load_error(), 1u);
+
+  // A newer file without its signature yet: refused with another code, a new load_error.
+  const std::string unsigned_path = add("wing-3.4.0.dylib", false);
+  EXPECT_EQ(pick(&running)->name, "wing-3.2.0.dylib");
+  EXPECT_EQ(refusals_.load_error(), 2u);
+  EXPECT_EQ(refusals_.error_code(), GM_LOAD_ERR_NO_SIGNATURE);
+  EXPECT_EQ(refusals_.module_file(), "wing-3.4.0.dylib");
+
+  // Its signature arrives after the file (the file itself unchanged): it is tried again and runs.
+  sign(unsigned_path);
+  EXPECT_EQ(pick(&running)->name, "wing-3.4.0.dylib");
+  EXPECT_EQ(refusals_.load_error(), 2u);
+
+  // A signature of the wrong length is a bad signature.
+  const std::string short_sig = add("wing-3.5.0.dylib", false);
+  write_bytes(short_sig + ".sig", test_private_key().sign("x").substr(0, 63));
+  EXPECT_EQ(pick(&running)->name, "wing-3.4.0.dylib");
+  EXPECT_EQ(refusals_.error_code(), GM_LOAD_ERR_BAD_SIGNATURE);
+  EXPECT_EQ(refusals_.load_error(), 3u);
+}
+
+TEST_F(ModuleChoice, ARefusedFileIsTriedAgainOnceItChanges) {
+  const std::string path = add("wing-3.3.0.dylib", false);
+  EXPECT_FALSE(pick());
+  EXPECT_EQ(refusals_.load_error(), 1u);
+  EXPECT_FALSE(pick());
+  EXPECT_EQ(refusals_.load_error(), 1u);
+
+  write_bytes(path, "a rebuilt wing-3.3.0.dylib");
+  sign(path);
+  const auto chosen = pick();
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "wing-3.3.0.dylib");
+}
+
+TEST_F(ModuleChoice, ASignatureByAnotherKeyIsRefused) {
+  add("wing-3.2.0.dylib");
+  const std::string path = add("wing-3.3.0.dylib", false);
+  write_bytes(path + ".sig", sign_with_a_new_key(gmtest::read_file(path)));
+  EXPECT_EQ(pick()->name, "wing-3.2.0.dylib");
+  EXPECT_EQ(refusals_.error_code(), GM_LOAD_ERR_BAD_SIGNATURE);
+  EXPECT_EQ(refusals_.module_file(), "wing-3.3.0.dylib");
+}
+
+// gm-sign as a release step uses it: its exit status must never call a bad file good.
+TEST(SigningTool, SignsAndVerifiesWithExitStatusesThatTellFailures) {
+  gmtest::TempHome home;
+  const std::string file = home.write("wing-3.2.0.dylib", "module bytes");
+  const std::string tool = GM_SIGN_TOOL;
+  auto run = [](const std::string& cmd) {
+    const int rc = std::system((cmd + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  const std::string pub = " --verify --pub '" GM_TEST_KEYS_DIR "/test-release.pub' '" + file + "'";
+  EXPECT_EQ(run(tool + pub), 1) << "no signature yet";
+  EXPECT_EQ(run(tool + " --key '" GM_TEST_KEYS_DIR "/test-release.pem' '" + file + "'"), 0);
+  EXPECT_EQ(gmtest::read_file(file + ".sig").size(), 64u);
+  EXPECT_TRUE(test_public_key().verify("module bytes", gmtest::read_file(file + ".sig")));
+  EXPECT_EQ(run(tool + pub), 0);
+  write_bytes(file, "module bytez");
+  EXPECT_EQ(run(tool + pub), 1);
+  EXPECT_EQ(run(tool + " --key '" GM_TEST_KEYS_DIR "/test-release.pub' '" + file + "'"), 2)
+      << "a public key cannot sign";
+  EXPECT_EQ(run(tool + " '" + file + "'"), 2);
+}
+
+}  // namespace

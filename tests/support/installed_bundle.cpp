@@ -1,0 +1,191 @@
+// Laying out an installed Gainmesh and the files around it.
+#include "support/installed_bundle.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace gmtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSigner = GM_BUILD_DIR "/tools/gm-sign";
+constexpr const char* kTestKey = GM_SOURCE_DIR "/tests/keys/test-release.pem";
+constexpr const char* kNotifyName = "org.ambervale.gainmesh.modules-changed";
+
+std::string plist(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\">\n<dict>\n";
+  for (const auto& [key, value] : entries) {
+    out += "\t<key>" + key + "</key>\n\t<string>" + value + "</string>\n";
+  }
+  return out + "</dict>\n</plist>\n";
+}
+
+void copy(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::create_directories(fs::path(to).parent_path(), ec);
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  if (ec) throw std::runtime_error("cannot copy " + from + " to " + to + ": " + ec.message());
+}
+
+// Writes a file whole under a temporary name, then renames it over path.
+void replace_file(const std::string& path, const std::string& text) {
+  make_dirs(fs::path(path).parent_path().string());
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) throw std::runtime_error("cannot write " + tmp);
+  }
+  if (rename(tmp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + tmp);
+}
+
+bool is_loopback(const std::string& ip) {
+  return ip.rfind("127.", 0) == 0;
+}
+
+}  // namespace
+
+void sign_file(const std::string& file, const std::string& sig_path) {
+  const std::string sig = file + ".sig";
+  // A sanitizer build of the signer must not fail on the crypto library's one-time allocations.
+  std::vector<std::string> env = {"ASAN_OPTIONS=detect_leaks=0"};
+  for (char** e = environ; *e; ++e) {
+    if (strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const char* argv[] = {kSigner, "--key", kTestKey, file.c_str(), nullptr};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execve(kSigner, const_cast<char**>(argv), envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    throw std::runtime_error(std::string("gm-sign failed on ") + file);
+  }
+  if (sig != sig_path && rename(sig.c_str(), sig_path.c_str()) != 0) {
+    throw std::runtime_error("cannot rename " + sig);
+  }
+}
+
+InstalledBundle::InstalledBundle(const TempHome& home, Options options)
+    : home_(home), options_(std::move(options)) {
+  if (options_.with_module && !is_loopback(options_.wing_ip)) {
+    throw std::runtime_error("the wing module needs an ip= in 127.0.0.0/8, got '" +
+                             options_.wing_ip + "'");
+  }
+  replace_file(bundle() + "/Contents/Info.plist",
+               plist({{"CFBundleExecutable", "Gainmesh"},
+                      {"CFBundleIdentifier", "org.ambervale.gainmesh.loader"},
+                      {"CFBundlePackageType", "wvPT"},
+                      {"CFBundleVersion", "3.2.0"}}));
+  copy(options_.loader, macos_dir() + "/Gainmesh");
+  make_dirs(modules_dir());
+  if (options_.with_module) {
+    copy(kPayloadModule, modules_dir() + "/wing-3.2.0.dylib");
+    copy(std::string(kPayloadModule) + ".sig", modules_dir() + "/wing-3.2.0.dylib.sig");
+  }
+  write_state(options_.state_cfg);
+  replace_file(macos_dir() + "/wing.cfg",
+               options_.wing_ip.empty() ? "" : "ip=" + options_.wing_ip + "\n");
+  for (const std::string& card : options_.cards) add_card_bundle(card);
+}
+
+std::string InstalledBundle::bundle() const {
+  return home_.io_modules_dir() + "/Gainmesh.bundle";
+}
+std::string InstalledBundle::macos_dir() const {
+  return bundle() + "/Contents/MacOS";
+}
+std::string InstalledBundle::modules_dir() const {
+  return macos_dir() + "/modules";
+}
+
+void InstalledBundle::add_card_bundle(const std::string& name) const {
+  const std::string root = home_.io_modules_dir() + "/" + name + ".bundle/Contents";
+  replace_file(root + "/Info.plist",
+               plist({{"CFBundleExecutable", name},
+                      {"CFBundleIdentifier", "com.waves.iom." + std::to_string(name.size())},
+                      {"CFBundleVersion", "14.0.0"}}));
+  replace_file(root + "/MacOS/" + name, "Waves IO module " + name + "\n");
+  replace_file(root + "/Resources/IOM_VERSION/1000", "14.0.0\n");
+  replace_file(root + "/Wfis/" + name + ".wfi", name + "\n");
+}
+
+std::string InstalledBundle::add_module(const std::string& version, Signature signature) const {
+  if (!is_loopback(options_.wing_ip)) {
+    throw std::runtime_error("a wing module needs an ip= in 127.0.0.0/8 in wing.cfg");
+  }
+  const std::string path = modules_dir() + "/wing-" + version + ".dylib";
+  const std::string staged = modules_dir() + "/.staged-wing-" + version;
+  // The copy installed at the start is the one whose signature came with it; the build's own
+  // file may be relinked while a test runs.
+  const std::string installed = modules_dir() + "/wing-3.2.0.dylib";
+  copy(file_exists(installed) ? installed : std::string(kPayloadModule), staged);
+  if (signature != Signature::kNone) {
+    sign_file(staged, path + ".sig");
+  }
+  if (signature == Signature::kWrong) {
+    std::string sig = read_file(path + ".sig");
+    if (sig.empty()) throw std::runtime_error("gm-sign wrote an empty signature");
+    sig[sig.size() / 2] = static_cast<char>(sig[sig.size() / 2] ^ 0x5a);
+    replace_file(path + ".sig", sig);
+  }
+  if (rename(staged.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot place " + path);
+  return path;
+}
+
+void InstalledBundle::write_state(const std::string& text) const {
+  replace_file(macos_dir() + "/state.cfg", text);
+}
+
+void InstalledBundle::notify() const {
+  const std::string path = home_.run_dir() + "/" + kNotifyName;
+  const std::string old = read_file(path);
+  const long count = old.empty() ? 0 : std::strtol(old.c_str(), nullptr, 10);
+  replace_file(path, std::to_string(count + 1) + "\n");
+}
+
+std::string InstalledBundle::loader_block_path() const {
+  return home_.run_dir() + "/" GM_LOADER_FILE;
+}
+
+std::string InstalledBundle::status_block_path() const {
+  return home_.run_dir() + "/GainmeshStatus";
+}
+
+GmLoaderStatus InstalledBundle::loader_status() const {
+  GmLoaderStatus s;
+  memset(&s, 0, sizeof s);
+  const std::string bytes = read_file(loader_block_path());
+  memcpy(&s, bytes.data(), std::min(bytes.size(), sizeof s));
+  if (s.size >= GM_LOADER_MIN_BYTES && s.size < sizeof s) {
+    memset(reinterpret_cast<char*>(&s) + s.size, 0, sizeof s - s.size);
+  }
+  return s;
+}
+
+std::string InstalledBundle::log_text() const {
+  return read_file(home_.logs_dir() + "/gainmesh.log");
+}
+
+bool InstalledBundle::log_has(const std::string& needle) const {
+  return log_text().find(needle) != std::string::npos;
+}
+
+}  // namespace gmtest

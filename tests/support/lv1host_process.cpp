@@ -1,0 +1,301 @@
+// Spawning the LV1 stand-in and speaking to its control socket.
+#include "support/lv1host_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace gmtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kStartTimeoutMs = 30000;
+constexpr int kAnswerTimeoutMs = 30000;  // "quit" waits for every module to stop
+
+std::string unique_control_path() {
+  static std::atomic<unsigned> counter{0};
+  return "/tmp/lv1host-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".sock";
+}
+
+int connect_control(const std::string& path) {
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  if (path.size() >= sizeof a.sun_path) return -1;
+  memcpy(a.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const timeval tv{kAnswerTimeoutMs / 1000, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sends one line and collects the answer lines up to and including the final one.
+bool exchange(int fd, const std::string& line, std::vector<std::string>& lines) {
+  const std::string out = line + "\n";
+  if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
+    return false;
+  }
+  std::string pending;
+  char buf[4096];
+  while (true) {
+    for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+      lines.push_back(pending.substr(0, nl));
+      pending.erase(0, nl + 1);
+      const std::string& last = lines.back();
+      if (last == "ok" || last.rfind("err", 0) == 0) return true;
+    }
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return false;
+    pending.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void redirect(int target, const std::string& path, int flags) {
+  const int fd = open(path.c_str(), flags, 0644);
+  if (fd >= 0 && fd != target) {
+    dup2(fd, target);
+    close(fd);
+  }
+}
+
+// The environment of this process, with LeakSanitizer switched off when asked.
+std::vector<std::string> child_env(bool leak_check) {
+  std::vector<std::string> env;
+  std::string asan;
+  for (char** e = environ; *e; ++e) {
+    if (strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
+      asan = *e + 13;
+    } else {
+      env.emplace_back(*e);
+    }
+  }
+  if (!leak_check) asan += (asan.empty() ? "" : ":") + std::string("detect_leaks=0");
+  if (!asan.empty()) env.push_back("ASAN_OPTIONS=" + asan);
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> out;
+  for (std::string& t : texts) out.push_back(t.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+Lv1HostProcess::Strip parse_strip(const std::string& line) {
+  std::map<std::string, std::string> f;
+  std::istringstream in(line);
+  for (std::string field; in >> field;) {
+    const size_t eq = field.find('=');
+    if (eq == std::string::npos) return Lv1HostProcess::Strip{};
+    f[field.substr(0, eq)] = field.substr(eq + 1);
+  }
+  if (!f.count("ch") || !f.count("redraws")) return Lv1HostProcess::Strip{};
+  Lv1HostProcess::Strip s;
+  s.ch = std::stoi(f["ch"]);
+  s.gain = std::stod(f["gain"]);
+  s.phantom = f["48v"] == "on";
+  s.preamp = f["preamp"] == "1";
+  s.min = std::stod(f["min"]);
+  s.max = std::stod(f["max"]);
+  s.step = std::stod(f["step"]);
+  s.queries = std::stoull(f["queries"]);
+  s.pushes = std::stoull(f["pushes"]);
+  s.redraws = std::stoull(f["redraws"]);
+  return s;
+}
+
+Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
+    : options_(std::move(options)),
+      control_path_(unique_control_path()),
+      out_path_(home.path() + "/lv1host.out"),
+      err_path_(home.path() + "/lv1host.err") {
+  std::vector<std::string> args = {options_.executable, "--control", control_path_};
+  if (!options_.stdin_pipe) args.push_back("--no-stdin");
+  args.insert(args.end(), options_.args.begin(), options_.args.end());
+  spawn(args);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+  while (Clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("lv1host exited at start (status " + std::to_string(status) +
+                               "): " + stderr_text());
+    }
+    cmd("rack");
+    if (ok_) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill_hard();
+  throw std::runtime_error("lv1host did not answer on " + control_path_);
+}
+
+void Lv1HostProcess::spawn(std::vector<std::string> args) {
+  std::vector<std::string> env = child_env(options_.leak_check);
+  const std::vector<char*> argv = pointers(args);
+  const std::vector<char*> envp = pointers(env);
+  int in_pipe[2] = {-1, -1};
+  if (options_.stdin_pipe && pipe2(in_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("cannot make a pipe for lv1host");
+  }
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("cannot fork lv1host");
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    if (in_pipe[0] >= 0)
+      dup2(in_pipe[0], STDIN_FILENO);
+    else
+      redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
+    redirect(STDOUT_FILENO, out_path_, O_WRONLY | O_CREAT | O_TRUNC);
+    redirect(STDERR_FILENO, err_path_, O_WRONLY | O_CREAT | O_TRUNC);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  if (in_pipe[0] >= 0) close(in_pipe[0]);
+  stdin_fd_ = in_pipe[1];
+}
+
+Lv1HostProcess::~Lv1HostProcess() {
+  if (pid_ > 0) quit(10000);
+  if (stdin_fd_ >= 0) close(stdin_fd_);
+  unlink(control_path_.c_str());
+}
+
+std::vector<std::string> Lv1HostProcess::cmd(const std::string& line) {
+  ok_ = false;
+  error_ = "cannot reach the lv1host control socket " + control_path_;
+  std::vector<std::string> lines;
+  const int fd = connect_control(control_path_);
+  if (fd < 0) return lines;
+  const bool answered = exchange(fd, line, lines);
+  close(fd);
+  if (!answered) {
+    error_ = "no complete answer from lv1host to '" + line + "'";
+    return lines;
+  }
+  const std::string last = lines.back();
+  lines.pop_back();
+  ok_ = last == "ok";
+  error_ = ok_ ? "" : (last.size() > 4 ? last.substr(4) : std::string("err"));
+  return lines;
+}
+
+std::vector<Lv1HostProcess::Strip> Lv1HostProcess::strips(int type) {
+  std::vector<Strip> out;
+  for (const std::string& line : cmd("strips " + std::to_string(type))) {
+    out.push_back(parse_strip(line));
+  }
+  return out;
+}
+
+Lv1HostProcess::Strip Lv1HostProcess::strip(int type, int ch) {
+  const std::string c = std::to_string(ch);
+  const std::vector<std::string> lines = cmd("strips " + std::to_string(type) + " " + c + " " + c);
+  return lines.size() == 1 ? parse_strip(lines[0]) : Strip{};
+}
+
+int Lv1HostProcess::wait_exit(int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (pid_ > 0 && Clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill_hard();
+  return -1;
+}
+
+int Lv1HostProcess::quit(int timeout_ms) {
+  if (pid_ <= 0) return -1;
+  cmd("quit");
+  return wait_exit(timeout_ms);
+}
+
+int Lv1HostProcess::terminate(int timeout_ms) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  return wait_exit(timeout_ms);
+}
+
+void Lv1HostProcess::kill_hard() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  pid_ = -1;
+}
+
+void Lv1HostProcess::send_stdin(const std::string& line) {
+  const std::string text = line + "\n";
+  if (stdin_fd_ >= 0) {
+    [[maybe_unused]] ssize_t n = write(stdin_fd_, text.data(), text.size());
+  }
+}
+
+std::string process_name(pid_t pid) {
+  std::string name = read_file("/proc/" + std::to_string(pid) + "/comm");
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  return name;
+}
+
+bool holds_open(pid_t pid, const std::string& path) {
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  std::error_code ec;
+  const std::filesystem::path want = std::filesystem::weakly_canonical(path, ec);
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::error_code link_ec;
+    if (std::filesystem::read_symlink(entry.path(), link_ec) == want) return true;
+  }
+  return false;
+}
+
+bool maps_file(pid_t pid, const std::string& file_name) {
+  std::istringstream maps(read_file("/proc/" + std::to_string(pid) + "/maps"));
+  for (std::string line; std::getline(maps, line);) {
+    const size_t slash = line.rfind('/');
+    if (slash != std::string::npos && line.substr(slash + 1) == file_name) return true;
+  }
+  return false;
+}
+
+bool wait_for(const std::function<bool()>& done, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    if (done()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::string Lv1HostProcess::stdout_text() const {
+  return read_file(out_path_);
+}
+std::string Lv1HostProcess::stderr_text() const {
+  return read_file(err_path_);
+}
+
+}  // namespace gmtest
