@@ -9,6 +9,8 @@
 
 #include "bridge.h"
 #include "bridge_cfg.h"
+#include "bridge_patch.h"
+#include "desk_wing.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 
@@ -96,6 +98,31 @@ void publish_mac_locked() {
   copy_field(g_blk->mac, sizeof g_blk->mac, text);
 }
 
+void publish_desk_counters_locked() {
+  const DeskBackend* d = desk();
+  g_blk->metering = d->metering() ? 1 : 0;
+  g_blk->meter_frames = static_cast<uint32_t>(d->meter_frames());
+  g_blk->received = static_cast<uint32_t>(d->received());
+}
+
+void publish_ranges_locked() {
+  const int n = range_count();
+  uint32_t kept = 0;
+  for (int i = 0; i < n && kept < GM_MAX_RANGES; ++i) {
+    RangeRecord r;
+    if (!range_at(i, &r)) continue;
+    GmRangeRecord& out = g_blk->ranges[kept++];
+    copy_field(out.group, sizeof out.group, r.group);
+    out.min_db = r.min_db;
+    out.max_db = r.max_db;
+    out.step_db = r.step_db;
+    out.valid = 1;
+    out.n_channels = static_cast<uint8_t>(r.channels > 255 ? 255 : r.channels);
+  }
+  for (uint32_t i = kept; i < GM_MAX_RANGES; ++i) g_blk->ranges[i] = GmRangeRecord{};
+  g_blk->n_ranges = kept;
+}
+
 void publish_v2_locked() {
   const CfgValues cfg = cfg_snapshot();
   g_blk->injected = wing_is_injected() ? 1 : 0;
@@ -109,6 +136,8 @@ void publish_v2_locked() {
   publish_channels_locked(cfg.watch);
   publish_protect_locked();
   g_blk->n_ports = 0;
+  publish_desk_counters_locked();
+  publish_ranges_locked();
 }
 
 // A settings request from the app's menu. Returns true when one was applied.
@@ -222,6 +251,27 @@ void shm_note_searching(const char* note) {
   publish_find_locked();
 }
 
+void shm_publish_candidates(const DeskFound* found, int n, const char* pinned, int choice) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_blk) return;
+  const int kept = n < 0 ? 0 : n > GM_MAX_CANDIDATES ? GM_MAX_CANDIDATES : n;
+  for (int i = 0; i < GM_MAX_CANDIDATES; ++i) {
+    GmCandidate& c = g_blk->candidates[i];
+    if (i >= kept) {
+      c = GmCandidate{};
+      continue;
+    }
+    copy_field(c.address, sizeof c.address, found[i].ip);
+    copy_field(c.name, sizeof c.name, found[i].name);
+    copy_field(c.model, sizeof c.model, found[i].model);
+    copy_field(c.identity, sizeof c.identity, found[i].id);
+    c.soundgrid = found[i].card;
+  }
+  g_blk->n_candidates = static_cast<uint32_t>(kept);
+  copy_field(g_blk->pinned, sizeof g_blk->pinned, pinned);
+  g_blk->choice = choice;
+}
+
 void shm_publish_desk(const char* ip, const char* desc) {
   std::lock_guard<std::mutex> lock(g_mu);
   if (!g_blk) return;
@@ -253,6 +303,15 @@ bool shm_phantom_shown(int ch) {
   std::lock_guard<std::mutex> lock(g_mu);
   return g_blk && g_blk->phantom[ch] == 1;
 }
+
+// ---- dashboard control slots and the group-scan area ------------------------------------------
+bool shm_with_block(const std::function<void(GmConsoleStatus&)>& fn) {
+  std::lock_guard<std::mutex> lock(g_mu);
+  if (!g_blk) return false;
+  fn(*g_blk);
+  return true;
+}
+// ---- end of dashboard control slots -----------------------------------------------------------
 
 void bridge_status_close() {
   std::lock_guard<std::mutex> lock(g_mu);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "status_layout.h"
@@ -34,6 +35,11 @@ void shm_publish_find();
 // (see the rules in the .cpp) plus the find fields.
 void shm_note_searching(const char* note);
 
+// Discover thread, each broadcast sweep: the consoles that answered (at most 6 kept), the
+// console= pin and the choice state.
+struct DeskFound;
+void shm_publish_candidates(const DeskFound* found, int n, const char* pinned, int choice);
+
 // A desk was adopted: its address and description.
 void shm_publish_desk(const char* ip, const char* desc);
 
@@ -44,6 +50,14 @@ void shm_publish_phantom(int ch, bool on);
 void shm_count_set(uint64_t now_ms);
 // The 48V state the block shows for a channel (false without a block).
 bool shm_phantom_shown(int ch);
+
+// ---- dashboard control slots and the group-scan area ------------------------------------------
+// Runs fn on the mapped block while holding the block mutex; false, without running fn, when there
+// is no block. For the dashboard requests: the client process writes only a slot's request half
+// (+0..+39), the module only its answer half and the scan area. fn must not call a shm_*
+// function (the mutex is not recursive). Any module thread.
+bool shm_with_block(const std::function<void(GmConsoleStatus&)>& fn);
+// ---- end of dashboard control slots -----------------------------------------------------------
 
 // m_stop: connected, injected and metering 0, status "Module stopped", unmap. The file stays.
 void bridge_status_close();

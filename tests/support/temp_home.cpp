@@ -21,6 +21,9 @@ TempHome::TempHome() {
   set_env("HOME", root_);
   set_env("GAINMESH_IO_MODULES", io_modules_dir());
   set_env("GAINMESH_LV1_DB", root_ + "/lv1.db");
+  // Nothing a test starts may search a real network; tests that broadcast do it in a network
+  // namespace of their own and clear this there.
+  set_env("GAINMESH_TEST_NO_BROADCAST", "1");
   make_dirs(io_modules_dir());
 }
 

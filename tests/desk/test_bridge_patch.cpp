@@ -1,0 +1,361 @@
+// The input patch model against the virtual WING on a loopback address of its own: sources,
+// head amps, stereo partners, port boxes, the card slot, ranges, names and the network lock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge_cfg.h"
+#include "bridge_flags.h"
+#include "bridge_patch.h"
+#include "desk_wing.h"
+#include "gm_win32.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "support/temp_home.h"
+#include "support/wingsim_process.h"
+#include "wing_ctl.h"
+#include "wingbin.h"
+
+namespace {
+
+using namespace gmtest;
+using namespace std::chrono_literals;
+
+class PatchModel : public TempHomeTest {
+ protected:
+  void SetUp() override {
+    host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
+    host_.install();
+    gm::cfg_reset();
+    gm::patch_reset();
+    gm::take_channel_bits(gm::bridge_flags().revalidate);
+  }
+  void TearDown() override {
+    gm::wctl_stop();
+    sim_.reset();
+    gm::patch_reset();
+    gm::cfg_reset();
+    gm::module_set_host(nullptr);
+  }
+  void settings(const std::string& text) {
+    home_.write("wing.cfg", text);
+    gm::load_cfg();
+  }
+  void start_desk(std::vector<std::string> extra = {}) {
+    WingSimProcess::Options o;
+    o.ip = ip_ = unique_loopback();
+    o.extra = std::move(extra);
+    sim_ = std::make_unique<WingSimProcess>(o);
+  }
+  // As the module does once it adopts a desk of firmware 3.1.
+  void connect() {
+    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
+    gm::wbin_preload(line.c_str());
+    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
+    ASSERT_TRUE(wait_connected(5s));
+  }
+  static bool wait_connected(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!gm::wctl_connected() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return gm::wctl_connected();
+  }
+  // A change made at the desk; the pause lets its push arrive before the next read.
+  void at_desk(const std::string& command) {
+    sim_->cmd(command);
+    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
+    if (gm::wctl_connected()) std::this_thread::sleep_for(200ms);
+  }
+  uint64_t revalidate_bits() { return gm::take_channel_bits(gm::bridge_flags().revalidate); }
+
+  FakeHost host_;
+  std::string ip_;
+  std::unique_ptr<WingSimProcess> sim_;
+};
+
+TEST_F(PatchModel, BeforeThePatchIsReadChannelsMapToBankAndBaseWithAPreamp) {
+  settings("bank=A\nbase=5\nwatch=8\n");
+  EXPECT_EQ(gm::wing_grp(0), "A");
+  EXPECT_EQ(gm::wing_src(3), 8);
+  EXPECT_EQ(gm::wing_gain_src(3), 8);
+  for (int ch = 0; ch < 64; ++ch) EXPECT_TRUE(gm::wing_has_preamp(ch)) << ch;
+  EXPECT_FALSE(gm::wing_has_preamp(64));
+  EXPECT_FALSE(gm::wing_has_preamp(-1));
+  EXPECT_EQ(gm::ch_for_wing("a", 7), 2);
+  EXPECT_EQ(gm::ch_for_wing("A", 13), -1) << "channel 8 is beyond the watched 8";
+  EXPECT_EQ(gm::patch_age_ms(), 0xFFFFFFFFu);
+  EXPECT_EQ(gm::patch_card(), "MOD");
+  EXPECT_FALSE(gm::patch_refresh()) << "no control link";
+  EXPECT_FALSE(gm::patch_is_read());
+}
+
+TEST_F(PatchModel, UnroutedOutputsStereoPartnersAndSharedHeadAmps) {
+  settings("watch=6\ndiag=1\n");
+  start_desk({"--patch", "MOD:1=OFF,MOD:2=B:1,MOD:3=LCL:5,MOD:4=LCL:6,MOD:5=LCL:5,MOD:6=USB:1"});
+  at_desk("set /io/in/LCL/6/g 10");
+  at_desk("set /io/in/LCL/6/mode ST");
+  connect();
+
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(gm::patch_is_read());
+  EXPECT_LT(gm::patch_age_ms(), 5000u);
+  const gm::PatchChannel off = gm::patch_channel(0);
+  EXPECT_STREQ(off.group, "OFF");
+  EXPECT_FALSE(off.has_preamp);
+  EXPECT_EQ(off.gain_input, 0);
+  EXPECT_FALSE(gm::wing_has_preamp(1)) << "B 1 reports head-amp type 0";
+  EXPECT_FALSE(gm::wing_has_preamp(5)) << "USB inputs have no head amp";
+
+  const gm::PatchChannel right = gm::patch_channel(3);
+  EXPECT_EQ(right.stereo, 2);
+  EXPECT_EQ(gm::wing_src(3), 6) << "48V goes to the leg's own input";
+  EXPECT_EQ(gm::wing_gain_src(3), 5) << "gain goes to the pair's head amp";
+  EXPECT_TRUE(right.parked_valid);
+  EXPECT_DOUBLE_EQ(right.parked_db, 10.0);
+  EXPECT_TRUE(host_.has_line("[patch] LCL 6 is a stereo partner - head amp is LCL 5"));
+  EXPECT_TRUE(host_.has_line("[patch] LCL 6 parked node holds 10.0 dB"));
+  EXPECT_TRUE(host_.has_line("[patch] 6 channel(s) re-patched"));
+  EXPECT_TRUE(host_.has_line("[ha] B: 1=0"));
+  EXPECT_TRUE(host_.has_line("[ha] LCL: 5=3 6=3 5=3"));
+  EXPECT_TRUE(host_.has_line("[gang] LCL 5 drives 3 LV1 channel(s): 3(LCL 5), 4(LCL 6), 5(LCL 5)"));
+  EXPECT_EQ(gm::ch_for_wing("lcl", 5), 2);
+  EXPECT_EQ(gm::ch_for_wing("LCL", 6), 3);
+  EXPECT_EQ(gm::ch_for_wing("B", 1), -1);
+  EXPECT_EQ(revalidate_bits(), 0x3Fu);
+  EXPECT_TRUE(gm::bridge_flags().need_seed.exchange(false));
+  EXPECT_TRUE(gm::bridge_flags().need_names.exchange(false));
+
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_EQ(host_.count_lines("channel(s) re-patched"), 1) << "nothing changed";
+  EXPECT_EQ(revalidate_bits(), 0u);
+
+  // Unlinking at the desk: the right leg drives its own head amp again.
+  at_desk("set /io/in/LCL/5/mode M");
+  EXPECT_EQ(gm::modes_refresh(), 3);
+  EXPECT_TRUE(host_.has_line("[patch] 3 channel(s) changed stereo linking"));
+  EXPECT_EQ(gm::wing_gain_src(3), 6);
+  EXPECT_FALSE(gm::patch_channel(3).parked_valid);
+  EXPECT_EQ(revalidate_bits(), 1u << 3);
+  EXPECT_TRUE(host_.has_line("[gang] LCL 5 drives 2 LV1 channel(s): 3(LCL 5), 5(LCL 5)"));
+
+  at_desk("set /io/in/LCL/6/mode ST");
+  EXPECT_EQ(gm::modes_refresh_one(3), 1);
+  EXPECT_EQ(gm::wing_gain_src(3), 5);
+  EXPECT_TRUE(gm::patch_channel(3).parked_valid);
+  EXPECT_EQ(gm::modes_refresh_one(3), 0);
+}
+
+TEST_F(PatchModel, APortBoxOfEightInputsHidesTheNinth) {
+  settings("watch=2\n");
+  start_desk({"--patch", "MOD:1=A:8,MOD:2=A:9"});
+  at_desk("set /$stat/A/dev SD8");
+  at_desk("set /$globals/harmt/b 0");
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(gm::wing_has_preamp(0));
+  EXPECT_FALSE(gm::wing_has_preamp(1));
+  EXPECT_EQ(gm::port_preamps("A"), 8);
+  EXPECT_TRUE(host_.has_line("[ports] A: SD8, HA remote on, known box"));
+  EXPECT_TRUE(host_.has_line("[ports] A: 8 preamp input(s) on that box"));
+  EXPECT_TRUE(host_.has_line("[ports] B: (nothing connected), HA remote OFF"));
+  EXPECT_TRUE(host_.has_line("[ports] SC: (nothing connected)"));
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_EQ(host_.count_lines("[ports] A:"), 2) << "the ports are read once per run";
+
+  // A box the module does not know: every input keeps its knob.
+  gm::patch_reset();
+  at_desk("set /$stat/A/dev \"MYSTERY BOX\"");
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(host_.has_line("[ports] A: MYSTERY BOX, HA remote on"));
+  EXPECT_EQ(gm::port_preamps("A"), -1);
+  EXPECT_TRUE(gm::wing_has_preamp(1));
+}
+
+TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
+  settings("watch=2\n");
+  start_desk({"--patch", "MOD:1=A:3,MOD:2=A:4"});
+  at_desk("set /io/in/A/3/rmt \"AES A\"");
+  at_desk("set /io/in/A/3/$ract 1");
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_FALSE(gm::wing_has_preamp(0));
+  EXPECT_TRUE(gm::wing_has_preamp(1));
+  EXPECT_EQ(host_.count_lines(
+                "[patch] A 3: preamp controlled remotely by another desk over AES50 - no knob"),
+            1);
+  revalidate_bits();
+
+  at_desk("set /io/in/A/3/$ract 0");
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(gm::wing_has_preamp(0));
+  EXPECT_TRUE(host_.has_line("[patch] A 3 head amp is now present (desk reports type 3)"));
+  EXPECT_TRUE(host_.has_line("[patch] 1 channel(s) re-patched"));
+  EXPECT_EQ(revalidate_bits(), 1u);
+}
+
+TEST_F(PatchModel, TheNetworkLockIsReportedWhenItChanges) {
+  settings("watch=1\n");
+  start_desk();
+  at_desk("set /$syscfg/tcplock 1");
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(gm::patch_tcp_lock());
+  EXPECT_EQ(host_.count_lines("[patch] the desk is set to refuse changes from the network (TCP "
+                              "lock) - nothing Gainmesh sends will change it"),
+            1);
+  at_desk("set /$syscfg/tcplock 0");
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_FALSE(gm::patch_tcp_lock());
+  EXPECT_TRUE(
+      host_.has_line("[patch] the desk accepts changes from the network again (TCP lock "
+                     "off)"));
+}
+
+TEST_F(PatchModel, WithNothingRoutedOnItsCardTheModelMovesOnceToTheOtherCard) {
+  settings("watch=8\n");
+  start_desk({"--patch", "CRD:1-4=LCL:1-4", "--crd-card", "WSG"});
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=WSG CRD=WSG"));
+  EXPECT_TRUE(host_.has_line(
+      "[patch] card MOD has no routed outputs; card CRD has 4 - reading LV1's patch from CRD"));
+  EXPECT_EQ(gm::patch_card(), "CRD");
+  EXPECT_EQ(gm::wing_src(3), 4);
+  EXPECT_TRUE(gm::wing_has_preamp(3));
+  EXPECT_FALSE(gm::wing_has_preamp(4));
+
+  at_desk("patch MOD:1-8=LCL:1-8,CRD:1-8=OFF");
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_EQ(gm::patch_card(), "CRD") << "the switch happens once per run";
+  EXPECT_EQ(host_.count_lines("has no routed outputs"), 1);
+}
+
+TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
+  settings("watch=2\n");
+  start_desk({"--patch", "CRD:1-2=A:1-2", "--mod-card", "NONE", "--crd-card", "WSG"});
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=NONE CRD=WSG"));
+  EXPECT_TRUE(
+      host_.has_line("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
+  EXPECT_EQ(gm::wing_grp(1), "A");
+  EXPECT_EQ(gm::wing_src(1), 2);
+}
+
+TEST_F(PatchModel, NoWsgCardAndNothingRoutedAnywhereStaysOnTheSettingsCard) {
+  settings("watch=2\n");
+  start_desk({"--patch", "", "--mod-card", "NONE"});
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(
+      host_.has_line("[patch] the desk reports no WSG card in either slot - staying on MOD"));
+  EXPECT_TRUE(
+      host_.has_line("[patch] card MOD has no routed outputs, and no other card slot does either"));
+  EXPECT_EQ(gm::patch_card(), "MOD");
+  EXPECT_FALSE(gm::wing_has_preamp(0));
+}
+
+TEST_F(PatchModel, RangesAreLearnedPerGroupUpToEightAndRetried) {
+  settings("watch=4\n");
+  start_desk();
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  gm::RangeRecord lcl;
+  ASSERT_TRUE(gm::find_range("lcl", &lcl));
+  EXPECT_TRUE(lcl.from_desk);
+  EXPECT_EQ(lcl.channels, 4);
+  EXPECT_TRUE(
+      host_.has_line("[range] LCL: -2.5 .. 45.0 dB, step 2.50 dB (from the node "
+                     "definition)"));
+
+  gm::learn_range("A");
+  at_desk("fault silent on");
+  gm::learn_range("B");
+  at_desk("fault silent off");
+  for (const char* g : {"AUX", "USB", "CRD", "MOD", "PLAY", "USR"}) gm::learn_range(g);
+  EXPECT_EQ(gm::range_count(), 8);
+  EXPECT_FALSE(gm::find_range("USR", nullptr)) << "a ninth group uses the defaults";
+  EXPECT_FALSE(host_.has_line("[range] USR"));
+  EXPECT_TRUE(host_.has_line(
+      "[range] B: the desk gave no definition - using defaults (0.0 .. 45.0 dB, step 2.50)"));
+
+  // B failed first, then AUX; the retry takes them one per call, each once its last attempt
+  // is a minute old.
+  gm::RangeRecord aux, b;
+  ASSERT_TRUE(gm::find_range("AUX", &aux));
+  const uint64_t now = gm_now_ms();
+  gm::relearn_stale_ranges(now + 1000);
+  ASSERT_TRUE(gm::find_range("B", &b));
+  EXPECT_FALSE(b.from_desk) << "the last attempt is too recent";
+
+  ASSERT_TRUE(wait_connected(8s)) << "a keep-alive may have failed while the desk was silent";
+  gm::relearn_stale_ranges(now + gm::kRangeRetryMs);
+  ASSERT_TRUE(gm::find_range("B", &b));
+  EXPECT_TRUE(b.from_desk);
+  EXPECT_TRUE(host_.has_line("[range] B: definition arrived on a retry: "));
+  gm::RangeRecord aux_after;
+  gm::find_range("AUX", &aux_after);
+  EXPECT_EQ(aux_after.failed_ms, aux.failed_ms) << "one record per call";
+  gm::relearn_stale_ranges(now + gm::kRangeRetryMs);
+  gm::find_range("AUX", &aux_after);
+  EXPECT_EQ(aux_after.failed_ms, static_cast<uint32_t>(now + gm::kRangeRetryMs));
+}
+
+TEST_F(PatchModel, NamesComeFromTheLowestStripAndAreCutTo19Characters) {
+  settings("watch=4\n");
+  start_desk({"--patch", "MOD:1-3=LCL:1-3,MOD:4=A:2"});
+  at_desk("set /ch/1/name Kick");
+  at_desk("set /ch/30/in/conn/grp LCL");
+  at_desk("set /ch/30/in/conn/in 1");
+  at_desk("set /ch/30/name Other");
+  at_desk("set /ch/2/name ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+  at_desk("set /io/in/A/2/name Vox");
+  connect();
+  EXPECT_FALSE(gm::names_refresh()) << "the patch is not read yet";
+  ASSERT_TRUE(gm::patch_refresh());
+  ASSERT_TRUE(gm::names_refresh());
+  EXPECT_EQ(gm::patch_name(0), "Kick");
+  EXPECT_EQ(gm::patch_name(1), "ABCDEFGHIJKLMNOPQRS");
+  EXPECT_EQ(gm::patch_name(2), "");
+  EXPECT_EQ(gm::patch_name(3), "Vox");
+  EXPECT_TRUE(host_.has_line("[names] 3 of 4 channel(s) labelled"));
+}
+
+// A reader on another thread must always see a record whole: never one source's group with
+// another's input.
+TEST_F(PatchModel, ReadersSeeAWholeRecordWhileItIsRePatched) {
+  settings("watch=1\n");
+  start_desk({"--patch", "MOD:1=LCL:1"});
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      const gm::PatchChannel c = gm::patch_channel(0);
+      const bool lcl = std::string(c.group) == "LCL" && c.input == 1 && c.gain_input == 1;
+      const bool a = std::string(c.group) == "A" && c.input == 7 && c.gain_input == 7;
+      if (!lcl && !a) ++torn;
+    }
+  });
+  int changes = 0;
+  for (int i = 0; i < 1000; ++i) {
+    sim_->cmd(i % 2 ? "patch MOD:1=LCL:1" : "patch MOD:1=A:7");
+    changes += gm::patch_read_one(0);
+  }
+  stop = true;
+  reader.join();
+  EXPECT_EQ(changes, 1000);
+  EXPECT_EQ(torn.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Console choice: which console is adopted, which identity is followed after a dropout, and the
+// verdict on the address typed in Setup.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "desk_choose.h"
+
+namespace {
+
+using gm::DeskFound;
+
+DeskFound desk(const char* id, int card = -1, const char* ip = "10.0.0.20") {
+  DeskFound d{};
+  std::snprintf(d.ip, sizeof d.ip, "%s", ip);
+  std::snprintf(d.id, sizeof d.id, "%s", id);
+  d.card = card;
+  return d;
+}
+
+// Runs desk_choose over consoles with the given cards (ids S0, S1, ...); returns {index, why}.
+std::pair<int, int> choose_cards(const std::vector<int>& cards, const char* pin = "") {
+  std::vector<DeskFound> found;
+  for (size_t i = 0; i < cards.size(); ++i) {
+    found.push_back(desk(("S" + std::to_string(i)).c_str(), cards[i]));
+  }
+  int why = -7;
+  const int index = gm::desk_choose(found.data(), static_cast<int>(found.size()), pin, &why);
+  return {index, why};
+}
+
+using Pick = std::pair<int, int>;
+
+TEST(DeskChoose, NothingAnsweredChoosesNothingEvenWithAPin) {
+  int why = -7;
+  EXPECT_EQ(gm::desk_choose(nullptr, 0, "", &why), -1);
+  EXPECT_EQ(why, 0);
+  EXPECT_EQ(choose_cards({}, "S0"), Pick(-1, 0));
+}
+
+TEST(DeskChoose, PinnedConsoleIsTakenByIdIgnoringCaseFirstMatchFirst) {
+  const DeskFound found[] = {desk("W-100", 1), desk("abc-2", 0), desk("ABC-2", 1)};
+  int why = -7;
+  EXPECT_EQ(gm::desk_choose(found, 3, "Abc-2", &why), 1);
+  EXPECT_EQ(why, 2);
+  // A pinned console is taken even though it has no card and another one has.
+  EXPECT_EQ(choose_cards({1, 0}, "s1"), Pick(1, 2));
+}
+
+TEST(DeskChoose, PinnedConsoleMissingChoosesNoneOfTheOthers) {
+  EXPECT_EQ(choose_cards({1}, "S9"), Pick(-1, 5));
+  EXPECT_EQ(choose_cards({1, 0, -1}, "S"), Pick(-1, 5));
+}
+
+TEST(DeskChoose, SingleConsoleIsTakenUnlessKnownToHaveNoCard) {
+  EXPECT_EQ(choose_cards({-1}), Pick(0, 1));
+  EXPECT_EQ(choose_cards({1}), Pick(0, 1));
+  EXPECT_EQ(choose_cards({0}), Pick(-1, 4));
+  EXPECT_EQ(choose_cards({-1}, nullptr), Pick(0, 1));
+}
+
+TEST(DeskChoose, AmongSeveralOnlyTheOneCardCarrierWithNoUnknowns) {
+  EXPECT_EQ(choose_cards({1, 0}), Pick(0, 3));
+  EXPECT_EQ(choose_cards({0, 0, 1}), Pick(2, 3));
+  EXPECT_EQ(choose_cards({0, 2}), Pick(1, 3));
+  EXPECT_EQ(choose_cards({1, -1}), Pick(-1, 4));
+  EXPECT_EQ(choose_cards({-1, 0}), Pick(-1, 4));
+  EXPECT_EQ(choose_cards({1, 1}), Pick(-1, 4));
+  EXPECT_EQ(choose_cards({0, 0}), Pick(-1, 4));
+  EXPECT_EQ(choose_cards({-1, -1}), Pick(-1, 4));
+}
+
+TEST(DeskChoose, ReasonTextsAreTheLoggedOnes) {
+  EXPECT_STREQ(gm::desk_choose_reason(1), "the only one");
+  EXPECT_STREQ(gm::desk_choose_reason(2), "the one chosen in Setup");
+  EXPECT_STREQ(gm::desk_choose_reason(3), "the only one with a SoundGrid card");
+  EXPECT_STREQ(gm::desk_choose_reason(4), "several - NOT connecting until one is chosen in Setup");
+  EXPECT_STREQ(gm::desk_choose_reason(5),
+               "the one chosen in Setup is NOT on the network - not connecting");
+  EXPECT_STRNE(gm::desk_choose_reason(0), "");
+  EXPECT_STREQ(gm::desk_choose_reason(6), "");
+}
+
+TEST(DeskIdentity, OnlySerialLikeIdsAreStable) {
+  for (const char* id : {"S1234567", "12345", "1.2.3", "1.2.3.4.5", "1234.1.1.1", "a.b.c.d"}) {
+    EXPECT_TRUE(gm::desk_id_stable(id)) << id;
+  }
+  for (const char* id : {"", "name:FOH", "NAME:foh", "192.168.1.20", "999.1.1.1", "0.0.0.0"}) {
+    EXPECT_FALSE(gm::desk_id_stable(id)) << id;
+  }
+  EXPECT_FALSE(gm::desk_id_stable(nullptr));
+}
+
+TEST(DeskRefind, IdentityFollowsThePinOrAStableAdoptedId) {
+  EXPECT_EQ(gm::refind_identity("", "S1"), "S1");
+  EXPECT_EQ(gm::refind_identity(nullptr, "S1"), "S1");
+  // A console that gave no serial (id = its address) is never looked for elsewhere.
+  EXPECT_EQ(gm::refind_identity("", "10.0.0.7"), "");
+  EXPECT_EQ(gm::refind_identity("", "name:FOH"), "");
+  EXPECT_EQ(gm::refind_identity("", ""), "");
+  EXPECT_EQ(gm::refind_identity("S1", ""), "S1");
+  EXPECT_EQ(gm::refind_identity("S1", nullptr), "S1");
+  EXPECT_EQ(gm::refind_identity("S1", "s1"), "S1");
+  // The setting now names another console.
+  EXPECT_EQ(gm::refind_identity("S1", "S2"), "");
+  EXPECT_EQ(gm::refind_identity("S1", "10.0.0.7"), "");
+}
+
+TEST(DeskRefind, DueAfterTwentySecondsDownWithAnIdentity) {
+  EXPECT_FALSE(gm::refind_due(false, 19999, "S1"));
+  EXPECT_TRUE(gm::refind_due(false, 20000, "S1"));
+  EXPECT_TRUE(gm::refind_due(false, 3600000, "S1"));
+  EXPECT_FALSE(gm::refind_due(true, 20000, "S1"));
+  EXPECT_FALSE(gm::refind_due(false, 20000, ""));
+  EXPECT_FALSE(gm::refind_due(false, 20000, nullptr));
+}
+
+TEST(DeskRefind, ChoosesTheFirstConsoleCarryingTheIdentity) {
+  const DeskFound found[] = {desk("S9"), desk("s1", -1, "10.0.0.31"), desk("S1", -1, "10.0.0.32")};
+  EXPECT_EQ(gm::refind_choose(found, 3, "", "S1"), 1);
+  EXPECT_EQ(gm::refind_choose(found, 3, "S1", "s1"), 1);
+  EXPECT_EQ(gm::refind_choose(found, 3, nullptr, "S9"), 0);
+  EXPECT_EQ(gm::refind_choose(found, 3, "", "S7"), -1);
+  EXPECT_EQ(gm::refind_choose(found, 3, "", ""), -1);
+  EXPECT_EQ(gm::refind_choose(found, 3, "S9", "S1"), -1);
+  EXPECT_EQ(gm::refind_choose(found, 0, "", "S1"), -1);
+}
+
+TEST(DeskRefind, SameConsoleAtAnAddress) {
+  const DeskFound serial = desk("S1234567");
+  EXPECT_EQ(gm::same_console_at(&serial, "s1234567"), 1);
+  EXPECT_EQ(gm::same_console_at(&serial, "S7654321"), 0);
+  // One id cut short inside the other cannot be told apart.
+  EXPECT_EQ(gm::same_console_at(&serial, "S12345"), -1);
+  EXPECT_EQ(gm::same_console_at(&serial, "s1234567890"), -1);
+  EXPECT_EQ(gm::same_console_at(&serial, "10.0.0.20"), -1);
+  EXPECT_EQ(gm::same_console_at(&serial, "name:FOH"), -1);
+  EXPECT_EQ(gm::same_console_at(&serial, ""), -1);
+  EXPECT_EQ(gm::same_console_at(&serial, nullptr), -1);
+  EXPECT_EQ(gm::same_console_at(nullptr, "S1234567"), -1);
+  const DeskFound by_address = desk("10.0.0.20");
+  EXPECT_EQ(gm::same_console_at(&by_address, "S1234567"), -1);
+  EXPECT_EQ(gm::same_console_at(&by_address, "10.0.0.21"), -1);
+  const DeskFound by_name = desk("name:FOH");
+  EXPECT_EQ(gm::same_console_at(&by_name, "name:MON"), -1);
+  const DeskFound no_id = desk("");
+  EXPECT_EQ(gm::same_console_at(&no_id, "S1234567"), -1);
+}
+
+TEST(DeskManualIp, VerdictOnTheTypedAddress) {
+  const DeskFound s1 = desk("S1"), no_id = desk("");
+  EXPECT_EQ(gm::manual_ip_verdict(&s1, "", 0), 0);
+  EXPECT_EQ(gm::manual_ip_verdict(&s1, nullptr, 5), 0);
+  EXPECT_EQ(gm::manual_ip_verdict(&s1, "s1", 0), 0);
+  EXPECT_EQ(gm::manual_ip_verdict(&no_id, "", 0), 0);
+  EXPECT_EQ(gm::manual_ip_verdict(&s1, "S2", 0), 1);
+  EXPECT_EQ(gm::manual_ip_verdict(&no_id, "S1", 0), 1);
+  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "S1", 0), 2);
+  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "S1", 9), 2);
+  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "", 0), 3);
+  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "", 2), 3);
+  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "", 3), 4);
+  EXPECT_EQ(gm::manual_ip_verdict(nullptr, nullptr, 7), 4);
+}
+
+}  // namespace

@@ -1,0 +1,436 @@
+// The WING desk backend: parsing discovery replies, the pure decisions about stage boxes and
+// group sizes, and, against the virtual WING on a loopback address of its own, unicast discovery
+// with the SoundGrid card check, stereo legs, input names, head amps and pushes.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "desk_wing.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "support/wingsim_process.h"
+#include "wing_ctl.h"
+#include "wing_native.h"
+#include "wingbin.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using gmtest::FakeHost;
+using gmtest::unique_loopback;
+using gmtest::WingSimProcess;
+
+constexpr int kScanMs = 800;
+
+gm::DeskFound parsed(const std::string& datagram, const char* sender = "127.0.0.9") {
+  gm::DeskFound d;
+  std::memset(&d, 0x5A, sizeof d);
+  EXPECT_TRUE(gm::wing_parse_reply(datagram.data(), datagram.size(), sender, &d)) << datagram;
+  return d;
+}
+
+gm::DeskFound with_line(const std::string& line) {
+  gm::DeskFound d{};
+  std::snprintf(d.line, sizeof d.line, "%s", line.c_str());
+  return d;
+}
+
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return pred();
+}
+
+// ---- replies and pure decisions -----------------------------------------------------------
+
+TEST(DeskReply, FieldsComeFromBothEndsSoTheNameMayHoldCommasAndEachIsCutToItsRecord) {
+  const std::string line = "WING,10.0.0.5,Stage, Left, FOH,wing-rack,S123,3.1-0-g9f314617";
+  const gm::DeskFound d = parsed(line);
+  EXPECT_STREQ(d.ip, "127.0.0.9");
+  EXPECT_STREQ(d.name, "Stage, Left, FOH");
+  EXPECT_STREQ(d.model, "wing-rack");
+  EXPECT_STREQ(d.id, "S123");
+  EXPECT_EQ(d.line, line);
+  EXPECT_EQ(d.card, -1);
+
+  EXPECT_STREQ(parsed("WING,10.0.0.5,FOH,wing,,3.1").id, "127.0.0.9") << "no serial: the address";
+  const gm::DeskFound short_reply = parsed("WING,10.0.0.5,FOH,wing,3.1");
+  EXPECT_STREQ(short_reply.name, "") << "fields are taken from the back, never before the address";
+  EXPECT_STREQ(short_reply.model, "FOH");
+
+  const std::string name(150, 'n'), model(40, 'm');
+  const std::string long_line = "WING,10.0.0.5," + name + "," + model + ",SER-7,3.1";
+  const gm::DeskFound cut = parsed(long_line);
+  EXPECT_EQ(std::string(cut.name), name.substr(0, 39));
+  EXPECT_EQ(std::string(cut.model), model.substr(0, 23));
+  EXPECT_STREQ(cut.id, "SER-7") << "the serial lies beyond the stored line";
+  EXPECT_EQ(std::string(cut.line), long_line.substr(0, 159));
+}
+
+TEST(DeskReply, OnlyDatagramsBeginningWithWingAreReplies) {
+  gm::DeskFound d{};
+  for (const std::string bad : {"X32,10.0.0.5,FOH,X32,1.0", "WIN", "", " WING,1.2.3.4,a,b,c,d"}) {
+    EXPECT_FALSE(gm::wing_parse_reply(bad.data(), bad.size(), "127.0.0.9", &d)) << bad;
+  }
+  const char nul[] = "WI\0G,1.2.3.4,a,b,c,d";
+  EXPECT_FALSE(gm::wing_parse_reply(nul, sizeof nul - 1, "127.0.0.9", &d));
+
+  EXPECT_EQ(gm::wing_scan("10.0.0", &d, 8, 100), 0) << "not IPv4";
+  EXPECT_EQ(gm::wing_scan("127.0.0.1", &d, 0, 100), 0);
+  EXPECT_EQ(gm::wing_scan("127.0.0.1", nullptr, 8, 100), 0);
+}
+
+TEST(DeskStageBoxes, HeadAmpsAreSummedOverWholeWordsOnly) {
+  EXPECT_EQ(gm::wing_device_preamps("DL16, DL16"), 32);
+  EXPECT_EQ(gm::wing_device_preamps("DL32 + SD8"), 40);
+  EXPECT_EQ(gm::wing_device_preamps("DL251"), 48);
+  EXPECT_EQ(gm::wing_device_preamps("DN4816"), 0) << "known, without head amps";
+  EXPECT_EQ(gm::wing_device_preamps("DL16X"), -1);
+  EXPECT_EQ(gm::wing_device_preamps("ADL16"), -1);
+  EXPECT_EQ(gm::wing_device_preamps("dl16"), -1);
+  EXPECT_EQ(gm::wing_device_preamps(""), -1);
+  EXPECT_EQ(gm::wing_device_preamps(nullptr), -1);
+}
+
+TEST(DeskGroups, SizesFollowTheAdoptedModelAndItsFirmwareChangeIsLogged) {
+  FakeHost host;
+  host.install();
+  const int meter_lcl = gm::wnat_group_inputs("LCL");
+  const int meter_a = gm::wnat_group_inputs("A");
+  struct Case {
+    const char* model;
+    int lcl, aux;
+  } cases[] = {
+      {"wing-rack", 24, 0}, {"WING compact", 24, 0},  {"WING-RACK", meter_lcl, 0},
+      {"wing", 8, 8},       {"WING", 8, 8},           {"wing-bk", 8, 8},
+      {"fullsize", 8, 8},   {"wing 2", meter_lcl, 0}, {"", meter_lcl, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string line = std::string("WING,10.0.0.5,FOH,") + c.model + ",S1,3.1-0-g9f314617";
+    const gm::DeskFound d = with_line(line);
+    gm::desk()->adopt(&d);
+    EXPECT_EQ(gm::desk()->describe(), line);
+    EXPECT_EQ(gm::wing_group_size("LCL"), c.lcl) << c.model;
+    EXPECT_EQ(gm::wing_group_size("aux"), c.aux) << c.model;
+    EXPECT_EQ(gm::wing_group_size("A"), meter_a) << c.model;
+  }
+  EXPECT_EQ(host.count_lines("firmware is now"), 0) << "same firmware every time";
+
+  const gm::DeskFound newer = with_line("WING,10.0.0.5,FOH,wing,S1,3.2-1-gabc");
+  gm::wing_adopt(&newer);
+  EXPECT_TRUE(host.has_line(
+      "[desk] WING firmware is now 3.2-1-gabc (was 3.1-0-g9f314617) - node hashes learned for the "
+      "old build stay in use"));
+  gm::module_set_host(nullptr);
+}
+
+// ---- against a desk -----------------------------------------------------------------------
+
+// A stand-in that answers "WING?" on port 2222 of its address with a stray datagram, a reply sent
+// from another address, and its own reply twice; it never answers the card queries.
+class ScriptedResponder {
+ public:
+  ScriptedResponder(const std::string& ip, const std::string& other) : ip_(ip), other_(other) {
+    fd_ = bound(ip);
+    other_fd_ = bound(other);
+    if (fd_ >= 0 && other_fd_ >= 0) thread_ = std::thread([this] { serve(); });
+  }
+  ~ScriptedResponder() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+    if (other_fd_ >= 0) close(other_fd_);
+  }
+  bool ready() const { return thread_.joinable(); }
+
+ private:
+  static int bound(const std::string& ip) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(2222);
+    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  void send_to(int fd, const std::string& text, const sockaddr_in& to) {
+    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  void serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[64];
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n != 5 || std::memcmp(buf, "WING?", 5) != 0) continue;
+      send_to(other_fd_, "WING," + other_ + ",Impostor,wing-rack,IMP-1,3.1", from);
+      send_to(fd_, "HELLO", from);
+      const std::string line = "WING," + ip_ + ",Quiet Desk,wing,Q-1,3.1-0-g9f314617";
+      send_to(fd_, line, from);
+      send_to(fd_, line, from);
+    }
+  }
+
+  std::string ip_, other_;
+  int fd_ = -1, other_fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(DeskScan, WithAnAddressOnlyThatDeskCountsOnceAndSilenceLeavesTheCardUnknown) {
+  const std::string ip = unique_loopback();
+  ScriptedResponder desk(ip, unique_loopback());
+  ASSERT_TRUE(desk.ready());
+  gm::DeskFound found[8];
+  ASSERT_EQ(gm::wing_scan(ip.c_str(), found, 8, kScanMs), 1);
+  EXPECT_STREQ(found[0].ip, ip.c_str());
+  EXPECT_STREQ(found[0].name, "Quiet Desk");
+  EXPECT_STREQ(found[0].id, "Q-1");
+  EXPECT_EQ(found[0].card, -1);
+}
+
+std::unique_ptr<WingSimProcess> start_sim(const std::string& name, const std::string& model,
+                                          const std::string& serial,
+                                          std::vector<std::string> extra = {}) {
+  WingSimProcess::Options o;
+  o.ip = unique_loopback();
+  o.name = name;
+  o.model = model;
+  o.serial = serial;
+  o.extra = std::move(extra);
+  return std::make_unique<WingSimProcess>(o);
+}
+
+TEST(DeskScan, FindsTheDeskWithItsIdentityAndSoundGridCard) {
+  const auto sim = start_sim("Stage, Left, FOH", "wing-compact", "S-42");
+  gm::DeskFound found[8];
+  ASSERT_EQ(gm::wing_scan(sim->ip().c_str(), found, 8, kScanMs), 1);
+  const gm::DeskFound& d = found[0];
+  EXPECT_STREQ(d.ip, sim->ip().c_str());
+  EXPECT_STREQ(d.name, "Stage, Left, FOH");
+  EXPECT_STREQ(d.model, "wing-compact");
+  EXPECT_STREQ(d.id, "S-42");
+  EXPECT_EQ(std::string(d.line),
+            "WING," + sim->ip() + ",Stage, Left, FOH,wing-compact,S-42,3.1-0-g9f314617");
+  EXPECT_EQ(d.card, 1) << "a SoundGrid card in the module slot";
+}
+
+TEST(DeskScan, CardSlotCountsAndADeskThatSaysNoCardHasNone) {
+  const auto in_card_slot =
+      start_sim("A", "wing", "S-1", {"--mod-card", "NONE", "--crd-card", "WSG"});
+  const auto without = start_sim("B", "wing", "", {"--mod-card", "NONE", "--crd-card", "NONE"});
+  gm::DeskFound found[1];
+  ASSERT_EQ(gm::wing_scan(in_card_slot->ip().c_str(), found, 1, kScanMs), 1);
+  EXPECT_EQ(found[0].card, 1);
+  ASSERT_EQ(gm::wing_scan(without->ip().c_str(), found, 1, kScanMs), 1);
+  EXPECT_EQ(found[0].card, 0);
+  EXPECT_STREQ(found[0].id, without->ip().c_str());
+}
+
+struct PushSeen {
+  std::string group, leaf;
+  int index;
+  double value;
+  bool extra_null;
+};
+std::mutex g_push_mu;
+std::vector<PushSeen> g_pushes;
+
+void record_push(const char* group, int index, const char* leaf, double value, bool,
+                 const char* extra) {
+  std::lock_guard<std::mutex> lock(g_push_mu);
+  g_pushes.push_back({group, leaf, index, value, extra == nullptr});
+}
+
+bool pushed(int index, double value) {
+  std::lock_guard<std::mutex> lock(g_push_mu);
+  for (const PushSeen& p : g_pushes) {
+    if (p.group == "LCL" && p.index == index && p.leaf == "g" && std::fabs(p.value - value) < 1e-3)
+      return p.extra_null;
+  }
+  return false;
+}
+
+// A desk found by discovery, adopted and started as the bridge does.
+class DeskLinked : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.install();
+    gm::set_detail_level(2);
+    sim_ = start_sim("FOH", "wing-rack", "S0001");
+    gm::DeskFound found[1];
+    ASSERT_EQ(gm::wing_scan(sim_->ip().c_str(), found, 1, kScanMs), 1);
+    gm::wing_adopt(&found[0]);
+    ASSERT_TRUE(gm::wing_start(sim_->ip().c_str()));
+    ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
+    ASSERT_GE(gm::wbin_hash_count(), gm::kWingHashes0Count) << "the adopted firmware's hashes";
+  }
+  void TearDown() override {
+    gm::wing_on_push(nullptr);
+    gm::wctl_stop();
+    gm::set_detail_level(1);
+    gm::module_set_host(nullptr);
+  }
+  void desk_does(const std::string& command) {
+    sim_->cmd(command);
+    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
+  }
+  // Waits until the desk's pushes of the changes just made have arrived, as a read that starts
+  // while they are in flight could take one for its answer.
+  void settle() {
+    long seen = gm::wctl_pushes();
+    auto quiet_since = std::chrono::steady_clock::now();
+    const auto end = quiet_since + 3s;
+    while (std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(20ms);
+      const long now = gm::wctl_pushes();
+      if (now != seen) {
+        seen = now;
+        quiet_since = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - quiet_since >= 250ms) {
+        return;
+      }
+    }
+  }
+  std::string name_of(const char* grp, int n) {
+    char buf[40] = "x";
+    EXPECT_TRUE(gm::wing_get_input_name(grp, n, buf, sizeof buf)) << grp << " " << n;
+    return buf;
+  }
+  int headamp(const char* grp, int n) {
+    int type = -1;
+    EXPECT_TRUE(gm::wing_get_headamp(grp, n, &type)) << grp << " " << n;
+    return type;
+  }
+
+  FakeHost host_;
+  std::unique_ptr<WingSimProcess> sim_;
+};
+
+TEST_F(DeskLinked, StereoLegsFollowTheInputMode) {
+  desk_does("set /io/in/LCL/3-4/mode ST");
+  desk_does("set /io/in/LCL/5-6/mode M/S");
+  settle();
+  const struct { int input, leg; } cases[] = {{1, 0}, {2, 0}, {3, 1}, {4, 2}, {5, 3}, {6, 4}};
+  for (const auto& c : cases) {
+    int leg = -1;
+    ASSERT_TRUE(gm::wing_get_stereo_leg("LCL", c.input, &leg)) << c.input;
+    EXPECT_EQ(leg, c.leg) << c.input;
+  }
+  int leg = -1;
+  EXPECT_FALSE(gm::wing_get_stereo_leg("LCL", 99, &leg)) << "no such input";
+}
+
+TEST_F(DeskLinked, InputNamesComeFromTheLowestStripElseTheInputUnlessAPatchPlaceholder) {
+  desk_does("set /ch/3/name Kick");
+  desk_does("set /ch/30/in/conn/grp LCL");
+  desk_does("set /ch/30/in/conn/in 3");
+  desk_does("set /ch/30/name Other");
+  desk_does("set /ch/31/in/conn/grp A");
+  desk_does("set /ch/31/in/conn/in 5");
+  desk_does("set /ch/31/name Vox");
+  desk_does("set /ch/7/in/conn/grp OFF");
+  desk_does("set /io/in/LCL/7/name Pastor");
+  desk_does("set /io/in/A/40/name \"patch 12\"");
+  desk_does("set /io/in/A/41/name PatchBay");
+  desk_does("set /io/in/A/42/name \"PATCH\"");
+  settle();
+
+  EXPECT_EQ(name_of("LCL", 3), "Kick") << "strip 3 comes before strip 30";
+  EXPECT_EQ(name_of("a", 5), "Vox");
+  EXPECT_EQ(name_of("LCL", 7), "Pastor") << "no strip: the input's own name";
+  EXPECT_EQ(name_of("A", 40), "");
+  EXPECT_EQ(name_of("A", 41), "PatchBay");
+  EXPECT_EQ(name_of("A", 42), "");
+
+  desk_does("set /ch/3/name Snare");
+  settle();
+  EXPECT_EQ(name_of("LCL", 3), "Kick") << "strip names are cached for 5 s";
+  std::this_thread::sleep_for(5100ms);
+  EXPECT_EQ(name_of("LCL", 3), "Snare");
+}
+
+// The say-once list lives as long as the module, so one test follows it from empty to full.
+TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheListIsFull) {
+  desk_does("set /io/in/LCL/2/rmt \"AES A\"");
+  desk_does("set /io/in/LCL/2/$ract 1");
+  desk_does("set /io/in/LCL/3/rmt \"AES B\"");
+  desk_does("set /io/in/LCL/4/$ha 4");
+  desk_does("set /io/in/LCL/5/$ha 2");
+  desk_does("set /io/in/LCL/5/rmt \"AES A\"");
+  desk_does("set /io/in/LCL/5/$ract 1");
+  settle();
+
+  EXPECT_EQ(headamp("LCL", 1), 3);
+  EXPECT_EQ(headamp("A", 40), 0);
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(headamp("LCL", 2), 0);
+    EXPECT_EQ(headamp("LCL", 3), 3) << "remote control allowed but not active";
+    EXPECT_EQ(headamp("LCL", 4), 4);
+    EXPECT_EQ(headamp("LCL", 5), 0);
+  }
+  EXPECT_EQ(host_.count_lines("[patch] LCL 2: preamp controlled remotely by another desk over "
+                              "AES50 - no knob here (1)"),
+            1);
+  EXPECT_EQ(host_.count_lines("[patch] LCL 4: head-amp type 4 has not been seen before - counted "
+                              "as a head amp"),
+            1);
+  EXPECT_EQ(host_.count_lines("LCL 5: head-amp type 2 has not been seen before"), 1);
+  EXPECT_EQ(host_.count_lines("LCL 5: preamp controlled remotely"), 1);
+  EXPECT_EQ(host_.count_lines("LCL 3:"), 0);
+  EXPECT_EQ(host_.count_lines("LCL 1:"), 0);
+
+  // Four keys so far; 92 more inputs fill the list.
+  for (const char* range : {"A/1-48", "B/1-44", "C/1"}) {
+    desk_does(std::string("set /io/in/") + range + "/$ha 3");
+    desk_does(std::string("set /io/in/") + range + "/rmt \"AES C\"");
+    desk_does(std::string("set /io/in/") + range + "/$ract 1");
+  }
+  settle();
+  const auto report_all = [&] {
+    for (int n = 1; n <= 48; ++n) EXPECT_EQ(headamp("A", n), 0) << "A " << n;
+    for (int n = 1; n <= 44; ++n) EXPECT_EQ(headamp("B", n), 0) << "B " << n;
+  };
+  report_all();
+  report_all();
+  EXPECT_EQ(host_.count_lines("preamp controlled remotely"), 2 + 92);
+  EXPECT_EQ(headamp("C", 1), 0);
+  EXPECT_EQ(headamp("C", 1), 0);
+  EXPECT_EQ(host_.count_lines("C 1: preamp controlled remotely"), 2) << "the list is full";
+}
+
+TEST_F(DeskLinked, PushesReachTheRegisteredCallbackUntilItIsRemoved) {
+  gm::desk()->on_push(record_push);
+  desk_does("set /io/in/LCL/9/g 5");
+  EXPECT_TRUE(eventually([] { return pushed(9, 5); }, 2s)) << "with no extra text";
+  gm::wing_on_push(nullptr);
+  desk_does("set /io/in/LCL/9/g 7.5");
+  desk_does("set /io/in/LCL/10/g 10");
+  settle();
+  EXPECT_GT(gm::wctl_pushes(), 1) << "the desk did push";
+  EXPECT_FALSE(pushed(9, 7.5));
+  EXPECT_FALSE(pushed(10, 10));
+}
+
+}  // namespace

@@ -1,0 +1,619 @@
+// The network helpers of desk discovery: OSC card queries and answers, one-question exchanges,
+// the broadcast list, the local-network-blocked detector and the per-interface sockets.
+//
+// Traffic stays on loopback addresses, except in the NetNamespace tests, which run in a child
+// process inside a network namespace of their own with veth interfaces.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "bridge_cfg.h"
+#include "module_entry.h"
+#include "net_util.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "support/temp_home.h"
+
+namespace {
+
+using Bytes = std::string;
+
+// ---- OSC ----------------------------------------------------------------------------------------
+
+Bytes osc_query(const char* path, size_t size = 64) {
+  std::vector<char> buf(size, 'x');
+  const size_t n = gm::osc_query_msg(buf.data(), buf.size(), path);
+  return Bytes(buf.data(), n);
+}
+
+struct Arg {
+  char type;
+  std::string text;
+  uint32_t word;
+};
+
+Arg first_arg(const Bytes& msg, size_t str_size = 64) {
+  Arg a{0, "", 0xDEADBEEF};
+  std::vector<char> buf(str_size + 1, '#');
+  buf.back() = '\0';
+  a.type = gm::osc_first_arg(msg.data(), msg.size(), buf.data(), str_size, &a.word);
+  a.text = str_size > 0 ? std::string(buf.data()) : "";
+  return a;
+}
+
+TEST(OscQuery, PathIsPaddedToFourWithAtLeastOneNulThenAnEmptyTypeTag) {
+  EXPECT_EQ(osc_query("/$syscfg/opt_mod"), Bytes("/$syscfg/opt_mod\0\0\0\0,\0\0\0", 24));
+  EXPECT_EQ(osc_query("/cards/$type"), Bytes("/cards/$type\0\0\0\0,\0\0\0", 20));
+  EXPECT_EQ(osc_query("/ab"), Bytes("/ab\0,\0\0\0", 8));
+  EXPECT_EQ(osc_query("/a/b/c"), Bytes("/a/b/c\0\0,\0\0\0", 12));
+  EXPECT_EQ(osc_query(""), Bytes("\0\0\0\0,\0\0\0", 8));
+}
+
+TEST(OscQuery, NothingIsBuiltWhenItDoesNotFit) {
+  EXPECT_EQ(osc_query("/$syscfg/opt_mod", 24).size(), 24u);
+  EXPECT_EQ(osc_query("/$syscfg/opt_mod", 23).size(), 0u);
+  EXPECT_EQ(osc_query("/cards/$type", 0).size(), 0u);
+  char buf[8];
+  EXPECT_EQ(gm::osc_query_msg(buf, sizeof buf, nullptr), 0u);
+  EXPECT_EQ(gm::osc_query_msg(nullptr, 64, "/x"), 0u);
+}
+
+TEST(OscFirstArg, StringIntegerAndFloatAnswers) {
+  const Bytes s = osc_query("/$syscfg/opt_mod").substr(0, 20) + Bytes(",s\0\0WSG-card\0\0\0\0", 16);
+  Arg a = first_arg(s);
+  EXPECT_EQ(a.type, 's');
+  EXPECT_EQ(a.text, "WSG-card");
+  a = first_arg(s, 4);
+  EXPECT_EQ(a.type, 's');
+  EXPECT_EQ(a.text, "WSG");
+
+  a = first_arg(Bytes("/x\0\0,i\0\0\x01\x02\x03\x84", 12));
+  EXPECT_EQ(a.type, 'i');
+  EXPECT_EQ(a.word, 0x01020384u);
+  a = first_arg(Bytes("/x\0\0,fs\0\x3f\x80\0\0zz\0\0", 16));
+  EXPECT_EQ(a.type, 'f');
+  EXPECT_EQ(a.word, 0x3F800000u);
+  // The first argument's type decides, even when later ones follow.
+  a = first_arg(Bytes("/cards/$type\0\0\0\0,si\0NONE\0\0\0\0\0\0\0\x05", 32));
+  EXPECT_EQ(a.type, 's');
+  EXPECT_EQ(a.text, "NONE");
+}
+
+TEST(OscFirstArg, MalformedOrTruncatedAnswersGiveNothing) {
+  const std::vector<Bytes> bad = {
+      Bytes(),
+      Bytes("/no/terminator", 14),
+      Bytes("/abc\0\0\0\0", 8),               // no type tag
+      Bytes("/abc\0\0\0", 7),                 // address padding cut short
+      Bytes("/x\0\0s\0\0\0abc\0", 12),        // type tag without ','
+      Bytes("/x\0\0,x\0\0\0\0\0\0", 12),      // unknown type
+      Bytes("/x\0\0,\0\0\0", 8),              // no argument (a query)
+      Bytes("/x\0\0,i\0\0\x01\x02\x03", 11),  // integer cut short
+      Bytes("/x\0\0,f\0\0", 8),               // float missing
+      Bytes("/x\0\0,s\0\0WSG-card", 16),      // string without its NUL
+      Bytes("/x\0\0,s", 6),                   // type tag without its NUL
+  };
+  for (const Bytes& msg : bad) {
+    const Arg a = first_arg(msg);
+    EXPECT_EQ(a.type, 0) << testing::PrintToString(msg);
+    EXPECT_EQ(a.text, "") << testing::PrintToString(msg);
+  }
+  uint32_t word = 0;
+  EXPECT_EQ(gm::osc_first_arg(nullptr, 12, nullptr, 0, &word), 0);
+}
+
+// ---- one-question exchanges ---------------------------------------------------------------------
+
+// A UDP socket on a fresh loopback address; echoes the first datagram back when asked to.
+class LoopbackPeer {
+ public:
+  explicit LoopbackPeer(bool echo) : ip_(gmtest::unique_loopback()) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, ip_.c_str(), &a.sin_addr);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << strerror(errno);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    if (echo) thread_ = std::thread([this] { echo_once(); });
+  }
+  ~LoopbackPeer() {
+    shutdown(fd_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+  }
+  const std::string& ip() const { return ip_; }
+  int port() const { return port_; }
+  std::string received() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return received_;
+  }
+
+ private:
+  void echo_once() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;
+    char buf[2048];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n <= 0) return;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      received_.assign(buf, static_cast<size_t>(n));
+    }
+    sendto(fd_, buf, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), len);
+  }
+
+  std::string ip_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mu_;
+  std::string received_;
+};
+
+TEST(UdpAsk, ReceivesTheAnswerNulTerminatedAndCutToTheBuffer) {
+  LoopbackPeer peer(true);
+  const Bytes question = osc_query("/cards/$type");
+  char buf[64];
+  const int n = gm::udp_ask(peer.ip().c_str(), peer.port(), question.data(), question.size(), buf,
+                            sizeof buf, 2000);
+  EXPECT_EQ(n, 20);
+  EXPECT_EQ(Bytes(buf, 21), question + Bytes(1, '\0'));
+  EXPECT_EQ(peer.received(), question);
+
+  LoopbackPeer short_peer(true);
+  char small[4];
+  EXPECT_EQ(gm::udp_ask(short_peer.ip().c_str(), short_peer.port(), "WING?", 5, small, sizeof small,
+                        2000),
+            3);
+  EXPECT_STREQ(small, "WIN");
+}
+
+TEST(UdpAsk, SilenceAndBadAddressesGiveNothing) {
+  LoopbackPeer silent(false);
+  char buf[32] = "stale";
+  // A zero time-out must not turn into waiting for ever.
+  EXPECT_EQ(gm::udp_ask(silent.ip().c_str(), silent.port(), "?", 1, buf, sizeof buf, 0), 0);
+  EXPECT_STREQ(buf, "");
+  std::strcpy(buf, "stale");
+  EXPECT_EQ(gm::udp_ask(silent.ip().c_str(), silent.port(), "?", 1, buf, sizeof buf, 100), 0);
+  EXPECT_STREQ(buf, "");
+  const std::pair<const char*, int> bad[] = {{"", 2223},          {"desk.local", 2223},
+                                             {"256.1.1.1", 2223}, {nullptr, 2223},
+                                             {"127.0.0.1", 0},    {"127.0.0.1", 65536}};
+  for (const auto& [ip, port] : bad) {
+    std::strcpy(buf, "stale");
+    EXPECT_EQ(gm::udp_ask(ip, port, "?", 1, buf, sizeof buf, 100), 0) << (ip ? ip : "null");
+    EXPECT_STREQ(buf, "");
+  }
+}
+
+TEST(NetWaitAny, GivesTheFirstReadableSocketOrMinusOne) {
+  int fds[2];
+  for (int i = 0; i < 2; ++i) fds[i] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  inet_pton(AF_INET, gmtest::unique_loopback().c_str(), &any.sin_addr);
+  for (int fd : fds) ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  EXPECT_EQ(gm::net_wait_any(fds, 2, 20), -1);
+  sockaddr_in to{};
+  socklen_t len = sizeof to;
+  getsockname(fds[1], reinterpret_cast<sockaddr*>(&to), &len);
+  sendto(fds[0], "x", 1, 0, reinterpret_cast<sockaddr*>(&to), len);
+  EXPECT_EQ(gm::net_wait_any(fds, 2, 2000), 1);
+  EXPECT_EQ(gm::net_wait_any(fds, 1, 0), -1);
+  EXPECT_EQ(gm::net_wait_any(fds, 0, 0), -1);
+  EXPECT_EQ(gm::net_wait_any(nullptr, 2, 0), -1);
+  for (int fd : fds) close(fd);
+  EXPECT_EQ(gm::net_wait_any(fds, 2, 0), -1);  // closed descriptors
+}
+
+// ---- settings-driven addresses ------------------------------------------------------------------
+
+class NetHintAddresses : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override {
+    gm::cfg_reset();
+    host_.set_cfg_path(gmtest::wide(home_.path() + "/wing.cfg"));
+    host_.install();
+  }
+  void TearDown() override {
+    gm::cfg_reset();
+    gm::module_set_host(nullptr);
+  }
+  void load(const std::string& text) {
+    home_.write("wing.cfg", text);
+    gm::load_cfg();
+  }
+  // The list gather_broadcasts builds. Nothing is sent to these addresses.
+  static std::vector<std::string> gathered(int max) {
+    char addrs[32][16];
+    const int n = gm::gather_broadcasts(addrs, max);
+    return std::vector<std::string>(addrs, addrs + std::max(n, 0));
+  }
+  gmtest::FakeHost host_;
+};
+
+using Addrs = std::vector<std::string>;
+
+TEST_F(NetHintAddresses, BroadcastListStartsWithLimitedBroadcastThenHintThenForcedAddress) {
+  load("hint=10.1.2.3\nip=10.1.2.4\n");
+  EXPECT_EQ(gathered(32).at(2), "10.1.2.4");
+  EXPECT_EQ(gathered(2), (Addrs{"255.255.255.255", "10.1.2.3"}));
+  EXPECT_EQ(gathered(1), (Addrs{"255.255.255.255"}));
+  EXPECT_TRUE(gathered(0).empty());
+  // Invalid or repeated settings addresses are left out.
+  load("hint=10.1.2.3\nip=10.1.2.3\n");
+  Addrs list = gathered(32);
+  EXPECT_EQ(std::count(list.begin(), list.end(), "10.1.2.3"), 1);
+  load("hint=desk.local\nip=10.1.2.4\n");
+  EXPECT_EQ(gathered(2), (Addrs{"255.255.255.255", "10.1.2.4"}));
+  load("hint=10.1.2.3\nip=10.1.2.300\n");
+  list = gathered(32);
+  EXPECT_EQ(list.at(1), "10.1.2.3");
+  EXPECT_EQ(std::count(list.begin(), list.end(), "10.1.2.300"), 0);
+}
+
+TEST_F(NetHintAddresses, HintIsTheHintOrTheForcedAddress) {
+  load("hint=10.1.2.3\nip=10.1.2.4\n");
+  EXPECT_TRUE(gm::net_is_hint("10.1.2.3"));
+  EXPECT_TRUE(gm::net_is_hint("10.1.2.4"));
+  EXPECT_FALSE(gm::net_is_hint("10.1.2.5"));
+  EXPECT_FALSE(gm::net_is_hint(""));
+  EXPECT_FALSE(gm::net_is_hint(nullptr));
+  load("");
+  EXPECT_FALSE(gm::net_is_hint(""));
+  EXPECT_FALSE(gm::net_is_hint("10.1.2.3"));
+}
+
+// ---- the local-network-blocked detector ---------------------------------------------------------
+
+// What the detector sees in these tests: a list of interfaces, the result each probe gets, and
+// a clock. Probes are recorded, never sent.
+struct FakeNet {
+  std::mutex mu;
+  std::vector<gm::NetIfAddr> ifaces;
+  std::map<uint32_t, int> result;  // probe target -> errno (0 succeeds); default EPERM
+  std::vector<uint32_t> probes;
+  std::atomic<uint64_t> now{100000};
+};
+FakeNet* g_fake = nullptr;
+
+int fake_list(gm::NetIfAddr* out, int max) {
+  std::lock_guard<std::mutex> lock(g_fake->mu);
+  const int n = std::min(max, static_cast<int>(g_fake->ifaces.size()));
+  std::copy_n(g_fake->ifaces.begin(), n, out);
+  return n;
+}
+
+int fake_send(uint32_t addr) {
+  std::lock_guard<std::mutex> lock(g_fake->mu);
+  g_fake->probes.push_back(addr);
+  const auto it = g_fake->result.find(addr);
+  return it == g_fake->result.end() ? EPERM : it->second;
+}
+
+uint64_t fake_now() {
+  return g_fake->now.load();
+}
+
+uint32_t ip4(const char* text) {
+  in_addr a{};
+  inet_pton(AF_INET, text, &a);
+  return ntohl(a.s_addr);
+}
+
+constexpr uint32_t kBroadcastUp = IFF_UP | IFF_BROADCAST | IFF_RUNNING;
+
+class NetBlocked : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_fake = &net_;
+    gm::net_detector_set_io(&io_);
+  }
+  void TearDown() override {
+    gm::net_detector_set_io(nullptr);
+    g_fake = nullptr;
+  }
+  void add(const char* addr, int prefix, uint32_t flags = kBroadcastUp) {
+    net_.ifaces.push_back(gm::NetIfAddr{ip4(addr), static_cast<uint8_t>(prefix), flags});
+  }
+  static void note_failure(int err) {
+    errno = err;
+    gm::net_note_unicast(-1);
+  }
+  std::vector<uint32_t> take_probes() {
+    std::lock_guard<std::mutex> lock(net_.mu);
+    return std::exchange(net_.probes, {});
+  }
+  FakeNet net_;
+  gm::NetDetectorIo io_{fake_list, fake_send, fake_now};
+};
+
+TEST_F(NetBlocked, RefusedProbesOnEverySubnetMeanBlocked) {
+  add("192.168.1.10", 24);
+  add("10.0.0.1", 8);  // the interface is network + 1: probe + 2
+  add("172.16.5.5", 0);
+  add("172.16.6.6", 32);
+  add("172.16.7.7", 24, IFF_UP | IFF_RUNNING);         // not broadcast-capable
+  add("172.16.8.8", 24, IFF_BROADCAST | IFF_RUNNING);  // not up
+  net_.result[ip4("10.0.0.2")] = EHOSTUNREACH;
+  note_failure(EPERM);
+  EXPECT_TRUE(gm::net_blocked());
+  EXPECT_EQ(take_probes(), (std::vector<uint32_t>{ip4("192.168.1.1"), ip4("10.0.0.2")}));
+}
+
+TEST_F(NetBlocked, OneProbeGettingOutMeansNotBlocked) {
+  add("192.168.1.10", 24);
+  add("192.168.2.10", 24);
+  add("192.168.3.10", 24);
+  net_.result[ip4("192.168.2.1")] = 0;
+  note_failure(EHOSTUNREACH);
+  EXPECT_FALSE(gm::net_blocked());
+  EXPECT_EQ(take_probes().size(), 2u);  // the first success ends the test
+}
+
+TEST_F(NetBlocked, FailuresOfOtherKindsAloneDoNotMeanBlocked) {
+  add("192.168.1.10", 24);
+  add("192.168.2.10", 24);
+  net_.result[ip4("192.168.1.1")] = ENETUNREACH;
+  net_.result[ip4("192.168.2.1")] = ENOBUFS;
+  note_failure(EPERM);
+  EXPECT_FALSE(gm::net_blocked());
+
+  gm::net_detector_set_io(&io_);
+  net_.result[ip4("192.168.2.1")] = EHOSTUNREACH;
+  note_failure(EPERM);
+  EXPECT_TRUE(gm::net_blocked());
+
+  gm::net_detector_set_io(&io_);
+  net_.ifaces.clear();
+  note_failure(EPERM);
+  EXPECT_FALSE(gm::net_blocked());
+}
+
+TEST_F(NetBlocked, OtherSendErrorsLeaveTheFlagAndSuccessClearsIt) {
+  add("192.168.1.10", 24);
+  note_failure(ECONNREFUSED);
+  EXPECT_FALSE(gm::net_blocked());
+  EXPECT_TRUE(take_probes().empty());
+  note_failure(EPERM);
+  EXPECT_TRUE(gm::net_blocked());
+  for (int err : {ECONNREFUSED, ENETUNREACH, EINVAL}) {
+    note_failure(err);
+    EXPECT_TRUE(gm::net_blocked()) << err;
+  }
+  errno = EINTR;
+  gm::net_note_unicast(5);
+  EXPECT_EQ(errno, EINTR);  // the caller's errno survives
+  EXPECT_FALSE(gm::net_blocked());
+}
+
+TEST_F(NetBlocked, VerdictIsRetestedAtMostEveryFiveSeconds) {
+  add("192.168.1.10", 24);
+  note_failure(EPERM);
+  EXPECT_TRUE(gm::net_blocked());
+  EXPECT_EQ(take_probes().size(), 1u);
+
+  gm::net_note_unicast(1);
+  net_.result[ip4("192.168.1.1")] = 0;
+  net_.now += 4999;
+  note_failure(EPERM);  // too soon: the last verdict stands
+  EXPECT_TRUE(gm::net_blocked());
+  EXPECT_TRUE(take_probes().empty());
+
+  net_.now += 1;
+  note_failure(EPERM);
+  EXPECT_FALSE(gm::net_blocked());
+  EXPECT_EQ(take_probes().size(), 1u);
+}
+
+TEST_F(NetBlocked, ThreadsNotingAtOnceShareOneTest) {
+  add("192.168.1.10", 24);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 200; ++i) {
+        errno = EPERM;
+        gm::net_note_unicast(-1);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(take_probes().size(), 1u);
+  note_failure(EPERM);
+  EXPECT_TRUE(gm::net_blocked());
+}
+
+TEST_F(NetBlocked, AProbeThatGoesOutClearsTheFlag) {
+  add("192.168.1.10", 24);
+  note_failure(EPERM);
+  ASSERT_TRUE(gm::net_blocked());
+  LoopbackPeer peer(true);
+  EXPECT_TRUE(gm::net_probe(peer.ip().c_str(), peer.port(), "WING?", 5));
+  EXPECT_FALSE(gm::net_blocked());
+  EXPECT_FALSE(gm::net_probe("desk.local", peer.port(), "WING?", 5));
+  EXPECT_FALSE(gm::net_probe(peer.ip().c_str(), 70000, "WING?", 5));
+}
+
+// ---- inside a network namespace -----------------------------------------------------------------
+
+// Runs body in a child process inside a new network namespace set up by the given ip commands.
+// The child reports "key=value" lines; "skip=<reason>" when the namespace cannot be made.
+std::map<std::string, std::string> in_namespace(const std::vector<std::string>& setup,
+                                                void (*body)(std::ostream& out)) {
+  int p[2];
+  if (pipe2(p, O_CLOEXEC) != 0) return {{"skip", "no pipe"}};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(p[0]);
+    std::ostringstream out;
+    if (unshare(CLONE_NEWNET) != 0) {
+      out << "skip=cannot create a network namespace: " << strerror(errno) << "\n";
+    } else {
+      bool ok = true;
+      for (const std::string& cmd : setup) {
+        if (ok && std::system((cmd + " 2>/dev/null").c_str()) != 0) {
+          out << "skip=cannot set up the namespace: '" << cmd << "' failed\n";
+          ok = false;
+        }
+      }
+      if (ok) body(out);
+    }
+    const std::string text = out.str();
+    (void)!write(p[1], text.data(), text.size());
+    _exit(0);
+  }
+  close(p[1]);
+  std::string text;
+  char buf[512];
+  pollfd pf{p[0], POLLIN, 0};
+  while (poll(&pf, 1, 30000) == 1) {
+    const ssize_t n = read(p[0], buf, sizeof buf);
+    if (n <= 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(p[0]);
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  std::map<std::string, std::string> result;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) result[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  if (pid < 0) result["skip"] = "cannot fork";
+  return result;
+}
+
+// gm0: up with two addresses; gm1: up with a /32 address; gm2: down. Each is one end of a veth
+// pair whose other end carries no address.
+const std::vector<std::string> kInterfaces = {
+    "ip link set lo up",
+    "ip link add gm0 type veth peer name gm0p",
+    "ip addr add 10.77.0.5/24 dev gm0",
+    "ip addr add 10.77.0.9/24 dev gm0",
+    "ip link set gm0p up",
+    "ip link set gm0 up",
+    "ip link add gm1 type veth peer name gm1p",
+    "ip addr add 10.79.0.1/32 dev gm1",
+    "ip link set gm1p up",
+    "ip link set gm1 up",
+    "ip link add gm2 type veth peer name gm2p",
+    "ip addr add 10.80.0.1/24 dev gm2",
+};
+
+std::string joined(const std::vector<std::string>& v) {
+  std::string s;
+  for (const std::string& x : v) s += (s.empty() ? "" : " ") + x;
+  return s;
+}
+
+void report_adapters(std::ostream& out) {
+  gm::cfg_reset();
+  char addrs[32][16];
+  int n = gm::gather_broadcasts(addrs, 32);
+  out << "broadcasts=" << joined(std::vector<std::string>(addrs, addrs + n)) << "\n";
+  int fds[16];
+  n = gm::net_adapter_sockets(fds, addrs, 16);
+  out << "sockets=" << joined(std::vector<std::string>(addrs, addrs + n)) << "\n";
+  std::vector<std::string> devices;
+  for (int i = 0; i < n; ++i) {
+    char name[IFNAMSIZ] = {};
+    socklen_t size = sizeof name;
+    getsockopt(fds[i], SOL_SOCKET, SO_BINDTODEVICE, name, &size);
+    devices.push_back(name);
+  }
+  out << "devices=" << joined(devices) << "\n";
+  // A broadcast from the gm0 socket reaches a listener of this namespace.
+  const int listener = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  socklen_t len = sizeof any;
+  bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&any), &len);
+  sockaddr_in to = any;
+  to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  const int gm0 = n > 0 && std::string(addrs[0]) == "10.77.0.5" ? fds[0] : -1;
+  out << "sent=" << sendto(gm0, "WING?", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) << "\n";
+  const int watched[2] = {n > 1 ? fds[1] : -1, listener};
+  out << "ready=" << gm::net_wait_any(watched, 2, 3000) << "\n";
+  char buf[16] = {};
+  out << "got=" << std::string(buf, std::max<ssize_t>(0, recv(listener, buf, 15, 0))) << "\n";
+}
+
+TEST(NetNamespace, AdapterSocketsAndBroadcastListFollowTheInterfaces) {
+  const auto r = in_namespace(kInterfaces, report_adapters);
+  if (r.count("skip")) GTEST_SKIP() << r.at("skip");
+  // The down interface and the /32 address give no directed broadcast; the two addresses of
+  // gm0 each give theirs.
+  EXPECT_EQ(r.at("broadcasts"), "255.255.255.255 10.77.0.255 10.77.0.255");
+  // One socket per interface, whatever its number of addresses; none for the down one.
+  EXPECT_EQ(r.at("sockets"), "10.77.0.5 10.79.0.1");
+  EXPECT_EQ(r.at("devices"), "gm0 gm1");
+  EXPECT_EQ(r.at("sent"), "5");
+  EXPECT_EQ(r.at("ready"), "1");
+  EXPECT_EQ(r.at("got"), "WING?");
+}
+
+void note_refused() {
+  errno = EHOSTUNREACH;
+  gm::net_note_unicast(-1);
+}
+
+void report_detector(std::ostream& out) {
+  gm::net_detector_set_io(nullptr);
+  note_refused();
+  out << "open=" << gm::net_blocked() << "\n";
+  if (std::system("ip route add unreachable 10.77.0.1/32 2>/dev/null") != 0) {
+    out << "skip=cannot add an unreachable route\n";
+    return;
+  }
+  gm::net_detector_set_io(nullptr);
+  note_refused();
+  out << "refused=" << gm::net_blocked() << "\n";
+  (void)!std::system("ip route del unreachable 10.77.0.1/32 2>/dev/null");
+  gm::net_note_unicast(1);
+  note_refused();
+  out << "kept=" << gm::net_blocked() << "\n";
+  usleep(5200 * 1000);
+  note_refused();
+  out << "retested=" << gm::net_blocked() << "\n";
+}
+
+TEST(NetNamespace, DetectorProbesTheSubnetsForReal) {
+  const auto r = in_namespace(kInterfaces, report_detector);
+  if (r.count("skip")) GTEST_SKIP() << r.at("skip");
+  EXPECT_EQ(r.at("open"), "0");      // the probe to 10.77.0.1 goes out
+  EXPECT_EQ(r.at("refused"), "1");   // every probe refused: blocked
+  EXPECT_EQ(r.at("kept"), "1");      // within 5 s the verdict stands
+  EXPECT_EQ(r.at("retested"), "0");  // then the probe goes out again
+}
+
+}  // namespace

@@ -1,0 +1,220 @@
+// Building and tearing down the namespace lab with iproute2, and running code inside it.
+#include "support/netns.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace gmtest {
+namespace {
+
+constexpr int kToolMissing = 127;
+
+std::vector<char*> c_args(const std::vector<std::string>& args) {
+  std::vector<char*> out;
+  for (const std::string& a : args) out.push_back(const_cast<char*>(a.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+std::string read_all(int fd) {
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return text;
+    text.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+// fork(), with the child killed when this process dies.
+pid_t fork_child() {
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(kToolMissing);
+  }
+  return pid;
+}
+
+// Runs a program found on PATH with stdout and stderr collected; its exit code, or 127 when it
+// cannot run.
+int run_tool(const std::vector<std::string>& args, std::string* output) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return kToolMissing;
+  const pid_t pid = fork_child();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return kToolMissing;
+  }
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    dup2(fds[1], STDERR_FILENO);
+    std::vector<char*> argv = c_args(args);
+    execvp(argv[0], argv.data());
+    _exit(kToolMissing);
+  }
+  close(fds[1]);
+  *output = read_all(fds[0]);
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : kToolMissing;
+}
+
+bool netns_exists(const std::string& name) {
+  return access(("/var/run/netns/" + name).c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
+NetnsLab::NetnsLab(int hosts) {
+  ok_ = build(hosts);
+  if (!ok_) remove_namespaces();
+}
+
+NetnsLab::~NetnsLab() {
+  for (pid_t pid : pids_) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  remove_namespaces();
+}
+
+bool NetnsLab::ip(const std::vector<std::string>& args) {
+  std::vector<std::string> full = {"ip"};
+  full.insert(full.end(), args.begin(), args.end());
+  std::string output;
+  const int rc = run_tool(full, &output);
+  if (rc == 0) return true;
+  std::string line;
+  for (const std::string& a : full) line += (line.empty() ? "" : " ") + a;
+  why_ = rc == kToolMissing ? "the ip command (iproute2) cannot be run"
+                            : "'" + line + "' failed: " + output;
+  return false;
+}
+
+bool NetnsLab::build(int hosts) {
+  if (geteuid() != 0) {
+    why_ =
+        "creating network namespaces needs root (running as uid " + std::to_string(geteuid()) + ")";
+    return false;
+  }
+  const std::string base = "gm" + std::to_string(getpid());
+  subnet_ = "10.231." + std::to_string(getpid() % 250) + ".";
+  scanner_ = base + "s";
+  for (int i = 0; i < hosts; ++i) hosts_.push_back(base + static_cast<char>('a' + i));
+  std::vector<std::string> all = hosts_;
+  all.insert(all.begin(), scanner_);
+  for (const std::string& ns : all) {
+    if (netns_exists(ns)) ip({"netns", "del", ns});  // left by a crashed run with this pid
+    if (!ip({"netns", "add", ns})) return false;
+    made_.push_back(ns);
+    if (!ip({"-n", ns, "link", "set", "lo", "up"})) return false;
+  }
+  const std::string& s = scanner_;
+  if (!ip({"-n", s, "link", "add", "br0", "type", "bridge", "forward_delay", "0"}) ||
+      !ip({"-n", s, "addr", "add", scanner_addr() + "/24", "dev", "br0"}) ||
+      !ip({"-n", s, "link", "set", "br0", "up"})) {
+    return false;
+  }
+  for (int i = 0; i < hosts; ++i) {
+    const std::string port = "v" + std::to_string(i);
+    const std::string& h = hosts_[static_cast<size_t>(i)];
+    if (!ip({"-n", s, "link", "add", port, "type", "veth", "peer", "name", "eth0", "netns", h}) ||
+        !ip({"-n", s, "link", "set", port, "master", "br0", "up"}) ||
+        !ip({"-n", h, "addr", "add", host_addr(i) + "/24", "dev", "eth0"}) ||
+        !ip({"-n", h, "link", "set", "eth0", "up"})) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void NetnsLab::remove_namespaces() {
+  const std::string kept = why_;
+  for (const std::string& ns : made_) ip({"netns", "del", ns});
+  made_.clear();
+  why_ = kept;
+}
+
+pid_t NetnsLab::spawn(const std::string& ns, const std::vector<std::string>& argv) {
+  std::vector<std::string> full = {"ip", "netns", "exec", ns};
+  full.insert(full.end(), argv.begin(), argv.end());
+  const pid_t pid = fork_child();
+  if (pid == 0) {
+    std::vector<char*> args = c_args(full);
+    execvp(args[0], args.data());
+    _exit(kToolMissing);
+  }
+  if (pid > 0) pids_.push_back(pid);
+  return pid;
+}
+
+int NetnsLab::stop(pid_t pid, int grace_ms) {
+  std::erase(pids_, pid);
+  kill(pid, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(grace_ms);
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  return waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+bool run_in_netns(const std::string& ns, const std::function<std::string()>& fn, std::string* out,
+                  std::string* err) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    *err = "no pipe";
+    return false;
+  }
+  const pid_t pid = fork_child();
+  if (pid == 0) {
+    close(fds[0]);
+    const int nsfd = open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+    if (nsfd < 0 || setns(nsfd, CLONE_NEWNET) != 0) {
+      write_all(fds[1], "cannot join namespace " + ns + ": " + strerror(errno));
+      _exit(3);
+    }
+    write_all(fds[1], fn());
+    _exit(0);
+  }
+  close(fds[1]);
+  const std::string text = pid > 0 ? read_all(fds[0]) : "cannot fork";
+  close(fds[0]);
+  int status = -1;
+  if (pid > 0) waitpid(pid, &status, 0);
+  if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    *out = text;
+    return true;
+  }
+  *err = text + " (child status " + std::to_string(status) + ")";
+  return false;
+}
+
+}  // namespace gmtest
