@@ -1,0 +1,449 @@
+// Dashboard control requests, posted into the status block the way a client process does and
+// served against the virtual WING on a loopback address of its own.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge_cfg.h"
+#include "bridge_flags.h"
+#include "bridge_patch.h"
+#include "bridge_state.h"
+#include "bridge_status.h"
+#include "desk_wing.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "support/temp_home.h"
+#include "support/wingsim_process.h"
+#include "wing_ctl.h"
+
+namespace {
+
+using namespace gmtest;
+using namespace std::chrono_literals;
+using ::testing::StartsWith;
+
+// The request half of a control slot.
+struct Req {
+  uint32_t kind = 0;
+  int32_t channel = 0;
+  uint32_t arg = 0;
+  double value = 0;
+  const char* group = "";
+  uint32_t input = 0;
+};
+
+// A client's read-write mapping of the block file.
+class Client {
+ public:
+  explicit Client(const std::string& path) {
+    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    void* p = mmap(nullptr, GM_STATUS_MAP_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    blk_ = p == MAP_FAILED ? nullptr : static_cast<GmConsoleStatus*>(p);
+  }
+  ~Client() {
+    if (blk_) munmap(blk_, GM_STATUS_MAP_BYTES);
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return blk_ != nullptr; }
+  const GmConsoleStatus& operator*() const { return *blk_; }
+  const GmConsoleStatus* operator->() const { return blk_; }
+
+  // Fills the request half, then publishes the sequence.
+  void post(int slot, uint32_t seq, const Req& r) {
+    GmCtlSlot& s = blk_->ctl[slot];
+    s.kind = r.kind;
+    s.channel = static_cast<uint32_t>(r.channel);
+    s.arg = r.arg;
+    s.input = r.input;
+    s.value = r.value;
+    std::memset(s.group, 0, sizeof s.group);
+    std::memcpy(s.group, r.group, strnlen(r.group, sizeof s.group));
+    __atomic_store_n(&s.seq, seq, __ATOMIC_RELEASE);
+  }
+  uint32_t answered(int slot) const {
+    return __atomic_load_n(&blk_->ctl[slot].answered, __ATOMIC_ACQUIRE);
+  }
+  // "<result>: <message>"
+  std::string answer(int slot) const {
+    const GmCtlSlot& s = blk_->ctl[slot];
+    return std::to_string(s.result) + ": " + std::string(s.message, strnlen(s.message, 96));
+  }
+
+ private:
+  int fd_ = -1;
+  GmConsoleStatus* blk_ = nullptr;
+};
+
+class ControlRequests : public TempHomeTest {
+ protected:
+  void SetUp() override {
+    host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
+    host_.install();
+    gm::cfg_reset();
+    gm::patch_reset();
+    reset_bridge();
+  }
+  void TearDown() override {
+    gm::wctl_stop();
+    sim_.reset();
+    client_.reset();
+    gm::bridge_status_close();
+    reset_bridge();
+    gm::patch_reset();
+    gm::cfg_reset();
+    gm::module_set_host(nullptr);
+  }
+  static void reset_bridge() {
+    gm::BridgeState& s = gm::bs();
+    s.ready = false;
+    s.first_seed_done = false;
+    s.identity_recheck = false;
+    s.iface = nullptr;
+    for (auto& c : s.ch) c.known = false;
+    gm::BridgeFlags& f = gm::bridge_flags();
+    f.need_seed = f.need_names = f.need_modes = f.need_patch = false;
+    f.revalidate = f.reread = f.remode = 0;
+  }
+
+  // The settings file, and the block as the module maps it, with a client's mapping beside it.
+  void open_module(const std::string& settings) {
+    home_.write("wing.cfg", settings);
+    gm::load_cfg();
+    ASSERT_TRUE(gm::shm_init());
+    client_ = std::make_unique<Client>(home_.run_dir() + "/GainmeshStatus");
+    ASSERT_TRUE(client_->ok());
+  }
+  void start_desk(std::vector<std::string> extra = {}) {
+    WingSimProcess::Options o;
+    o.ip = ip_ = unique_loopback();
+    o.extra = std::move(extra);
+    sim_ = std::make_unique<WingSimProcess>(o);
+  }
+  // A change made at the desk; the pause lets its push arrive before the next read.
+  void at_desk(const std::string& command) {
+    sim_->cmd(command);
+    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
+    if (gm::wctl_connected()) std::this_thread::sleep_for(150ms);
+  }
+  std::string desk_value(const std::string& path) {
+    const std::vector<std::string> lines = sim_->cmd("get " + path);
+    return sim_->ok() && !lines.empty() ? lines[0] : "?";
+  }
+  int desk_sets_matching(const std::string& needle) {
+    const std::vector<std::string> sets = sim_->sets();
+    return static_cast<int>(std::count_if(sets.begin(), sets.end(), [&](const std::string& s) {
+      return s.find(needle) != std::string::npos;
+    }));
+  }
+  static bool wait_connected(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!gm::wctl_connected() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(20ms);
+    }
+    return gm::wctl_connected();
+  }
+  // As after adoption and the first read: link up, patch read, first seed done.
+  void connect() {
+    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
+    gm::DeskFound found{};
+    ASSERT_TRUE(gm::wing_parse_reply(line.c_str(), line.size(), ip_.c_str(), &found));
+    gm::desk()->adopt(&found);
+    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
+    ASSERT_TRUE(wait_connected(5s));
+    ASSERT_TRUE(gm::patch_refresh());
+    gm::bs().iface = &iface_;
+    gm::bs().ready = true;
+    gm::bs().first_seed_done = true;
+    gm::BridgeFlags& f = gm::bridge_flags();
+    f.need_seed = f.need_names = f.need_modes = false;
+  }
+
+  // Posts r in slot 0 under a new sequence, serves it and returns "<result>: <message>"; then
+  // re-reads the stereo modes when asked to, as the watch thread's next cycle does.
+  std::string ask(const Req& r) {
+    const uint32_t seq = ++seq_;
+    client_->post(0, seq, r);
+    gm::serve_control_request();
+    EXPECT_EQ(client_->answered(0), seq) << "request kind " << r.kind << " was not answered";
+    if (gm::bridge_flags().need_modes.exchange(false)) gm::modes_refresh();
+    return client_->answer(0);
+  }
+
+  FakeHost host_;
+  std::string ip_;
+  std::unique_ptr<WingSimProcess> sim_;
+  std::unique_ptr<Client> client_;
+  WingGainIface iface_{};
+  uint32_t seq_ = 100;
+};
+
+TEST_F(ControlRequests, OneRequestPerCallLowestSequenceFirst) {
+  open_module("watch=8\n");
+  EXPECT_FALSE(gm::ctl_pending());
+  client_->post(2, 20, {.kind = 11});
+  client_->post(5, 10, {.kind = 0});
+  client_->post(6, 10, {.kind = 6, .channel = 0, .value = 10});
+  client_->post(7, 0, {.kind = 0});  // an empty slot
+  EXPECT_TRUE(gm::ctl_pending());
+
+  gm::serve_control_request();
+  EXPECT_EQ(client_->answered(5), 10u);
+  EXPECT_EQ(client_->answer(5), "2: unknown control op");
+  EXPECT_EQ(client_->answered(6), 0u) << "one request per call";
+  gm::serve_control_request();
+  EXPECT_EQ(client_->answered(6), 10u) << "equal sequences: the lower slot first";
+  EXPECT_EQ(client_->answer(6), "3: the desk is not answering");
+  EXPECT_EQ(client_->answered(2), 0u);
+  gm::serve_control_request();
+  EXPECT_EQ(client_->answer(2), "2: unknown control op");
+  EXPECT_FALSE(gm::ctl_pending());
+  EXPECT_FALSE(gm::bridge_flags().need_modes.load()) << "only a done request asks for modes";
+
+  // A reused slot is served again under its new sequence.
+  client_->post(5, 30, {.kind = 8, .channel = -1, .arg = 0, .group = "A", .input = 7});
+  EXPECT_TRUE(gm::ctl_pending());
+  gm::serve_control_request();
+  EXPECT_EQ(client_->answered(5), 30u);
+  EXPECT_THAT(client_->answer(5), StartsWith("1: ")) << "unprotecting needs no desk";
+  EXPECT_TRUE(gm::bridge_flags().need_modes.load());
+  EXPECT_EQ(client_->answered(7), 0u);
+}
+
+// LCL on this firmware ranges -2.5 .. 45 dB: its top is the 45 dB of the default range, so the
+// upper edge checks exactly as for a 0 .. 45 input; its bottom checks the lower edge.
+TEST_F(ControlRequests, GainIsCheckedAgainstTheInputsRangeWithinOneHundredth) {
+  open_module("watch=8\n");
+  start_desk({"--patch", "MOD:1-7=LCL:1-7,MOD:8=USB:1"});
+  connect();
+  ASSERT_DOUBLE_EQ(gm::bridge_gain_max(0), 45.0);
+
+  EXPECT_EQ(ask({.kind = 6, .channel = 0, .value = 45.005}),
+            "1: [ctl] gain ch=0 -> 45.0 dB (from the dashboard)");
+  EXPECT_TRUE(host_.has_line("[ctl] gain ch=0 -> 45.0 dB (from the dashboard)"));
+  EXPECT_EQ(ask({.kind = 6, .channel = 0, .value = 45.02}),
+            "2: 45.0 dB is outside this input's range");
+  EXPECT_THAT(ask({.kind = 6, .channel = 1, .value = -2.505}), StartsWith("1: "));
+  EXPECT_EQ(ask({.kind = 6, .channel = 1, .value = -2.52}),
+            "2: -2.5 dB is outside this input's range");
+  EXPECT_THAT(ask({.kind = 6, .channel = 0, .value = std::nan("")}), StartsWith("2: "));
+  EXPECT_EQ(ask({.kind = 6, .channel = 8, .value = 10}), "2: that channel is out of range");
+  EXPECT_EQ(ask({.kind = 6, .channel = 7, .value = 10}), "2: this input has no head amp");
+
+  // Before the first seed the bridge holds an unread channel back: not claimed as done.
+  gm::bs().first_seed_done = false;
+  EXPECT_EQ(ask({.kind = 6, .channel = 2, .value = 10}),
+            "2: the desk's values are not read yet - try again in a moment");
+
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(desk_sets_matching("/g "), 2) << "only the two accepted gains reached the desk";
+  EXPECT_EQ(desk_value("/io/in/LCL/1/g"), "45");
+}
+
+TEST_F(ControlRequests, ARepatchIsConfirmedByReadingItBack) {
+  open_module("watch=8\n");
+  start_desk();
+  connect();
+
+  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "A", .input = 5}),
+            "1: [reroute] OK: LV1 in 2 -> A 5");
+  EXPECT_TRUE(host_.has_line("[reroute] request: LV1 in 2 -> A 5 (card MOD)"));
+  EXPECT_TRUE(host_.has_line("[reroute] before: LV1 in 2 reads LCL 2"));
+  EXPECT_EQ(desk_value("/io/out/MOD/2/grp"), "A");
+  EXPECT_EQ(desk_value("/io/out/MOD/2/in"), "5");
+  EXPECT_STREQ(gm::patch_channel(1).group, "A");
+  EXPECT_EQ(gm::patch_channel(1).input, 5);
+  EXPECT_TRUE(gm::bridge_flags().need_seed.load());
+  EXPECT_TRUE(gm::bridge_flags().need_names.load());
+  EXPECT_FALSE(gm::bs().ch[1].known.load());
+  EXPECT_TRUE(gm::find_range("A", nullptr)) << "the new group's range is learned";
+
+  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "a", .input = 5}),
+            "1: [reroute] no-op: LV1 in 2 is already on a 5");
+  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "A", .input = 65}), "2: no target input named");
+  EXPECT_EQ(ask({.kind = 5, .channel = 8, .group = "A", .input = 1}),
+            "2: that channel is out of range");
+}
+
+TEST_F(ControlRequests, ARepatchTheDeskNeverTakesFailsAfterSixReadBacks) {
+  open_module("watch=8\n");
+  start_desk();
+  at_desk("set /$syscfg/tcplock 1");
+  connect();
+
+  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "A", .input = 5}),
+            "2: the desk did not confirm the repatch");
+  EXPECT_EQ(host_.count_lines("[reroute] confirm "), 6);
+  EXPECT_TRUE(host_.has_line("[reroute] confirm 6/6: patch_read_one=0, now LCL 2"));
+  EXPECT_TRUE(host_.has_line("[reroute] readback grp = 'LCL'"));
+  EXPECT_TRUE(host_.has_line("[reroute] readback in  = '2'"));
+  EXPECT_TRUE(host_.has_line("[reroute] FAILED: desk did not confirm A 5 for LV1 in 2"));
+  EXPECT_GE(desk_sets_matching("/io/out/MOD/2/grp"), 1) << "the re-patch was sent";
+  EXPECT_STREQ(gm::patch_channel(1).group, "LCL");
+  EXPECT_FALSE(gm::bridge_flags().need_names.load());
+}
+
+TEST_F(ControlRequests, ProtectingAnInputIsRefusedWhileIts48VIsOn) {
+  open_module("watch=8\n");
+  start_desk();
+  at_desk("set /io/in/LCL/3/vph 1");
+  connect();
+
+  EXPECT_EQ(ask({.kind = 8, .channel = 2, .arg = 5}),
+            "2: switch 48V off at LCL 3 first, then protect it");
+  EXPECT_FALSE(gm::cfg_is_protected("LCL", 3));
+  at_desk("set /io/in/LCL/3/vph 0");
+  EXPECT_THAT(ask({.kind = 8, .channel = 2, .arg = 5}), StartsWith("1: "));
+  EXPECT_TRUE(gm::cfg_is_protected("LCL", 3));
+
+  EXPECT_EQ(ask({.kind = 7, .channel = 2, .arg = 2}),
+            "2: LCL 3 is on the 48V protect list - 48V is never switched on here");
+  EXPECT_EQ(desk_sets_matching("/vph"), 0) << "nothing was sent for a protected input";
+
+  EXPECT_EQ(ask({.kind = 8, .channel = 40, .arg = 5}), "2: that channel has no input to protect");
+  EXPECT_EQ(ask({.kind = 8, .channel = -1, .arg = 5, .input = 4}),
+            "2: no input was named to protect");
+  EXPECT_THAT(ask({.kind = 8, .channel = -1, .arg = 5, .group = "A", .input = 7}),
+              StartsWith("1: "));
+  EXPECT_TRUE(gm::cfg_is_protected("a", 7));
+  EXPECT_THAT(ask({.kind = 8, .channel = 2, .arg = 0}), StartsWith("1: "));
+  EXPECT_FALSE(gm::cfg_is_protected("LCL", 3));
+}
+
+TEST_F(ControlRequests, PhantomIsConfirmedByReadingItBack) {
+  open_module("watch=8\nprotect=LCL:6\n");
+  start_desk();
+  at_desk("set /io/in/LCL/5/mode ST");
+  connect();
+
+  EXPECT_EQ(ask({.kind = 7, .channel = 0, .arg = 2}),
+            "1: [ctl] 48V ch=0 -> ON (from the dashboard, confirmed by read-back)");
+  EXPECT_EQ(desk_value("/io/in/LCL/1/vph"), "1");
+
+  // LCL 5 and 6 are linked: 48V on LCL 5 would reach the protected LCL 6.
+  EXPECT_EQ(ask({.kind = 7, .channel = 4, .arg = 2}),
+            "2: the desk switches LCL 6's 48V with it, and LCL 6 is protected");
+  EXPECT_EQ(desk_value("/io/in/LCL/5/vph"), "0");
+
+  at_desk("set /$syscfg/tcplock 1");
+  EXPECT_EQ(ask({.kind = 7, .channel = 0, .arg = 0}), "2: the desk did not take 48V off at LCL 1");
+  EXPECT_TRUE(host_.has_line("[48V] ch=0 -> off: REFUSED BY THE DESK - it still reads ON"));
+  at_desk("set /$syscfg/tcplock 0");
+
+  at_desk("fault silent on");
+  EXPECT_EQ(ask({.kind = 7, .channel = 1, .arg = 2}),
+            "2: 48V was sent to LCL 2 but the desk did not answer");
+  EXPECT_TRUE(
+      host_.has_line("[48V] ch=1 -> ON: NOT CONFIRMED - the desk did not answer the read-back"));
+  at_desk("fault silent off");
+}
+
+TEST_F(ControlRequests, AGroupScanFillsTheScanAreaAndOneInputCanBeRefreshed) {
+  open_module("watch=8\nprotect=LCL:3\n");
+  start_desk();
+  at_desk("set /ch/2/name Vox");
+  at_desk("set /io/in/LCL/3/vph 1");
+  at_desk("set /io/in/LCL/4/$ha 0");
+  connect();
+
+  EXPECT_THAT(ask({.kind = 4, .group = "LCL"}),
+              StartsWith("1: [reroute] scanned LCL: 24 input(s)"));
+  EXPECT_TRUE(host_.has_line("(stopped: end of the group)"));
+  const GmConsoleStatus& b = **client_;
+  EXPECT_EQ(b.scan_seq, 1u);
+  EXPECT_STREQ(b.scan_group, "LCL");
+  ASSERT_EQ(b.scan_count, 24u);
+  EXPECT_EQ(b.scan[23].input, 24);
+  EXPECT_STREQ(b.scan[1].name, "Vox");
+  EXPECT_EQ(b.scan[2].headamp + b.scan[2].phantom + b.scan[2].protect, 3);
+  EXPECT_EQ(b.scan[0].headamp + b.scan[0].phantom + b.scan[0].protect, 1);
+  EXPECT_EQ(b.scan[3].headamp, 0) << "head-amp type 0";
+  EXPECT_DOUBLE_EQ(b.scan[2].gain, 0.0) << "gains are read only on a refresh";
+
+  at_desk("set /io/in/LCL/3/g 20");
+  EXPECT_THAT(ask({.kind = 9, .group = "LCL", .input = 3}), StartsWith("1: "));
+  EXPECT_DOUBLE_EQ(b.scan[2].gain, 20.0);
+  EXPECT_THAT(ask({.kind = 9, .group = "lcl", .input = 4}), StartsWith("1: "));
+  EXPECT_DOUBLE_EQ(b.scan[3].gain, 0.0) << "no head amp: answered unread";
+  EXPECT_EQ(ask({.kind = 9, .group = "LCL", .input = 30}),
+            "2: that input is not in the list being shown");
+  EXPECT_EQ(ask({.kind = 9, .group = "A", .input = 1}), "2: that group is not the one being shown");
+
+  EXPECT_EQ(ask({.kind = 4, .group = "NOPE"}), "2: the desk listed no inputs in that group");
+  EXPECT_EQ(b.scan_seq, 2u);
+  EXPECT_EQ(b.scan_count, 0u);
+
+  // A newer request waiting stops a scan at once.
+  client_->post(0, 500, {.kind = 4, .group = "A"});
+  client_->post(1, 501, {.kind = 0});
+  gm::serve_control_request();
+  EXPECT_EQ(client_->answered(0), 500u);
+  EXPECT_THAT(client_->answer(0), StartsWith("2: "));
+  EXPECT_TRUE(host_.has_line("[reroute] scan of A abandoned at 1 - a newer request is waiting"));
+  EXPECT_EQ(b.scan_seq, 2u) << "an abandoned scan publishes nothing";
+  gm::serve_control_request();
+  EXPECT_EQ(client_->answered(1), 501u);
+}
+
+TEST_F(ControlRequests, VerifyPublishesTheDesksValuesWithoutChangingLv1) {
+  open_module("watch=8\ndiag=1\n");
+  start_desk();
+  at_desk("set /io/in/LCL/2/g 12.5");
+  at_desk("set /io/in/LCL/2/vph 1");
+  at_desk("set /io/in/LCL/5/g 20");
+  at_desk("set /io/in/LCL/5/mode ST");
+  connect();
+  sim_->cmd("clear-sets");
+
+  EXPECT_EQ(ask({.kind = 10, .channel = 1}), "1: [verify] ch=1 LCL g=2/p=2 -> 12.5 dB, 48V ON");
+  EXPECT_TRUE(host_.has_line("[verify] ch=1 LCL g=2/p=2 -> 12.5 dB, 48V ON"));
+  EXPECT_DOUBLE_EQ((*client_)->gain[1], 12.5);
+  EXPECT_EQ((*client_)->phantom[1], 1);
+  // The right leg of a pair: gain from the pair's head amp, 48V from its own input.
+  EXPECT_EQ(ask({.kind = 10, .channel = 5}), "1: [verify] ch=5 LCL g=5/p=6 -> 20.0 dB, 48V off");
+  EXPECT_DOUBLE_EQ((*client_)->gain[5], 20.0);
+
+  EXPECT_TRUE(host_.pushes().empty()) << "LV1 is not changed";
+  EXPECT_TRUE(sim_->sets().empty()) << "nothing is written to the desk";
+}
+
+TEST_F(ControlRequests, LinkingIsRefusedWhileAProtectedLegHas48V) {
+  open_module("watch=8\nprotect=LCL:6\n");
+  start_desk();
+  at_desk("set /io/in/LCL/5/vph 1");
+  connect();
+  sim_->cmd("clear-sets");
+
+  EXPECT_EQ(ask({.kind = 3, .channel = 4, .arg = 0}),
+            "2: won't link: 48V is on and LCL 6 is a protected ribbon input");
+  EXPECT_TRUE(host_.has_line("[stereo] REFUSED link ch=4 LCL 5/6: 48V on with a protected leg"));
+  EXPECT_EQ(desk_sets_matching("mode"), 0);
+
+  // Argument 1 switches the 48V off first, then links.
+  EXPECT_EQ(ask({.kind = 1, .channel = 5, .arg = 1}), "1: [stereo] ch=5 LCL 5/6 -> ST (arg=1)");
+  EXPECT_TRUE(host_.has_line("[stereo] 48V off at LCL 5 before link"));
+  EXPECT_EQ(desk_value("/io/in/LCL/5/mode"), "ST");
+  EXPECT_EQ(desk_value("/io/in/LCL/6/vph"), "0");
+  EXPECT_EQ(gm::patch_channel(5).stereo, 2) << "the new role is read back";
+
+  // Unlinking hands the pair's gain to the right leg's own head amp.
+  EXPECT_THAT(ask({.kind = 2, .channel = 4, .arg = 3, .value = 20}), StartsWith("1: "));
+  EXPECT_TRUE(host_.has_line("[stereo] unlink gain handover: LCL 6 = 20.0 dB"));
+  EXPECT_EQ(desk_value("/io/in/LCL/5/mode"), "M");
+  EXPECT_EQ(desk_value("/io/in/LCL/6/g"), "20");
+  EXPECT_DOUBLE_EQ((*client_)->gain[5], 20.0);
+  EXPECT_EQ(gm::patch_channel(5).stereo, 0);
+}
+
+}  // namespace

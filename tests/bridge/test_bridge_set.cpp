@@ -1,0 +1,458 @@
+// The gain and 48V rules of the bridge against the virtual WING on a loopback address of its own:
+// what LV1's sets send (and refuse), what desk values and pushes show in LV1, the protect list,
+// session recall and the replay after a dropout. The module's threads do not run; each test
+// drives the bridge state as the watch thread would.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge_cfg.h"
+#include "bridge_flags.h"
+#include "bridge_patch.h"
+#include "bridge_state.h"
+#include "bridge_status.h"
+#include "desk_wing.h"
+#include "module_entry.h"
+#include "support/host_harness.h"
+#include "support/loopback.h"
+#include "support/status_file.h"
+#include "support/temp_home.h"
+#include "support/wingsim_process.h"
+#include "wingbin.h"
+
+namespace {
+
+using namespace gmtest;
+using namespace std::chrono_literals;
+
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds limit = 3s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return pred();
+}
+
+void reset_bridge() {
+  gm::BridgeState& s = gm::bs();
+  s.ready = s.first_seed_done = s.identity_recheck = s.started = false;
+  s.ever_replied = false;
+  s.last_reply_ms = 0;
+  s.recall_pending = false;
+  s.iface = nullptr;
+  for (auto& c : s.ch) {
+    c.known = c.gain_confirm = false;
+    c.last_set_ms = 0;
+    c.phantom_to_confirm = -1;
+    c.push_seq = 0;
+    c.push_gain_pending = c.push_phantom_pending = c.push_mute_pending = false;
+    c.push_partner_pending = false;
+    c.push_mute_source = 0;
+  }
+  gm::BridgeFlags& f = gm::bridge_flags();
+  f.need_patch = f.need_seed = f.need_names = f.need_modes = false;
+  f.seed_quietly = f.in_resync = false;
+  f.reread = f.remode = f.revalidate = 0;
+  gm::patch_reset();
+}
+
+class BridgeSet : public TempHomeTest {
+ protected:
+  void SetUp() override {
+    host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
+    host_.install();
+    gm::cfg_reset();
+    reset_bridge();
+    // A set that finds no desk starts the bridge; the discover thread must not run here.
+    gm::bs().started = true;
+    gm::bs().iface = &iface_;
+    ASSERT_TRUE(gm::shm_init());
+  }
+  void TearDown() override {
+    gm::desk()->on_push(nullptr);
+    gm::desk()->stop();
+    sim_.reset();
+    gm::bridge_status_close();
+    reset_bridge();
+    gm::cfg_reset();
+    gm::module_set_host(nullptr);
+  }
+  void settings(const std::string& text) {
+    home_.write("wing.cfg", text);
+    gm::cfg_reset();
+    gm::load_cfg();
+  }
+  // The desk with its patch; `setup` runs at the desk before the module connects.
+  void start_desk(const std::string& patch, const std::vector<std::string>& setup = {}) {
+    WingSimProcess::Options o;
+    o.ip = ip_ = unique_loopback();
+    o.extra = {"--patch", patch};
+    sim_ = std::make_unique<WingSimProcess>(o);
+    for (const std::string& c : setup) at_desk(c);
+  }
+  // As the discover thread leaves it: the desk adopted and the control link up.
+  void adopt() {
+    gm::wbin_preload(("WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617").c_str());
+    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
+    ASSERT_TRUE(eventually([] { return gm::desk()->connected(); }, 5s));
+    gm::bs().ready = true;
+  }
+  // The patch of the first n channels, without learning ranges (the defaults then apply).
+  void read_patch(int n) {
+    for (int ch = 0; ch < n; ++ch) ASSERT_GE(gm::patch_read_one(ch), 0) << ch;
+    gm::patch_mark_read();
+    gm::take_channel_bits(gm::bridge_flags().revalidate);
+  }
+  void at_desk(const std::string& command) {
+    sim_->cmd(command);
+    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
+  }
+  std::vector<std::string> desk_sets(size_t at_least) {
+    eventually([&] { return sim_->sets().size() >= at_least; });
+    return sim_->sets();
+  }
+  std::vector<Push> pushes(int ch, bool gain) const {
+    std::vector<Push> out;
+    for (const Push& p : host_.pushes()) {
+      if (p.ch == ch && (gain ? p.set_gain : p.set_phantom)) out.push_back(p);
+    }
+    return out;
+  }
+  void seed(int ch, double db, bool on) {
+    gm::apply_value(ch, true, db, cache_);
+    gm::apply_value(ch, false, on ? 1 : 0, cache_);
+  }
+  void set_ago(int ch, uint32_t ms) { gm::bs().ch[ch].last_set_ms = gm::now32() - ms; }
+
+  FakeHost host_;
+  WingGainIface iface_{};
+  gm::SeedCache cache_;
+  uint64_t seen_[gm::kChannels] = {};
+  std::string ip_;
+  std::unique_ptr<WingSimProcess> sim_;
+};
+
+TEST_F(BridgeSet, AGainWaitsForTheDeskValueThenGoesOutAsLv1GaveItAndIsShownSnapped) {
+  settings("watch=3\n");
+  start_desk("MOD:1=LCL:1,MOD:2=LCL:2,MOD:3=OFF,MOD:4=LCL:4");
+  adopt();
+  EXPECT_DOUBLE_EQ(gm::bridge_gain_max(0), 45.0) << "defaults before the patch is read";
+  gm::bridge_set_gain(0, 44.3);
+  read_patch(4);  // channel 3 is read, but not bridged
+  gm::bridge_set_gain(0, 44.3);
+  EXPECT_EQ(host_.count_lines("SET gain ch=0 44.3 dB  [desk value not read yet - LV1 is still "
+                              "starting, not sent]"),
+            2);
+  gm::bridge_set_gain(2, 10);
+  EXPECT_FALSE(host_.has_line("ch=2")) << "a channel without a head amp is silently ignored";
+
+  seed(0, 0, false);
+  gm::bridge_set_gain(0, 44.3);
+  StatusFile blk(home_.run_dir());
+  ASSERT_TRUE(blk.ok());
+  EXPECT_DOUBLE_EQ(blk->gain[0], 45.0);
+  EXPECT_EQ(blk->sets, 1u);
+  EXPECT_GT(blk->last_set_ms, 0u);
+  gm::bridge_set_gain(0, -3);
+  EXPECT_DOUBLE_EQ(blk->gain[0], 0.0);
+  EXPECT_EQ(blk->sets, 2u);
+  auto sets = desk_sets(2);
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0], "/io/in/LCL/1/g 44.3");
+  EXPECT_EQ(sets[1], "/io/in/LCL/1/g -3");
+  EXPECT_EQ(sim_->cmd("get /io/in/LCL/1/g"), std::vector<std::string>{"-2.5"})
+      << "the desk snaps to its own range";
+
+  gm::bs().first_seed_done = true;
+  gm::bridge_set_gain(3, 20);
+  gm::bridge_set_gain(1, 10);
+  gm::bs().identity_recheck = true;
+  gm::bridge_set_gain(1, 12.5);
+  EXPECT_TRUE(
+      host_.has_line("SET gain ch=1 12.5 dB  [checking which console answers after the "
+                     "reconnect - not sent]"));
+  gm::bs().identity_recheck = false;
+  sets = desk_sets(3);
+  ASSERT_EQ(sets.size(), 3u);
+  EXPECT_EQ(sets[2], "/io/in/LCL/2/g 10");
+  gm::desk()->stop();
+  gm::bridge_set_gain(1, 15);
+  EXPECT_TRUE(host_.has_line("SET gain ch=1 15.0 dB  [desk link is down - not sent]"));
+}
+
+TEST_F(BridgeSet, DeskValuesRightAfterAnOwnSetAreItsEchoAndDoNotMoveLv1) {
+  settings("watch=1\n");
+  start_desk("MOD:1=LCL:1");
+  adopt();
+  read_patch(1);
+  seed(0, 10, false);
+  EXPECT_EQ(pushes(0, true).size(), 1u);
+  EXPECT_FALSE(pushes(0, true)[0].live) << "a seed is not a live event";
+
+  gm::bridge_set_gain(0, 20);
+  set_ago(0, 100);
+  gm::apply_value(0, true, 22.5, cache_);
+  EXPECT_EQ(pushes(0, true).size(), 1u);
+  set_ago(0, 300);
+  gm::apply_value(0, true, 25, cache_);
+  gm::apply_value(0, true, 25.005, cache_);
+  auto gains = pushes(0, true);
+  ASSERT_EQ(gains.size(), 2u) << "less than 0.01 dB does not move LV1";
+  EXPECT_DOUBLE_EQ(gains[1].gain_db, 25);
+  EXPECT_FALSE(gains[1].live) << "read by a seed, not pushed by the desk";
+
+  gm::bridge_set_phantom(0, true);
+  set_ago(0, 100);
+  gm::apply_value(0, false, 1, cache_);
+  set_ago(0, 300);
+  gm::apply_value(0, false, 0, cache_);
+  const auto phantoms = pushes(0, false);
+  ASSERT_EQ(phantoms.size(), 2u);
+  EXPECT_FALSE(phantoms[1].phantom_on);
+  EXPECT_TRUE(host_.has_line("[bridge] desk 48V ch=0 -> 0"));
+  EXPECT_EQ(host_.count_lines("[bridge] desk 48V"), 1);
+}
+
+TEST_F(BridgeSet, OwnSetsAreConfirmedToLv1Live48VAtOnceGainAfter300ms) {
+  settings("watch=1\n");
+  start_desk("MOD:1=LCL:1");
+  adopt();
+  read_patch(1);
+  gm::bs().first_seed_done = true;
+  gm::bridge_set_gain(0, 44.3);
+  gm::bridge_set_phantom(0, true);
+  const uint32_t t = gm::bs().ch[0].last_set_ms;
+  gm::push_confirmations(t + 299);
+  ASSERT_EQ(pushes(0, false).size(), 1u);
+  EXPECT_TRUE(pushes(0, false)[0].phantom_on);
+  EXPECT_TRUE(pushes(0, false)[0].live);
+  EXPECT_TRUE(pushes(0, true).empty());
+  gm::push_confirmations(t + 300);
+  gm::push_confirmations(t + 900);
+  const auto gains = pushes(0, true);
+  ASSERT_EQ(gains.size(), 1u);
+  EXPECT_DOUBLE_EQ(gains[0].gain_db, 44.3) << "LV1's own value, not the snapped one";
+  EXPECT_TRUE(gains[0].live);
+  EXPECT_EQ(pushes(0, false).size(), 1u);
+}
+
+TEST_F(BridgeSet, ASetReachesEveryStripFedByTheSameHeadAmp) {
+  settings("watch=4\n");
+  start_desk("MOD:1=LCL:5,MOD:2=LCL:6,MOD:3=LCL:5,MOD:4=LCL:7", {"set /io/in/LCL/5/mode ST"});
+  adopt();
+  read_patch(4);
+  for (int ch = 0; ch < 4; ++ch) seed(ch, 0, false);
+  gm::bs().first_seed_done = true;
+
+  gm::bridge_set_gain(0, 30);
+  EXPECT_TRUE(gm::apply_desk_pushes(cache_, seen_));
+  for (int ch : {1, 2}) {
+    const auto gains = pushes(ch, true);
+    ASSERT_EQ(gains.size(), 2u) << ch;
+    EXPECT_DOUBLE_EQ(gains[1].gain_db, 30) << ch;
+    EXPECT_TRUE(gains[1].live) << ch;
+  }
+  EXPECT_EQ(pushes(3, true).size(), 1u) << "LCL 7 has its own head amp";
+
+  set_ago(0, 1000);  // a push right after a channel's own set would count as its echo
+  gm::bridge_set_phantom(2, true);
+  EXPECT_TRUE(gm::apply_desk_pushes(cache_, seen_));
+  EXPECT_FALSE(gm::apply_desk_pushes(cache_, seen_));
+  ASSERT_EQ(pushes(0, false).size(), 2u);
+  EXPECT_TRUE(pushes(0, false)[1].phantom_on);
+  EXPECT_EQ(pushes(1, false).size(), 1u) << "the right leg's own input was not switched";
+}
+
+TEST_F(BridgeSet, No48VReachesAProtectedInputOrOneTheDeskLinksToIt) {
+  settings("watch=3\nprotect=LCL:6\n");
+  start_desk("MOD:1=LCL:5,MOD:2=LCL:6,MOD:3=LCL:7", {"set /io/in/LCL/5/mode ST"});
+  adopt();
+  gm::bs().first_seed_done = true;
+  gm::bridge_set_phantom(0, true);
+  EXPECT_TRUE(
+      host_.has_line("[48V] REFUSED ch=0: the desk patch has not been read yet, so which "
+                     "input this is cannot be known"));
+  read_patch(3);
+  gm::bridge_set_phantom(1, true);
+  gm::bridge_set_phantom(0, true);
+  EXPECT_TRUE(host_.has_line("[48V] REFUSED ch=1 -> LCL 6: input is protected in gainmesh.cfg"));
+  EXPECT_TRUE(
+      host_.has_line("[48V] REFUSED ch=0 -> LCL 5: the desk switches LCL 6's 48V with it, "
+                     "and that input is protected in gainmesh.cfg"));
+  gm::push_confirmations(gm::now32());
+  for (int ch : {0, 1}) {
+    const auto phantoms = pushes(ch, false);
+    ASSERT_FALSE(phantoms.empty()) << ch;
+    EXPECT_FALSE(phantoms.back().phantom_on) << "LV1's switch flips back, ch " << ch;
+    EXPECT_TRUE(phantoms.back().live);
+  }
+
+  gm::bridge_flags().need_modes = true;
+  gm::bridge_set_phantom(2, true);
+  EXPECT_TRUE(
+      host_.has_line("[48V] REFUSED ch=2 -> LCL 7: whether the desk links its 48V to "
+                     "another input is not known yet"));
+  gm::bridge_flags().need_modes = false;
+  gm::bridge_set_phantom(2, true);
+  gm::bridge_set_phantom(1, false);
+  const auto sets = desk_sets(2);
+  EXPECT_EQ(sets, (std::vector<std::string>{"/io/in/LCL/7/vph 1", "/io/in/LCL/6/vph 0"}));
+}
+
+TEST_F(BridgeSet, TheProtectListHoldsThirtyTwoInputsAndIsSaved) {
+  settings("watch=1\n");
+  for (int i = 1; i <= 32; ++i) ASSERT_TRUE(gm::protect_set("A", i, true)) << i;
+  EXPECT_FALSE(gm::protect_set("A", 33, true));
+  EXPECT_TRUE(host_.has_line("[48V] protect list is full (32) - A 33 NOT protected"));
+  EXPECT_FALSE(gm::phantom_protected("A", 33));
+  EXPECT_TRUE(gm::protect_set("a", 5, true)) << "already there, in any case";
+  EXPECT_EQ(host_.count_lines("A 5 is now protected"), 1);
+
+  EXPECT_TRUE(gm::protect_set("a", 5, false));
+  EXPECT_TRUE(
+      host_.has_line("[48V] a 5 is no longer protected - 48V can be switched on here again"));
+  EXPECT_TRUE(gm::protect_set("A", 5, false)) << "removing what is not there succeeds";
+  EXPECT_FALSE(gm::phantom_protected("A", 5));
+  char group[8];
+  int input = 0;
+  int seen = 0;
+  for (int i = 0; gm::protect_at(i, group, sizeof group, &input); ++i, ++seen) {
+    EXPECT_NE(input, 5);
+  }
+  EXPECT_EQ(seen, 31);
+  EXPECT_TRUE(gm::phantom_protected("a", 32)) << "the last entry survives the removal";
+
+  EXPECT_FALSE(gm::protect_set("", 1, true));
+  EXPECT_FALSE(gm::protect_set("A", 0, true));
+  EXPECT_TRUE(gm::protect_set("LONGGROUPNAME", 3, true));
+  EXPECT_TRUE(
+      host_.has_line("[48V] LONGGRO 3 is now protected - 48V will never be switched on "
+                     "here"));
+  gm::cfg_reset();
+  gm::load_cfg();
+  EXPECT_TRUE(gm::phantom_protected("longgro", 3));
+  EXPECT_FALSE(gm::phantom_protected("A", 5));
+  EXPECT_TRUE(gm::phantom_protected("A", 31));
+}
+
+TEST_F(BridgeSet, ASessionRecallWaitsForTheDeskAndNeverSwitchesAProtectedInput) {
+  settings("watch=3\nsession_recall=off\n");
+  double gain[64] = {};
+  int phantom[64] = {}, present[64] = {};
+  gain[0] = 12.5, phantom[0] = 1, present[0] = 1;
+  gain[1] = 20, present[1] = 0;
+  gain[2] = 5, phantom[2] = 1, present[2] = 1;
+  gm::bridge_recall(gain, phantom, present);
+  EXPECT_TRUE(
+      host_.has_line("[recall] LV1 opened a session with Gainmesh preamp values - not "
+                     "applied (session_recall=off)"));
+  EXPECT_FALSE(gm::bs().recall_pending.load());
+
+  settings("watch=3\nprotect=LCL:3\n");
+  start_desk("MOD:1=LCL:1,MOD:2=LCL:2,MOD:3=LCL:3");
+  adopt();
+  read_patch(3);
+  gm::bridge_recall(gain, phantom, present);
+  EXPECT_TRUE(
+      host_.has_line("[recall] LV1 opened a session with Gainmesh preamp values - held "
+                     "until the console has been read"));
+  gm::bs().first_seed_done = true;
+  gm::apply_pending_recall();
+  EXPECT_TRUE(host_.has_line(
+      "[recall] the console is not answering - LV1's values are held until it is back"));
+  EXPECT_TRUE(gm::bs().recall_pending.load());
+  EXPECT_TRUE(sim_->sets().empty());
+
+  gm::bs().ever_replied = true;
+  gm::bs().last_reply_ms = gm::now32();
+  gm::apply_pending_recall();
+  gm::apply_pending_recall();
+  gm::push_confirmations(gm::now32());
+  EXPECT_EQ(host_.count_lines("[recall] session preamp values applied to the console: 2 "
+                              "channel(s)"),
+            1);
+  const auto sets = desk_sets(3);
+  EXPECT_EQ(sets, (std::vector<std::string>{"/io/in/LCL/1/g 12.5", "/io/in/LCL/1/vph 1",
+                                            "/io/in/LCL/3/g 5"}));
+  EXPECT_TRUE(pushes(0, false).back().phantom_on);
+  EXPECT_FALSE(pushes(2, false).back().phantom_on) << "LV1 ends showing the desk's 48V";
+  EXPECT_TRUE(pushes(1, true).empty());
+}
+
+TEST_F(BridgeSet, ADropoutReplaysKnownChannelsOnlyAndFansNothingOut) {
+  settings("watch=4\n");
+  start_desk("MOD:1=LCL:1,MOD:2=LCL:2,MOD:3=OFF,MOD:4=LCL:1");
+  adopt();
+  gm::resync_push_to_desk();
+  EXPECT_TRUE(host_.has_line("[sync] no patch yet - not replaying to the desk"));
+  read_patch(4);
+  iface_.gain[0] = 15, iface_.phantom[0] = 1;
+  iface_.gain[1] = 7.5, iface_.phantom[1] = 2;
+  gm::bs().ch[0].known = gm::bs().ch[1].known = true;
+  gm::resync_push_to_desk();
+  EXPECT_TRUE(host_.has_line(
+      "[sync] replayed 2 channel(s) to the desk (1 with 48V, 1 skipped as unknown)"));
+  EXPECT_EQ(gm::bs().ch[3].push_seq.load(), 0u) << "LCL 1 also feeds ch 3, but not in a replay";
+  EXPECT_FALSE(gm::bridge_flags().in_resync.load());
+  const auto sets = desk_sets(4);
+  EXPECT_EQ(sets, (std::vector<std::string>{"/io/in/LCL/1/g 15", "/io/in/LCL/1/vph 1",
+                                            "/io/in/LCL/2/g 7.5", "/io/in/LCL/2/vph 0"}));
+}
+
+TEST_F(BridgeSet, DeskPushesReachTheRightChannels) {
+  settings("watch=4\ndiag=1\nprotect=LCL:6\n");
+  start_desk("MOD:1=LCL:5,MOD:2=LCL:6,MOD:3=LCL:7,MOD:4=OFF", {"set /io/in/LCL/5/mode ST"});
+  adopt();
+  gm::on_desk_push("LCL", 7, "g", 3, true, nullptr);
+  EXPECT_EQ(gm::bs().ch[2].push_seq.load(), 0u) << "ignored before the patch is read";
+  read_patch(4);
+  for (int ch = 0; ch < 3; ++ch) seed(ch, 0, false);
+  gm::desk()->on_push(gm::on_desk_push);
+
+  // At the desk: a gain, and 48V on the linked pair (the desk switches both legs).
+  at_desk("set /io/in/LCL/7/g 12.5");
+  at_desk("set /io/in/LCL/5/vph 1");
+  ASSERT_TRUE(eventually([&] {
+    gm::apply_desk_pushes(cache_, seen_);
+    return pushes(2, true).size() == 2 && pushes(1, false).size() == 2;
+  }));
+  EXPECT_DOUBLE_EQ(pushes(2, true)[1].gain_db, 12.5);
+  EXPECT_TRUE(pushes(0, false)[1].phantom_on);
+  EXPECT_TRUE(
+      host_.has_line("[48V] ALARM: LCL 6 is PROTECTED but now reads 48V ON - switched at "
+                     "the desk, not by Gainmesh (LV1 in 2)"));
+  gm::desk()->on_push(nullptr);
+
+  // The right leg's own gain node is parked; the pair's gain is its gain.
+  gm::on_desk_push("LCL", 6, "g", 9.5, true, nullptr);
+  gm::on_desk_push("LCL", 5, "g", 21, true, nullptr);
+  gm::on_desk_push("LCL", 6, "mute", 1, true, nullptr);
+  gm::on_desk_push("LCL", 6, "$mute", 1, true, nullptr);
+  gm::apply_desk_pushes(cache_, seen_);
+  const gm::PatchChannel right = gm::patch_channel(1);
+  EXPECT_TRUE(right.parked_valid);
+  EXPECT_DOUBLE_EQ(right.parked_db, 9.5);
+  EXPECT_EQ(right.mute_bits, 3) << "both mute leaves, pushed together, are kept";
+  EXPECT_DOUBLE_EQ(pushes(1, true).back().gain_db, 21);
+  EXPECT_DOUBLE_EQ(pushes(0, true).back().gain_db, 21);
+
+  gm::BridgeFlags& f = gm::bridge_flags();
+  gm::on_desk_push("MOD", 3, "grp", 0, false, nullptr);
+  EXPECT_EQ(gm::take_channel_bits(f.reread), 1u << 2);
+  gm::on_desk_push("LCL", 6, "mode", 0, false, nullptr);
+  EXPECT_EQ(gm::take_channel_bits(f.remode), 0x3u) << "both legs of the pair";
+  EXPECT_FALSE(f.need_modes.load());
+  gm::on_desk_push("LCL", 20, "mode", 0, false, nullptr);
+  EXPECT_TRUE(f.need_modes.exchange(false));
+  gm::on_desk_push("LCL", 7, "$ha", 0, false, nullptr);
+  EXPECT_EQ(gm::take_channel_bits(f.reread), 1u << 2);
+  EXPECT_TRUE(host_.has_line("[patch] LCL 7 head amp / owner changed on the desk - re-checking"));
+}
+
+}  // namespace
