@@ -424,7 +424,7 @@ Pass read_channels(int watch) {
   Pass p;
   int misses = 0;
   for (int ch = 0; ch < watch; ++ch) {
-    if (ctl_pending()) return p;
+    if (ctl_pending() || bridge_shutting_down()) return p;
     const int r = patch_read_one(ch);
     if (r < 0) {
       if (++misses >= kMaxMisses) return p;
@@ -732,7 +732,7 @@ int modes_refresh() {
   for (int ch = 0; ch < watch && misses < kMaxMisses; ++ch) {
     const PatchChannel c = load_slot(g_ch[ch]);
     if (!routed(c)) continue;
-    if (ctl_pending()) break;
+    if (ctl_pending() || bridge_shutting_down()) break;
     got[ch] = d->get_stereo_leg(c.group, c.input, &legs[ch]);
     misses = got[ch] ? 0 : misses + 1;
   }
@@ -760,6 +760,7 @@ bool names_refresh() {
   char names[kChannels][kNameBytes] = {};
   int misses = 0, labelled = 0;
   for (int ch = 0; ch < watch; ++ch) {
+    if (bridge_shutting_down()) return false;
     const PatchChannel c = load_slot(g_ch[ch]);
     if (!drives_head_amp(c)) continue;
     if (!d->get_input_name(c.group, c.input, names[ch], kNameBytes)) {

@@ -650,8 +650,8 @@ void resync_push_to_desk() {
       ++unknown;
       continue;
     }
-    const bool on = iface->phantom[ch] == 1;
-    bridge_set_gain(ch, iface->gain[ch]);
+    const bool on = lv1_phantom_on(iface, ch);
+    bridge_set_gain(ch, lv1_gain(iface, ch));
     bridge_set_phantom(ch, on);
     ++replayed;
     with_phantom += on ? 1 : 0;

@@ -83,6 +83,17 @@ struct BridgeState {
 
 BridgeState& bs();
 
+// LV1's own values in its gain structure. LV1 writes them from its threads while the module
+// reads, so every access is atomic.
+inline double lv1_gain(const WingGainIface* iface, int ch) {
+  double v;
+  __atomic_load(&iface->gain[ch], &v, __ATOMIC_RELAXED);
+  return v;
+}
+inline bool lv1_phantom_on(const WingGainIface* iface, int ch) {
+  return __atomic_load_n(&iface->phantom[ch], __ATOMIC_RELAXED) == 1;
+}
+
 // 32-bit monotonic milliseconds, as the per-channel stamps hold them.
 inline uint32_t now32() { return static_cast<uint32_t>(gm_now_ms()); }
 

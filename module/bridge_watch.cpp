@@ -185,7 +185,7 @@ void seed(Watch& w, uint64_t now) {
   bs().seed_differences = 0;
   SeedRun run;
   const int watch = cfg_watch();
-  for (int ch = 0; ch < watch && d()->connected(); ++ch) {
+  for (int ch = 0; ch < watch && d()->connected() && !bridge_shutting_down(); ++ch) {
     if (!wing_has_preamp(ch) || is_silent(run, wing_grp(ch))) continue;
     ++run.tried;
     if (seed_channel(w, ch)) {
@@ -303,7 +303,7 @@ void revalidate(WingGainIface* iface) {
         wing_push_to_lv1(iface, ch, 0, false, on, true, true);
       }
     } else if (iface) {
-      wing_push_to_lv1(iface, ch, iface->gain[ch], true, false, false, true);
+      wing_push_to_lv1(iface, ch, lv1_gain(iface, ch), true, false, false, true);
       wing_push_to_lv1(iface, ch, 0, false, false, true, true);
     }
     wing_refresh_strip(ch);
@@ -370,11 +370,11 @@ void cycle(Watch& w) {
   push_confirmations(static_cast<uint32_t>(now));
   follow_dropouts(w, now);
   watch_capability_queries(w, now);
-  if (d()->connected()) {
+  if (d()->connected() && !bridge_shutting_down()) {
     reread_marked_channels();
     refresh_patch_when_due(w, now);
     revalidate(bs().iface.load());
-    timed_refreshes(w, now);
+    if (!bridge_shutting_down()) timed_refreshes(w, now);
   }
   serve_control_request();
   if (now - w.last_publish >= kPublishMs) {

@@ -1,0 +1,310 @@
+// The bridge end to end, every part in its own process: lv1host (LV1) loads the loader from an
+// installed bundle, the loader runs the built wing module, and the module drives a wingsim on its
+// own loopback address. What LV1 shows is read from lv1host's strips, what the desk holds from
+// wingsim, and the module's view from gainmesh.log and the status block.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/installed_bundle.h"
+#include "support/loopback.h"
+#include "support/lv1host_process.h"
+#include "support/status_file.h"
+#include "support/temp_home.h"
+#include "support/wingsim_process.h"
+
+namespace {
+
+using gmtest::InstalledBundle;
+using gmtest::Lv1HostProcess;
+using gmtest::WingSimProcess;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSeedWait = 30000;  // the module starts, adopts the desk, reads the patch, seeds
+constexpr int kWait = 10000;      // ms for something that must happen once the bridge runs
+constexpr const char* kSeeded = "[bridge] seeded ";
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool near(double a, double b) { return a > b - 0.01 && a < b + 0.01; }
+
+class BridgeE2eTest : public gmtest::TempHomeTest {
+ protected:
+  // The desk, with the default card patch MOD:1-24=LCL:1-24 unless extra says otherwise.
+  WingSimProcess& start_desk(std::vector<std::string> extra = {}) {
+    WingSimProcess::Options o;
+    o.ip = gmtest::unique_loopback();
+    o.extra = std::move(extra);
+    o.extra.push_back("--quiet");
+    desk_ = std::make_unique<WingSimProcess>(o);
+    return *desk_;
+  }
+
+  // Installs the bundle with wing.cfg = ip=<the desk> plus cfg_extra (never a console= line).
+  void install(const std::string& cfg_extra = "") {
+    ASSERT_TRUE(desk_);
+    ASSERT_EQ(cfg_extra.find("console="), std::string::npos);
+    InstalledBundle::Options o;
+    o.wing_ip = desk_->ip();
+    bundle_ = std::make_unique<InstalledBundle>(home_, o);
+    std::ofstream cfg(bundle_->macos_dir() + "/wing.cfg", std::ios::trunc);
+    cfg << "ip=" << desk_->ip() << "\n" << cfg_extra;
+    ASSERT_TRUE(cfg.flush()) << "cannot write wing.cfg";
+  }
+
+  Lv1HostProcess& start_lv1() {
+    Lv1HostProcess::Options o;
+    o.leak_check = false;  // the loader unloads the module with dlclose
+    lv1_ = std::make_unique<Lv1HostProcess>(home_, o);
+    return *lv1_;
+  }
+
+  // The whole rig up to the first seed.
+  void start_all(const std::string& cfg_extra = "", std::vector<std::string> desk_extra = {}) {
+    start_desk(std::move(desk_extra));
+    install(cfg_extra);
+    start_lv1();
+    ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+  }
+
+  bool wait_log(const std::string& needle, int timeout_ms = kWait) const {
+    return gmtest::wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
+  }
+
+  // The desk's value of a leaf (the number ending the first answer line), NaN when none.
+  double desk_value(const std::string& path) {
+    const std::vector<std::string> lines = desk_->cmd("get " + path);
+    if (!desk_->ok() || lines.empty()) return std::nan("");
+    const std::string& l = lines.front();
+    const size_t sp = l.find_last_of(' ');
+    return std::strtod(l.c_str() + (sp == std::string::npos ? 0 : sp + 1), nullptr);
+  }
+
+  double desk_gain(int input) { return desk_value("/io/in/LCL/" + std::to_string(input) + "/g"); }
+
+  bool wait_desk_gain(int input, double db, int timeout_ms = kWait) {
+    return gmtest::wait_for([&] { return near(desk_gain(input), db); }, timeout_ms);
+  }
+
+  bool wait_strip_gain(int ch, double db, int timeout_ms = kWait) {
+    return gmtest::wait_for([&] { return near(lv1_->strip(0, ch).gain, db); }, timeout_ms);
+  }
+
+  bool wait_strip_phantom(int ch, bool on, int timeout_ms = kWait) {
+    return gmtest::wait_for([&] { return lv1_->strip(0, ch).phantom == on; }, timeout_ms);
+  }
+
+  // Turns a strip in LV1 until the module logs that the link is down and the value not sent
+  // (the module notices the dropped connection a moment after the desk closed it).
+  bool turn_while_down(int ch, double db) {
+    char line[96];
+    snprintf(line, sizeof line, "SET gain ch=%d %.1f dB  [desk link is down - not sent]", ch, db);
+    return gmtest::wait_for(
+        [&] {
+          lv1_->cmd("gain 0 " + std::to_string(ch) + " " + std::to_string(db));
+          return wait_log(line, 300);
+        },
+        5000);
+  }
+
+  std::string rig_text() {
+    std::string out = "---- gainmesh.log\n" + bundle_->log_text() + "---- desk sets\n";
+    for (const std::string& s : desk_->sets()) out += s + "\n";
+    return out;
+  }
+
+  // LV1 quits first, while the desk still answers; a clean exit also shows that no sanitizer
+  // reported anything inside LV1.
+  void TearDown() override {
+    if (lv1_ && lv1_->pid() > 0) {
+      if (desk_) desk_->cmd("fault silent off");
+      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
+    }
+    lv1_.reset();
+    desk_.reset();
+  }
+
+  std::unique_ptr<WingSimProcess> desk_;
+  std::unique_ptr<InstalledBundle> bundle_;
+  std::unique_ptr<Lv1HostProcess> lv1_;
+};
+
+// ---- seeding and both directions ----------------------------------------------------------
+
+TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskBeforeAnythingIsSent) {
+  start_desk();
+  desk_->cmd("set /io/in/LCL/3/g 12.5");
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  desk_->cmd("set /io/in/LCL/4/vph 1");
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  install();
+  start_lv1();
+  ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+
+  EXPECT_TRUE(wait_strip_gain(2, 12.5)) << lv1_->strip(0, 2).gain;
+  EXPECT_TRUE(wait_strip_phantom(3, true));
+  EXPECT_FALSE(lv1_->strip(0, 2).phantom);
+  EXPECT_TRUE(desk_->sets().empty()) << "LV1's stale surface must not be written at start\n"
+                                     << rig_text();
+  gmtest::StatusFile status(home_.run_dir());
+  ASSERT_TRUE(status.ok());
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(status->gain[2], 12.5); }, kWait));
+  EXPECT_TRUE(gmtest::wait_for([&] { return status->phantom[3] == 1; }, kWait));
+  EXPECT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait))
+      << status->status << "\n" << status->desk_ip << "\n" << bundle_->log_text();
+}
+
+TEST_F(BridgeE2eTest, GainCrossesBothWaysWithoutEcho) {
+  start_all();
+  desk_->cmd("clear-sets");
+
+  // LV1 -> desk: strip 5 is LCL 6.
+  lv1_->cmd("gain 0 5 20");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_desk_gain(6, 20)) << rig_text();
+  EXPECT_EQ(desk_->sets(), std::vector<std::string>{"/io/in/LCL/6/g 20"}) << rig_text();
+  sleep_ms(600);  // past the confirmation of the module's own set
+  EXPECT_TRUE(near(lv1_->strip(0, 5).gain, 20)) << lv1_->strip(0, 5).gain;
+
+  // desk -> LV1: LCL 7 is strip 6.
+  desk_->cmd("set /io/in/LCL/7/g 30");
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  EXPECT_TRUE(wait_strip_gain(6, 30)) << lv1_->strip(0, 6).gain;
+
+  // Neither change comes back as a further set.
+  sleep_ms(600);
+  EXPECT_EQ(desk_->sets().size(), 1u) << rig_text();
+  EXPECT_TRUE(near(desk_gain(7), 30));
+  EXPECT_TRUE(near(desk_gain(6), 20));
+}
+
+TEST_F(BridgeE2eTest, PhantomOnAProtectedInputIsRefusedAndSwitchedBackInLv1) {
+  start_all("protect=LCL:2\n");
+  desk_->cmd("clear-sets");
+
+  lv1_->cmd("phantom 0 1 on");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_log("[48V] REFUSED ch=1 -> LCL 2: input is protected in gainmesh.cfg"))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_strip_phantom(1, false)) << "LV1's switch must flip back";
+  sleep_ms(300);
+  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_TRUE(near(desk_value("/io/in/LCL/2/vph"), 0));
+
+  // An input next to it is not protected: its 48V goes through.
+  lv1_->cmd("phantom 0 2 on");
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value("/io/in/LCL/3/vph"), 1); }, kWait))
+      << rig_text();
+  EXPECT_FALSE(lv1_->strip(0, 1).phantom);
+}
+
+TEST_F(BridgeE2eTest, OneHeadAmpFeedingTwoStripsShowsOnBoth) {
+  start_all("watch=32\n", {"--patch", "MOD:1-24=LCL:1-24,MOD:25=LCL:1"});
+
+  desk_->cmd("set /io/in/LCL/1/g 17.5");
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  EXPECT_TRUE(wait_strip_gain(0, 17.5)) << lv1_->strip(0, 0).gain;
+  EXPECT_TRUE(wait_strip_gain(24, 17.5)) << lv1_->strip(0, 24).gain;
+
+  // Turned on the second strip, it reaches the head amp and the first strip follows.
+  desk_->cmd("clear-sets");
+  lv1_->cmd("gain 0 24 22.5");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_desk_gain(1, 22.5)) << rig_text();
+  EXPECT_TRUE(wait_strip_gain(0, 22.5)) << lv1_->strip(0, 0).gain;
+  sleep_ms(600);
+  EXPECT_TRUE(near(lv1_->strip(0, 24).gain, 22.5));
+  EXPECT_EQ(desk_->sets().size(), 1u) << rig_text();
+}
+
+// ---- dropouts --------------------------------------------------------------------------------
+
+// Takes the desk off the network (connections refused and dropped), lets fn act during the
+// dropout, and brings it back after about 8 s: longer than the 6 s that count as a dropout,
+// shorter than the 20 s after which the module would look elsewhere.
+template <class Fn>
+void dropout(WingSimProcess& desk, const std::string& run_dir, Fn fn) {
+  gmtest::StatusFile status(run_dir);
+  ASSERT_TRUE(status.ok());
+  ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait));
+  desk.cmd("fault refuse-tcp on");
+  ASSERT_TRUE(desk.ok()) << desk.error();
+  desk.cmd("fault drop");
+  const auto down = Clock::now();
+  fn();
+  // No reply for 6 s: the module counts it as a dropout.
+  ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 0; }, 7500));
+  std::this_thread::sleep_until(down + std::chrono::milliseconds(8000));
+  desk.cmd("fault refuse-tcp off");
+  ASSERT_TRUE(desk.ok()) << desk.error();
+}
+
+TEST_F(BridgeE2eTest, AfterADropoutLv1WinsWithResyncLv1) {
+  start_all("resync=lv1\n");
+  desk_->cmd("set /io/in/LCL/9/g 15");
+  ASSERT_TRUE(wait_strip_gain(8, 15));
+  sleep_ms(1000);  // the desk's push of that change is applied before the dropout starts
+
+  dropout(*desk_, home_.run_dir(), [&] {
+    EXPECT_TRUE(turn_while_down(8, 25)) << bundle_->log_text();
+    desk_->cmd("set /io/in/LCL/9/g 10");  // nobody connected to hear it
+  });
+  if (HasFatalFailure()) return;
+
+  EXPECT_TRUE(wait_log("[sync] desk back - LV1 is the source of truth", 20000))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_desk_gain(9, 25)) << rig_text();
+  sleep_ms(1000);
+  EXPECT_TRUE(near(desk_gain(9), 25)) << rig_text();
+  EXPECT_TRUE(near(lv1_->strip(0, 8).gain, 25)) << lv1_->strip(0, 8).gain;
+}
+
+TEST_F(BridgeE2eTest, AfterADropoutTheDeskWinsWithResyncDesk) {
+  start_all("resync=desk\n");
+  desk_->cmd("set /io/in/LCL/9/g 15");
+  ASSERT_TRUE(wait_strip_gain(8, 15));
+  sleep_ms(1000);  // the desk's push of that change is applied before the dropout starts
+  desk_->cmd("clear-sets");
+
+  dropout(*desk_, home_.run_dir(), [&] {
+    EXPECT_TRUE(turn_while_down(8, 25)) << bundle_->log_text();
+    desk_->cmd("set /io/in/LCL/9/g 10");
+  });
+  if (HasFatalFailure()) return;
+
+  EXPECT_TRUE(wait_log("[sync] desk back - desk is the source of truth, re-seeding LV1", 20000))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_strip_gain(8, 10)) << lv1_->strip(0, 8).gain;
+  sleep_ms(1000);
+  EXPECT_TRUE(near(desk_gain(9), 10)) << rig_text();
+  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+}
+
+// ---- stopping ------------------------------------------------------------------------------
+
+TEST_F(BridgeE2eTest, QuitsPromptlyWhileTheDeskHangs) {
+  start_all();
+  desk_->cmd("fault silent on");
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  lv1_->cmd("gain 0 5 20");  // goes out into the silence
+  sleep_ms(1000);
+  // The module's stop takes about 3 s at most; LV1 leaves well within 10 s.
+  EXPECT_EQ(lv1_->quit(10000), 0) << lv1_->stderr_text() << bundle_->log_text();
+  gmtest::StatusFile status(home_.run_dir());
+  ASSERT_TRUE(status.ok());
+  EXPECT_STREQ(status->status, GM_STATUS_STOPPED_TEXT);
+  EXPECT_EQ(status->connected, 0u);
+  // A request already waiting on the silent desk may outlast the stop; the module then says so
+  // in this line and stays mapped, which is allowed.
+  EXPECT_TRUE(bundle_->log_has("---- wing module stopped")) << bundle_->log_text();
+}
+
+}  // namespace
