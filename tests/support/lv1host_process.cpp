@@ -1,6 +1,8 @@
 // Spawning the LV1 stand-in and speaking to its control socket.
 #include "support/lv1host_process.h"
 
+#include "support/control_socket.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -25,48 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kStartTimeoutMs = 30000;
 constexpr int kAnswerTimeoutMs = 30000;  // "quit" waits for every module to stop
-
-std::string unique_control_path() {
-  static std::atomic<unsigned> counter{0};
-  return "/tmp/lv1host-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".sock";
-}
-
-int connect_control(const std::string& path) {
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  if (path.size() >= sizeof a.sun_path) return -1;
-  memcpy(a.sun_path, path.c_str(), path.size() + 1);
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  const timeval tv{kAnswerTimeoutMs / 1000, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Sends one line and collects the answer lines up to and including the final one.
-bool exchange(int fd, const std::string& line, std::vector<std::string>& lines) {
-  const std::string out = line + "\n";
-  if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
-    return false;
-  }
-  std::string pending;
-  char buf[4096];
-  while (true) {
-    for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-      lines.push_back(pending.substr(0, nl));
-      pending.erase(0, nl + 1);
-      const std::string& last = lines.back();
-      if (last == "ok" || last.rfind("err", 0) == 0) return true;
-    }
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) return false;
-    pending.append(buf, static_cast<size_t>(n));
-  }
-}
 
 void redirect(int target, const std::string& path, int flags) {
   const int fd = open(path.c_str(), flags, 0644);
@@ -126,7 +86,7 @@ Lv1HostProcess::Strip parse_strip(const std::string& line) {
 
 Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
     : options_(std::move(options)),
-      control_path_(unique_control_path()),
+      control_path_(unique_control_path("lv1host")),
       out_path_(home.path() + "/lv1host.out"),
       err_path_(home.path() + "/lv1host.err") {
   std::vector<std::string> args = {options_.executable, "--control", control_path_};
@@ -186,7 +146,7 @@ std::vector<std::string> Lv1HostProcess::cmd(const std::string& line) {
   ok_ = false;
   error_ = "cannot reach the lv1host control socket " + control_path_;
   std::vector<std::string> lines;
-  const int fd = connect_control(control_path_);
+  const int fd = connect_control(control_path_, kAnswerTimeoutMs);
   if (fd < 0) return lines;
   const bool answered = exchange(fd, line, lines);
   close(fd);

@@ -1,6 +1,8 @@
 // Spawning the virtual desk and speaking to its control socket.
 #include "support/wingsim_process.h"
 
+#include "support/control_socket.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -21,49 +23,6 @@ namespace {
 constexpr int kStartTimeoutMs = 20000;
 constexpr int kQuitGraceMs = 3000;
 constexpr int kAnswerTimeoutMs = 10000;
-
-std::string unique_control_path() {
-  static std::atomic<unsigned> counter{0};
-  return "/tmp/wingsim-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".sock";
-}
-
-int connect_control(const std::string& path) {
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  if (path.size() >= sizeof a.sun_path) return -1;
-  memcpy(a.sun_path, path.c_str(), path.size() + 1);
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  const timeval tv{kAnswerTimeoutMs / 1000, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Sends one line and collects the answer lines up to and including the final one.
-bool exchange(int fd, const std::string& line, std::vector<std::string>& lines) {
-  const std::string out = line + "\n";
-  if (send(fd, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
-    return false;
-  }
-  std::string pending;
-  char buf[4096];
-  while (true) {
-    size_t nl;
-    while ((nl = pending.find('\n')) != std::string::npos) {
-      lines.push_back(pending.substr(0, nl));
-      pending.erase(0, nl + 1);
-      const std::string& last = lines.back();
-      if (last == "ok" || last.rfind("err", 0) == 0) return true;
-    }
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) return false;
-    pending.append(buf, static_cast<size_t>(n));
-  }
-}
 
 std::vector<std::string> argv_of(const WingSimProcess::Options& o, const std::string& control) {
   std::vector<std::string> args = {GM_BUILD_DIR "/sim/wingsim",
@@ -87,7 +46,7 @@ std::vector<std::string> argv_of(const WingSimProcess::Options& o, const std::st
 }  // namespace
 
 WingSimProcess::WingSimProcess(Options options)
-    : options_(std::move(options)), control_path_(unique_control_path()) {
+    : options_(std::move(options)), control_path_(unique_control_path("wingsim")) {
   if (options_.ip.empty()) throw std::runtime_error("WingSimProcess needs an address");
   const std::vector<std::string> args = argv_of(options_, control_path_);
   std::vector<char*> argv;
@@ -144,7 +103,7 @@ std::vector<std::string> WingSimProcess::cmd(const std::string& line) {
   ok_ = false;
   error_ = "cannot reach the wingsim control socket " + control_path_;
   std::vector<std::string> lines;
-  const int fd = connect_control(control_path_);
+  const int fd = connect_control(control_path_, kAnswerTimeoutMs);
   if (fd < 0) return lines;
   const bool answered = exchange(fd, line, lines);
   close(fd);
