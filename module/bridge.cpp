@@ -72,6 +72,7 @@ void rearm() {
     c.phantom_to_confirm = -1;
     c.push_gain_pending = c.push_phantom_pending = c.push_mute_pending = false;
     c.push_partner_pending = false;
+    c.push_mute_source = 0;
   }
   BridgeFlags& f = bridge_flags();
   f.need_patch = f.need_seed = f.need_names = f.need_modes = false;

@@ -649,8 +649,9 @@ bool cfg_protect_remove(const char* group, int input) {
   CfgValues& v = g_state.values;
   int i = find_protect(v, g, input);
   if (i < 0) return false;
-  for (; i + 1 < v.n_protect; ++i) v.protect[i] = v.protect[i + 1];
-  v.protect[--v.n_protect] = ProtectEntry{};
+  // The last entry takes the removed one's place.
+  v.protect[i] = v.protect[--v.n_protect];
+  v.protect[v.n_protect] = ProtectEntry{};
   return true;
 }
 
