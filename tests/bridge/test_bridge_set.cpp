@@ -17,6 +17,7 @@
 #include "bridge_status.h"
 #include "desk_wing.h"
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/status_file.h"
@@ -28,16 +29,6 @@ namespace {
 
 using namespace gmtest;
 using namespace std::chrono_literals;
-
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = 3s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return pred();
-}
 
 void reset_bridge() {
   gm::BridgeState& s = gm::bs();

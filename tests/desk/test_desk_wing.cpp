@@ -20,6 +20,7 @@
 
 #include "desk_wing.h"
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/wingsim_process.h"
@@ -28,6 +29,8 @@
 #include "wingbin.h"
 
 namespace {
+
+using gmtest::eventually;
 
 using namespace std::chrono_literals;
 using gmtest::FakeHost;
@@ -47,16 +50,6 @@ gm::DeskFound with_line(const std::string& line) {
   gm::DeskFound d{};
   std::snprintf(d.line, sizeof d.line, "%s", line.c_str());
   return d;
-}
-
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return pred();
 }
 
 // ---- replies and pure decisions -----------------------------------------------------------

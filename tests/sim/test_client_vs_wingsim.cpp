@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/wingsim_process.h"
@@ -24,16 +25,6 @@ namespace {
 
 using namespace gmtest;
 using namespace std::chrono_literals;
-
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return pred();
-}
 
 struct PushSeen {
   std::string group, leaf;
