@@ -16,3 +16,12 @@ foreach(dep gm_loader gm-sign wing_signature)
     add_dependencies(test_bridge_e2e ${dep})
   endif()
 endforeach()
+
+# The desk moving to a new address, found again by broadcast inside network namespaces.
+gm_add_test(test_bridge_netns LABEL netns SOURCES rig/test_bridge_netns.cpp)
+add_dependencies(test_bridge_netns lv1host wingsim wing)
+foreach(dep gm_loader gm-sign wing_signature)
+  if(TARGET ${dep})
+    add_dependencies(test_bridge_netns ${dep})
+  endif()
+endforeach()

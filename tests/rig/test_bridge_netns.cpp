@@ -1,0 +1,2 @@
+// The desk moving to a new address, with the rig inside network namespaces.
+#include <gtest/gtest.h>
