@@ -31,10 +31,16 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSeedWait = 30000;  // the module starts, adopts the desk, reads the patch, seeds
 constexpr int kWait = 10000;      // ms for something that must happen once the bridge runs
 constexpr const char* kSeeded = "[bridge] seeded ";
+// The local head amps go from -2.5 to 45 dB in 2.5 dB steps; the values below sit on that grid so
+// that what the desk holds equals what was turned.
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-bool near(double a, double b) { return a > b - 0.01 && a < b + 0.01; }
+bool near(double a, double b) {
+  return a > b - 0.01 && a < b + 0.01;
+}
 
 class BridgeE2eTest : public gmtest::TempHomeTest {
  protected:
@@ -159,7 +165,58 @@ TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskBeforeAnythingIsSent) {
   EXPECT_TRUE(gmtest::wait_for([&] { return near(status->gain[2], 12.5); }, kWait));
   EXPECT_TRUE(gmtest::wait_for([&] { return status->phantom[3] == 1; }, kWait));
   EXPECT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait))
-      << status->status << "\n" << status->desk_ip << "\n" << bundle_->log_text();
+      << status->status << "\n"
+      << status->desk_ip << "\n"
+      << bundle_->log_text();
+}
+
+TEST_F(BridgeE2eTest, ATurnBeforeTheDeskIsReadIsLoggedAndNotSent) {
+  start_desk({"--patch", "MOD:1-24=LCL:1-24"});
+  desk_->cmd("set /io/in/LCL/6/g 10");
+  desk_->cmd("fault silent on");  // connects, but answers no read: nothing can be seeded
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  install();
+  start_lv1();
+  ASSERT_TRUE(gmtest::wait_for(
+      [&] { return desk_->cmd("clients") == std::vector<std::string>{"1"}; }, kSeedWait))
+      << bundle_->log_text();
+
+  lv1_->cmd("gain 0 5 20");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_log(
+      "SET gain ch=5 20.0 dB  [desk value not read yet - LV1 is still starting, not sent]"))
+      << bundle_->log_text();
+  lv1_->cmd("phantom 0 5 on");
+  EXPECT_TRUE(wait_log("[48V] ch=5 1 not sent: desk value not read yet - LV1 is still starting"))
+      << bundle_->log_text();
+
+  // Once the desk answers, LV1 shows the desk's values and nothing was written.
+  desk_->cmd("fault silent off");
+  EXPECT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+  EXPECT_TRUE(wait_strip_gain(5, 10)) << lv1_->strip(0, 5).gain;
+  EXPECT_TRUE(wait_strip_phantom(5, false));
+  sleep_ms(600);
+  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_TRUE(near(desk_gain(6), 10));
+}
+
+TEST_F(BridgeE2eTest, ARefusedControlLinkIsShownUntilTheDeskAcceptsIt) {
+  start_desk();
+  desk_->cmd("fault refuse-tcp on");  // discovery answers, the control port does not
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  install();
+  start_lv1();
+  gmtest::StatusFile status(home_.run_dir());
+  const std::string refused =
+      "Desk refused the control link - close WING Edit / the WING app, or check the firewall";
+  EXPECT_TRUE(gmtest::wait_for([&] { return status.ok() && refused == status->status; }, kSeedWait))
+      << (status.ok() ? status->status : "no status block") << "\n"
+      << bundle_->log_text();
+  EXPECT_EQ(status->connected, 0u);
+
+  desk_->cmd("fault refuse-tcp off");
+  EXPECT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+  EXPECT_TRUE(gmtest::wait_for([&] { return status->status[0] == '\0'; }, kWait)) << status->status;
 }
 
 TEST_F(BridgeE2eTest, GainCrossesBothWaysWithoutEcho) {
@@ -204,6 +261,32 @@ TEST_F(BridgeE2eTest, PhantomOnAProtectedInputIsRefusedAndSwitchedBackInLv1) {
   EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value("/io/in/LCL/3/vph"), 1); }, kWait))
       << rig_text();
   EXPECT_FALSE(lv1_->strip(0, 1).phantom);
+}
+
+TEST_F(BridgeE2eTest, PhantomIsRefusedWhenTheDeskLinksItToAProtectedInput) {
+  start_all("protect=LCL:6\n");
+  desk_->cmd("set /io/in/LCL/5/mode ST");  // LCL 5 and 6 become a stereo pair
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  desk_->cmd("clear-sets");
+
+  // Strip 4 is LCL 5, whose 48V the desk switches together with the protected LCL 6. Until the
+  // module has read the new mode it may refuse for not knowing the link yet; once it knows,
+  // it names the partner.
+  const std::string refused =
+      "[48V] REFUSED ch=4 -> LCL 5: the desk switches LCL 6's 48V with it, and that input is "
+      "protected in gainmesh.cfg";
+  EXPECT_TRUE(gmtest::wait_for(
+      [&] {
+        lv1_->cmd("phantom 0 4 on");
+        return wait_log(refused, 300);
+      },
+      kWait))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_strip_phantom(4, false)) << "LV1's switch must flip back";
+  sleep_ms(300);
+  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_TRUE(near(desk_value("/io/in/LCL/5/vph"), 0));
+  EXPECT_TRUE(near(desk_value("/io/in/LCL/6/vph"), 0));
 }
 
 TEST_F(BridgeE2eTest, OneHeadAmpFeedingTwoStripsShowsOnBoth) {
@@ -286,6 +369,104 @@ TEST_F(BridgeE2eTest, AfterADropoutTheDeskWinsWithResyncDesk) {
   sleep_ms(1000);
   EXPECT_TRUE(near(desk_gain(9), 10)) << rig_text();
   EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+}
+
+TEST_F(BridgeE2eTest, AnotherConsoleAtTheAdoptedAddressIsNeverWritten) {
+  start_all("resync=lv1\n");  // the replay after a dropout would write, if anything did
+  const std::string ip = desk_->ip();
+
+  dropout(*desk_, home_.run_dir(), [&] {
+    // While the desk is away, another console takes its address.
+    desk_->cmd("identity name=MON serial=S0999");
+    ASSERT_TRUE(desk_->ok()) << desk_->error();
+    desk_->cmd("clear-sets");
+    EXPECT_TRUE(turn_while_down(5, 21)) << bundle_->log_text();
+  });
+  if (HasFatalFailure()) return;
+
+  EXPECT_TRUE(
+      wait_log("[refind] ANOTHER console answers at " + ip + " now: wing-rack MON, id ", 20000))
+      << bundle_->log_text();
+  EXPECT_TRUE(
+      bundle_->log_has("NOT driving it, nothing written; looking for FOH at other addresses"))
+      << bundle_->log_text();
+  gmtest::StatusFile status(home_.run_dir());
+  EXPECT_TRUE(gmtest::wait_for(
+      [&] {
+        return status->find_state == GM_FIND_LOOKING &&
+               std::string(status->status) == "Looking for FOH again - did its address change?";
+      },
+      kWait))
+      << status->find_state << " " << status->status;
+
+  // LV1 keeps turning knobs and switching 48V; the other console's own changes stay there.
+  for (int i = 0; i < 5; ++i) {
+    lv1_->cmd("gain 0 " + std::to_string(i) + " 30");
+    lv1_->cmd("phantom 0 " + std::to_string(i) + " on");
+  }
+  desk_->cmd("set /io/in/LCL/8/g 40");
+  sleep_ms(2000);
+  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_FALSE(near(lv1_->strip(0, 7).gain, 40));
+  EXPECT_FALSE(bundle_->log_has("[sync] desk back")) << bundle_->log_text();
+}
+
+// ---- session recall --------------------------------------------------------------------------
+
+TEST_F(BridgeE2eTest, ASessionsPreampValuesAreAppliedToTheDesk) {
+  start_all();
+  desk_->cmd("clear-sets");
+  lv1_->cmd("session 0 5:17.5 6:12.5:on");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_log("[recall] LV1 opened a session with Gainmesh preamp values - applying now"))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_log("[recall] session preamp values applied to the console: 2 channel(s)"))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_desk_gain(6, 17.5)) << rig_text();
+  EXPECT_TRUE(wait_desk_gain(7, 12.5)) << rig_text();
+  EXPECT_TRUE(near(desk_value("/io/in/LCL/7/vph"), 1)) << rig_text();
+  EXPECT_TRUE(near(desk_value("/io/in/LCL/6/vph"), 0)) << rig_text();
+  EXPECT_TRUE(near(desk_gain(8), 0)) << "a channel the session did not store stays";
+  EXPECT_TRUE(wait_strip_gain(5, 17.5));
+  EXPECT_TRUE(wait_strip_phantom(6, true));
+}
+
+TEST_F(BridgeE2eTest, ASessionOpenedWhileTheDeskIsAwayIsHeldUntilItIsBack) {
+  start_all();
+  dropout(*desk_, home_.run_dir(), [&] {
+    gmtest::StatusFile status(home_.run_dir());
+    ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 0; }, 7500));
+    lv1_->cmd("session 0 3:-2.5");
+    ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+    EXPECT_TRUE(
+        wait_log("[recall] the console is not answering - LV1's values are held until "
+                 "it is back"))
+        << bundle_->log_text();
+  });
+  if (HasFatalFailure()) return;
+  EXPECT_TRUE(
+      wait_log("[recall] session preamp values applied to the console: 1 channel(s)", 20000))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_desk_gain(4, -2.5)) << rig_text();
+  sleep_ms(1000);
+  EXPECT_TRUE(near(lv1_->strip(0, 3).gain, -2.5)) << lv1_->strip(0, 3).gain;
+}
+
+TEST_F(BridgeE2eTest, ASessionIsNotAppliedWithSessionRecallOff) {
+  start_all("session_recall=off\n");
+  desk_->cmd("set /io/in/LCL/6/g 5");
+  ASSERT_TRUE(wait_strip_gain(5, 5));
+  desk_->cmd("clear-sets");
+  lv1_->cmd("session 0 5:17.5:on");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(
+      wait_log("[recall] LV1 opened a session with Gainmesh preamp values - not applied "
+               "(session_recall=off)"))
+      << bundle_->log_text();
+  sleep_ms(600);
+  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_TRUE(near(desk_gain(6), 5));
+  EXPECT_TRUE(near(desk_value("/io/in/LCL/6/vph"), 0));
 }
 
 // ---- stopping ------------------------------------------------------------------------------
