@@ -3,19 +3,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <vector>
 
 namespace lv1host {
 namespace {
-
-constexpr size_t kMaxLine = 65536;
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -38,22 +33,6 @@ void catch_quit_signals() {
   sigaction(SIGINT, &sa, nullptr);
 }
 
-namespace {
-
-void write_all(int fd, const std::string& text) {
-  size_t off = 0;
-  while (off < text.size()) {
-    const ssize_t n = fd == STDOUT_FILENO
-                          ? write(fd, text.data() + off, text.size() - off)
-                          : send(fd, text.data() + off, text.size() - off, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    off += static_cast<size_t>(n);
-  }
-}
-
-}  // namespace
-
 ControlLoop::ControlLoop(Executor execute, OnSignal on_signal)
     : execute_(std::move(execute)), on_signal_(std::move(on_signal)) {
   catch_quit_signals();
@@ -68,20 +47,8 @@ ControlLoop::~ControlLoop() {
 }
 
 bool ControlLoop::listen_unix(const std::string& path, std::string& err) {
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof a.sun_path) {
-    err = "The control socket path '" + path + "' is empty or too long.";
-    return false;
-  }
-  memcpy(a.sun_path, path.c_str(), path.size() + 1);
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  unlink(path.c_str());
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0) {
-    err = "Cannot listen on the control socket " + path + ": " + strerror(errno) + ".";
-    if (fd >= 0) close(fd);
-    return false;
-  }
+  const int fd = rig::listen_unix_socket(path, err);
+  if (fd < 0) return false;
   listen_fd_ = fd;
   path_ = path;
   return true;
@@ -118,11 +85,8 @@ bool ControlLoop::poll_once() {
 }
 
 void ControlLoop::on_accept() {
-  const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) return;
-  const timeval two_seconds{2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &two_seconds, sizeof two_seconds);
-  conns_[fd] = Conn{fd, {}};
+  const int fd = rig::accept_control(listen_fd_);
+  if (fd >= 0) conns_[fd] = Conn{fd, {}};
 }
 
 bool ControlLoop::on_readable(int fd) {
@@ -136,17 +100,14 @@ bool ControlLoop::on_readable(int fd) {
     return true;
   }
   Conn& c = it->second;
-  c.pending.append(buf, static_cast<size_t>(n));
-  size_t nl;
-  while ((nl = c.pending.find('\n')) != std::string::npos) {
-    std::string line = c.pending.substr(0, nl);
-    c.pending.erase(0, nl + 1);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  const bool in_lines = c.lines.append(buf, static_cast<size_t>(n));
+  std::string line;
+  while (c.lines.next(line)) {
     const Answer answer = execute_(line);
-    write_all(c.out_fd, answer.text);
+    rig::write_all(c.out_fd, answer.text);
     if (answer.quit) return false;
   }
-  if (c.pending.size() > kMaxLine) close_conn(fd);
+  if (!in_lines) close_conn(fd);
   return true;
 }
 

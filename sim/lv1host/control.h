@@ -7,6 +7,7 @@
 #include <string>
 
 #include "commands.h"
+#include "common/control_socket.h"
 
 namespace lv1host {
 
@@ -38,7 +39,7 @@ class ControlLoop {
  private:
   struct Conn {
     int out_fd;
-    std::string pending;  // text after the last complete line
+    rig::LineBuffer lines;
   };
   bool poll_once();
   void on_accept();

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "common/control_socket.h"
 #include "reactor.h"
 
 namespace wingsim {
@@ -31,7 +32,7 @@ class ControlChannel {
   struct Conn {
     int in_fd;
     int out_fd;
-    std::string pending;  // text after the last complete line
+    rig::LineBuffer lines;
   };
   void on_accept();
   void on_readable(int fd);
