@@ -1,2 +1,262 @@
-// The desk moving to a new address, with the rig inside network namespaces.
+// The desk moving to a new address, with every part of the rig in its own process on a network
+// of namespaces that the test builds: lv1host (LV1, the loader and the wing module) in the
+// scanner namespace, the virtual desk first on one host and then, with the same identity, on
+// another. The module finds the desk by broadcast, loses it, finds it again at its new address
+// and moves the link there.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/control_socket.h"
+#include "support/installed_bundle.h"
+#include "support/lv1host_process.h"
+#include "support/netns.h"
+#include "support/status_file.h"
+#include "support/temp_home.h"
+
+namespace {
+
+using gmtest::NetnsLab;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kStartMs = 20000;
+constexpr int kSeedWait = 30000;    // start, broadcast search, adoption, patch read, first seed
+constexpr int kRefindWait = 45000;  // 20 s of dropout, then a sweep every 4 s
+constexpr int kWait = 10000;        // something that must happen once the link runs
+constexpr int kQuitGraceMs = 3000;
+
+// The one desk of the test, wherever it is plugged in.
+constexpr const char* kName = "Stage Left";
+constexpr const char* kSerial = "SL-2041";
+
+bool near(double a, double b) {
+  return a > b - 0.01 && a < b + 0.01;
+}
+
+// A virtual desk in host namespace `host`, bound to the wildcard address as a desk that hears
+// broadcasts is, and driven through its control socket (a path in /tmp, which every namespace
+// reaches).
+class NetnsDesk {
+ public:
+  NetnsDesk(NetnsLab& lab, int host) : lab_(lab), control_(gmtest::unique_control_path("wingsim")) {
+    pid_ = lab_.spawn(lab_.host(host), {GM_BUILD_DIR "/sim/wingsim", "--ip", "0.0.0.0", "--name",
+                                        kName, "--model", "wing-rack", "--serial", kSerial,
+                                        "--control", control_, "--no-stdin", "--quiet"});
+    ready_ = pid_ > 0 && gmtest::wait_for(
+                             [&] {
+                               cmd("clients");
+                               return ok_;
+                             },
+                             kStartMs);
+  }
+  ~NetnsDesk() {
+    if (pid_ > 0) {
+      const int status = lab_.stop(pid_, kQuitGraceMs);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "wingsim ended with status " << status;
+    }
+    unlink(control_.c_str());
+  }
+  NetnsDesk(const NetnsDesk&) = delete;
+  NetnsDesk& operator=(const NetnsDesk&) = delete;
+
+  bool ready() const { return ready_; }
+  bool ok() const { return ok_; }
+
+  // One control command: the data lines of the answer; ok() is false unless it ended in "ok".
+  std::vector<std::string> cmd(const std::string& line) {
+    std::vector<std::string> lines;
+    ok_ = false;
+    const int fd = gmtest::connect_control(control_, kWait);
+    if (fd < 0) return lines;
+    if (gmtest::exchange(fd, line, lines)) {
+      ok_ = lines.back() == "ok";
+      lines.pop_back();
+    }
+    close(fd);
+    return lines;
+  }
+
+  // The gain of local input n (the number ending the answer), NaN when there is none.
+  double gain(int n) {
+    const std::vector<std::string> lines = cmd("get /io/in/LCL/" + std::to_string(n) + "/g");
+    if (!ok_ || lines.empty()) return std::nan("");
+    const size_t sp = lines.front().find_last_of(' ');
+    return std::strtod(lines.front().c_str() + (sp == std::string::npos ? 0 : sp + 1), nullptr);
+  }
+
+ private:
+  NetnsLab& lab_;
+  std::string control_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  bool ok_ = false;
+};
+
+// The whole seconds in "<before><seconds><after>" in text; -1 when that line is not there.
+long seconds_between(const std::string& text, const std::string& before, const std::string& after) {
+  const size_t at = text.find(before);
+  if (at == std::string::npos) return -1;
+  const char* digits = text.c_str() + at + before.size();
+  char* end = nullptr;
+  const long s = std::strtol(digits, &end, 10);
+  if (end == digits || text.compare(static_cast<size_t>(end - text.c_str()), after.size(), after))
+    return -1;
+  return s;
+}
+
+// Whether a TCP connection to the desk port at ip is accepted, asked from namespace ns.
+bool takes_connections(const std::string& ns, const std::string& ip) {
+  const auto probe = [&]() -> std::string {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(2222);
+    inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval tv{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    const bool open = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    close(fd);
+    return open ? "open" : "closed";
+  };
+  std::string answer, err;
+  return gmtest::run_in_netns(ns, probe, &answer, &err) && answer == "open";
+}
+
+class BridgeNetnsTest : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override {
+    lab_ = std::make_unique<NetnsLab>(2);
+    if (!lab_->ok()) GTEST_SKIP() << "no network namespace lab: " << lab_->why();
+  }
+
+  // LV1 quits first, while the desk still answers; then the desks, then the namespaces.
+  void TearDown() override {
+    if (lv1_ && lv1_->pid() > 0) {
+      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
+    }
+    lv1_.reset();
+    old_desk_.reset();
+    new_desk_.reset();
+    lab_.reset();
+  }
+
+  // wing.cfg without ip=, so the module searches by broadcast; the hint is where the app's own
+  // scan last saw the desk.
+  void install(const std::string& hint) {
+    gmtest::InstalledBundle::Options o;
+    o.in_network_namespace = true;
+    bundle_ = std::make_unique<gmtest::InstalledBundle>(home_, o);
+    std::ofstream cfg(bundle_->wing_cfg_path(), std::ios::trunc);
+    cfg << "hint=" << hint << "\n";
+    ASSERT_TRUE(cfg.flush()) << "cannot write wing.cfg";
+  }
+
+  // LV1 in the scanner namespace, where its module may broadcast.
+  void start_lv1() {
+    gmtest::Lv1HostProcess::Options o;
+    o.leak_check = false;  // the loader unloads the module with dlclose
+    o.netns = lab_->scanner();
+    o.broadcast = true;
+    lv1_ = std::make_unique<gmtest::Lv1HostProcess>(home_, o);
+  }
+
+  std::string log() const { return "---- gainmesh.log\n" + bundle_->log_text(); }
+  bool wait_log(const std::string& needle, int timeout_ms = kWait) const {
+    return gmtest::wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
+  }
+
+  std::unique_ptr<NetnsLab> lab_;
+  std::unique_ptr<NetnsDesk> old_desk_, new_desk_;
+  std::unique_ptr<gmtest::InstalledBundle> bundle_;
+  std::unique_ptr<gmtest::Lv1HostProcess> lv1_;
+};
+
+TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
+  const std::string old_ip = lab_->host_addr(0), new_ip = lab_->host_addr(1);
+  old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
+  ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
+  ASSERT_NO_FATAL_FAILURE(install(old_ip));
+  start_lv1();
+
+  // Found by broadcast: the only desk on the network, and it has a SoundGrid card.
+  ASSERT_TRUE(wait_log("[bridge] seeded ", kSeedWait)) << log();
+  EXPECT_TRUE(bundle_->log_has("[desk] 1 answered: wing-rack Stage Left at " + old_ip +
+                               " (id SL-2041, SoundGrid card yes) -> Stage Left, the only one"))
+      << log();
+  gmtest::StatusFile status(home_.run_dir());
+  ASSERT_TRUE(status.ok());
+  const auto linked_at = [&](const std::string& ip) {
+    return gmtest::wait_for(
+        [&] { return status->connected == 1 && ip == std::string(status->desk_ip); }, kWait);
+  };
+  ASSERT_TRUE(linked_at(old_ip)) << status->desk_ip << "\n" << log();
+
+  // The desk moves: it closes its connections and is unplugged, and the same desk comes up at
+  // another address of the subnet.
+  old_desk_->cmd("fault refuse-tcp on");
+  ASSERT_TRUE(old_desk_->ok());
+  old_desk_->cmd("fault drop");
+  ASSERT_TRUE(lab_->set_link(0, false)) << lab_->why();
+  old_desk_->cmd("clear-sets");
+  const auto unplugged = Clock::now();
+  new_desk_ = std::make_unique<NetnsDesk>(*lab_, 1);
+  ASSERT_TRUE(new_desk_->ready()) << "the moved desk did not start";
+
+  ASSERT_TRUE(wait_log("[refind] Stage Left (id SL-2041) answers at " + new_ip + " now, not " +
+                           old_ip + " - moving the link there",
+                       kRefindWait))
+      << log();
+  const long waited =
+      std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - unplugged).count();
+  const long down = seconds_between(
+      bundle_->log_text(), "[refind] the link to Stage Left at " + old_ip + " has been down for ",
+      " s - looking for it (id SL-2041) at any address");
+  EXPECT_GE(down, 20) << log();
+  EXPECT_LE(down, waited + 1) << log();
+
+  // Moved, counted once, and the new address saved as the hint (replacing the old one).
+  EXPECT_TRUE(linked_at(new_ip)) << status->desk_ip << "\n" << log();
+  EXPECT_EQ(status->moves, 1u);
+  EXPECT_EQ(gmtest::read_file(bundle_->wing_cfg_path()), "hint=" + new_ip + "\n");
+
+  // The old desk is plugged back in and takes connections again, so that a link or a set still
+  // aimed at the old address would reach it.
+  ASSERT_TRUE(lab_->set_link(0, true)) << lab_->why();
+  old_desk_->cmd("fault refuse-tcp off");
+  ASSERT_TRUE(old_desk_->ok());
+  const auto replugged = Clock::now();
+  ASSERT_TRUE(gmtest::wait_for([&] { return takes_connections(lab_->scanner(), old_ip); }, kWait));
+
+  // Both directions work at the new address: LV1 strip 5 is LCL 6, LCL 8 is strip 7.
+  ASSERT_TRUE(wait_log("[sync] replayed ")) << log();
+  lv1_->cmd("gain 0 5 20");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(new_desk_->gain(6), 20); }, kWait)) << log();
+  // The replay has just set every input; a desk change this soon would be taken for its echo.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  new_desk_->cmd("set /io/in/LCL/8/g 30");
+  ASSERT_TRUE(new_desk_->ok());
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(lv1_->strip(0, 7).gain, 30); }, kWait))
+      << lv1_->strip(0, 7).gain;
+
+  // Longer than the control link's 3 s between connection attempts.
+  std::this_thread::sleep_until(replugged + std::chrono::milliseconds(3500));
+  EXPECT_EQ(old_desk_->cmd("sets"), std::vector<std::string>{}) << log();
+  EXPECT_EQ(old_desk_->cmd("clients"), std::vector<std::string>{"0"}) << log();
+}
+
+}  // namespace

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "support/netns.h"
+
 namespace gmtest {
 namespace {
 
@@ -55,6 +57,13 @@ bool is_loopback(const std::string& ip) {
   return ip.rfind("127.", 0) == 0;
 }
 
+// Whether a module with this ip= stays off every real network: loopback always; inside a
+// namespace lab also no ip= at all (a broadcast search) or an address on the lab's subnet.
+bool safe_wing_ip(const InstalledBundle::Options& o) {
+  if (is_loopback(o.wing_ip)) return true;
+  return o.in_network_namespace && (o.wing_ip.empty() || lab_address(o.wing_ip));
+}
+
 }  // namespace
 
 void sign_file(const std::string& file, const std::string& sig_path) {
@@ -85,9 +94,11 @@ void sign_file(const std::string& file, const std::string& sig_path) {
 
 InstalledBundle::InstalledBundle(const TempHome& home, Options options)
     : home_(home), options_(std::move(options)) {
-  if (options_.with_module && !is_loopback(options_.wing_ip)) {
-    throw std::runtime_error("the wing module needs an ip= in 127.0.0.0/8, got '" +
-                             options_.wing_ip + "'");
+  if (options_.with_module && !safe_wing_ip(options_)) {
+    throw std::runtime_error(
+        std::string("the wing module needs an ip= in 127.0.0.0/8") +
+        (options_.in_network_namespace ? ", on the lab's subnet or none" : "") + ", got '" +
+        options_.wing_ip + "'");
   }
   replace_file(bundle() + "/Contents/Info.plist",
                plist({{"CFBundleExecutable", "Gainmesh"},
@@ -101,8 +112,7 @@ InstalledBundle::InstalledBundle(const TempHome& home, Options options)
     copy(std::string(kPayloadModule) + ".sig", modules_dir() + "/wing-3.2.0.dylib.sig");
   }
   write_state(options_.state_cfg);
-  replace_file(macos_dir() + "/wing.cfg",
-               options_.wing_ip.empty() ? "" : "ip=" + options_.wing_ip + "\n");
+  replace_file(wing_cfg_path(), options_.wing_ip.empty() ? "" : "ip=" + options_.wing_ip + "\n");
   for (const std::string& card : options_.cards) add_card_bundle(card);
 }
 
@@ -128,7 +138,7 @@ void InstalledBundle::add_card_bundle(const std::string& name) const {
 }
 
 std::string InstalledBundle::add_module(const std::string& version, Signature signature) const {
-  if (!is_loopback(options_.wing_ip)) {
+  if (!safe_wing_ip(options_)) {
     throw std::runtime_error("a wing module needs an ip= in 127.0.0.0/8 in wing.cfg");
   }
   const std::string path = modules_dir() + "/wing-" + version + ".dylib";
@@ -159,6 +169,10 @@ void InstalledBundle::notify() const {
   const std::string old = read_file(path);
   const long count = old.empty() ? 0 : std::strtol(old.c_str(), nullptr, 10);
   replace_file(path, std::to_string(count + 1) + "\n");
+}
+
+std::string InstalledBundle::wing_cfg_path() const {
+  return macos_dir() + "/wing.cfg";
 }
 
 std::string InstalledBundle::loader_block_path() const {

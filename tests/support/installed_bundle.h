@@ -31,13 +31,18 @@ class InstalledBundle {
     // The desk's address for wing.cfg (ip=). Must be in 127.0.0.0/8, so that the module asks
     // only there and never searches the network.
     std::string wing_ip;
+    // For a module that runs inside a NetnsLab (lv1host started in its scanner namespace): then
+    // wing_ip may be empty (no ip=, the module searches by broadcast) or an address on the lab's
+    // subnet.
+    bool in_network_namespace = false;
     std::string state_cfg = "wing=on\nx32=on\n";
     std::vector<std::string> cards = {kWingCard};  // Waves card bundles beside ours
   };
 
   enum class Signature { kGood, kNone, kWrong };
 
-  // Lays everything out; throws when a file cannot be copied or wing_ip is not loopback.
+  // Lays everything out; throws when a file cannot be copied or wing_ip is not an address the
+  // module may use (loopback, or with in_network_namespace empty or on the lab's subnet).
   InstalledBundle(const TempHome& home, Options options);
 
   std::string bundle() const;       // <IOM>/Gainmesh.bundle
@@ -58,6 +63,7 @@ class InstalledBundle {
   // folder with a counter one higher than before.
   void notify() const;
 
+  std::string wing_cfg_path() const;      // <bundle>/Contents/MacOS/wing.cfg
   std::string loader_block_path() const;  // <run>/GainmeshLoader
   std::string status_block_path() const;  // <run>/GainmeshStatus
   // The loader's status block as the app reads it (at most 304 bytes, the rest zero); all zero

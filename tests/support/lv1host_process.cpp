@@ -36,14 +36,17 @@ void redirect(int target, const std::string& path, int flags) {
   }
 }
 
-// The environment of this process, with LeakSanitizer switched off when asked.
-std::vector<std::string> child_env(bool leak_check) {
+constexpr const char* kNoBroadcast = "GAINMESH_TEST_NO_BROADCAST=";
+
+// The environment of this process, with LeakSanitizer switched off and broadcasts allowed when
+// asked.
+std::vector<std::string> child_env(bool leak_check, bool broadcast) {
   std::vector<std::string> env;
   std::string asan;
   for (char** e = environ; *e; ++e) {
     if (strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
       asan = *e + 13;
-    } else {
+    } else if (!(broadcast && strncmp(*e, kNoBroadcast, strlen(kNoBroadcast)) == 0)) {
       env.emplace_back(*e);
     }
   }
@@ -89,6 +92,9 @@ Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
       control_path_(unique_control_path("lv1host")),
       out_path_(home.path() + "/lv1host.out"),
       err_path_(home.path() + "/lv1host.err") {
+  if (options_.broadcast && options_.netns.empty()) {
+    throw std::runtime_error("lv1host may broadcast only inside a network namespace of the test");
+  }
   std::vector<std::string> args = {options_.executable, "--control", control_path_};
   if (!options_.stdin_pipe) args.push_back("--no-stdin");
   args.insert(args.end(), options_.args.begin(), options_.args.end());
@@ -110,7 +116,8 @@ Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
 }
 
 void Lv1HostProcess::spawn(std::vector<std::string> args) {
-  std::vector<std::string> env = child_env(options_.leak_check);
+  if (!options_.netns.empty()) args.insert(args.begin(), {"ip", "netns", "exec", options_.netns});
+  std::vector<std::string> env = child_env(options_.leak_check, options_.broadcast);
   const std::vector<char*> argv = pointers(args);
   const std::vector<char*> envp = pointers(env);
   int in_pipe[2] = {-1, -1};
@@ -129,7 +136,11 @@ void Lv1HostProcess::spawn(std::vector<std::string> args) {
       redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
     redirect(STDOUT_FILENO, out_path_, O_WRONLY | O_CREAT | O_TRUNC);
     redirect(STDERR_FILENO, err_path_, O_WRONLY | O_CREAT | O_TRUNC);
-    execve(argv[0], argv.data(), envp.data());
+    if (options_.netns.empty()) {
+      execve(argv[0], argv.data(), envp.data());
+    } else {
+      execvpe(argv[0], argv.data(), envp.data());
+    }
     _exit(127);
   }
   if (in_pipe[0] >= 0) close(in_pipe[0]);

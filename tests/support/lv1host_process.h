@@ -1,5 +1,6 @@
 // Runs the LV1 stand-in (build/<preset>/sim/lv1host) for a test, in the current TempHome's
-// environment, and talks to its control socket as the person at LV1 would.
+// environment and, when asked, inside a network namespace of the test; talks to its control
+// socket as the person at LV1 would.
 #pragma once
 
 #include <sys/types.h>
@@ -22,6 +23,14 @@ class Lv1HostProcess {
     // In a sanitizer build, LeakSanitizer's check at exit. A module that was unloaded with
     // dlclose leaves its static allocations unreachable, which the check counts as leaks.
     bool leak_check = true;
+    // A network namespace (its name under /var/run/netns, e.g. NetnsLab::scanner()) to run in,
+    // entered with `ip netns exec`, which execs lv1host, so pid() is still lv1host's. Empty: the
+    // namespace of this process.
+    std::string netns;
+    // Lets the module inside broadcast: GAINMESH_TEST_NO_BROADCAST is left out of lv1host's
+    // environment. Only together with netns (the constructor throws otherwise), so that sweeps
+    // stay inside a namespace the test built.
+    bool broadcast = false;
   };
 
   // One line of "strips".

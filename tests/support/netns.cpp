@@ -1,6 +1,7 @@
 // Building and tearing down the namespace lab with iproute2, and running code inside it.
 #include "support/netns.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -17,6 +18,7 @@ namespace gmtest {
 namespace {
 
 constexpr int kToolMissing = 127;
+constexpr const char* kLabNet = "10.231.";  // each lab takes one /24 below it
 
 std::vector<char*> c_args(const std::vector<std::string>& args) {
   std::vector<char*> out;
@@ -123,7 +125,7 @@ bool NetnsLab::build(int hosts) {
     return false;
   }
   const std::string base = "gm" + std::to_string(getpid());
-  subnet_ = "10.231." + std::to_string(getpid() % 250) + ".";
+  subnet_ = kLabNet + std::to_string(getpid() % 250) + ".";
   scanner_ = base + "s";
   for (int i = 0; i < hosts; ++i) hosts_.push_back(base + static_cast<char>('a' + i));
   std::vector<std::string> all = hosts_;
@@ -184,6 +186,15 @@ int NetnsLab::stop(pid_t pid, int grace_ms) {
   }
   kill(pid, SIGKILL);
   return waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+bool NetnsLab::set_link(int i, bool up) {
+  return ip({"-n", host(i), "link", "set", "eth0", up ? "up" : "down"});
+}
+
+bool lab_address(const std::string& ip) {
+  in_addr a{};
+  return inet_pton(AF_INET, ip.c_str(), &a) == 1 && ip.rfind(kLabNet, 0) == 0;
 }
 
 bool run_in_netns(const std::string& ns, const std::function<std::string()>& fn, std::string* out,

@@ -35,6 +35,9 @@ class NetnsLab {
   pid_t spawn(const std::string& ns, const std::vector<std::string>& argv);
   // SIGTERM, then SIGKILL after grace_ms; returns the wait status (-1 if unknown).
   int stop(pid_t pid, int grace_ms);
+  // Plugs host i's cable in or pulls it (its eth0 up or down); the host keeps its address and
+  // its processes. False with why() set when ip refused.
+  bool set_link(int i, bool up);
 
  private:
   bool build(int hosts);
@@ -49,6 +52,10 @@ class NetnsLab {
   std::vector<std::string> made_;
   std::vector<pid_t> pids_;
 };
+
+// True for an address on a subnet that NetnsLab builds (10.231.0.0/16): it exists only inside
+// the lab's namespaces.
+bool lab_address(const std::string& ip);
 
 // Runs fn in a forked child that has joined network namespace ns with setns(), and hands back
 // what fn returned through a pipe. False with *err set when the child could not join the
