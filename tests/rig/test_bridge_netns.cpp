@@ -78,16 +78,9 @@ class NetnsDesk {
 
   // One control command: the data lines of the answer; ok() is false unless it ended in "ok".
   std::vector<std::string> cmd(const std::string& line) {
-    std::vector<std::string> lines;
-    ok_ = false;
-    const int fd = gmtest::connect_control(control_, kWait);
-    if (fd < 0) return lines;
-    if (gmtest::exchange(fd, line, lines)) {
-      ok_ = lines.back() == "ok";
-      lines.pop_back();
-    }
-    close(fd);
-    return lines;
+    gmtest::ControlReply r = gmtest::control_command(control_, line, kWait);
+    ok_ = r.ok;
+    return std::move(r.lines);
   }
 
   // The gain of local input n (the number ending the answer), NaN when there is none.

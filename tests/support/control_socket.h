@@ -10,12 +10,14 @@ namespace gmtest {
 // A fresh socket path under /tmp for a rig program started by this process.
 std::string unique_control_path(const std::string& program);
 
-// Connects to the control socket; -1 when nothing listens there. Receives wait at most
-// answer_timeout_ms.
-int connect_control(const std::string& path, int answer_timeout_ms);
+struct ControlReply {
+  std::vector<std::string> lines;  // the data lines, without the final "ok" / "err ..."
+  bool ok = false;                 // the answer ended in "ok"
+  std::string error;               // otherwise: the text after "err", or why none came
+};
 
-// Sends one command line and collects the answer lines, the final "ok" / "err ..." included.
-// False when the connection fails or closes before the final line.
-bool exchange(int fd, const std::string& line, std::vector<std::string>& lines);
+// Sends one command line to the control socket at path and waits at most timeout_ms for the
+// whole answer.
+ControlReply control_command(const std::string& path, const std::string& line, int timeout_ms);
 
 }  // namespace gmtest

@@ -1,17 +1,11 @@
 // Spawning the LV1 stand-in and speaking to its control socket.
 #include "support/lv1host_process.h"
 
-#include "support/control_socket.h"
-
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +14,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/control_socket.h"
+#include "support/rig_child.h"
+
 namespace gmtest {
 namespace {
 
@@ -27,14 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kStartTimeoutMs = 30000;
 constexpr int kAnswerTimeoutMs = 30000;  // "quit" waits for every module to stop
-
-void redirect(int target, const std::string& path, int flags) {
-  const int fd = open(path.c_str(), flags, 0644);
-  if (fd >= 0 && fd != target) {
-    dup2(fd, target);
-    close(fd);
-  }
-}
 
 constexpr const char* kNoBroadcast = "GAINMESH_TEST_NO_BROADCAST=";
 
@@ -53,13 +42,6 @@ std::vector<std::string> child_env(bool leak_check, bool broadcast) {
   if (!leak_check) asan += (asan.empty() ? "" : ":") + std::string("detect_leaks=0");
   if (!asan.empty()) env.push_back("ASAN_OPTIONS=" + asan);
   return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-  std::vector<char*> out;
-  for (std::string& t : texts) out.push_back(t.data());
-  out.push_back(nullptr);
-  return out;
 }
 
 }  // namespace
@@ -99,50 +81,31 @@ Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
   if (!options_.stdin_pipe) args.push_back("--no-stdin");
   args.insert(args.end(), options_.args.begin(), options_.args.end());
   spawn(args);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
-  while (Clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      throw std::runtime_error("lv1host exited at start (status " + std::to_string(status) +
-                               "): " + stderr_text());
-    }
-    cmd("rack");
-    if (ok_) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill_hard();
-  throw std::runtime_error("lv1host did not answer on " + control_path_);
+  wait_until_ready(
+      pid_,
+      [&] {
+        cmd("rack");
+        return ok_;
+      },
+      kStartTimeoutMs, "lv1host on " + control_path_, [&] { return stderr_text(); });
 }
 
 void Lv1HostProcess::spawn(std::vector<std::string> args) {
-  if (!options_.netns.empty()) args.insert(args.begin(), {"ip", "netns", "exec", options_.netns});
-  std::vector<std::string> env = child_env(options_.leak_check, options_.broadcast);
-  const std::vector<char*> argv = pointers(args);
-  const std::vector<char*> envp = pointers(env);
+  ChildSpec spec;
+  spec.argv = std::move(args);
+  if (!options_.netns.empty()) {
+    spec.argv.insert(spec.argv.begin(), {"ip", "netns", "exec", options_.netns});
+    spec.search_path = true;
+  }
+  spec.env = child_env(options_.leak_check, options_.broadcast);
+  spec.stdout_path = out_path_;
+  spec.stderr_path = err_path_;
   int in_pipe[2] = {-1, -1};
   if (options_.stdin_pipe && pipe2(in_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("cannot make a pipe for lv1host");
   }
-  const pid_t parent = getpid();
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("cannot fork lv1host");
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    if (in_pipe[0] >= 0)
-      dup2(in_pipe[0], STDIN_FILENO);
-    else
-      redirect(STDIN_FILENO, "/dev/null", O_RDONLY);
-    redirect(STDOUT_FILENO, out_path_, O_WRONLY | O_CREAT | O_TRUNC);
-    redirect(STDERR_FILENO, err_path_, O_WRONLY | O_CREAT | O_TRUNC);
-    if (options_.netns.empty()) {
-      execve(argv[0], argv.data(), envp.data());
-    } else {
-      execvpe(argv[0], argv.data(), envp.data());
-    }
-    _exit(127);
-  }
+  spec.stdin_fd = in_pipe[0];
+  pid_ = spawn_child(spec);
   if (in_pipe[0] >= 0) close(in_pipe[0]);
   stdin_fd_ = in_pipe[1];
 }
@@ -154,22 +117,10 @@ Lv1HostProcess::~Lv1HostProcess() {
 }
 
 std::vector<std::string> Lv1HostProcess::cmd(const std::string& line) {
-  ok_ = false;
-  error_ = "cannot reach the lv1host control socket " + control_path_;
-  std::vector<std::string> lines;
-  const int fd = connect_control(control_path_, kAnswerTimeoutMs);
-  if (fd < 0) return lines;
-  const bool answered = exchange(fd, line, lines);
-  close(fd);
-  if (!answered) {
-    error_ = "no complete answer from lv1host to '" + line + "'";
-    return lines;
-  }
-  const std::string last = lines.back();
-  lines.pop_back();
-  ok_ = last == "ok";
-  error_ = ok_ ? "" : (last.size() > 4 ? last.substr(4) : std::string("err"));
-  return lines;
+  ControlReply r = control_command(control_path_, line, kAnswerTimeoutMs);
+  ok_ = r.ok;
+  error_ = r.error;
+  return std::move(r.lines);
 }
 
 std::vector<Lv1HostProcess::Strip> Lv1HostProcess::strips(int type) {
@@ -187,17 +138,9 @@ Lv1HostProcess::Strip Lv1HostProcess::strip(int type, int ch) {
 }
 
 int Lv1HostProcess::wait_exit(int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (pid_ > 0 && Clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const int status = wait_child(pid_, timeout_ms);
   kill_hard();
-  return -1;
+  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int Lv1HostProcess::quit(int timeout_ms) {
@@ -213,11 +156,7 @@ int Lv1HostProcess::terminate(int timeout_ms) {
 }
 
 void Lv1HostProcess::kill_hard() {
-  if (pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  pid_ = -1;
+  kill_child(pid_);
 }
 
 void Lv1HostProcess::send_stdin(const std::string& line) {
