@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "bridge_status.h"
 #include "desk_wing.h"
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/temp_home.h"
@@ -33,6 +35,7 @@ namespace {
 using namespace gmtest;
 using namespace std::chrono_literals;
 using ::testing::StartsWith;
+using Lines = std::vector<std::string>;
 
 // The request half of a control slot.
 struct Req {
@@ -47,8 +50,7 @@ struct Req {
 // A client's read-write mapping of the block file.
 class Client {
  public:
-  explicit Client(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  explicit Client(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
     void* p = mmap(nullptr, GM_STATUS_MAP_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     blk_ = p == MAP_FAILED ? nullptr : static_cast<GmConsoleStatus*>(p);
   }
@@ -57,8 +59,7 @@ class Client {
     if (fd_ >= 0) close(fd_);
   }
   bool ok() const { return blk_ != nullptr; }
-  const GmConsoleStatus& operator*() const { return *blk_; }
-  const GmConsoleStatus* operator->() const { return blk_; }
+  const GmConsoleStatus& block() const { return *blk_; }
 
   // Fills the request half, then publishes the sequence.
   void post(int slot, uint32_t seq, const Req& r) {
@@ -82,9 +83,19 @@ class Client {
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
   GmConsoleStatus* blk_ = nullptr;
 };
+
+// The bridge's state as the module starts: channel records and request flags re-made whole.
+void reset_bridge() {
+  gm::BridgeState& s = gm::bs();
+  s.ready = s.first_seed_done = s.identity_recheck = false;
+  s.iface = nullptr;
+  for (gm::ChannelState& c : s.ch) new (&c) gm::ChannelState();
+  new (&gm::bridge_flags()) gm::BridgeFlags();
+  gm::patch_reset();
+}
 
 class ControlRequests : public TempHomeTest {
  protected:
@@ -92,7 +103,6 @@ class ControlRequests : public TempHomeTest {
     host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
     host_.install();
     gm::cfg_reset();
-    gm::patch_reset();
     reset_bridge();
   }
   void TearDown() override {
@@ -101,20 +111,8 @@ class ControlRequests : public TempHomeTest {
     client_.reset();
     gm::bridge_status_close();
     reset_bridge();
-    gm::patch_reset();
     gm::cfg_reset();
     gm::module_set_host(nullptr);
-  }
-  static void reset_bridge() {
-    gm::BridgeState& s = gm::bs();
-    s.ready = false;
-    s.first_seed_done = false;
-    s.identity_recheck = false;
-    s.iface = nullptr;
-    for (auto& c : s.ch) c.known = false;
-    gm::BridgeFlags& f = gm::bridge_flags();
-    f.need_seed = f.need_names = f.need_modes = f.need_patch = false;
-    f.revalidate = f.reread = f.remode = 0;
   }
 
   // The settings file, and the block as the module maps it, with a client's mapping beside it.
@@ -125,11 +123,26 @@ class ControlRequests : public TempHomeTest {
     client_ = std::make_unique<Client>(home_.run_dir() + "/GainmeshStatus");
     ASSERT_TRUE(client_->ok());
   }
-  void start_desk(std::vector<std::string> extra = {}) {
+  // The module opened, the desk started (`setup` runs at it first) and connected as after
+  // adoption and the first read: link up, patch read, first seed done.
+  void up(const std::string& settings, const Lines& setup = {}, Lines extra = {}) {
+    open_module(settings);
     WingSimProcess::Options o;
     o.ip = ip_ = unique_loopback();
     o.extra = std::move(extra);
     sim_ = std::make_unique<WingSimProcess>(o);
+    for (const std::string& c : setup) at_desk(c);
+    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
+    gm::DeskFound found{};
+    ASSERT_TRUE(gm::wing_parse_reply(line.c_str(), line.size(), ip_.c_str(), &found));
+    gm::desk()->adopt(&found);
+    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
+    ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
+    ASSERT_TRUE(gm::patch_refresh());
+    gm::bs().iface = &iface_;
+    gm::bs().ready = gm::bs().first_seed_done = true;
+    gm::BridgeFlags& f = gm::bridge_flags();
+    f.need_seed = f.need_names = f.need_modes = false;
   }
   // A change made at the desk; the pause lets its push arrive before the next read.
   void at_desk(const std::string& command) {
@@ -138,36 +151,17 @@ class ControlRequests : public TempHomeTest {
     if (gm::wctl_connected()) std::this_thread::sleep_for(150ms);
   }
   std::string desk_value(const std::string& path) {
-    const std::vector<std::string> lines = sim_->cmd("get " + path);
+    const Lines lines = sim_->cmd("get " + path);
     return sim_->ok() && !lines.empty() ? lines[0] : "?";
   }
   int desk_sets_matching(const std::string& needle) {
-    const std::vector<std::string> sets = sim_->sets();
+    const Lines sets = sim_->sets();
     return static_cast<int>(std::count_if(sets.begin(), sets.end(), [&](const std::string& s) {
       return s.find(needle) != std::string::npos;
     }));
   }
-  static bool wait_connected(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!gm::wctl_connected() && std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(20ms);
-    }
-    return gm::wctl_connected();
-  }
-  // As after adoption and the first read: link up, patch read, first seed done.
-  void connect() {
-    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
-    gm::DeskFound found{};
-    ASSERT_TRUE(gm::wing_parse_reply(line.c_str(), line.size(), ip_.c_str(), &found));
-    gm::desk()->adopt(&found);
-    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
-    ASSERT_TRUE(wait_connected(5s));
-    ASSERT_TRUE(gm::patch_refresh());
-    gm::bs().iface = &iface_;
-    gm::bs().ready = true;
-    gm::bs().first_seed_done = true;
-    gm::BridgeFlags& f = gm::bridge_flags();
-    f.need_seed = f.need_names = f.need_modes = false;
+  void expect_lines(const Lines& lines) {
+    for (const std::string& l : lines) EXPECT_TRUE(host_.has_line(l)) << l;
   }
 
   // Posts r in slot 0 under a new sequence, serves it and returns "<result>: <message>"; then
@@ -180,6 +174,23 @@ class ControlRequests : public TempHomeTest {
     if (gm::bridge_flags().need_modes.exchange(false)) gm::modes_refresh();
     return client_->answer(0);
   }
+  // The requests by kind, as the dashboard posts them.
+  std::string scan(const char* group) { return ask({.kind = 4, .group = group}); }
+  std::string repatch(int ch, const char* group, uint32_t input) {
+    return ask({.kind = 5, .channel = ch, .group = group, .input = input});
+  }
+  std::string gain(int ch, double db) { return ask({.kind = 6, .channel = ch, .value = db}); }
+  std::string phantom(int ch, bool on) {
+    return ask({.kind = 7, .channel = ch, .arg = on ? 2u : 0u});
+  }
+  // A negative channel names the input by group and number.
+  std::string protect(int ch, bool on, const char* group = "", uint32_t input = 0) {
+    return ask({.kind = 8, .channel = ch, .arg = on ? 5u : 0u, .group = group, .input = input});
+  }
+  std::string refresh(const char* group, uint32_t input) {
+    return ask({.kind = 9, .group = group, .input = input});
+  }
+  std::string verify(int ch) { return ask({.kind = 10, .channel = ch}); }
 
   FakeHost host_;
   std::string ip_;
@@ -224,143 +235,104 @@ TEST_F(ControlRequests, OneRequestPerCallLowestSequenceFirst) {
 // LCL on this firmware ranges -2.5 .. 45 dB: its top is the 45 dB of the default range, so the
 // upper edge checks exactly as for a 0 .. 45 input; its bottom checks the lower edge.
 TEST_F(ControlRequests, GainIsCheckedAgainstTheInputsRangeWithinOneHundredth) {
-  open_module("watch=8\n");
-  start_desk({"--patch", "MOD:1-7=LCL:1-7,MOD:8=USB:1"});
-  connect();
+  up("watch=8\n", {}, {"--patch", "MOD:1-7=LCL:1-7,MOD:8=USB:1"});
   ASSERT_DOUBLE_EQ(gm::bridge_gain_max(0), 45.0);
 
-  EXPECT_EQ(ask({.kind = 6, .channel = 0, .value = 45.005}),
-            "1: [ctl] gain ch=0 -> 45.0 dB (from the dashboard)");
+  EXPECT_EQ(gain(0, 45.005), "1: [ctl] gain ch=0 -> 45.0 dB (from the dashboard)");
   EXPECT_TRUE(host_.has_line("[ctl] gain ch=0 -> 45.0 dB (from the dashboard)"));
-  EXPECT_EQ(ask({.kind = 6, .channel = 0, .value = 45.02}),
-            "2: 45.0 dB is outside this input's range");
-  EXPECT_THAT(ask({.kind = 6, .channel = 1, .value = -2.505}), StartsWith("1: "));
-  EXPECT_EQ(ask({.kind = 6, .channel = 1, .value = -2.52}),
-            "2: -2.5 dB is outside this input's range");
-  EXPECT_THAT(ask({.kind = 6, .channel = 0, .value = std::nan("")}), StartsWith("2: "));
-  EXPECT_EQ(ask({.kind = 6, .channel = 8, .value = 10}), "2: that channel is out of range");
-  EXPECT_EQ(ask({.kind = 6, .channel = 7, .value = 10}), "2: this input has no head amp");
+  EXPECT_EQ(gain(0, 45.02), "2: 45.0 dB is outside this input's range");
+  EXPECT_THAT(gain(1, -2.505), StartsWith("1: "));
+  EXPECT_EQ(gain(1, -2.52), "2: -2.5 dB is outside this input's range");
+  EXPECT_THAT(gain(0, std::nan("")), StartsWith("2: "));
+  EXPECT_EQ(gain(8, 10), "2: that channel is out of range");
+  EXPECT_EQ(gain(7, 10), "2: this input has no head amp");
 
   // Before the first seed the bridge holds an unread channel back: not claimed as done.
   gm::bs().first_seed_done = false;
-  EXPECT_EQ(ask({.kind = 6, .channel = 2, .value = 10}),
-            "2: the desk's values are not read yet - try again in a moment");
+  EXPECT_EQ(gain(2, 10), "2: the desk's values are not read yet - try again in a moment");
 
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(desk_sets_matching("/g "), 2) << "only the two accepted gains reached the desk";
   EXPECT_EQ(desk_value("/io/in/LCL/1/g"), "45");
 }
 
-TEST_F(ControlRequests, ARepatchIsConfirmedByReadingItBack) {
-  open_module("watch=8\n");
-  start_desk();
-  connect();
-
-  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "A", .input = 5}),
-            "1: [reroute] OK: LV1 in 2 -> A 5");
-  EXPECT_TRUE(host_.has_line("[reroute] request: LV1 in 2 -> A 5 (card MOD)"));
-  EXPECT_TRUE(host_.has_line("[reroute] before: LV1 in 2 reads LCL 2"));
+TEST_F(ControlRequests, ARepatchIsConfirmedByReadingItBackOrFailsAfterSixReadBacks) {
+  up("watch=8\n");
+  EXPECT_EQ(repatch(1, "A", 5), "1: [reroute] OK: LV1 in 2 -> A 5");
+  expect_lines(
+      {"[reroute] request: LV1 in 2 -> A 5 (card MOD)", "[reroute] before: LV1 in 2 reads LCL 2"});
   EXPECT_EQ(desk_value("/io/out/MOD/2/grp"), "A");
   EXPECT_EQ(desk_value("/io/out/MOD/2/in"), "5");
   EXPECT_STREQ(gm::patch_channel(1).group, "A");
   EXPECT_EQ(gm::patch_channel(1).input, 5);
   EXPECT_TRUE(gm::bridge_flags().need_seed.load());
-  EXPECT_TRUE(gm::bridge_flags().need_names.load());
+  EXPECT_TRUE(gm::bridge_flags().need_names.exchange(false));
   EXPECT_FALSE(gm::bs().ch[1].known.load());
   EXPECT_TRUE(gm::find_range("A", nullptr)) << "the new group's range is learned";
 
-  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "a", .input = 5}),
-            "1: [reroute] no-op: LV1 in 2 is already on a 5");
-  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "A", .input = 65}), "2: no target input named");
-  EXPECT_EQ(ask({.kind = 5, .channel = 8, .group = "A", .input = 1}),
-            "2: that channel is out of range");
-}
+  EXPECT_EQ(repatch(1, "a", 5), "1: [reroute] no-op: LV1 in 2 is already on a 5");
+  EXPECT_EQ(repatch(1, "A", 65), "2: no target input named");
+  EXPECT_EQ(repatch(8, "A", 1), "2: that channel is out of range");
 
-TEST_F(ControlRequests, ARepatchTheDeskNeverTakesFailsAfterSixReadBacks) {
-  open_module("watch=8\n");
-  start_desk();
+  // A desk that never takes it: six read-backs, then what the card output holds.
   at_desk("set /$syscfg/tcplock 1");
-  connect();
-
-  EXPECT_EQ(ask({.kind = 5, .channel = 1, .group = "A", .input = 5}),
-            "2: the desk did not confirm the repatch");
-  EXPECT_EQ(host_.count_lines("[reroute] confirm "), 6);
-  EXPECT_TRUE(host_.has_line("[reroute] confirm 6/6: patch_read_one=0, now LCL 2"));
-  EXPECT_TRUE(host_.has_line("[reroute] readback grp = 'LCL'"));
-  EXPECT_TRUE(host_.has_line("[reroute] readback in  = '2'"));
-  EXPECT_TRUE(host_.has_line("[reroute] FAILED: desk did not confirm A 5 for LV1 in 2"));
-  EXPECT_GE(desk_sets_matching("/io/out/MOD/2/grp"), 1) << "the re-patch was sent";
-  EXPECT_STREQ(gm::patch_channel(1).group, "LCL");
+  const int confirms = host_.count_lines("[reroute] confirm ");
+  EXPECT_EQ(repatch(1, "LCL", 2), "2: the desk did not confirm the repatch");
+  EXPECT_EQ(host_.count_lines("[reroute] confirm "), confirms + 6);
+  expect_lines({"[reroute] confirm 6/6: patch_read_one=0, now A 5", "[reroute] readback grp = 'A'",
+                "[reroute] readback in  = '5'",
+                "[reroute] FAILED: desk did not confirm LCL 2 for LV1 in 2"});
+  EXPECT_GE(desk_sets_matching("/io/out/MOD/2/grp"), 2) << "the re-patch was sent";
+  EXPECT_STREQ(gm::patch_channel(1).group, "A");
   EXPECT_FALSE(gm::bridge_flags().need_names.load());
 }
 
 TEST_F(ControlRequests, ProtectingAnInputIsRefusedWhileIts48VIsOn) {
-  open_module("watch=8\n");
-  start_desk();
-  at_desk("set /io/in/LCL/3/vph 1");
-  connect();
-
-  EXPECT_EQ(ask({.kind = 8, .channel = 2, .arg = 5}),
-            "2: switch 48V off at LCL 3 first, then protect it");
+  up("watch=8\n", {"set /io/in/LCL/3/vph 1"});
+  EXPECT_EQ(protect(2, true), "2: switch 48V off at LCL 3 first, then protect it");
   EXPECT_FALSE(gm::cfg_is_protected("LCL", 3));
   at_desk("set /io/in/LCL/3/vph 0");
-  EXPECT_THAT(ask({.kind = 8, .channel = 2, .arg = 5}), StartsWith("1: "));
+  EXPECT_THAT(protect(2, true), StartsWith("1: "));
   EXPECT_TRUE(gm::cfg_is_protected("LCL", 3));
 
-  EXPECT_EQ(ask({.kind = 7, .channel = 2, .arg = 2}),
+  EXPECT_EQ(phantom(2, true),
             "2: LCL 3 is on the 48V protect list - 48V is never switched on here");
   EXPECT_EQ(desk_sets_matching("/vph"), 0) << "nothing was sent for a protected input";
 
-  EXPECT_EQ(ask({.kind = 8, .channel = 40, .arg = 5}), "2: that channel has no input to protect");
-  EXPECT_EQ(ask({.kind = 8, .channel = -1, .arg = 5, .input = 4}),
-            "2: no input was named to protect");
-  EXPECT_THAT(ask({.kind = 8, .channel = -1, .arg = 5, .group = "A", .input = 7}),
-              StartsWith("1: "));
+  EXPECT_EQ(protect(40, true), "2: that channel has no input to protect");
+  EXPECT_EQ(protect(-1, true, "", 4), "2: no input was named to protect");
+  EXPECT_THAT(protect(-1, true, "A", 7), StartsWith("1: "));
   EXPECT_TRUE(gm::cfg_is_protected("a", 7));
-  EXPECT_THAT(ask({.kind = 8, .channel = 2, .arg = 0}), StartsWith("1: "));
+  EXPECT_THAT(protect(2, false), StartsWith("1: "));
   EXPECT_FALSE(gm::cfg_is_protected("LCL", 3));
 }
 
 TEST_F(ControlRequests, PhantomIsConfirmedByReadingItBack) {
-  open_module("watch=8\nprotect=LCL:6\n");
-  start_desk();
-  at_desk("set /io/in/LCL/5/mode ST");
-  connect();
-
-  EXPECT_EQ(ask({.kind = 7, .channel = 0, .arg = 2}),
+  up("watch=8\nprotect=LCL:6\n", {"set /io/in/LCL/5/mode ST"});
+  EXPECT_EQ(phantom(0, true),
             "1: [ctl] 48V ch=0 -> ON (from the dashboard, confirmed by read-back)");
   EXPECT_EQ(desk_value("/io/in/LCL/1/vph"), "1");
 
   // LCL 5 and 6 are linked: 48V on LCL 5 would reach the protected LCL 6.
-  EXPECT_EQ(ask({.kind = 7, .channel = 4, .arg = 2}),
-            "2: the desk switches LCL 6's 48V with it, and LCL 6 is protected");
+  EXPECT_EQ(phantom(4, true), "2: the desk switches LCL 6's 48V with it, and LCL 6 is protected");
   EXPECT_EQ(desk_value("/io/in/LCL/5/vph"), "0");
 
   at_desk("set /$syscfg/tcplock 1");
-  EXPECT_EQ(ask({.kind = 7, .channel = 0, .arg = 0}), "2: the desk did not take 48V off at LCL 1");
-  EXPECT_TRUE(host_.has_line("[48V] ch=0 -> off: REFUSED BY THE DESK - it still reads ON"));
+  EXPECT_EQ(phantom(0, false), "2: the desk did not take 48V off at LCL 1");
   at_desk("set /$syscfg/tcplock 0");
-
   at_desk("fault silent on");
-  EXPECT_EQ(ask({.kind = 7, .channel = 1, .arg = 2}),
-            "2: 48V was sent to LCL 2 but the desk did not answer");
-  EXPECT_TRUE(
-      host_.has_line("[48V] ch=1 -> ON: NOT CONFIRMED - the desk did not answer the read-back"));
+  EXPECT_EQ(phantom(1, true), "2: 48V was sent to LCL 2 but the desk did not answer");
   at_desk("fault silent off");
+  expect_lines({"[48V] ch=0 -> off: REFUSED BY THE DESK - it still reads ON",
+                "[48V] ch=1 -> ON: NOT CONFIRMED - the desk did not answer the read-back"});
 }
 
 TEST_F(ControlRequests, AGroupScanFillsTheScanAreaAndOneInputCanBeRefreshed) {
-  open_module("watch=8\nprotect=LCL:3\n");
-  start_desk();
-  at_desk("set /ch/2/name Vox");
-  at_desk("set /io/in/LCL/3/vph 1");
-  at_desk("set /io/in/LCL/4/$ha 0");
-  connect();
-
-  EXPECT_THAT(ask({.kind = 4, .group = "LCL"}),
-              StartsWith("1: [reroute] scanned LCL: 24 input(s)"));
+  up("watch=8\nprotect=LCL:3\n",
+     {"set /ch/2/name Vox", "set /io/in/LCL/3/vph 1", "set /io/in/LCL/4/$ha 0"});
+  EXPECT_THAT(scan("LCL"), StartsWith("1: [reroute] scanned LCL: 24 input(s)"));
   EXPECT_TRUE(host_.has_line("(stopped: end of the group)"));
-  const GmConsoleStatus& b = **client_;
+  const GmConsoleStatus& b = client_->block();
   EXPECT_EQ(b.scan_seq, 1u);
   EXPECT_STREQ(b.scan_group, "LCL");
   ASSERT_EQ(b.scan_count, 24u);
@@ -372,15 +344,14 @@ TEST_F(ControlRequests, AGroupScanFillsTheScanAreaAndOneInputCanBeRefreshed) {
   EXPECT_DOUBLE_EQ(b.scan[2].gain, 0.0) << "gains are read only on a refresh";
 
   at_desk("set /io/in/LCL/3/g 20");
-  EXPECT_THAT(ask({.kind = 9, .group = "LCL", .input = 3}), StartsWith("1: "));
+  EXPECT_THAT(refresh("LCL", 3), StartsWith("1: "));
   EXPECT_DOUBLE_EQ(b.scan[2].gain, 20.0);
-  EXPECT_THAT(ask({.kind = 9, .group = "lcl", .input = 4}), StartsWith("1: "));
+  EXPECT_THAT(refresh("lcl", 4), StartsWith("1: "));
   EXPECT_DOUBLE_EQ(b.scan[3].gain, 0.0) << "no head amp: answered unread";
-  EXPECT_EQ(ask({.kind = 9, .group = "LCL", .input = 30}),
-            "2: that input is not in the list being shown");
-  EXPECT_EQ(ask({.kind = 9, .group = "A", .input = 1}), "2: that group is not the one being shown");
+  EXPECT_EQ(refresh("LCL", 30), "2: that input is not in the list being shown");
+  EXPECT_EQ(refresh("A", 1), "2: that group is not the one being shown");
 
-  EXPECT_EQ(ask({.kind = 4, .group = "NOPE"}), "2: the desk listed no inputs in that group");
+  EXPECT_EQ(scan("NOPE"), "2: the desk listed no inputs in that group");
   EXPECT_EQ(b.scan_seq, 2u);
   EXPECT_EQ(b.scan_count, 0u);
 
@@ -397,34 +368,23 @@ TEST_F(ControlRequests, AGroupScanFillsTheScanAreaAndOneInputCanBeRefreshed) {
 }
 
 TEST_F(ControlRequests, VerifyPublishesTheDesksValuesWithoutChangingLv1) {
-  open_module("watch=8\ndiag=1\n");
-  start_desk();
-  at_desk("set /io/in/LCL/2/g 12.5");
-  at_desk("set /io/in/LCL/2/vph 1");
-  at_desk("set /io/in/LCL/5/g 20");
-  at_desk("set /io/in/LCL/5/mode ST");
-  connect();
-  sim_->cmd("clear-sets");
-
-  EXPECT_EQ(ask({.kind = 10, .channel = 1}), "1: [verify] ch=1 LCL g=2/p=2 -> 12.5 dB, 48V ON");
+  up("watch=8\ndiag=1\n", {"set /io/in/LCL/2/g 12.5", "set /io/in/LCL/2/vph 1",
+                           "set /io/in/LCL/5/g 20", "set /io/in/LCL/5/mode ST"});
+  EXPECT_EQ(verify(1), "1: [verify] ch=1 LCL g=2/p=2 -> 12.5 dB, 48V ON");
   EXPECT_TRUE(host_.has_line("[verify] ch=1 LCL g=2/p=2 -> 12.5 dB, 48V ON"));
-  EXPECT_DOUBLE_EQ((*client_)->gain[1], 12.5);
-  EXPECT_EQ((*client_)->phantom[1], 1);
+  EXPECT_DOUBLE_EQ(client_->block().gain[1], 12.5);
+  EXPECT_EQ(client_->block().phantom[1], 1);
   // The right leg of a pair: gain from the pair's head amp, 48V from its own input.
-  EXPECT_EQ(ask({.kind = 10, .channel = 5}), "1: [verify] ch=5 LCL g=5/p=6 -> 20.0 dB, 48V off");
-  EXPECT_DOUBLE_EQ((*client_)->gain[5], 20.0);
+  EXPECT_EQ(verify(5), "1: [verify] ch=5 LCL g=5/p=6 -> 20.0 dB, 48V off");
+  EXPECT_DOUBLE_EQ(client_->block().gain[5], 20.0);
 
   EXPECT_TRUE(host_.pushes().empty()) << "LV1 is not changed";
   EXPECT_TRUE(sim_->sets().empty()) << "nothing is written to the desk";
 }
 
 TEST_F(ControlRequests, LinkingIsRefusedWhileAProtectedLegHas48V) {
-  open_module("watch=8\nprotect=LCL:6\n");
-  start_desk();
-  at_desk("set /io/in/LCL/5/vph 1");
-  connect();
-  sim_->cmd("clear-sets");
-
+  up("watch=8\nprotect=LCL:6\n", {"set /io/in/LCL/5/vph 1"});
+  // Kinds 1, 2 and 3: link as a stereo pair, unlink, link as mid/side.
   EXPECT_EQ(ask({.kind = 3, .channel = 4, .arg = 0}),
             "2: won't link: 48V is on and LCL 6 is a protected ribbon input");
   EXPECT_TRUE(host_.has_line("[stereo] REFUSED link ch=4 LCL 5/6: 48V on with a protected leg"));
@@ -442,7 +402,7 @@ TEST_F(ControlRequests, LinkingIsRefusedWhileAProtectedLegHas48V) {
   EXPECT_TRUE(host_.has_line("[stereo] unlink gain handover: LCL 6 = 20.0 dB"));
   EXPECT_EQ(desk_value("/io/in/LCL/5/mode"), "M");
   EXPECT_EQ(desk_value("/io/in/LCL/6/g"), "20");
-  EXPECT_DOUBLE_EQ((*client_)->gain[5], 20.0);
+  EXPECT_DOUBLE_EQ(client_->block().gain[5], 20.0);
   EXPECT_EQ(gm::patch_channel(5).stereo, 0);
 }
 

@@ -84,7 +84,7 @@ TEST_F(CompatMappings, NameIsMadeSafeAndFoldersAreCreated) {
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
-TEST_F(CompatMappings, ViewsShareTheFileAndAreUnmappedWhole) {
+TEST_F(CompatMappings, ViewsShareTheFileStayInsideItAndAreUnmappedWhole) {
   HANDLE m = make_mapping(L"Local\\views", 8192);
   auto* whole = static_cast<char*>(MapViewOfFile(m, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   auto* part = static_cast<char*>(MapViewOfFile(m, FILE_MAP_READ, 0, 0, 100));
@@ -111,14 +111,13 @@ TEST_F(CompatMappings, ViewsShareTheFileAndAreUnmappedWhole) {
   EXPECT_TRUE(UnmapViewOfFile(other));
   int local = 0;
   EXPECT_FALSE(UnmapViewOfFile(&local));
-}
 
-TEST_F(CompatMappings, RefuseViewsPastTheEndOrAtAnOffset) {
-  HANDLE m = make_mapping(L"small", 4096);
-  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_ALL_ACCESS, 0, 0, 4097), nullptr);
-  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_ALL_ACCESS, 0, 4096, 100), nullptr);
-  EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_FAILED);  // a mapping is never waited on
-  FindClose(m);
+  // Views past the end or at an offset are refused; a mapping is never waited on.
+  HANDLE small = make_mapping(L"small", 4096);
+  EXPECT_EQ(MapViewOfFile(small, FILE_MAP_ALL_ACCESS, 0, 0, 4097), nullptr);
+  EXPECT_EQ(MapViewOfFile(small, FILE_MAP_ALL_ACCESS, 0, 4096, 100), nullptr);
+  EXPECT_EQ(WaitForSingleObject(small, 0), WAIT_FAILED);
+  FindClose(small);
 }
 
 class CompatFiles : public gmtest::TempHomeTest {};
@@ -177,17 +176,7 @@ TEST_F(CompatFiles, FindMatchesTheLastPathElement) {
   EXPECT_EQ(FindFirstFileW((dir + L"/no-folder/*").c_str(), &data), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(CompatFiles, HomePrefersGainmeshHomeThenHome) {
-  EXPECT_EQ(gm_home_dir(), home_.path());
-  EXPECT_EQ(gm_run_dir(), home_.run_dir());
-  setenv("GAINMESH_HOME", "", 1);
-  setenv("HOME", "/elsewhere", 1);
-  EXPECT_EQ(gm_home_dir(), "/elsewhere");
-  unsetenv("HOME");
-  EXPECT_FALSE(gm_home_dir().empty());
-}
-
-TEST_F(CompatFiles, TempPathReportsTheSizeNeeded) {
+TEST_F(CompatFiles, HomePrefersGainmeshHomeThenHomeAndTempPathReportsTheSizeNeeded) {
   const std::wstring expected = wide(home_.logs_dir() + "/");
   wchar_t small[4] = {L'#'};
   EXPECT_EQ(GetTempPathW(4, small), expected.size() + 1);
@@ -195,6 +184,14 @@ TEST_F(CompatFiles, TempPathReportsTheSizeNeeded) {
   std::vector<wchar_t> buf(expected.size() + 1);
   EXPECT_EQ(GetTempPathW(static_cast<DWORD>(buf.size()), buf.data()), expected.size());
   EXPECT_EQ(std::wstring(buf.data()), expected);
+
+  EXPECT_EQ(gm_home_dir(), home_.path());
+  EXPECT_EQ(gm_run_dir(), home_.run_dir());
+  setenv("GAINMESH_HOME", "", 1);
+  setenv("HOME", "/elsewhere", 1);
+  EXPECT_EQ(gm_home_dir(), "/elsewhere");
+  unsetenv("HOME");
+  EXPECT_FALSE(gm_home_dir().empty());
 }
 
 }  // namespace

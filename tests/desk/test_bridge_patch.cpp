@@ -15,6 +15,7 @@
 #include "desk_wing.h"
 #include "gm_win32.h"
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/temp_home.h"
@@ -58,14 +59,7 @@ class PatchModel : public TempHomeTest {
     const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
     gm::wbin_preload(line.c_str());
     ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
-    ASSERT_TRUE(wait_connected(5s));
-  }
-  static bool wait_connected(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!gm::wctl_connected() && std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(20ms);
-    }
-    return gm::wctl_connected();
+    ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
   }
   // A change made at the desk; the pause lets its push arrive before the next read.
   void at_desk(const std::string& command) {
@@ -220,7 +214,19 @@ TEST_F(PatchModel, TheNetworkLockIsReportedWhenItChanges) {
                      "off)"));
 }
 
-TEST_F(PatchModel, WithNothingRoutedOnItsCardTheModelMovesOnceToTheOtherCard) {
+TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
+  settings("watch=2\n");
+  start_desk({"--patch", "CRD:1-2=A:5-6", "--mod-card", "NONE", "--crd-card", "WSG"});
+  connect();
+  ASSERT_TRUE(gm::patch_refresh());
+  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=NONE CRD=WSG"));
+  EXPECT_TRUE(
+      host_.has_line("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
+  EXPECT_EQ(gm::wing_grp(1), "A");
+  EXPECT_EQ(gm::wing_src(1), 6);
+}
+
+TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomething) {
   settings("watch=8\n");
   start_desk({"--patch", "CRD:1-4=LCL:1-4", "--crd-card", "WSG"});
   connect();
@@ -231,28 +237,16 @@ TEST_F(PatchModel, WithNothingRoutedOnItsCardTheModelMovesOnceToTheOtherCard) {
   EXPECT_EQ(gm::patch_card(), "CRD");
   EXPECT_EQ(gm::wing_src(3), 4);
   EXPECT_TRUE(gm::wing_has_preamp(3));
-  EXPECT_FALSE(gm::wing_has_preamp(4));
+  EXPECT_FALSE(gm::wing_has_preamp(4)) << "CRD 5 routes nothing";
 
   at_desk("patch MOD:1-8=LCL:1-8,CRD:1-8=OFF");
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_EQ(gm::patch_card(), "CRD") << "the switch happens once per run";
   EXPECT_EQ(host_.count_lines("has no routed outputs"), 1);
-}
 
-TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
-  settings("watch=2\n");
-  start_desk({"--patch", "CRD:1-2=A:1-2", "--mod-card", "NONE", "--crd-card", "WSG"});
-  connect();
-  ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=NONE CRD=WSG"));
-  EXPECT_TRUE(
-      host_.has_line("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
-  EXPECT_EQ(gm::wing_grp(1), "A");
-  EXPECT_EQ(gm::wing_src(1), 2);
-}
-
-TEST_F(PatchModel, NoWsgCardAndNothingRoutedAnywhereStaysOnTheSettingsCard) {
-  settings("watch=2\n");
+  // Without a WSG card in either slot and nothing routed anywhere, the settings' card stays.
+  gm::wctl_stop();
+  gm::patch_reset();
   start_desk({"--patch", "", "--mod-card", "NONE"});
   connect();
   ASSERT_TRUE(gm::patch_refresh());
@@ -297,7 +291,8 @@ TEST_F(PatchModel, RangesAreLearnedPerGroupUpToEightAndRetried) {
   ASSERT_TRUE(gm::find_range("B", &b));
   EXPECT_FALSE(b.from_desk) << "the last attempt is too recent";
 
-  ASSERT_TRUE(wait_connected(8s)) << "a keep-alive may have failed while the desk was silent";
+  ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 8s))
+      << "a keep-alive may have failed while the desk was silent";
   gm::relearn_stale_ranges(now + gm::kRangeRetryMs);
   ASSERT_TRUE(gm::find_range("B", &b));
   EXPECT_TRUE(b.from_desk);

@@ -131,20 +131,16 @@ TEST(DeskRefind, SameConsoleAtAnAddress) {
   const DeskFound serial = desk("S1234567");
   EXPECT_EQ(gm::same_console_at(&serial, "s1234567"), 1);
   EXPECT_EQ(gm::same_console_at(&serial, "S7654321"), 0);
-  // One id cut short inside the other cannot be told apart.
-  EXPECT_EQ(gm::same_console_at(&serial, "S12345"), -1);
-  EXPECT_EQ(gm::same_console_at(&serial, "s1234567890"), -1);
-  EXPECT_EQ(gm::same_console_at(&serial, "10.0.0.20"), -1);
-  EXPECT_EQ(gm::same_console_at(&serial, "name:FOH"), -1);
-  EXPECT_EQ(gm::same_console_at(&serial, ""), -1);
-  EXPECT_EQ(gm::same_console_at(&serial, nullptr), -1);
+  // Unknown: one id cut short inside the other, an address or a name for an id, no id at all.
+  for (const char* id :
+       {"S12345", "s1234567890", "10.0.0.20", "name:FOH", "", (const char*)nullptr}) {
+    EXPECT_EQ(gm::same_console_at(&serial, id), -1) << (id ? id : "null");
+  }
   EXPECT_EQ(gm::same_console_at(nullptr, "S1234567"), -1);
-  const DeskFound by_address = desk("10.0.0.20");
+  const DeskFound by_address = desk("10.0.0.20"), by_name = desk("name:FOH"), no_id = desk("");
   EXPECT_EQ(gm::same_console_at(&by_address, "S1234567"), -1);
   EXPECT_EQ(gm::same_console_at(&by_address, "10.0.0.21"), -1);
-  const DeskFound by_name = desk("name:FOH");
   EXPECT_EQ(gm::same_console_at(&by_name, "name:MON"), -1);
-  const DeskFound no_id = desk("");
   EXPECT_EQ(gm::same_console_at(&no_id, "S1234567"), -1);
 }
 

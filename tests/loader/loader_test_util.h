@@ -8,12 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
-#include <thread>
 
 #include "loader_layout.h"
 #include "signature.h"
@@ -21,21 +20,19 @@
 
 namespace loadertest {
 
+inline gm_loader::Ed25519Key load_test_key(bool private_half) {
+  gm_loader::Ed25519Key k;
+  const std::string dir = GM_TEST_KEYS_DIR;
+  if (private_half) k.load_private_pem(gmtest::read_file(dir + "/test-release.pem"));
+  if (!private_half) k.load_public_pem(gmtest::read_file(dir + "/test-release.pub"));
+  return k;
+}
 inline const gm_loader::Ed25519Key& test_private_key() {
-  static gm_loader::Ed25519Key key = [] {
-    gm_loader::Ed25519Key k;
-    k.load_private_pem(gmtest::read_file(GM_TEST_KEYS_DIR "/test-release.pem"));
-    return k;
-  }();
+  static const gm_loader::Ed25519Key key = load_test_key(true);
   return key;
 }
-
 inline const gm_loader::Ed25519Key& test_public_key() {
-  static gm_loader::Ed25519Key key = [] {
-    gm_loader::Ed25519Key k;
-    k.load_public_pem(gmtest::read_file(GM_TEST_KEYS_DIR "/test-release.pub"));
-    return k;
-  }();
+  static const gm_loader::Ed25519Key key = load_test_key(false);
   return key;
 }
 
@@ -70,14 +67,13 @@ inline void copy(const std::string& from, const std::string& to) {
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
-// Polls `done` every 20 ms; false when it is still false after `ms`.
-inline bool wait_until(const std::function<bool()>& done, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+// A console entry on one line, every field in order, texts cut at their field's size.
+inline std::string summary(const GmLoaderConsole& c) {
+  char s[256];
+  std::snprintf(s, sizeof s, "%.8s on=%u present=%u slot=%u kind=%u run=%.24s err=%u/%u file=%.64s",
+                c.key, c.enabled, c.module_present, c.in_slot, c.card_kind, c.running_version,
+                c.load_error, c.error_code, c.module_file);
+  return s;
 }
 
 // The loader status block mapped read-only, as another process sees it.
@@ -105,6 +101,12 @@ class LoaderBlock {
   const GmLoaderStatus* operator->() const { return blk_; }
   const GmLoaderConsole& wing() const { return blk_->consoles[0]; }
   const GmLoaderConsole& x32() const { return blk_->consoles[1]; }
+  // The tail's first word: how often the loader has rescanned.
+  uint32_t rescans() const {
+    uint32_t n;
+    std::memcpy(&n, blk_->tail, 4);
+    return n;
+  }
 
  private:
   const GmLoaderStatus* blk_ = nullptr;

@@ -57,15 +57,6 @@ class ModuleCfg : public gmtest::TempHomeTest {
   gmtest::FakeHost host_;
 };
 
-TEST_F(ModuleCfg, MissingFileGivesDefaults) {
-  load("bank=B\nwatch=3\n");
-  std::filesystem::remove(path_);
-  gm::load_cfg();
-  EXPECT_TRUE(host_.has_line("[cfg] no " + path_ + " - using defaults"));
-  EXPECT_EQ(gm::cfg_bank(), "LCL");
-  EXPECT_EQ(gm::cfg_watch(), 64);
-}
-
 TEST_F(ModuleCfg, LoadReadsKeysIgnoringCaseWithCommentsAndLaterLinesWinning) {
   load(
       "; header\nIP= \t10.0.0.5 \t;typed\n ip=9.9.9.9\nBank=B\nbank=ABCDEFGHIJ\nbase=17\n"
@@ -89,10 +80,15 @@ TEST_F(ModuleCfg, LoadReadsKeysIgnoringCaseWithCommentsAndLaterLinesWinning) {
   EXPECT_FALSE(gm::cfg_resync_desk());
   EXPECT_FALSE(gm::cfg_session_recall());
   EXPECT_EQ(gm::detail_level(), 1);
-}
 
-TEST_F(ModuleCfg, TailOfAnOverlongLineIsNotReadAsASetting) {
-  load("; " + std::string(253, 'x') + "watch=5\n");
+  load("bank=B\nwatch=3\n");
+  std::filesystem::remove(path_);
+  gm::load_cfg();
+  EXPECT_TRUE(host_.has_line("[cfg] no " + path_ + " - using defaults"));
+  EXPECT_EQ(gm::cfg_bank(), "LCL");
+  EXPECT_EQ(gm::cfg_watch(), 64);
+
+  load("; " + std::string(253, 'x') + "watch=5\n");  // the tail of an overlong line is no setting
   EXPECT_EQ(gm::cfg_watch(), 64);
 }
 
@@ -132,8 +128,11 @@ TEST_F(ModuleCfg, ProtectEditsRefuseDuplicatesOverflowAndUnstorableGroups) {
   EXPECT_EQ(e[1].input, 2);
 }
 
-TEST_F(ModuleCfg, SaveWritesEveryValueInOrder) {
-  load("ip=10.0.0.5\nconsole=W1\nhint=10.0.0.6\nextra=1\ndiag=1\n");
+TEST_F(ModuleCfg, SaveWritesEveryValueInOrderReplacingTheFileWhole) {
+  const std::string old_text = "ip=10.0.0.5\nconsole=W1\nhint=10.0.0.6\nextra=1\ndiag=1\n";
+  load(old_text);
+  chmod(path_.c_str(), 0600);
+  const int old_fd = open(path_.c_str(), O_RDONLY);
   gm::cfg_apply_request("SC\nip=6.6.6.6", 3, 80, true);
   gm::cfg_protect_add("A", 5);
   gm::cfg_protect_add("LCL", 2);
@@ -143,22 +142,16 @@ TEST_F(ModuleCfg, SaveWritesEveryValueInOrder) {
             "notify=1\ncard=MOD\nresync=desk\nprotect=A:5,LCL:2\ndiag=1\nip=10.0.0.5\n"
             "hint=10.0.0.6\nconsole=W1\nsession_recall=on\n");
   EXPECT_TRUE(host_.has_line("[cfg] saved " + path_));
+  char buf[128] = {};
+  EXPECT_EQ(pread(old_fd, buf, sizeof buf - 1, 0), static_cast<ssize_t>(old_text.size()))
+      << "a reader keeps the old file";
+  close(old_fd);
+  EXPECT_EQ(stat_of().st_mode & 0777, 0600u);
+  EXPECT_FALSE(has_part_file());
 
   gm::load_cfg();
   EXPECT_EQ(gm::cfg_ip(), "10.0.0.5");
   EXPECT_TRUE(gm::cfg_is_protected("LCL", 2));
-}
-
-TEST_F(ModuleCfg, SaveReplacesTheFileWholeAndKeepsItsMode) {
-  load("bank=A\n");
-  chmod(path_.c_str(), 0600);
-  int old_fd = open(path_.c_str(), O_RDONLY);
-  gm::save_cfg();
-  char buf[16] = {};
-  EXPECT_EQ(pread(old_fd, buf, sizeof buf - 1, 0), 7);  // a reader keeps the old file
-  close(old_fd);
-  EXPECT_EQ(stat_of().st_mode & 0777, 0600u);
-  EXPECT_FALSE(has_part_file());
 
   host_.set_cfg_path(gmtest::wide(home_.path() + "/missing/wing.cfg"));
   gm::load_cfg();
@@ -166,7 +159,7 @@ TEST_F(ModuleCfg, SaveReplacesTheFileWholeAndKeepsItsMode) {
   EXPECT_TRUE(host_.has_line("[cfg] could not write " + home_.path() + "/missing/wing.cfg"));
 }
 
-TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesAndKeepsTheRest) {
+TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesKeepsTheRestAndSkipsNoChange) {
   load("; note\nHINT=1.1.1.1 ; old\nhints=x\nfoo=bar\nhint=2.2.2.2\nlast");
   EXPECT_TRUE(gm::cfg_set_key("hint", "3.3.3.3"));
   EXPECT_EQ(read_file(path_), "; note\nhint=3.3.3.3\nhints=x\nfoo=bar\nlast");
@@ -180,19 +173,17 @@ TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesAndKeepsTheRest) {
   EXPECT_TRUE(gm::cfg_set_key("hint", "5.5.5.5"));
   EXPECT_EQ(read_file(path_), "hint=5.5.5.5\n");
   EXPECT_EQ(stat_of().st_mode & 0777, 0644u);
-}
 
-TEST_F(ModuleCfg, SetKeyWritesNothingWhenTheValueIsAlreadyStored) {
-  load("a=1\nhint=1.2.3.4\n");
-  struct stat before = stat_of();
+  // The value already stored: nothing is written, unless a later line would win.
+  home_.write("wing.cfg", "a=1\nhint=1.2.3.4\n");
+  const struct stat before = stat_of();
+  const int saved = host_.count_lines("saved");
   EXPECT_TRUE(gm::cfg_set_key("hint", "1.2.3.4"));
-  struct stat after = stat_of();
+  const struct stat after = stat_of();
   EXPECT_EQ(before.st_ino, after.st_ino);
-  EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
   EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-  EXPECT_FALSE(host_.has_line("saved"));
-
-  home_.write("wing.cfg", "hint=1.2.3.4\nhint=9.9.9.9\n");  // the later line would win
+  EXPECT_EQ(host_.count_lines("saved"), saved);
+  home_.write("wing.cfg", "hint=1.2.3.4\nhint=9.9.9.9\n");
   EXPECT_TRUE(gm::cfg_set_key("hint", "1.2.3.4"));
   EXPECT_EQ(read_file(path_), "hint=1.2.3.4\n");
 }
@@ -217,35 +208,31 @@ TEST_F(ModuleCfg, SetKeyRefusesOversizedFilesAndUnstorableValues) {
 }
 
 TEST_F(ModuleCfg, LivePickUpOfDiagAndSessionRecall) {
-  load("diag=0\nsession_recall=on\n");
-  gm::cfg_refresh_live(1000);
-  edit("Diag=1\nSession_recall=off\n", 10);
-  gm::cfg_refresh_live(5000);
-  EXPECT_EQ(gm::detail_level(), 1);
-  EXPECT_TRUE(gm::cfg_session_recall());
-
-  edit("diag=1\nsession_recall=off\n", 20);
-  gm::cfg_refresh_live(7000);  // within 3 s of the last look
-  EXPECT_EQ(gm::detail_level(), 1);
-  gm::cfg_refresh_live(8000);
-  EXPECT_EQ(gm::detail_level(), 2);
-  EXPECT_FALSE(gm::cfg_session_recall());
-  EXPECT_TRUE(host_.has_line("[cfg] detailed logging ON (changed in gainmesh settings)"));
-
-  edit("; diag gone\n", 30);
-  gm::cfg_refresh_live(11000);
-  EXPECT_EQ(gm::detail_level(), 2);
-  edit("diag=0\n", 40);
-  gm::cfg_refresh_live(14000);
-  EXPECT_TRUE(host_.has_line("[cfg] detailed logging off (changed in gainmesh settings)"));
-}
-
-TEST_F(ModuleCfg, LivePickUpSeesAFileCreatedAfterStart) {
-  gm::load_cfg();
+  gm::load_cfg();  // no file yet: one created later is seen
   gm::cfg_refresh_live(1000);
   edit("diag=1\n", 10);
   gm::cfg_refresh_live(4000);
   EXPECT_EQ(gm::detail_level(), 2);
+  EXPECT_TRUE(host_.has_line("[cfg] detailed logging ON (changed in gainmesh settings)"));
+  EXPECT_TRUE(gm::cfg_session_recall());
+
+  edit("Diag=0\nSession_recall=off\n", 20);  // these two keys are compared case-sensitively
+  gm::cfg_refresh_live(7000);
+  EXPECT_EQ(gm::detail_level(), 2);
+  EXPECT_TRUE(gm::cfg_session_recall());
+
+  edit("diag=0\nsession_recall=off\n", 30);
+  gm::cfg_refresh_live(9000);  // within 3 s of the last look
+  EXPECT_EQ(gm::detail_level(), 2);
+  gm::cfg_refresh_live(10000);
+  EXPECT_EQ(gm::detail_level(), 1);
+  EXPECT_FALSE(gm::cfg_session_recall());
+  EXPECT_TRUE(host_.has_line("[cfg] detailed logging off (changed in gainmesh settings)"));
+
+  edit("; diag gone\n", 40);
+  gm::cfg_refresh_live(13000);
+  EXPECT_EQ(gm::detail_level(), 1);
+  EXPECT_FALSE(gm::cfg_session_recall());
 }
 
 TEST_F(ModuleCfg, PinReloadFollowsIpAndConsole) {

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -22,15 +21,9 @@ namespace {
 using namespace gmtest;
 using gm::WbinRequest;
 
-Bytes rec(uint32_t hash, const Bytes& token) {
-  return FakeDesk::value_record(hash, token);
-}
-Bytes flt(float x) {
-  return FakeDesk::float_token(x);
-}
-Bytes str(const std::string& s) {
-  return FakeDesk::string_token(s);
-}
+constexpr auto rec = &FakeDesk::value_record;
+constexpr auto flt = &FakeDesk::float_token;
+constexpr auto str = &FakeDesk::string_token;
 
 Bytes join(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -38,49 +31,25 @@ Bytes join(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-void put_be32(Bytes* b, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) b->push_back(uint8_t(v >> shift));
-}
-
-void put_f32(Bytes* b, float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, 4);
-  put_be32(b, bits);
-}
-
 // A definition record of a numeric node: DF, length, 10 bytes, two names, a byte, the kind byte,
 // min, max and the step count.
 Bytes definition(float lo, float hi, uint32_t steps, uint8_t kind = 0x10, bool tag = true) {
   Bytes body(10, 0x00);
-  for (const char* name : {"g", "Gain"}) {
-    body.push_back(uint8_t(std::strlen(name)));
-    body.insert(body.end(), name, name + std::strlen(name));
-  }
-  body.push_back(0x00);
-  body.push_back(kind);
-  put_f32(&body, lo);
-  put_f32(&body, hi);
-  put_be32(&body, steps);
-  Bytes r;
-  if (tag) r.push_back(0xDF);
-  r.push_back(uint8_t(body.size() >> 8));
-  r.push_back(uint8_t(body.size()));
-  r.insert(r.end(), body.begin(), body.end());
-  return r;
+  body.insert(body.end(), {1, 'g', 4, 'G', 'a', 'i', 'n', 0x00, kind});
+  for (const Bytes& f : {flt(lo), flt(hi)}) body.insert(body.end(), f.begin() + 1, f.end());
+  for (int shift = 24; shift >= 0; shift -= 8) body.push_back(uint8_t(steps >> shift));
+  Bytes head = tag ? Bytes{0xDF} : Bytes{};
+  head.insert(head.end(), {uint8_t(body.size() >> 8), uint8_t(body.size())});
+  return join({head, body});
 }
 
-struct SeenPush {
-  std::string group;
-  int index;
-  std::string leaf;
-  double value;
-};
 std::mutex g_push_mu;
-std::vector<SeenPush> g_pushes;
+std::vector<std::string> g_pushes;  // "group index/leaf=value"
 
 void record_push(const char* group, int index, const char* leaf, double value, bool) {
   std::lock_guard<std::mutex> lock(g_push_mu);
-  g_pushes.push_back({group, index, leaf, value});
+  g_pushes.push_back(std::string(group) + " " + std::to_string(index) + "/" + leaf + "=" +
+                     std::to_string(value));
 }
 
 class WingCtl : public ::testing::Test {
@@ -94,7 +63,6 @@ class WingCtl : public ::testing::Test {
     }
     ASSERT_TRUE(gm::wctl_connected());
   }
-
   void TearDown() override {
     gm::wctl_stop();
     gm::wctl_on_push(nullptr);
@@ -147,27 +115,7 @@ TEST_F(WingCtl, GainOfLocalInputOneTravelsAsInTheWorkedExample) {
   EXPECT_EQ(reqs[1].raw, join({kLcl1Gain, {0xDC}}));
 }
 
-TEST_F(WingCtl, SetsLayOutPathAndValueTokens) {
-  ASSERT_TRUE(gm::wctl_set_phantom("LCL", 2, true));
-  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
-  ASSERT_TRUE(gm::wctl_set_mode("A", 3, "ST"));
-  ASSERT_TRUE(gm::wctl_set_mode("A", 3, ""));
-  ASSERT_TRUE(gm::wctl_set_patch("MOD", 5, "LCL", 7));
-  ASSERT_TRUE(desk_.wait_for_requests(5, 2000));
-
-  const auto reqs = desk_.requests();
-  EXPECT_EQ(reqs[0].raw, Bytes({0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC1, 'i', 'n', 0xC2, 'L', 'C',
-                                'L', 0x41, 0xC2, 'v', 'p', 'h', 0x01}));
-  EXPECT_EQ(reqs[1].path, "/io/in/A/3/mode");
-  EXPECT_EQ(reqs[1].value, Bytes({0x81, 'S', 'T'}));
-  EXPECT_EQ(reqs[2].value, Bytes({0xD0}));
-  EXPECT_EQ(reqs[3].path, "/io/out/MOD/5/grp");
-  EXPECT_EQ(reqs[3].value, Bytes({0x82, 'L', 'C', 'L'}));
-  EXPECT_EQ(reqs[4].path, "/io/out/MOD/5/in");
-  EXPECT_EQ(reqs[4].value, flt(7.0f));
-}
-
-TEST_F(WingCtl, SetsWithInvalidArgumentsSendNothing) {
+TEST_F(WingCtl, SetsLayOutPathAndValueTokensAndInvalidOnesSendNothing) {
   EXPECT_FALSE(gm::wctl_set_patch("CRD", 65, "LCL", 1));
   EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "LCL", 0));
   EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "LCL", 65));
@@ -177,10 +125,25 @@ TEST_F(WingCtl, SetsWithInvalidArgumentsSendNothing) {
   EXPECT_FALSE(gm::wctl_set_phantom("LCL", 0, true));
   EXPECT_FALSE(gm::wctl_set_mode("LCL", 1, nullptr));
 
-  ASSERT_TRUE(gm::wctl_set_patch("CRD", 2, "A", 9));
-  ASSERT_TRUE(desk_.wait_for_requests(2, 2000));
+  ASSERT_TRUE(gm::wctl_set_phantom("LCL", 2, true));
+  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
+  ASSERT_TRUE(gm::wctl_set_mode("A", 3, "ST"));
+  ASSERT_TRUE(gm::wctl_set_mode("A", 3, ""));
+  ASSERT_TRUE(gm::wctl_set_patch("MOD", 5, "LCL", 7));
+  ASSERT_TRUE(desk_.wait_for_requests(5, 2000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(paths(), (std::vector<std::string>{"/io/out/CRD/2/grp", "/io/out/CRD/2/in"}));
+
+  const auto reqs = desk_.requests();
+  ASSERT_EQ(reqs.size(), 5u);
+  EXPECT_EQ(reqs[0].raw, Bytes({0xDF, 0xD1, 0xDA, 0xC1, 'i', 'o', 0xC1, 'i', 'n', 0xC2, 'L', 'C',
+                                'L', 0x41, 0xC2, 'v', 'p', 'h', 0x01}));
+  EXPECT_EQ(reqs[1].path, "/io/in/A/3/mode");
+  EXPECT_EQ(reqs[1].value, Bytes({0x81, 'S', 'T'}));
+  EXPECT_EQ(reqs[2].value, Bytes({0xD0}));
+  EXPECT_EQ(reqs[3].path, "/io/out/MOD/5/grp");
+  EXPECT_EQ(reqs[3].value, Bytes({0x82, 'L', 'C', 'L'}));
+  EXPECT_EQ(reqs[4].path, "/io/out/MOD/5/in");
+  EXPECT_EQ(reqs[4].value, flt(7.0f));
 }
 
 TEST_F(WingCtl, BusGroupsTravelWithADollarAndAreLearnedAsGiven) {
@@ -239,6 +202,9 @@ TEST_F(WingCtl, LeafReadsRefuseAnswersOfTheWrongKindAndLearnNothing) {
   answer("/io/in/LCL/3/vph", rec(0x0D030002, flt(1.0f)));
   EXPECT_FALSE(gm::wctl_get_phantom("LCL", 3, &on));
   EXPECT_TRUE(host_.has_line("[read] LCL 3/vph answered value type 0xD5 - not this leaf"));
+  answer("/io/in/LCL/3/vph", rec(0x0D030002, {0x01}));
+  ASSERT_TRUE(gm::wctl_get_phantom("LCL", 3, &on));
+  EXPECT_TRUE(on);
 
   int id = 0;
   answer("/io/in/LCL/3/$ha", rec(0x0D030003, flt(7.0f)));
@@ -248,28 +214,7 @@ TEST_F(WingCtl, LeafReadsRefuseAnswersOfTheWrongKindAndLearnNothing) {
   EXPECT_EQ(id, 7);
   EXPECT_EQ(gm::wbin_known_hash("LCL", 3, "$ha"), 0x0D030003u);
 
-  answer("/io/in/LCL/3/vph", rec(0x0D030002, {0x01}));
-  ASSERT_TRUE(gm::wctl_get_phantom("LCL", 3, &on));
-  EXPECT_TRUE(on);
-}
-
-TEST_F(WingCtl, MuteCombinesTheHardAndTheSoftMute) {
-  int state = -1;
-  answer("/io/in/LCL/4/mute", rec(0x0E040001, {0x00}));
-  answer("/io/in/LCL/4/$mute", rec(0x0E040002, {0x03}));
-  ASSERT_TRUE(gm::wctl_get_mute("LCL", 4, &state));
-  EXPECT_EQ(state, 2);
-
-  answer("/io/in/LCL/7/mute", rec(0x0E070001, {0x01}));
-  answer("/io/in/LCL/7/$mute", rec(0x0E070002, {0x03}));
-  ASSERT_TRUE(gm::wctl_get_mute("LCL", 7, &state));
-  EXPECT_EQ(state, 1);
-
-  EXPECT_FALSE(gm::wctl_get_mute("LCL", 9, &state));
-  EXPECT_EQ(state, 0);
-}
-
-TEST_F(WingCtl, StringAndFlagLeavesLearnOnlyFromTheirOwnKind) {
+  // String and flag leaves of any name learn only from answers of their own kind.
   char text[16];
   answer("/io/in/A/5/name", rec(0x0F050001, {0x02}));
   EXPECT_FALSE(gm::wctl_get_input_leaf_str("A", 5, "name", text, sizeof text));
@@ -286,6 +231,22 @@ TEST_F(WingCtl, StringAndFlagLeavesLearnOnlyFromTheirOwnKind) {
   ASSERT_TRUE(gm::wctl_get_input_leaf_bool("A", 5, "inv", &flag));
   EXPECT_EQ(gm::wbin_known_hash("A", 5, "inv"), 0u);
   EXPECT_FALSE(gm::wctl_get_input_leaf_bool("A", 65, "inv", &flag));
+}
+
+TEST_F(WingCtl, MuteCombinesTheHardAndTheSoftMute) {
+  int state = -1;
+  answer("/io/in/LCL/4/mute", rec(0x0E040001, {0x00}));
+  answer("/io/in/LCL/4/$mute", rec(0x0E040002, {0x03}));
+  ASSERT_TRUE(gm::wctl_get_mute("LCL", 4, &state));
+  EXPECT_EQ(state, 2);
+
+  answer("/io/in/LCL/7/mute", rec(0x0E070001, {0x01}));
+  answer("/io/in/LCL/7/$mute", rec(0x0E070002, {0x03}));
+  ASSERT_TRUE(gm::wctl_get_mute("LCL", 7, &state));
+  EXPECT_EQ(state, 1);
+
+  EXPECT_FALSE(gm::wctl_get_mute("LCL", 9, &state));
+  EXPECT_EQ(state, 0);
 }
 
 TEST_F(WingCtl, PatchReadChecksGroupAndInput) {
@@ -337,11 +298,7 @@ TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   EXPECT_EQ(gm::wbin_known_hash("LCL", 10, "vph"), 0x11100003u);
   {
     std::lock_guard<std::mutex> lock(g_push_mu);
-    ASSERT_EQ(g_pushes.size(), 1u);
-    EXPECT_EQ(g_pushes[0].group, "LCL");
-    EXPECT_EQ(g_pushes[0].index, 20);
-    EXPECT_EQ(g_pushes[0].leaf, "mute");
-    EXPECT_EQ(g_pushes[0].value, 1.0);
+    EXPECT_EQ(g_pushes, std::vector<std::string>{"LCL 20/mute=1.000000"});
   }
 
   // Once learned, the hashes decide, wherever the records stand.
@@ -381,18 +338,7 @@ TEST_F(WingCtl, ChannelSourceReadsGroupInputAndName) {
   EXPECT_FALSE(gm::wctl_get_ch_source(5, name, sizeof name, grp, sizeof grp, &input));
 }
 
-TEST_F(WingCtl, GainRangeComesFromTheDefinition) {
-  answer_def("/io/in/LCL/11/g", definition(-3.0f, 45.0f, 2));
-  double lo = 0, hi = 0, step = 0;
-  ASSERT_TRUE(gm::wctl_get_range("LCL", 11, &lo, &hi, &step));
-  EXPECT_EQ(lo, -3.0);
-  EXPECT_EQ(hi, 45.0);
-  EXPECT_EQ(step, 48.0);
-  ASSERT_EQ(desk_.requests().size(), 1u);
-  EXPECT_EQ(desk_.requests()[0].kind, WbinRequest::kGetDef);
-}
-
-TEST_F(WingCtl, SlotPortAndDeskFlags) {
+TEST_F(WingCtl, DeskWideReadsTheGainRangeAndHashProbes) {
   char buf[16];
   answer("/$syscfg/opt_mod", rec(0x13000001, str("WLIVE2")));
   ASSERT_TRUE(gm::wctl_get_slot_type("MOD", buf, sizeof buf));
@@ -415,23 +361,31 @@ TEST_F(WingCtl, SlotPortAndDeskFlags) {
   answer("/$syscfg/tcplock", rec(0x13000007, {0x00}));
   ASSERT_TRUE(gm::wctl_get_tcplock(&on));
   EXPECT_FALSE(on);
-
   EXPECT_EQ(paths(), (std::vector<std::string>{"/$syscfg/opt_mod", "/cards/$type",
                                                "/$stat/sc_devices", "/$globals/harmt/a",
                                                "/$syscfg/tcplock", "/$syscfg/tcplock"}));
-}
 
-TEST_F(WingCtl, ProbesReportTheHashAndLearnNothing) {
+  // The gain range is asked as one definition request.
+  const size_t asked = desk_.requests().size();
+  answer_def("/io/in/LCL/11/g", definition(-3.0f, 45.0f, 2));
+  double lo = 0, hi = 0, step = 0;
+  ASSERT_TRUE(gm::wctl_get_range("LCL", 11, &lo, &hi, &step));
+  EXPECT_EQ(lo, -3.0);
+  EXPECT_EQ(hi, 45.0);
+  EXPECT_EQ(step, 48.0);
+  ASSERT_EQ(desk_.requests().size(), asked + 1);
+  EXPECT_EQ(desk_.requests().back().kind, WbinRequest::kGetDef);
+
+  // Probes report the hash and learn nothing.
   uint32_t hash = 0;
-  char text[16];
   answer("/io/in/B/9/name", rec(0x14090001, str("Snare")));
-  ASSERT_TRUE(gm::wctl_probe_hash("B", 9, "name", &hash, text, sizeof text));
+  ASSERT_TRUE(gm::wctl_probe_hash("B", 9, "name", &hash, buf, sizeof buf));
   EXPECT_EQ(hash, 0x14090001u);
-  EXPECT_STREQ(text, "Snare");
+  EXPECT_STREQ(buf, "Snare");
   answer("/io/out/CRD/9/in", rec(0x14090002, {0x03}));
-  ASSERT_TRUE(gm::wctl_probe_hash_out("CRD", 9, "in", &hash, text, sizeof text));
+  ASSERT_TRUE(gm::wctl_probe_hash_out("CRD", 9, "in", &hash, buf, sizeof buf));
   EXPECT_EQ(hash, 0x14090002u);
-  EXPECT_STREQ(text, "");
+  EXPECT_STREQ(buf, "");
   EXPECT_EQ(gm::wbin_known_hash("B", 9, "name"), 0u);
   EXPECT_EQ(gm::wbin_known_hash("CRD", 9, "in"), 0u);
 }
@@ -464,18 +418,13 @@ TEST(WctlRange, DefinitionParse) {
   EXPECT_EQ(hi, 45.0);
 }
 
-bool odd_is_foreign(void*, uint32_t hash) {
-  return hash & 1;
-}
-void count_delivery(void* ctx, uint32_t, const uint8_t*, int len) {
-  *static_cast<int*>(ctx) += len;
-}
-
 TEST(WctlScan, ForeignRecordsAreDeliveredAndACutRecordEndsTheWalk) {
   const Bytes list = join({rec(0x100, {0x05}), rec(0x201, flt(1.0f)), rec(0x202, flt(3.0f)),
                            rec(0x204, {0x01}), rec(0x206, {0x00})});
   int delivered = 0;
-  const gm::WctlRecordSink sink{&delivered, odd_is_foreign, count_delivery};
+  const gm::WctlRecordSink sink{
+      &delivered, [](void*, uint32_t hash) -> bool { return hash & 1; },
+      [](void* ctx, uint32_t, const uint8_t*, int len) { *static_cast<int*>(ctx) += len; }};
   gm::WctlChannelScan s = gm::wctl_scan_channel(list.data(), int(list.size()), 0, 0, sink);
   EXPECT_EQ(delivered, 5);
   EXPECT_EQ(s.counted, 4);

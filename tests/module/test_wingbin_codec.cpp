@@ -20,18 +20,6 @@ Bytes unescape(gm::WbinUnescaper& u, const Bytes& in) {
   return Bytes(out, out + u.feed(in.data(), in.size(), out, sizeof out));
 }
 
-TEST(WbinMessage, SettingLocalInputOneToMinusThreeDbIsByteExact) {
-  gm::WbinBuf m;
-  m.head();
-  const char* path[] = {"io", "in", "LCL"};
-  m.path(path, 3);
-  m.index(1);
-  m.name("g");
-  m.f32(-3.0f);
-  EXPECT_EQ(bytes_of(m), (Bytes{0xDF, 0xD1, 0xDA, 0xC1, 0x69, 0x6F, 0xC1, 0x69, 0x6E, 0xC2, 0x4C,
-                                0x43, 0x4C, 0x40, 0xC0, 0x67, 0xD5, 0xC0, 0x40, 0x00, 0x00}));
-}
-
 TEST(WbinMessage, IndexesFloatsAndNamesEscapeEveryDataByteDF) {
   gm::WbinBuf m;
   m.index(64);
@@ -127,7 +115,7 @@ TEST(WbinDecode, ValuesOfEveryNumberTokenAndTheirFlags) {
   }
 }
 
-TEST(WbinDecode, NothingIsReadPastTheLength) {
+TEST(WbinDecode, StringsAndReplyHashesWithNothingReadPastTheLength) {
   double v;
   bool f;
   const Bytes flt = {0xD5, 0x3F, 0x80, 0x00, 0x00};
@@ -138,32 +126,24 @@ TEST(WbinDecode, NothingIsReadPastTheLength) {
   EXPECT_FALSE(gm::wbin_value_of(none.data(), 4, &v, &f));
 
   char out[8] = "";
-  const Bytes shrt = {0x82, 'M', '/', 'S'};
-  const Bytes lng = {0xD1, 4, 'a', 'b'};
+  const Bytes empty = {0xD0}, shrt = {0x82, 'M', '/', 'S'}, num = {0x01};
+  Bytes lng = {0xD1, 9};
+  for (int i = 0; i < 10; ++i) lng.push_back(static_cast<uint8_t>('0' + i));
   EXPECT_FALSE(gm::wbin_string_of(shrt.data(), 3, out, sizeof out));
   EXPECT_FALSE(gm::wbin_string_of(lng.data(), 4, out, sizeof out));
   EXPECT_FALSE(gm::wbin_string_of(lng.data(), 1, out, sizeof out));
-  EXPECT_EQ(gm::wbin_hash_of_reply(flt.data(), 4), 0u);
-}
-
-TEST(WbinDecode, StringsAndReplyHashes) {
-  char out[8];
-  const Bytes empty = {0xD0};
+  EXPECT_FALSE(gm::wbin_string_of(num.data(), 1, out, sizeof out));
   ASSERT_TRUE(gm::wbin_string_of(empty.data(), 1, out, sizeof out));
   EXPECT_STREQ(out, "");
-  const Bytes shrt = {0x82, 'M', '/', 'S'};
   ASSERT_TRUE(gm::wbin_string_of(shrt.data(), 4, out, sizeof out));
   EXPECT_STREQ(out, "M/S");
-  Bytes lng = {0xD1, 9};
-  for (int i = 0; i < 10; ++i) lng.push_back(static_cast<uint8_t>('0' + i));
   ASSERT_TRUE(gm::wbin_string_of(lng.data(), static_cast<int>(lng.size()), out, sizeof out));
   EXPECT_STREQ(out, "0123456");  // cut to the output size minus one
-  const Bytes num = {0x01};
-  EXPECT_FALSE(gm::wbin_string_of(num.data(), 1, out, sizeof out));
 
   const Bytes r = {0xD7, 0x1C, 0xB9, 0xCE, 0x6B, 0x01};
   EXPECT_EQ(gm::wbin_hash_of_reply(r.data(), 5), 0x1CB9CE6Bu);
   EXPECT_EQ(gm::wbin_hash_of_reply(r.data() + 1, 5), 0u);
+  EXPECT_EQ(gm::wbin_hash_of_reply(flt.data(), 4), 0u);
 }
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/fake_desk.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
@@ -28,22 +29,16 @@
 namespace {
 
 using gmtest::Bytes;
+using gmtest::eventually;
 using gmtest::FakeDesk;
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-long ms_since(Clock::time_point t) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+long ms_between(Clock::time_point a, Clock::time_point b) {
+  return static_cast<long>(std::chrono::duration_cast<milliseconds>(b - a).count());
 }
-
-template <typename Pred>
-bool wait_until(Pred pred, int timeout_ms) {
-  const auto start = Clock::now();
-  while (!pred()) {
-    if (ms_since(start) > timeout_ms) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+long ms_since(Clock::time_point t) {
+  return ms_between(t, Clock::now());
 }
 
 Bytes cat(std::initializer_list<Bytes> parts) {
@@ -51,51 +46,38 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
+Bytes rec(uint32_t hash, const Bytes& token) {
+  return FakeDesk::value_record(hash, token);
+}
+Bytes flt(float x) {
+  return FakeDesk::float_token(x);
+}
 
 gm::WbinBuf get_msg(const char* group, int index, const char* leaf) {
   gm::WbinBuf m;
   m.head();
-  m.name("io");
-  m.name("in");
-  m.name(group);
+  for (const char* name : {"io", "in", group}) m.name(name);
   m.index(index);
   m.name(leaf);
   m.raw(gm::kWbinGetValue);
   return m;
 }
 
-// What the push callbacks saw.
-struct SeenPush {
-  std::string group;
-  int index;
-  std::string leaf;
-  double value;
-};
-struct SeenUnknown {
+// What the push callbacks saw: known nodes as "group index/leaf=value", unknown ones by hash.
+struct Unknown {
   uint32_t hash;
   double value;
   uint8_t token;
 };
 std::mutex g_seen_mu;
-std::vector<SeenPush> g_pushes;
-std::vector<SeenUnknown> g_unknown;
+std::vector<std::string> g_pushes;
+std::vector<Unknown> g_unknown;
 
-void on_push(const char* group, int index, const char* leaf, double value, bool) {
-  std::lock_guard<std::mutex> lock(g_seen_mu);
-  g_pushes.push_back({group, index, leaf, value});
-}
-
-void on_unknown(uint32_t hash, double value, bool, uint8_t token) {
-  std::lock_guard<std::mutex> lock(g_seen_mu);
-  g_unknown.push_back({hash, value, token});
-}
-
-std::vector<SeenPush> pushes() {
+std::vector<std::string> pushes() {
   std::lock_guard<std::mutex> lock(g_seen_mu);
   return g_pushes;
 }
-
-std::vector<SeenUnknown> unknowns() {
+std::vector<Unknown> unknowns() {
   std::lock_guard<std::mutex> lock(g_seen_mu);
   return g_unknown;
 }
@@ -110,21 +92,22 @@ class WbinTest : public ::testing::Test {
       g_pushes.clear();
       g_unknown.clear();
     }
-    gm::wbin_on_push(on_push);
-    gm::wbin_on_unknown(on_unknown);
+    gm::wbin_on_push([](const char* group, int index, const char* leaf, double value, bool) {
+      std::ostringstream s;
+      s << group << " " << index << "/" << leaf << "=" << value;
+      std::lock_guard<std::mutex> lock(g_seen_mu);
+      g_pushes.push_back(s.str());
+    });
+    gm::wbin_on_unknown([](uint32_t hash, double value, bool, uint8_t token) {
+      std::lock_guard<std::mutex> lock(g_seen_mu);
+      g_unknown.push_back({hash, value, token});
+    });
   }
   void TearDown() override {
     gm::wbin_stop();
     gm::wbin_on_push(nullptr);
     gm::wbin_on_unknown(nullptr);
     gm::module_set_host(nullptr);
-  }
-
-  // Starts the link to the desk and waits until it is connected.
-  void connect(const FakeDesk& desk, gm::WbinProbe probe = nullptr) {
-    ASSERT_TRUE(gm::wbin_start(desk.ip().c_str(), probe));
-    ASSERT_TRUE(wait_until([] { return gm::wbin_connected(); }, 3000));
-    ASSERT_TRUE(desk.wait_for_connections(1, 1000));
   }
 
   bool ask(const gm::WbinBuf& m, uint32_t expected, Bytes* reply, bool raw = false,
@@ -139,25 +122,35 @@ class WbinTest : public ::testing::Test {
   gmtest::FakeHost host_;
 };
 
-using WbinLinkTest = WbinTest;
-using WbinRxTest = WbinTest;
-using WbinHashTest = WbinTest;
+// With a desk of its own, answering through the handler a test sets.
+class WbinLinkTest : public WbinTest {
+ protected:
+  void TearDown() override {
+    desk_.set_handler({});
+    WbinTest::TearDown();
+  }
+  // Starts the link to the desk and waits until it is connected.
+  void connect(const FakeDesk& desk, gm::WbinProbe probe = nullptr) {
+    ASSERT_TRUE(gm::wbin_start(desk.ip().c_str(), probe));
+    ASSERT_TRUE(eventually([] { return gm::wbin_connected(); }));
+    ASSERT_TRUE(desk.wait_for_connections(1, 1000));
+  }
 
-// ---- connecting and stopping ----------------------------------------------------------------
+  FakeDesk desk_{gmtest::unique_loopback()};
+};
 
 TEST_F(WbinLinkTest, ConnectsLogsAndKeepsTheFirstAddress) {
   EXPECT_FALSE(gm::wbin_start(nullptr, nullptr));
   EXPECT_FALSE(gm::wbin_start("", nullptr));
-  FakeDesk desk(gmtest::unique_loopback());
-  connect(desk);
-  EXPECT_TRUE(host_.has_line("[ctl] connected " + desk.ip() + ":2222 (native control)"));
+  connect(desk_);
+  EXPECT_TRUE(host_.has_line("[ctl] connected " + desk_.ip() + ":2222 (native control)"));
   EXPECT_EQ(gm::wbin_connect_failures(), 0);
 
   FakeDesk other(gmtest::unique_loopback());
   EXPECT_TRUE(gm::wbin_start(other.ip().c_str(), nullptr));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(other.connections(), 0);
-  EXPECT_EQ(desk.connections(), 1);
+  EXPECT_EQ(desk_.connections(), 1);
 }
 
 TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe) {
@@ -191,12 +184,11 @@ TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe
 }
 
 TEST_F(WbinLinkTest, StopEndsAWaitingRequestPromptlyAndAllowsANewStart) {
-  FakeDesk desk(gmtest::unique_loopback());
-  connect(desk);
+  connect(desk_);
   std::atomic<bool> answered{true};
   std::thread asker(
       [&] { answered = ask(get_msg("LCL", 1, "g"), 0, nullptr, false, false, 8000); });
-  ASSERT_TRUE(desk.wait_for_requests(1, 2000));
+  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
 
   const uint32_t left_before = gm::threads_left_running();
   const auto t = Clock::now();
@@ -214,8 +206,7 @@ TEST_F(WbinLinkTest, StopEndsAWaitingRequestPromptlyAndAllowsANewStart) {
 }
 
 TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequestAndIsRebuilt) {
-  FakeDesk desk(gmtest::unique_loopback());
-  connect(desk);
+  connect(desk_);
   std::atomic<bool> answered{true};
   std::atomic<long> took{0};
   std::thread asker([&] {
@@ -223,69 +214,55 @@ TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequestAndIsRebuilt) {
     answered = ask(get_msg("LCL", 1, "g"), 0x1234u, nullptr, false, false, 10000);
     took = ms_since(t);
   });
-  ASSERT_TRUE(desk.wait_for_requests(1, 2000));
-  desk.drop_clients();
+  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
+  desk_.drop_clients();
   asker.join();
   EXPECT_FALSE(answered);
   EXPECT_LT(took.load(), 5000);
-  EXPECT_TRUE(wait_until([] { return !gm::wbin_connected(); }, 2000));
+  EXPECT_TRUE(eventually([] { return !gm::wbin_connected(); }));
 
-  EXPECT_TRUE(desk.wait_for_connections(2, 5000));
-  EXPECT_TRUE(wait_until([] { return gm::wbin_connected(); }, 2000));
-  EXPECT_EQ(host_.count_lines("[ctl] connected " + desk.ip()), 2);
+  EXPECT_TRUE(desk_.wait_for_connections(2, 5000));
+  EXPECT_TRUE(eventually([] { return gm::wbin_connected(); }));
+  EXPECT_EQ(host_.count_lines("[ctl] connected " + desk_.ip()), 2);
 }
-
-// ---- keep-alive -----------------------------------------------------------------------------
 
 std::mutex g_probe_mu;
-std::vector<Clock::time_point> g_probe_calls;
-std::atomic<bool> g_probe_answer{true};
+std::vector<Clock::time_point> g_probes;
 
-bool counting_probe() {
+// Answers the first keep-alive probe and fails every later one.
+bool probe_once() {
   std::lock_guard<std::mutex> lock(g_probe_mu);
-  g_probe_calls.push_back(Clock::now());
-  return g_probe_answer.load();
+  g_probes.push_back(Clock::now());
+  return g_probes.size() == 1;
 }
 
-std::vector<Clock::time_point> probe_calls() {
-  std::lock_guard<std::mutex> lock(g_probe_mu);
-  return g_probe_calls;
-}
-
-TEST_F(WbinLinkTest, AnIdleLinkIsProbedAboutEveryFourSeconds) {
-  g_probe_answer = true;
-  FakeDesk desk(gmtest::unique_loopback());
-  connect(desk, counting_probe);
+TEST_F(WbinLinkTest, AnIdleLinkIsProbedEveryFourSecondsAndDroppedWhenAProbeFails) {
+  connect(desk_, probe_once);
   const auto connected_at = Clock::now();
-  ASSERT_TRUE(wait_until([] { return probe_calls().size() >= 2; }, 12000));
-  const auto calls = probe_calls();
-  const auto gap = [](Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+  ASSERT_TRUE(host_.wait_for_line("[ctl] keep-alive failed, dropping", 14000));
+  const auto lines = host_.lines();
+  const auto has = [](const char* text) {
+    return [text](const std::string& l) { return l.find(text) != std::string::npos; };
   };
-  EXPECT_GE(gap(connected_at, calls[0]), 3500);
-  EXPECT_GE(gap(calls[0], calls[1]), 3500);
-  EXPECT_TRUE(gm::wbin_connected());
-  EXPECT_EQ(desk.connections(), 1);
+  const auto drop = std::find_if(lines.begin(), lines.end(), has("keep-alive failed"));
+  EXPECT_EQ(std::count_if(lines.begin(), drop, has("[ctl] connected ")), 1)
+      << "the answered probe kept the link";
+  {
+    std::lock_guard<std::mutex> lock(g_probe_mu);
+    ASSERT_GE(g_probes.size(), 2u);
+    EXPECT_GE(ms_between(connected_at, g_probes[0]), 3500);
+    EXPECT_GE(ms_between(g_probes[0], g_probes[1]), 3500);
+  }
+  EXPECT_TRUE(desk_.wait_for_connections(2, 5000));
+  EXPECT_TRUE(eventually([] { return gm::wbin_connected(); }));
 }
-
-TEST_F(WbinLinkTest, AFailedKeepAliveDropsAndReconnects) {
-  g_probe_answer = false;
-  FakeDesk desk(gmtest::unique_loopback());
-  connect(desk, counting_probe);
-  ASSERT_TRUE(host_.wait_for_line("[ctl] keep-alive failed, dropping", 8000));
-  EXPECT_TRUE(desk.wait_for_connections(2, 5000));
-  EXPECT_TRUE(wait_until([] { return gm::wbin_connected(); }, 2000));
-}
-
-// ---- requests and replies -------------------------------------------------------------------
 
 TEST_F(WbinLinkTest, RequestsAndSetsReachTheDeskByteForByte) {
-  FakeDesk desk(gmtest::unique_loopback());
-  const Bytes record = FakeDesk::value_record(0x0A0B0C0Du, FakeDesk::float_token(-3.0f));
-  desk.set_handler([&](const gmtest::DeskRequest& r) {
+  const Bytes record = rec(0x0A0B0C0Du, flt(-3.0f));
+  desk_.set_handler([record](const gmtest::DeskRequest& r) {
     return r.kind == gm::WbinRequest::kGet ? record : Bytes{};
   });
-  connect(desk);
+  connect(desk_);
   const gm::WbinBuf get = get_msg("LCL", 1, "g");
   Bytes reply;
   ASSERT_TRUE(ask(get, 0, &reply));
@@ -296,42 +273,40 @@ TEST_F(WbinLinkTest, RequestsAndSetsReachTheDeskByteForByte) {
   set.name("io");
   set.f32(27.875f);
   ASSERT_TRUE(gm::wbin_send_only(set));
-  ASSERT_TRUE(desk.wait_for_requests(2, 2000));
-  EXPECT_EQ(desk.raw_received(), cat({Bytes(get.b, get.b + get.n), Bytes(set.b, set.b + set.n)}));
-  EXPECT_EQ(desk.requests()[0].path, "/io/in/LCL/1/g");
+  ASSERT_TRUE(desk_.wait_for_requests(2, 2000));
+  EXPECT_EQ(desk_.raw_received(), cat({Bytes(get.b, get.b + get.n), Bytes(set.b, set.b + set.n)}));
+  EXPECT_EQ(desk_.requests()[0].path, "/io/in/LCL/1/g");
   EXPECT_GE(gm::wbin_sent(), 2);
   EXPECT_GE(gm::wbin_recv(), 1);
 }
 
 TEST_F(WbinLinkTest, AReplySplitRightAfterAnEscapeByteDecodes) {
-  FakeDesk desk(gmtest::unique_loopback());
-  desk.set_handler([&](const gmtest::DeskRequest&) {
-    desk.send_all({0xD7, 0x11, 0xDF}, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
-    desk.send_all({0xDE, 0x22, 0x33, 0xD5, 0xC0, 0x40, 0x00, 0x00}, false);
+  desk_.set_handler([this](const gmtest::DeskRequest&) {
+    desk_.send_all({0xD7, 0x11, 0xDF}, false);
+    std::this_thread::sleep_for(milliseconds(80));
+    desk_.send_all({0xDE, 0x22, 0x33, 0xD5, 0xC0, 0x40, 0x00, 0x00}, false);
     return Bytes{};
   });
-  connect(desk);
+  connect(desk_);
   Bytes reply;
   ASSERT_TRUE(ask(get_msg("LCL", 1, "g"), 0x11DF2233u, &reply));
   EXPECT_EQ(reply, (Bytes{0xD7, 0x11, 0xDF, 0x22, 0x33, 0xD5, 0xC0, 0x40, 0x00, 0x00}));
 }
 
 TEST_F(WbinLinkTest, ALateReplyFailsAndHoldsBackTheNextRequestWithoutAHash) {
-  FakeDesk desk(gmtest::unique_loopback());
   const uint32_t late = 0x51000001u, next = 0x51000002u;
   std::atomic<int> seen{0};
   std::atomic<long long> second_at{0};
-  desk.set_handler([&](const gmtest::DeskRequest&) -> Bytes {
+  desk_.set_handler([&](const gmtest::DeskRequest&) -> Bytes {
     if (seen.fetch_add(1) == 0) return {};  // answered late, below
     second_at = Clock::now().time_since_epoch().count();
-    return FakeDesk::value_record(next, FakeDesk::float_token(2.0f));
+    return rec(next, flt(2.0f));
   });
-  connect(desk);
+  connect(desk_);
   std::thread late_sender([&] {
-    if (!desk.wait_for_requests(1, 3000)) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    desk.send_all(FakeDesk::value_record(late, FakeDesk::float_token(1.0f)));
+    if (!desk_.wait_for_requests(1, 3000)) return;
+    std::this_thread::sleep_for(milliseconds(500));
+    desk_.send_all(rec(late, flt(1.0f)));
   });
   EXPECT_FALSE(ask(get_msg("A", 1, "g"), 0, nullptr));
   const auto failed_at = Clock::now();
@@ -340,82 +315,57 @@ TEST_F(WbinLinkTest, ALateReplyFailsAndHoldsBackTheNextRequestWithoutAHash) {
   late_sender.join();
 
   ASSERT_TRUE(second_ok);
-  EXPECT_EQ(gm::wbin_hash_of_reply(reply.data(), static_cast<int>(reply.size())), next);
-  const auto sent_after = Clock::time_point(Clock::duration(second_at.load())) - failed_at;
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(sent_after).count(), 350);
-  ASSERT_TRUE(wait_until([] { return !unknowns().empty(); }, 1000));
+  EXPECT_EQ(reply, rec(next, flt(2.0f)));
+  EXPECT_GE(ms_between(failed_at, Clock::time_point(Clock::duration(second_at.load()))), 350);
+  ASSERT_TRUE(eventually([] { return !unknowns().empty(); }));
   EXPECT_EQ(unknowns()[0].hash, late);
   EXPECT_DOUBLE_EQ(unknowns()[0].value, 1.0);
 }
 
-TEST_F(WbinLinkTest, APushBeforeTheExpectedReplyIsDeliveredAsAPush) {
-  const uint32_t other = 0x52000001u, wanted = 0x52000002u;
-  gm::wbin_hash_learn(other, "LCL", 2, "g");
-  FakeDesk desk(gmtest::unique_loopback());
-  desk.set_handler([&](const gmtest::DeskRequest&) {
-    return cat({FakeDesk::value_record(other, FakeDesk::float_token(5.0f)),
-                FakeDesk::value_record(wanted, FakeDesk::float_token(-3.0f))});
+TEST_F(WbinLinkTest, ALearnedRecordBeforeTheReplyIsDeliveredAsAPush) {
+  gm::wbin_hash_learn(0x52000001u, "LCL", 2, "g");
+  gm::wbin_hash_learn(0x53000001u, "B", 7, "vph");
+  desk_.set_handler([](const gmtest::DeskRequest& r) {
+    if (r.path == "/io/in/LCL/1/g") {
+      return cat({rec(0x52000001u, flt(5.0f)), rec(0x52000002u, flt(-3.0f))});
+    }
+    return cat({rec(0x53000001u, {0x01}), rec(0x53000002u, {0x00})});
   });
-  connect(desk);
+  connect(desk_);
   const long before = gm::wbin_pushes();
   Bytes reply;
-  ASSERT_TRUE(ask(get_msg("LCL", 1, "g"), wanted, &reply));
-  EXPECT_EQ(gm::wbin_hash_of_reply(reply.data(), static_cast<int>(reply.size())), wanted);
-  const auto p = pushes();
-  ASSERT_EQ(p.size(), 1u);
-  EXPECT_EQ(p[0].group, "LCL");
-  EXPECT_EQ(p[0].index, 2);
-  EXPECT_EQ(p[0].leaf, "g");
-  EXPECT_DOUBLE_EQ(p[0].value, 5.0);
-  EXPECT_EQ(gm::wbin_pushes(), before + 1);
-}
-
-TEST_F(WbinLinkTest, WithoutAHashAKnownRecordIsAPushNotTheReply) {
-  const uint32_t known = 0x53000001u, fresh = 0x53000002u;
-  gm::wbin_hash_learn(known, "B", 7, "vph");
-  FakeDesk desk(gmtest::unique_loopback());
-  desk.set_handler([&](const gmtest::DeskRequest&) {
-    return cat({FakeDesk::value_record(known, {0x01}), FakeDesk::value_record(fresh, {0x00})});
-  });
-  connect(desk);
-  Bytes reply;
+  ASSERT_TRUE(ask(get_msg("LCL", 1, "g"), 0x52000002u, &reply));
+  EXPECT_EQ(reply, rec(0x52000002u, flt(-3.0f)));
+  // Without an expected hash, a record of a learned node is still no reply.
   ASSERT_TRUE(ask(get_msg("B", 8, "vph"), 0, &reply));
-  EXPECT_EQ(reply, FakeDesk::value_record(fresh, {0x00}));
-  ASSERT_EQ(pushes().size(), 1u);
-  EXPECT_EQ(pushes()[0].leaf, "vph");
-  EXPECT_EQ(pushes()[0].index, 7);
+  EXPECT_EQ(reply, rec(0x53000002u, {0x00}));
+  EXPECT_EQ(pushes(), (std::vector<std::string>{"LCL 2/g=5", "B 7/vph=1"}));
+  EXPECT_EQ(gm::wbin_pushes(), before + 2);
 }
 
-TEST_F(WbinLinkTest, AListReplyIsCollectedUpToItsEnd) {
-  FakeDesk desk(gmtest::unique_loopback());
-  const Bytes list = cat({FakeDesk::value_record(0x54000001u, {0x01}),
-                          FakeDesk::value_record(0x54000002u, FakeDesk::string_token("ST")),
-                          FakeDesk::value_record(0x54000003u, FakeDesk::float_token(12.5f))});
-  desk.set_handler([&](const gmtest::DeskRequest&) {
-    return cat({list, {gm::kWbinEndList}, FakeDesk::value_record(0x54000004u, {0x00})});
+TEST_F(WbinLinkTest, ListAndDefinitionRepliesTakeOnlyTheirOwnRecords) {
+  const Bytes list = cat({rec(0x54000001u, {0x01}), rec(0x54000002u, FakeDesk::string_token("ST")),
+                          rec(0x54000003u, flt(12.5f))});
+  const Bytes def = {0xDF, 0x00, 0x05, 0x10, 0xDF, 0x20, 0x30, 0x40};
+  desk_.set_handler([list, def](const gmtest::DeskRequest& r) {
+    if (r.path.rfind("/io/in/C/3", 0) == 0) {
+      return cat({list, {gm::kWbinEndList}, rec(0x54000004u, {0x00})});
+    }
+    return cat({rec(0x55000001u, {0x01}), def});
   });
-  connect(desk);
+  connect(desk_);
   Bytes reply;
   ASSERT_TRUE(ask(get_msg("C", 3, ""), 0, &reply, false, true, 500));
   EXPECT_EQ(reply, list);
-  ASSERT_TRUE(wait_until([] { return !unknowns().empty(); }, 1000));
+  ASSERT_TRUE(eventually([] { return unknowns().size() == 1; }));
   EXPECT_EQ(unknowns()[0].hash, 0x54000004u);
-}
 
-TEST_F(WbinLinkTest, ADefinitionRequestTakesTheDefinitionRecord) {
-  FakeDesk desk(gmtest::unique_loopback());
-  const Bytes def = {0xDF, 0x00, 0x05, 0x10, 0xDF, 0x20, 0x30, 0x40};
-  desk.set_handler([&](const gmtest::DeskRequest&) {
-    return cat({FakeDesk::value_record(0x55000001u, {0x01}), def});
-  });
-  connect(desk);
   gm::WbinBuf m = get_msg("LCL", 1, "g");
   m.b[m.n - 1] = gm::kWbinGetDef;
-  Bytes reply;
   ASSERT_TRUE(ask(m, 0, &reply, true, false, 600));
   EXPECT_EQ(reply, def);
-  ASSERT_TRUE(wait_until([] { return !unknowns().empty(); }, 1000));
-  EXPECT_EQ(unknowns()[0].hash, 0x55000001u);
+  ASSERT_TRUE(eventually([] { return unknowns().size() == 2; }));
+  EXPECT_EQ(unknowns()[1].hash, 0x55000001u);
 }
 
 // ---- the receive split, fed directly --------------------------------------------------------
@@ -424,52 +374,45 @@ int feed(const Bytes& b, const gm::WbinTestRequest* req = nullptr) {
   return gm::wbin_rx_feed_for_tests(b.data(), b.size(), req);
 }
 
-TEST_F(WbinRxTest, AnUnlearnedPushIsReportedAtDetailLevel) {
-  EXPECT_EQ(feed(FakeDesk::value_record(0x0A0B0C0Du, FakeDesk::float_token(-3.0f))), -1);
+TEST_F(WbinTest, AnUnlearnedPushIsReportedAtDetailLevel) {
+  EXPECT_EQ(feed(rec(0x0A0B0C0Du, flt(-3.0f))), -1);
   EXPECT_TRUE(host_.has_line(
       "[ctl] push for an unlearned node: hash=0A0B0C0D token=D5 decoded=1 value=-3.000"));
-  feed(FakeDesk::value_record(0x0A0B0C0Eu, FakeDesk::string_token("x")));
+  feed(rec(0x0A0B0C0Eu, FakeDesk::string_token("x")));
   EXPECT_TRUE(host_.has_line(
       "[ctl] push for an unlearned node: hash=0A0B0C0E token=80 decoded=0 value=0.000"));
   ASSERT_EQ(unknowns().size(), 2u);
   EXPECT_EQ(unknowns()[1].token, 0x80);
 }
 
-TEST_F(WbinRxTest, AnEmptyDefinitionDoesNotHoldUpTheRecordsBehindIt) {
-  feed(cat({{0xDF, 0xDE, 0x00, 0x00}, FakeDesk::value_record(0x0C000001u, {0x01})}));
+TEST_F(WbinTest, AnEmptyDefinitionIsSkippedAndUnparseableBytesAreDiscarded) {
+  feed(cat({{0xDF, 0xDE, 0x00, 0x00}, rec(0x0C000001u, {0x01})}));
   ASSERT_EQ(unknowns().size(), 1u);
   EXPECT_EQ(unknowns()[0].hash, 0x0C000001u);
-}
 
-TEST_F(WbinRxTest, UnparseableBytesAreDiscardedPastTheResyncLimit) {
-  // A definition that announces more bytes than the buffer can ever hold.
-  Bytes junk = {0xDF, 0xDE, 0x3F, 0xFF};
+  Bytes junk = {0xDF, 0xDE, 0x3F, 0xFF};  // announces more bytes than the buffer can ever hold
   junk.resize(2048, 0x00);
   for (int i = 0; i < 3; ++i) feed(junk);
   EXPECT_FALSE(host_.has_line("[ctl] rx resync"));
   feed(junk);
   EXPECT_EQ(host_.count_lines("[ctl] rx resync"), 1);
-  feed(FakeDesk::value_record(0x0D000001u, {0x01}));
-  ASSERT_EQ(unknowns().size(), 1u);
+  feed(rec(0x0D000001u, {0x01}));
+  EXPECT_EQ(unknowns().size(), 2u);
 }
 
-TEST_F(WbinRxTest, AListReplyStopsGrowingAtTheReplySize) {
+TEST_F(WbinTest, AListReplyStopsGrowingAtTheReplySize) {
   Bytes list;
-  for (uint32_t i = 0; i < 40; ++i) {
-    const Bytes r = FakeDesk::value_record(0x0E000000u + i, FakeDesk::float_token(1.0f));
-    list.insert(list.end(), r.begin(), r.end());
-  }
+  for (uint32_t i = 0; i < 40; ++i) list = cat({list, rec(0x0E000000u + i, flt(1.0f))});
   list.push_back(gm::kWbinEndList);
   const gm::WbinTestRequest collect{false, true, 0};
   EXPECT_EQ(feed(list, &collect), 320);
   EXPECT_TRUE(unknowns().empty());
-  const gm::WbinTestRequest empty_list{false, true, 0};
-  EXPECT_EQ(feed({gm::kWbinEndList}, &empty_list), 0);
+  EXPECT_EQ(feed({gm::kWbinEndList}, &collect), 0);
 }
 
 // ---- node-hash table ------------------------------------------------------------------------
 
-TEST_F(WbinHashTest, NamesMatchIgnoringCaseAndCutToSevenCharacters) {
+TEST_F(WbinTest, HashNamesMatchIgnoringCaseAndCutToSevenCharacters) {
   const uint32_t h = 0x61000001u;
   gm::wbin_hash_learn(h, "LongGroupName", 3, "LongLeafName");
   gm::wbin_hash_learn(h, "Other", 9, "g");  // a hash is entered once
@@ -491,7 +434,7 @@ bool preload_already_ran() {
   return gm::wbin_known_hash("LCL", 1, "g") != 0 || gm::wbin_hash_count() > 4096 - 1360;
 }
 
-TEST_F(WbinHashTest, FirmwareThreeOnePreloadsItsHashesOnce) {
+TEST_F(WbinTest, FirmwareThreeOnePreloadsItsHashesOnce) {
   if (preload_already_ran()) GTEST_SKIP() << "the preload ran earlier in this process";
   const int before = gm::wbin_hash_count();
   ASSERT_TRUE(gm::wbin_preload("WING,127.0.0.1,Stage Left,wing-rack,S1200,3.1-0-g9f314617:extra"));
@@ -507,7 +450,7 @@ TEST_F(WbinHashTest, FirmwareThreeOnePreloadsItsHashesOnce) {
   EXPECT_EQ(gm::wbin_hash_count(), before + 1360);
 }
 
-TEST_F(WbinHashTest, OtherFirmwareLearnsAsItReads) {
+TEST_F(WbinTest, OtherFirmwareLearnsAsItReads) {
   if (preload_already_ran()) GTEST_SKIP() << "the preload ran earlier in this process";
   EXPECT_FALSE(gm::wbin_preload("no identity yet"));
   EXPECT_FALSE(gm::wbin_preload(nullptr));
@@ -522,7 +465,7 @@ TEST_F(WbinHashTest, OtherFirmwareLearnsAsItReads) {
   EXPECT_EQ(host_.count_lines("[bin] firmware"), 1);
 }
 
-TEST_F(WbinHashTest, TheTableHolds4096EntriesAndSaysOnceWhenFull) {
+TEST_F(WbinTest, TheHashTableHolds4096EntriesAndSaysOnceWhenFull) {
   if (gm::wbin_hash_count() >= gm::kWbinMaxHashes) {
     GTEST_SKIP() << "the table was filled earlier in this process";
   }
@@ -543,12 +486,10 @@ TEST_F(WbinHashTest, TheTableHolds4096EntriesAndSaysOnceWhenFull) {
 // The generated preload must be exactly the data file's preload rows.
 TEST(WbinHashes, ThePreloadIsTheDataFilesPreloadRows) {
   std::string src = __FILE__;
-  src = src.substr(0, src.rfind("/tests/"));
-  std::ifstream tsv(src + "/data/wing-fw3.1-nodes.tsv");
+  std::ifstream tsv(src.substr(0, src.rfind("/tests/")) + "/data/wing-fw3.1-nodes.tsv");
   ASSERT_TRUE(tsv.good());
   std::map<std::string, uint32_t> data;
-  std::string line;
-  while (std::getline(tsv, line)) {
+  for (std::string line; std::getline(tsv, line);) {
     std::istringstream fields(line);
     std::string path, hex;
     std::getline(fields, path, '\t');
@@ -562,9 +503,9 @@ TEST(WbinHashes, ThePreloadIsTheDataFilesPreloadRows) {
   for (int i = 0; i < gm::kWingHashes0Count; ++i) {
     const gm::WingHashRow& r = gm::kWingHashes0[i];
     const std::string group = r.group;
-    const char* dir = group == "MOD" || group == "CRD" ? "out" : "in";
-    const std::string path =
-        std::string("/io/") + dir + "/" + group + "/" + std::to_string(r.index) + "/" + r.leaf;
+    const std::string path = std::string("/io/") +
+                             (group == "MOD" || group == "CRD" ? "out" : "in") + "/" + group + "/" +
+                             std::to_string(r.index) + "/" + r.leaf;
     ASSERT_EQ(data.count(path), 1u) << path;
     EXPECT_EQ(data[path], r.hash) << path;
     ++per_kind[group + "/" + r.leaf];
@@ -572,11 +513,11 @@ TEST(WbinHashes, ThePreloadIsTheDataFilesPreloadRows) {
   }
   EXPECT_EQ(hashes.size(), 1360u);
   EXPECT_EQ(per_kind.size(), 31u);
-  EXPECT_EQ(per_kind["LCL/$ha"], 24);
-  EXPECT_EQ(per_kind["C/g"], 48);
-  EXPECT_EQ(per_kind["SC/$mute"], 32);
+  for (const auto& [kind, n] :
+       std::map<std::string, int>{{"LCL/$ha", 24}, {"C/g", 48}, {"SC/$mute", 32}, {"CRD/in", 64}}) {
+    EXPECT_EQ(per_kind[kind], n) << kind;
+  }
   EXPECT_EQ(per_kind.count("SC/g"), 0u);
-  EXPECT_EQ(per_kind["CRD/in"], 64);
 }
 
 }  // namespace

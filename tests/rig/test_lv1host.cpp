@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,44 +30,42 @@ class Lv1HostTest : public gmtest::TempHomeTest {
     o.with_module = false;
     bundle_ = std::make_unique<InstalledBundle>(home_, o);
   }
-
   Lv1HostProcess& start(Lv1HostProcess::Options o = {}) {
     lv1_ = std::make_unique<Lv1HostProcess>(home_, std::move(o));
     return *lv1_;
+  }
+  Lv1HostProcess& install_and_start() {
+    install();
+    return start();
   }
 
   // A line for the fake loader's module thread.
   void trigger(const std::string& line) {
     std::ofstream(home_.path() + "/fake-loader.in", std::ios::app) << line << "\n";
   }
-
-  std::vector<std::string> fake_log() const {
-    std::vector<std::string> lines;
-    std::ifstream in(home_.path() + "/fake-loader.log");
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
-  bool logged(const std::string& line) const {
-    for (const std::string& l : fake_log()) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-
-  int logged_starting(const std::string& prefix) const {
-    int n = 0;
-    for (const std::string& l : fake_log()) n += l.rfind(prefix, 0) == 0;
-    return n;
-  }
-
   // Runs a trigger and waits until the fake module thread has finished it.
   void run_trigger(const std::string& line) {
     trigger(line);
     ASSERT_TRUE(gmtest::wait_for([&] { return logged("done " + line); }, kWait)) << line;
   }
 
-  // Waits for a log line that starts with prefix and returns it.
+  // What the fake loader logged, one entry per call from LV1.
+  std::vector<std::string> fake_log() const {
+    std::vector<std::string> lines;
+    std::ifstream in(home_.path() + "/fake-loader.log");
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool logged(const std::string& line) const {
+    const auto log = fake_log();
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+  int logged_starting(const std::string& prefix) const {
+    int n = 0;
+    for (const std::string& l : fake_log()) n += l.rfind(prefix, 0) == 0;
+    return n;
+  }
+  // Waits for a log line that starts with prefix and returns the last such line.
   std::string wait_line(const std::string& prefix) const {
     std::string found;
     gmtest::wait_for(
@@ -91,8 +91,7 @@ class Lv1HostTest : public gmtest::TempHomeTest {
 };
 
 TEST_F(Lv1HostTest, RunsAsEmotionLv1AndQueriesTheDevicesOfTheBundleItLoaded) {
-  install();
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = install_and_start();
   EXPECT_EQ(gmtest::process_name(lv1.pid()), "eMotion LV1");
   EXPECT_TRUE(logged("entry"));
 
@@ -128,8 +127,7 @@ TEST_F(Lv1HostTest, RunsWithoutAnIoModuleAndSaysSo) {
 }
 
 TEST_F(Lv1HostTest, TurnsUpdateTheGainStructureBeforeTheModuleHearsOfThem) {
-  install();
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = install_and_start();
   lv1.cmd("gain wing 5 12.5");
   ASSERT_TRUE(lv1.ok()) << lv1.error();
   EXPECT_EQ(wait_line("set_gain 0 5"), "set_gain 0 5 12.5 iface=12.5/0");
@@ -144,35 +142,14 @@ TEST_F(Lv1HostTest, TurnsUpdateTheGainStructureBeforeTheModuleHearsOfThem) {
 }
 
 TEST_F(Lv1HostTest, RefusesMalformedCommandsAndForwardsNothing) {
-  install();
-  Lv1HostProcess& lv1 = start();
-  const char* bad[] = {
-      "gain 0 64 1",
-      "gain 0 -1 1",
-      "gain 2 0 1",
-      "gain 0 0 nan",
-      "gain 0 0 inf",
-      "gain 0 0 1e999",
-      "gain 0 0 12dB",
-      "gain 0 0",
-      "gain 1 0 3",
-      "phantom 0 0 1",
-      "phantom 1 0 on",
-      "session 0",
-      "session 0 1:x",
-      "session 0 64:1",
-      "session 0 1:1 1:2",
-      "session 0 1:1:maybe",
-      "session 0 /nonexistent/session.txt",
-      "strips 0 5 4",
-      "strips 3",
-      "kind 0 -1",
-      "extra 0 x",
-      "card 0 sideways",
-      "requery 1",
-      "frobnicate",
-  };
-  for (const char* line : bad) {
+  Lv1HostProcess& lv1 = install_and_start();
+  std::istringstream bad(  // one command a line
+      "gain 0 64 1\ngain 0 -1 1\ngain 2 0 1\ngain 0 0 nan\ngain 0 0 inf\ngain 0 0 1e999\n"
+      "gain 0 0 12dB\ngain 0 0\ngain 1 0 3\nphantom 0 0 1\nphantom 1 0 on\nsession 0\n"
+      "session 0 1:x\nsession 0 64:1\nsession 0 1:1 1:2\nsession 0 1:1:maybe\n"
+      "session 0 /nonexistent/session.txt\nstrips 0 5 4\nstrips 3\nkind 0 -1\nextra 0 x\n"
+      "card 0 sideways\nrequery 1\nfrobnicate");
+  for (std::string line; std::getline(bad, line);) {
     lv1.cmd(line);
     EXPECT_FALSE(lv1.ok()) << line;
     EXPECT_FALSE(lv1.error().empty()) << line;
@@ -187,8 +164,7 @@ TEST_F(Lv1HostTest, RefusesMalformedCommandsAndForwardsNothing) {
 }
 
 TEST_F(Lv1HostTest, SessionsHandTheirStoredValuesToRecall) {
-  install();
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = install_and_start();
   lv1.cmd("session 0 2:-3.5:on 7:10");
   ASSERT_TRUE(lv1.ok()) << lv1.error();
   EXPECT_EQ(wait_line("recall"), "recall 0 2:-3.5:1 7:10:0");
@@ -217,8 +193,7 @@ TEST_F(Lv1HostTest, SessionsHandTheirStoredValuesToRecall) {
 }
 
 TEST_F(Lv1HostTest, RackChangesReachTheModule) {
-  install();
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = install_and_start();
   lv1.cmd("card 0 out");
   ASSERT_TRUE(lv1.ok());
   EXPECT_EQ(wait_line("rack 0"), "rack 0 in=0 kind=1 extra=0 mac=none iface=null");
@@ -242,8 +217,7 @@ TEST_F(Lv1HostTest, RackChangesReachTheModule) {
 }
 
 TEST_F(Lv1HostTest, ChannelTypeStateChangedRequeriesTheDeviceBeforeReturning) {
-  install();
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = install_and_start();
   run_trigger("caps 0 4 0 -10 20 1");
   EXPECT_TRUE(lv1.strip(0, 4).preamp) << "nothing re-queried yet";
 
@@ -274,8 +248,7 @@ TEST_F(Lv1HostTest, ChannelTypeStateChangedRequeriesTheDeviceBeforeReturning) {
 }
 
 TEST_F(Lv1HostTest, PushesAndRedrawsFromModuleThreadsShowOnTheStrips) {
-  install();
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = install_and_start();
   run_trigger("push 0 9 -4.5");
   run_trigger("push48 0 9 1");
   run_trigger("redraw 0 9");

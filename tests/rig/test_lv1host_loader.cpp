@@ -70,7 +70,7 @@ class LoaderRigTest : public gmtest::TempHomeTest {
   std::unique_ptr<Lv1HostProcess> lv1_;
 };
 
-TEST_F(LoaderRigTest, LoadsTheSignedModuleAndPublishesBothBlocksWhileLv1Runs) {
+TEST_F(LoaderRigTest, LoadsTheSignedModulePublishesBothBlocksAndFollowsLv1) {
   install();
   Lv1HostProcess& lv1 = start();
   EXPECT_EQ(gmtest::process_name(lv1.pid()), "eMotion LV1");
@@ -97,26 +97,28 @@ TEST_F(LoaderRigTest, LoadsTheSignedModuleAndPublishesBothBlocksWhileLv1Runs) {
   ASSERT_TRUE(status.ok());
   EXPECT_EQ(status->magic, GM_STATUS_MAGIC);
   EXPECT_TRUE(gmtest::maps_file(lv1.pid(), "wing-3.2.0.dylib"));
-}
 
-TEST_F(LoaderRigTest, ModulePresentFollowsTheWavesCardBundles) {
-  InstalledBundle::Options o;
-  o.cards = {gmtest::kX32Card, gmtest::kDn32Card};
-  install(o);
-  start();
-  ASSERT_TRUE(wait_running("3.2.0", kWait)) << bundle_->log_text();
-  EXPECT_EQ(block().consoles[0].module_present, 0u);
-  EXPECT_EQ(block().consoles[1].module_present, 1u);
+  lv1.cmd("gain wing 5 12.5");
+  ASSERT_TRUE(lv1.ok()) << lv1.error();
+  EXPECT_TRUE(wait_log("SET gain ch=5 12.5 dB")) << bundle_->log_text();
+  lv1.cmd("phantom wing 3 on");
+  EXPECT_TRUE(wait_log("[48V] ch=3 ")) << bundle_->log_text();
+  lv1.cmd("session wing 1:3:on");
+  EXPECT_TRUE(wait_log("[recall] LV1 opened a session with Gainmesh preamp values"));
 
-  bundle_->add_card_bundle(gmtest::kWingCard);
-  bundle_->notify();
-  EXPECT_TRUE(gmtest::wait_for([&] { return block().consoles[0].module_present == 1; }, kWait));
-}
+  // The module answers 0..45 dB in 2.5 dB steps until it has read the desk patch.
+  const uint64_t before = lv1.strip(0, 0).queries;
+  lv1.cmd("requery wing");
+  ASSERT_TRUE(lv1.ok()) << lv1.error();
+  for (const Lv1HostProcess::Strip& s : lv1.strips(0)) {
+    EXPECT_TRUE(s.preamp) << s.ch;
+    EXPECT_EQ(s.min, 0);
+    EXPECT_EQ(s.max, 45);
+    EXPECT_EQ(s.step, 2.5);
+    EXPECT_EQ(s.queries, before + 1);
+  }
 
-TEST_F(LoaderRigTest, TheLoaderBlockFollowsLv1sRack) {
-  install();
-  Lv1HostProcess& lv1 = start();
-  ASSERT_TRUE(wait_running("3.2.0", kWait));
+  // LV1's rack, as the loader block shows it.
   lv1.cmd("card wing out");
   EXPECT_TRUE(gmtest::wait_for([&] { return block().consoles[0].in_slot == 0; }, kWait));
   lv1.cmd("card x32 in");
@@ -131,6 +133,20 @@ TEST_F(LoaderRigTest, TheLoaderBlockFollowsLv1sRack) {
       },
       kWait));
   EXPECT_EQ(block().extra_cards[1], 0u);
+}
+
+TEST_F(LoaderRigTest, ModulePresentFollowsTheWavesCardBundles) {
+  InstalledBundle::Options o;
+  o.cards = {gmtest::kX32Card, gmtest::kDn32Card};
+  install(o);
+  start();
+  ASSERT_TRUE(wait_running("3.2.0", kWait)) << bundle_->log_text();
+  EXPECT_EQ(block().consoles[0].module_present, 0u);
+  EXPECT_EQ(block().consoles[1].module_present, 1u);
+
+  bundle_->add_card_bundle(gmtest::kWingCard);
+  bundle_->notify();
+  EXPECT_TRUE(gmtest::wait_for([&] { return block().consoles[0].module_present == 1; }, kWait));
 }
 
 TEST_F(LoaderRigTest, RefusesModulesWithoutAValidSignature) {
@@ -237,32 +253,5 @@ TEST_P(QuitTest, QuittingLv1StopsTheModule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(QuitOrSigterm, QuitTest, ::testing::Bool());
-
-TEST_F(LoaderRigTest, Lv1sTurnsAndQueriesReachTheModule) {
-  install();
-  Lv1HostProcess& lv1 = start();
-  ASSERT_TRUE(wait_running("3.2.0", kWait));
-  ASSERT_TRUE(wait_log(kStarted));
-
-  lv1.cmd("gain wing 5 12.5");
-  ASSERT_TRUE(lv1.ok()) << lv1.error();
-  EXPECT_TRUE(wait_log("SET gain ch=5 12.5 dB")) << bundle_->log_text();
-  lv1.cmd("phantom wing 3 on");
-  EXPECT_TRUE(wait_log("[48V] ch=3 ")) << bundle_->log_text();
-  lv1.cmd("session wing 1:3:on");
-  EXPECT_TRUE(wait_log("[recall] LV1 opened a session with Gainmesh preamp values"));
-
-  // The module answers 0..45 dB in 2.5 dB steps until it has read the desk patch.
-  const uint64_t before = lv1.strip(0, 0).queries;
-  lv1.cmd("requery wing");
-  ASSERT_TRUE(lv1.ok()) << lv1.error();
-  for (const Lv1HostProcess::Strip& s : lv1.strips(0)) {
-    EXPECT_TRUE(s.preamp) << s.ch;
-    EXPECT_EQ(s.min, 0);
-    EXPECT_EQ(s.max, 45);
-    EXPECT_EQ(s.step, 2.5);
-    EXPECT_EQ(s.queries, before + 1);
-  }
-}
 
 }  // namespace

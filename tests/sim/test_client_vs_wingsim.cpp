@@ -2,10 +2,9 @@
 // control operations, the link's keep-alive and recovery, and metering, end to end.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstring>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,26 +25,20 @@ namespace {
 using namespace gmtest;
 using namespace std::chrono_literals;
 
-struct PushSeen {
-  std::string group, leaf;
-  int index;
-  double value;
-};
+// The desk's pushes as "group index leaf value" lines.
 std::mutex g_push_mu;
-std::vector<PushSeen> g_pushes;
+std::vector<std::string> g_pushes;
 
 void record_push(const char* group, int index, const char* leaf, double value, bool) {
+  char line[96];
+  std::snprintf(line, sizeof line, "%s %d %s %g", group, index, leaf, value);
   std::lock_guard<std::mutex> lock(g_push_mu);
-  g_pushes.push_back({group, leaf, index, value});
+  g_pushes.push_back(line);
 }
 
-bool pushed(const std::string& group, int index, const std::string& leaf, double value) {
+bool pushed(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_push_mu);
-  for (const auto& p : g_pushes) {
-    if (p.group == group && p.index == index && p.leaf == leaf && std::fabs(p.value - value) < 1e-3)
-      return true;
-  }
-  return false;
+  return std::find(g_pushes.begin(), g_pushes.end(), line) != g_pushes.end();
 }
 
 class ClientVsWingSim : public ::testing::Test {
@@ -88,13 +81,13 @@ TEST_F(ClientVsWingSim, ReadsAndSetsGainAnd48VWithTheDeskEchoingEverySet) {
   ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
   EXPECT_DOUBLE_EQ(db, 0.0);
   ASSERT_TRUE(gm::wctl_set_gain("LCL", 1, -2.5));
-  EXPECT_TRUE(eventually([] { return pushed("LCL", 1, "g", -2.5); }, 2s)) << "the desk's echo";
+  EXPECT_TRUE(eventually([] { return pushed("LCL 1 g -2.5"); }, 2s)) << "the desk's echo";
   ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
   EXPECT_DOUBLE_EQ(db, -2.5);
 
   bool on = false;
   ASSERT_TRUE(gm::wctl_set_phantom("A", 3, true));
-  EXPECT_TRUE(eventually([] { return pushed("A", 3, "vph", 1); }, 2s));
+  EXPECT_TRUE(eventually([] { return pushed("A 3 vph 1"); }, 2s));
   ASSERT_TRUE(gm::wctl_get_phantom("A", 3, &on));
   EXPECT_TRUE(on);
 
@@ -118,15 +111,17 @@ TEST_F(ClientVsWingSim, ReadsMuteModeRangesPatchAndChannelSources) {
   EXPECT_TRUE(eventually([] { return gm::wctl_gain_index("LCL", 6) == 5; }, 2s));
   EXPECT_EQ(gm::wctl_gain_index("LCL", 8), 8);
 
-  double mn, mx, st;
-  ASSERT_TRUE(gm::wctl_get_range("LCL", 1, &mn, &mx, &st));
-  EXPECT_DOUBLE_EQ(mn, -2.5);
-  EXPECT_DOUBLE_EQ(mx, 45.0);
-  EXPECT_DOUBLE_EQ(st, 2.5);
-  ASSERT_TRUE(gm::wctl_get_range("A", 1, &mn, &mx, &st));
-  EXPECT_DOUBLE_EQ(mn, -3.0);
-  EXPECT_DOUBLE_EQ(mx, 45.5);
-  EXPECT_DOUBLE_EQ(st, 0.5);
+  const struct {
+    const char* grp;
+    int input;
+    double min, max, step;
+  } ranges[] = {{"LCL", 1, -2.5, 45.0, 2.5}, {"A", 1, -3.0, 45.5, 0.5}, {"C", 48, -3.0, 45.5, 0.5}};
+  for (const auto& r : ranges) {
+    double mn, mx, st;
+    ASSERT_TRUE(gm::wctl_get_range(r.grp, r.input, &mn, &mx, &st)) << r.grp;
+    EXPECT_EQ(std::vector<double>({mn, mx, st}), std::vector<double>({r.min, r.max, r.step}))
+        << r.grp;
+  }
 
   char grp[8];
   int input = 0;
@@ -155,18 +150,15 @@ TEST_F(ClientVsWingSim, ReadsMuteModeRangesPatchAndChannelSources) {
   EXPECT_FALSE(phantom);
 }
 
-TEST_F(ClientVsWingSim, AnIdleLinkSendsOneKeepAliveAboutEveryFourSeconds) {
+// One link through everything a desk does to it: idle, silent, dropped, switched off and back,
+// refusing control.
+TEST_F(ClientVsWingSim, TheLinkIsKeptAliveDroppedWhenSilentAndComesBack) {
   connect();
-  const long before = gm::wctl_sent();
-  std::this_thread::sleep_for(9s);
-  const long probes = gm::wctl_sent() - before;
-  EXPECT_GE(probes, 1);
-  EXPECT_LE(probes, 3);
+  const long sent = gm::wctl_sent(), received = gm::wctl_recv();
+  EXPECT_TRUE(eventually([&] { return gm::wctl_sent() > sent && gm::wctl_recv() > received; }, 6s))
+      << "an idle link's keep-alive is answered";
   EXPECT_TRUE(gm::wctl_connected());
-}
 
-TEST_F(ClientVsWingSim, ADeskThatStopsAnsweringIsDroppedAndTheLinkComesBack) {
-  connect();
   sim_->cmd("fault silent on");
   ASSERT_TRUE(host_.wait_for_line("[ctl] keep-alive failed, dropping", 10000));
   sim_->cmd("fault silent off");
@@ -180,20 +172,16 @@ TEST_F(ClientVsWingSim, ADeskThatStopsAnsweringIsDroppedAndTheLinkComesBack) {
   EXPECT_TRUE(eventually([] { return gm::wctl_connected(); }, 8s));
   double db;
   EXPECT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
-  EXPECT_EQ(host_.count_lines("[ctl] connected " + ip_ + ":2222 (native control)"), 3);
-}
 
-TEST_F(ClientVsWingSim, RefusedControlIsRetriedEveryThreeSeconds) {
   sim_->cmd("fault refuse-tcp on");
-  ASSERT_TRUE(gm::wctl_start(ip_.c_str()));
-  EXPECT_TRUE(host_.wait_for_line("[ctl] cannot connect to " + ip_ + ":2222 (attempt 1, ", 4000));
-  std::this_thread::sleep_for(6500ms);
-  EXPECT_GE(gm::wbin_connect_failures(), 2);
-  EXPECT_LE(gm::wbin_connect_failures(), 4);
+  sim_->cmd("fault drop");
+  EXPECT_TRUE(host_.wait_for_line("[ctl] cannot connect to " + ip_ + ":2222 (attempt 1, ", 8000));
   EXPECT_FALSE(gm::wctl_connected());
+  EXPECT_GE(gm::wbin_connect_failures(), 1);
   sim_->cmd("fault refuse-tcp off");
   EXPECT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
   EXPECT_EQ(gm::wbin_connect_failures(), 0);
+  EXPECT_EQ(host_.count_lines("[ctl] connected " + ip_ + ":2222 (native control)"), 4);
 }
 
 TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
@@ -211,17 +199,13 @@ TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
   EXPECT_FALSE(gm::wnat_input_level("LCL", 25, &db));
   EXPECT_TRUE(host_.has_line("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -20.0 dB"));
 
-  // The held peak stays for 1.6 s, then falls by 0.02 dB per millisecond.
+  // A peak is held while the level falls (how long and how fast it falls: unit tests).
   sim_->cmd("level LCL 1 -10");
   std::this_thread::sleep_for(300ms);
   sim_->cmd("level LCL 1 -60");
-  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(eventually([&] { return gm::wnat_input_level("LCL", 1, &db) && db == -60.0; }, 2s));
   ASSERT_TRUE(gm::wnat_input_peak("LCL", 1, &db));
   EXPECT_DOUBLE_EQ(db, -10.0);
-  std::this_thread::sleep_for(2000ms);
-  ASSERT_TRUE(gm::wnat_input_peak("LCL", 1, &db));
-  EXPECT_LT(db, -12.0);
-  EXPECT_GT(db, -30.0);
 
   // Frames of another size are not decoded.
   sim_->cmd("fault meter-size 894");
