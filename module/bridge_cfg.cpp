@@ -180,9 +180,6 @@ void load_protect(CfgValues& v, const std::string& text) {
   }
 }
 
-bool group_storable(const char* group) {
-  return group && *group && !strpbrk(group, ",:; \t\r\n");
-}
 
 int find_protect(const CfgValues& v, const std::string& group, int input) {
   for (int i = 0; i < v.n_protect; ++i) {
@@ -630,8 +627,12 @@ bool cfg_is_protected(const char* group, int input) {
   return find_protect(g_state.values, g, input) >= 0;
 }
 
+bool cfg_group_storable(const char* group) {
+  return group && *group && !strpbrk(group, ",:; \t\r\n");
+}
+
 bool cfg_protect_add(const char* group, int input) {
-  if (!group_storable(group) || input <= 0) return false;
+  if (!cfg_group_storable(group) || input <= 0) return false;
   std::string g = cut(group, kShortChars);
   std::lock_guard<std::mutex> lock(g_mu);
   CfgValues& v = g_state.values;

@@ -78,8 +78,11 @@ void cfg_apply_request(const char* bank, int base, int watch, bool resync_desk);
 void cfg_set_hint(const char* hint);  // memory only; cfg_set_key stores it
 
 // The protect list. Group comparison ignores case. cfg_protect_add returns false when the list
-// is full or the entry is already there; cfg_protect_remove false when it was not there.
+// is full, the entry is already there or the group cannot be stored (cfg_group_storable);
+// cfg_protect_remove false when it was not there.
 bool cfg_is_protected(const char* group, int input);
+// Whether a group name can stand in a protect= line: not empty and none of ",:;" or white space.
+bool cfg_group_storable(const char* group);
 bool cfg_protect_add(const char* group, int input);
 bool cfg_protect_remove(const char* group, int input);
 int cfg_protect_copy(ProtectEntry out[kMaxProtect]);  // returns the count

@@ -327,7 +327,8 @@ std::optional<Answer> protect_target(const Request& r, Input& in) {
     in = {c.group, c.input};
     return std::nullopt;
   }
-  if (r.group.empty() || r.input < 1 || r.input > kMaxInput) {
+  // A name the settings file could not keep is no input of the desk either.
+  if (!cfg_group_storable(r.group.c_str()) || r.input < 1 || r.input > kMaxInput) {
     return refused("no input was named to protect");
   }
   in = {r.group, static_cast<int>(r.input)};
