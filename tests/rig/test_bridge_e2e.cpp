@@ -311,7 +311,7 @@ TEST_F(BridgeE2eTest, OneHeadAmpFeedingTwoStripsShowsOnBoth) {
 // ---- dropouts --------------------------------------------------------------------------------
 
 // Takes the desk off the network (connections refused and dropped), lets fn act during the
-// dropout, and brings it back after about 8 s: longer than the 6 s that count as a dropout,
+// dropout, and brings it back after 10 s: longer than the 6 s that count as a dropout,
 // shorter than the 20 s after which the module would look elsewhere.
 template <class Fn>
 void dropout(WingSimProcess& desk, const std::string& run_dir, Fn fn) {
@@ -325,7 +325,7 @@ void dropout(WingSimProcess& desk, const std::string& run_dir, Fn fn) {
   fn();
   // No reply for 6 s: the module counts it as a dropout.
   ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 0; }, 7500));
-  std::this_thread::sleep_until(down + std::chrono::milliseconds(8000));
+  std::this_thread::sleep_until(down + std::chrono::milliseconds(10000));
   desk.cmd("fault refuse-tcp off");
   ASSERT_TRUE(desk.ok()) << desk.error();
 }
