@@ -24,8 +24,8 @@
 #include "desk_wing.h"
 #include "module_entry.h"
 #include "support/eventually.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
+#include "support/module_fixture.h"
 #include "support/temp_home.h"
 #include "support/wingsim_process.h"
 #include "wing_ctl.h"
@@ -87,38 +87,16 @@ class Client {
   GmConsoleStatus* blk_ = nullptr;
 };
 
-// The bridge's state as the module starts: channel records and request flags re-made whole.
-void reset_bridge() {
-  gm::BridgeState& s = gm::bs();
-  s.ready = s.first_seed_done = s.identity_recheck = false;
-  s.iface = nullptr;
-  for (gm::ChannelState& c : s.ch) new (&c) gm::ChannelState();
-  new (&gm::bridge_flags()) gm::BridgeFlags();
-  gm::patch_reset();
-}
-
-class ControlRequests : public TempHomeTest {
+class ControlRequests : public InProcessModuleTest {
  protected:
-  void SetUp() override {
-    host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
-    host_.install();
-    gm::cfg_reset();
-    reset_bridge();
-  }
   void TearDown() override {
-    gm::wctl_stop();
-    sim_.reset();
     client_.reset();
-    gm::bridge_status_close();
-    reset_bridge();
-    gm::cfg_reset();
-    gm::module_set_host(nullptr);
+    InProcessModuleTest::TearDown();
   }
 
   // The settings file, and the block as the module maps it, with a client's mapping beside it.
   void open_module(const std::string& settings) {
-    home_.write("wing.cfg", settings);
-    gm::load_cfg();
+    load_settings(settings);
     ASSERT_TRUE(gm::shm_init());
     client_ = std::make_unique<Client>(home_.run_dir() + "/GainmeshStatus");
     ASSERT_TRUE(client_->ok());
@@ -127,12 +105,9 @@ class ControlRequests : public TempHomeTest {
   // adoption and the first read: link up, patch read, first seed done.
   void up(const std::string& settings, const Lines& setup = {}, Lines extra = {}) {
     open_module(settings);
-    WingSimProcess::Options o;
-    o.ip = ip_ = unique_loopback();
-    o.extra = std::move(extra);
-    sim_ = std::make_unique<WingSimProcess>(o);
+    start_desk(std::move(extra));
     for (const std::string& c : setup) at_desk(c);
-    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
+    const std::string line = discovery_line();
     gm::DeskFound found{};
     ASSERT_TRUE(gm::wing_parse_reply(line.c_str(), line.size(), ip_.c_str(), &found));
     gm::desk()->adopt(&found);
@@ -146,9 +121,7 @@ class ControlRequests : public TempHomeTest {
   }
   // A change made at the desk; the pause lets its push arrive before the next read.
   void at_desk(const std::string& command) {
-    sim_->cmd(command);
-    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
-    if (gm::wctl_connected()) std::this_thread::sleep_for(150ms);
+    InProcessModuleTest::at_desk(command, gm::wctl_connected() ? 150 : 0);
   }
   std::string desk_value(const std::string& path) {
     const Lines lines = sim_->cmd("get " + path);
@@ -192,9 +165,6 @@ class ControlRequests : public TempHomeTest {
   }
   std::string verify(int ch) { return ask({.kind = 10, .channel = ch}); }
 
-  FakeHost host_;
-  std::string ip_;
-  std::unique_ptr<WingSimProcess> sim_;
   std::unique_ptr<Client> client_;
   WingGainIface iface_{};
   uint32_t seq_ = 100;

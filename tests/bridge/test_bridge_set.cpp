@@ -19,8 +19,8 @@
 #include "desk_wing.h"
 #include "module_entry.h"
 #include "support/eventually.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
+#include "support/module_fixture.h"
 #include "support/status_file.h"
 #include "support/temp_home.h"
 #include "support/wingsim_process.h"
@@ -32,57 +32,23 @@ using namespace gmtest;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-// The bridge's state as the module starts: channel records and request flags re-made whole.
-void reset_bridge() {
-  gm::BridgeState& s = gm::bs();
-  s.ready = s.first_seed_done = s.identity_recheck = s.started = s.ever_replied = false;
-  s.recall_pending = false;
-  s.last_reply_ms = 0;
-  s.iface = nullptr;
-  for (gm::ChannelState& c : s.ch) new (&c) gm::ChannelState();
-  new (&gm::bridge_flags()) gm::BridgeFlags();
-  gm::patch_reset();
-}
-
-class BridgeSet : public TempHomeTest {
+class BridgeSet : public InProcessModuleTest {
  protected:
   void SetUp() override {
-    host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
-    host_.install();
-    gm::cfg_reset();
-    reset_bridge();
+    InProcessModuleTest::SetUp();
     // A set that finds no desk starts the bridge; the discover thread must not run here.
     gm::bs().started = true;
     gm::bs().iface = &iface_;
     ASSERT_TRUE(gm::shm_init());
   }
-  void TearDown() override {
-    gm::desk()->on_push(nullptr);
-    gm::desk()->stop();
-    sim_.reset();
-    gm::bridge_status_close();
-    reset_bridge();
-    gm::cfg_reset();
-    gm::module_set_host(nullptr);
-  }
-  void settings(const std::string& text) {
-    home_.write("wing.cfg", text);
-    gm::cfg_reset();
-    gm::load_cfg();
-  }
   // The settings, then the desk with its patch (`setup` runs at the desk first), adopted with the
   // control link up as the discover thread leaves it, and the patch of `read` channels read.
   void rig(const std::string& cfg, const std::string& patch, const Lines& setup = {},
            int read = 0) {
-    settings(cfg);
-    WingSimProcess::Options o;
-    o.ip = ip_ = unique_loopback();
-    o.extra = {"--patch", patch};
-    sim_ = std::make_unique<WingSimProcess>(o);
+    load_settings(cfg);
+    start_desk({"--patch", patch});
     for (const std::string& c : setup) at_desk(c);
-    gm::wbin_preload(("WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617").c_str());
-    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
-    ASSERT_TRUE(eventually([] { return gm::desk()->connected(); }, 5s));
+    connect_desk();
     gm::bs().ready = true;
     read_patch(read);
   }
@@ -92,10 +58,6 @@ class BridgeSet : public TempHomeTest {
     if (n == 0) return;
     gm::patch_mark_read();
     gm::take_channel_bits(gm::bridge_flags().revalidate);
-  }
-  void at_desk(const std::string& command) {
-    sim_->cmd(command);
-    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
   }
   Lines desk_sets(size_t at_least) {
     eventually([&] { return sim_->sets().size() >= at_least; });
@@ -125,12 +87,9 @@ class BridgeSet : public TempHomeTest {
   }
   void set_ago(int ch, uint32_t ms) { gm::bs().ch[ch].last_set_ms = gm::now32() - ms; }
 
-  FakeHost host_;
   WingGainIface iface_{};
   gm::SeedCache cache_;
   uint64_t seen_[gm::kChannels] = {};
-  std::string ip_;
-  std::unique_ptr<WingSimProcess> sim_;
 };
 
 TEST_F(BridgeSet, AGainWaitsForTheDeskValueThenGoesOutAsLv1GaveItAndIsShownSnapped) {
@@ -256,7 +215,7 @@ TEST_F(BridgeSet, No48VReachesAProtectedInputOrOneTheDeskLinksToIt) {
 }
 
 TEST_F(BridgeSet, TheProtectListHoldsThirtyTwoInputsAndIsSaved) {
-  settings("watch=1\n");
+  load_settings("watch=1\n");
   for (int i = 1; i <= 32; ++i) ASSERT_TRUE(gm::protect_set("A", i, true)) << i;
   EXPECT_FALSE(gm::protect_set("A", 33, true));
   EXPECT_FALSE(gm::phantom_protected("A", 33));

@@ -16,8 +16,8 @@
 #include "gm_win32.h"
 #include "module_entry.h"
 #include "support/eventually.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
+#include "support/module_fixture.h"
 #include "support/temp_home.h"
 #include "support/wingsim_process.h"
 #include "wing_ctl.h"
@@ -28,54 +28,17 @@ namespace {
 using namespace gmtest;
 using namespace std::chrono_literals;
 
-class PatchModel : public TempHomeTest {
+class PatchModel : public InProcessModuleTest {
  protected:
-  void SetUp() override {
-    host_.set_cfg_path(wide(home_.path() + "/wing.cfg"));
-    host_.install();
-    gm::cfg_reset();
-    gm::patch_reset();
-    gm::take_channel_bits(gm::bridge_flags().revalidate);
-  }
-  void TearDown() override {
-    gm::wctl_stop();
-    sim_.reset();
-    gm::patch_reset();
-    gm::cfg_reset();
-    gm::module_set_host(nullptr);
-  }
-  void settings(const std::string& text) {
-    home_.write("wing.cfg", text);
-    gm::load_cfg();
-  }
-  void start_desk(std::vector<std::string> extra = {}) {
-    WingSimProcess::Options o;
-    o.ip = ip_ = unique_loopback();
-    o.extra = std::move(extra);
-    sim_ = std::make_unique<WingSimProcess>(o);
-  }
-  // As the module does once it adopts a desk of firmware 3.1.
-  void connect() {
-    const std::string line = "WING," + ip_ + ",FOH,wing-rack,S0001,3.1-0-g9f314617";
-    gm::wbin_preload(line.c_str());
-    ASSERT_TRUE(gm::desk()->start(ip_.c_str()));
-    ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
-  }
   // A change made at the desk; the pause lets its push arrive before the next read.
   void at_desk(const std::string& command) {
-    sim_->cmd(command);
-    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
-    if (gm::wctl_connected()) std::this_thread::sleep_for(200ms);
+    InProcessModuleTest::at_desk(command, gm::wctl_connected() ? 200 : 0);
   }
   uint64_t revalidate_bits() { return gm::take_channel_bits(gm::bridge_flags().revalidate); }
-
-  FakeHost host_;
-  std::string ip_;
-  std::unique_ptr<WingSimProcess> sim_;
 };
 
 TEST_F(PatchModel, BeforeThePatchIsReadChannelsMapToBankAndBaseWithAPreamp) {
-  settings("bank=A\nbase=5\nwatch=8\n");
+  load_settings("bank=A\nbase=5\nwatch=8\n");
   EXPECT_EQ(gm::wing_grp(0), "A");
   EXPECT_EQ(gm::wing_src(3), 8);
   EXPECT_EQ(gm::wing_gain_src(3), 8);
@@ -91,11 +54,11 @@ TEST_F(PatchModel, BeforeThePatchIsReadChannelsMapToBankAndBaseWithAPreamp) {
 }
 
 TEST_F(PatchModel, UnroutedOutputsStereoPartnersAndSharedHeadAmps) {
-  settings("watch=6\ndiag=1\n");
+  load_settings("watch=6\ndiag=1\n");
   start_desk({"--patch", "MOD:1=OFF,MOD:2=B:1,MOD:3=LCL:5,MOD:4=LCL:6,MOD:5=LCL:5,MOD:6=USB:1"});
   at_desk("set /io/in/LCL/6/g 10");
   at_desk("set /io/in/LCL/6/mode ST");
-  connect();
+  connect_desk();
 
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(gm::patch_is_read());
@@ -147,11 +110,11 @@ TEST_F(PatchModel, UnroutedOutputsStereoPartnersAndSharedHeadAmps) {
 }
 
 TEST_F(PatchModel, APortBoxOfEightInputsHidesTheNinth) {
-  settings("watch=2\n");
+  load_settings("watch=2\n");
   start_desk({"--patch", "MOD:1=A:8,MOD:2=A:9"});
   at_desk("set /$stat/A/dev SD8");
   at_desk("set /$globals/harmt/b 0");
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(gm::wing_has_preamp(0));
   EXPECT_FALSE(gm::wing_has_preamp(1));
@@ -173,11 +136,11 @@ TEST_F(PatchModel, APortBoxOfEightInputsHidesTheNinth) {
 }
 
 TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
-  settings("watch=2\n");
+  load_settings("watch=2\n");
   start_desk({"--patch", "MOD:1=A:3,MOD:2=A:4"});
   at_desk("set /io/in/A/3/rmt \"AES A\"");
   at_desk("set /io/in/A/3/$ract 1");
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_FALSE(gm::wing_has_preamp(0));
@@ -196,10 +159,10 @@ TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
 }
 
 TEST_F(PatchModel, TheNetworkLockIsReportedWhenItChanges) {
-  settings("watch=1\n");
+  load_settings("watch=1\n");
   start_desk();
   at_desk("set /$syscfg/tcplock 1");
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(gm::patch_tcp_lock());
@@ -215,9 +178,9 @@ TEST_F(PatchModel, TheNetworkLockIsReportedWhenItChanges) {
 }
 
 TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
-  settings("watch=2\n");
+  load_settings("watch=2\n");
   start_desk({"--patch", "CRD:1-2=A:5-6", "--mod-card", "NONE", "--crd-card", "WSG"});
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=NONE CRD=WSG"));
   EXPECT_TRUE(
@@ -227,9 +190,9 @@ TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
 }
 
 TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomething) {
-  settings("watch=8\n");
+  load_settings("watch=8\n");
   start_desk({"--patch", "CRD:1-4=LCL:1-4", "--crd-card", "WSG"});
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=WSG CRD=WSG"));
   EXPECT_TRUE(host_.has_line(
@@ -248,7 +211,7 @@ TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomet
   gm::wctl_stop();
   gm::patch_reset();
   start_desk({"--patch", "", "--mod-card", "NONE"});
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(
       host_.has_line("[patch] the desk reports no WSG card in either slot - staying on MOD"));
@@ -259,9 +222,9 @@ TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomet
 }
 
 TEST_F(PatchModel, RangesAreLearnedPerGroupUpToEightAndRetried) {
-  settings("watch=4\n");
+  load_settings("watch=4\n");
   start_desk();
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   gm::RangeRecord lcl;
   ASSERT_TRUE(gm::find_range("lcl", &lcl));
@@ -306,7 +269,7 @@ TEST_F(PatchModel, RangesAreLearnedPerGroupUpToEightAndRetried) {
 }
 
 TEST_F(PatchModel, NamesComeFromTheLowestStripAndAreCutTo19Characters) {
-  settings("watch=4\n");
+  load_settings("watch=4\n");
   start_desk({"--patch", "MOD:1-3=LCL:1-3,MOD:4=A:2"});
   at_desk("set /ch/1/name Kick");
   at_desk("set /ch/30/in/conn/grp LCL");
@@ -314,7 +277,7 @@ TEST_F(PatchModel, NamesComeFromTheLowestStripAndAreCutTo19Characters) {
   at_desk("set /ch/30/name Other");
   at_desk("set /ch/2/name ABCDEFGHIJKLMNOPQRSTUVWXYZ");
   at_desk("set /io/in/A/2/name Vox");
-  connect();
+  connect_desk();
   EXPECT_FALSE(gm::names_refresh()) << "the patch is not read yet";
   ASSERT_TRUE(gm::patch_refresh());
   ASSERT_TRUE(gm::names_refresh());
@@ -328,9 +291,9 @@ TEST_F(PatchModel, NamesComeFromTheLowestStripAndAreCutTo19Characters) {
 // A reader on another thread must always see a record whole: never one source's group with
 // another's input.
 TEST_F(PatchModel, ReadersSeeAWholeRecordWhileItIsRePatched) {
-  settings("watch=1\n");
+  load_settings("watch=1\n");
   start_desk({"--patch", "MOD:1=LCL:1"});
-  connect();
+  connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   std::atomic<bool> stop{false};
   std::atomic<int> torn{0};

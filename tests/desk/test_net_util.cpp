@@ -33,6 +33,7 @@
 #include "net_util.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
+#include "support/module_fixture.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -229,58 +230,44 @@ TEST(NetWaitAny, GivesTheFirstReadableSocketOrMinusOne) {
 
 // ---- settings-driven addresses ------------------------------------------------------------------
 
-class NetHintAddresses : public gmtest::TempHomeTest {
+class NetHintAddresses : public gmtest::InProcessModuleTest {
  protected:
-  void SetUp() override {
-    gm::cfg_reset();
-    host_.set_cfg_path(gmtest::wide(home_.path() + "/wing.cfg"));
-    host_.install();
-  }
-  void TearDown() override {
-    gm::cfg_reset();
-    gm::module_set_host(nullptr);
-  }
-  void load(const std::string& text) {
-    home_.write("wing.cfg", text);
-    gm::load_cfg();
-  }
   // The list gather_broadcasts builds. Nothing is sent to these addresses.
   static std::vector<std::string> gathered(int max) {
     char addrs[32][16];
     const int n = gm::gather_broadcasts(addrs, max);
     return std::vector<std::string>(addrs, addrs + std::max(n, 0));
   }
-  gmtest::FakeHost host_;
 };
 
 using Addrs = std::vector<std::string>;
 
 TEST_F(NetHintAddresses, BroadcastListStartsWithLimitedBroadcastThenHintThenForcedAddress) {
-  load("hint=10.1.2.3\nip=10.1.2.4\n");
+  load_settings("hint=10.1.2.3\nip=10.1.2.4\n");
   EXPECT_EQ(gathered(32).at(2), "10.1.2.4");
   EXPECT_EQ(gathered(2), (Addrs{"255.255.255.255", "10.1.2.3"}));
   EXPECT_EQ(gathered(1), (Addrs{"255.255.255.255"}));
   EXPECT_TRUE(gathered(0).empty());
   // Invalid or repeated settings addresses are left out.
-  load("hint=10.1.2.3\nip=10.1.2.3\n");
+  load_settings("hint=10.1.2.3\nip=10.1.2.3\n");
   Addrs list = gathered(32);
   EXPECT_EQ(std::count(list.begin(), list.end(), "10.1.2.3"), 1);
-  load("hint=desk.local\nip=10.1.2.4\n");
+  load_settings("hint=desk.local\nip=10.1.2.4\n");
   EXPECT_EQ(gathered(2), (Addrs{"255.255.255.255", "10.1.2.4"}));
-  load("hint=10.1.2.3\nip=10.1.2.300\n");
+  load_settings("hint=10.1.2.3\nip=10.1.2.300\n");
   list = gathered(32);
   EXPECT_EQ(list.at(1), "10.1.2.3");
   EXPECT_EQ(std::count(list.begin(), list.end(), "10.1.2.300"), 0);
 }
 
 TEST_F(NetHintAddresses, HintIsTheHintOrTheForcedAddress) {
-  load("hint=10.1.2.3\nip=10.1.2.4\n");
+  load_settings("hint=10.1.2.3\nip=10.1.2.4\n");
   EXPECT_TRUE(gm::net_is_hint("10.1.2.3"));
   EXPECT_TRUE(gm::net_is_hint("10.1.2.4"));
   EXPECT_FALSE(gm::net_is_hint("10.1.2.5"));
   EXPECT_FALSE(gm::net_is_hint(""));
   EXPECT_FALSE(gm::net_is_hint(nullptr));
-  load("");
+  load_settings("");
   EXPECT_FALSE(gm::net_is_hint(""));
   EXPECT_FALSE(gm::net_is_hint("10.1.2.3"));
 }

@@ -9,8 +9,7 @@
 
 #include "bridge_cfg.h"
 #include "module_entry.h"
-#include "support/host_harness.h"
-#include "support/temp_home.h"
+#include "support/module_fixture.h"
 
 namespace gm {
 void module_set_host(const GmHost* h);
@@ -20,31 +19,17 @@ namespace {
 
 using gmtest::read_file;
 
-class ModuleCfg : public gmtest::TempHomeTest {
+class ModuleCfg : public gmtest::InProcessModuleTest {
  protected:
-  void SetUp() override {
-    gm::cfg_reset();
-    path_ = home_.path() + "/wing.cfg";
-    host_.set_cfg_path(gmtest::wide(path_));
-    host_.install();
-  }
-  void TearDown() override {
-    gm::cfg_reset();
-    gm::module_set_host(nullptr);
-  }
-  void load(const std::string& text) {
-    home_.write("wing.cfg", text);
-    gm::load_cfg();
-  }
   // Rewrites the file with a last-write time `secs` ahead, as an edit by the app would.
   void edit(const std::string& text, int secs) {
     home_.write("wing.cfg", text);
     timespec t[2] = {{time(nullptr) + secs, 0}, {time(nullptr) + secs, 0}};
-    utimensat(AT_FDCWD, path_.c_str(), t, 0);
+    utimensat(AT_FDCWD, cfg_path().c_str(), t, 0);
   }
   struct stat stat_of() const {
     struct stat st {};
-    stat(path_.c_str(), &st);
+    stat(cfg_path().c_str(), &st);
     return st;
   }
   bool has_part_file() const {
@@ -53,16 +38,14 @@ class ModuleCfg : public gmtest::TempHomeTest {
     }
     return false;
   }
-  std::string path_;
-  gmtest::FakeHost host_;
 };
 
 TEST_F(ModuleCfg, LoadReadsKeysIgnoringCaseWithCommentsAndLaterLinesWinning) {
-  load(
+  load_settings(
       "; header\nIP= \t10.0.0.5 \t;typed\n ip=9.9.9.9\nBank=B\nbank=ABCDEFGHIJ\nbase=17\n"
       "watch=0\nNOTIFY=0\ncard=CRD ; slot\nresync=Desk\nsession_recall=OFF\nconsole=W 1\n"
       "diag=1\n");
-  EXPECT_TRUE(host_.has_line("[cfg] using " + path_));
+  EXPECT_TRUE(host_.has_line("[cfg] using " + cfg_path()));
   gm::CfgValues v = gm::cfg_snapshot();
   EXPECT_EQ(v.ip, "10.0.0.5");
   EXPECT_EQ(v.bank, "ABCDEFG");
@@ -75,25 +58,26 @@ TEST_F(ModuleCfg, LoadReadsKeysIgnoringCaseWithCommentsAndLaterLinesWinning) {
   EXPECT_EQ(v.console, "W 1");
   EXPECT_EQ(gm::detail_level(), 2);
 
-  load("watch=100\nresync=lv\nsession_recall=offline\ndiag=0\n");
+  load_settings("watch=100\nresync=lv\nsession_recall=offline\ndiag=0\n");
   EXPECT_EQ(gm::cfg_watch(), 64);
   EXPECT_FALSE(gm::cfg_resync_desk());
   EXPECT_FALSE(gm::cfg_session_recall());
   EXPECT_EQ(gm::detail_level(), 1);
 
-  load("bank=B\nwatch=3\n");
-  std::filesystem::remove(path_);
+  load_settings("bank=B\nwatch=3\n");
+  std::filesystem::remove(cfg_path());
   gm::load_cfg();
-  EXPECT_TRUE(host_.has_line("[cfg] no " + path_ + " - using defaults"));
+  EXPECT_TRUE(host_.has_line("[cfg] no " + cfg_path() + " - using defaults"));
   EXPECT_EQ(gm::cfg_bank(), "LCL");
   EXPECT_EQ(gm::cfg_watch(), 64);
 
-  load("; " + std::string(253, 'x') + "watch=5\n");  // the tail of an overlong line is no setting
+  load_settings("; " + std::string(253, 'x') +
+                "watch=5\n");  // the tail of an overlong line is no setting
   EXPECT_EQ(gm::cfg_watch(), 64);
 }
 
 TEST_F(ModuleCfg, ProtectListParsing) {
-  load("protect=LCL:3, A:12 ; B:4\n");
+  load_settings("protect=LCL:3, A:12 ; B:4\n");
   gm::ProtectEntry e[gm::kMaxProtect];
   ASSERT_EQ(gm::cfg_protect_copy(e), 2);
   EXPECT_STREQ(e[1].group, "A");
@@ -101,13 +85,13 @@ TEST_F(ModuleCfg, ProtectListParsing) {
   EXPECT_TRUE(
       host_.has_line("[48V] protected inputs (48V will never be switched on): LCL 3, A 12"));
 
-  load("protect=LCL:1\nprotect=A:0,:4,B:,C:2x,D\n");
+  load_settings("protect=LCL:1\nprotect=A:0,:4,B:,C:2x,D\n");
   EXPECT_EQ(gm::cfg_protect_copy(e), 0);
   EXPECT_EQ(host_.count_lines("[48V]"), 2);  // the second load logged only "LCL 1"
 
   std::string many = "protect=LONGGROUPNAME:1";
   for (int i = 2; i <= 40; ++i) many += ",A:" + std::to_string(i);
-  load(many + "\n");
+  load_settings(many + "\n");
   EXPECT_EQ(gm::cfg_protect_copy(e), 32);
   EXPECT_STREQ(e[0].group, "LONGGRO");
   EXPECT_TRUE(gm::cfg_is_protected("longgro", 1));
@@ -130,18 +114,18 @@ TEST_F(ModuleCfg, ProtectEditsRefuseDuplicatesOverflowAndUnstorableGroups) {
 
 TEST_F(ModuleCfg, SaveWritesEveryValueInOrderReplacingTheFileWhole) {
   const std::string old_text = "ip=10.0.0.5\nconsole=W1\nhint=10.0.0.6\nextra=1\ndiag=1\n";
-  load(old_text);
-  chmod(path_.c_str(), 0600);
-  const int old_fd = open(path_.c_str(), O_RDONLY);
+  load_settings(old_text);
+  chmod(cfg_path().c_str(), 0600);
+  const int old_fd = open(cfg_path().c_str(), O_RDONLY);
   gm::cfg_apply_request("SC\nip=6.6.6.6", 3, 80, true);
   gm::cfg_protect_add("A", 5);
   gm::cfg_protect_add("LCL", 2);
   gm::save_cfg();
-  EXPECT_EQ(read_file(path_),
+  EXPECT_EQ(read_file(cfg_path()),
             "; written by Gainmesh - edit while LV1 is closed\nbank=SC\nbase=3\nwatch=64\n"
             "notify=1\ncard=MOD\nresync=desk\nprotect=A:5,LCL:2\ndiag=1\nip=10.0.0.5\n"
             "hint=10.0.0.6\nconsole=W1\nsession_recall=on\n");
-  EXPECT_TRUE(host_.has_line("[cfg] saved " + path_));
+  EXPECT_TRUE(host_.has_line("[cfg] saved " + cfg_path()));
   char buf[128] = {};
   EXPECT_EQ(pread(old_fd, buf, sizeof buf - 1, 0), static_cast<ssize_t>(old_text.size()))
       << "a reader keeps the old file";
@@ -160,18 +144,18 @@ TEST_F(ModuleCfg, SaveWritesEveryValueInOrderReplacingTheFileWhole) {
 }
 
 TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesKeepsTheRestAndSkipsNoChange) {
-  load("; note\nHINT=1.1.1.1 ; old\nhints=x\nfoo=bar\nhint=2.2.2.2\nlast");
+  load_settings("; note\nHINT=1.1.1.1 ; old\nhints=x\nfoo=bar\nhint=2.2.2.2\nlast");
   EXPECT_TRUE(gm::cfg_set_key("hint", "3.3.3.3"));
-  EXPECT_EQ(read_file(path_), "; note\nhint=3.3.3.3\nhints=x\nfoo=bar\nlast");
+  EXPECT_EQ(read_file(cfg_path()), "; note\nhint=3.3.3.3\nhints=x\nfoo=bar\nlast");
   EXPECT_TRUE(host_.has_line("[cfg] hint=3.3.3.3 saved"));
 
   home_.write("wing.cfg", "bank=A");
   EXPECT_TRUE(gm::cfg_set_key("hint", "4.4.4.4"));
-  EXPECT_EQ(read_file(path_), "bank=A\nhint=4.4.4.4\n");
+  EXPECT_EQ(read_file(cfg_path()), "bank=A\nhint=4.4.4.4\n");
 
-  std::filesystem::remove(path_);
+  std::filesystem::remove(cfg_path());
   EXPECT_TRUE(gm::cfg_set_key("hint", "5.5.5.5"));
-  EXPECT_EQ(read_file(path_), "hint=5.5.5.5\n");
+  EXPECT_EQ(read_file(cfg_path()), "hint=5.5.5.5\n");
   EXPECT_EQ(stat_of().st_mode & 0777, 0644u);
 
   // The value already stored: nothing is written, unless a later line would win.
@@ -185,26 +169,26 @@ TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesKeepsTheRestAndSkipsNoCha
   EXPECT_EQ(host_.count_lines("saved"), saved);
   home_.write("wing.cfg", "hint=1.2.3.4\nhint=9.9.9.9\n");
   EXPECT_TRUE(gm::cfg_set_key("hint", "1.2.3.4"));
-  EXPECT_EQ(read_file(path_), "hint=1.2.3.4\n");
+  EXPECT_EQ(read_file(cfg_path()), "hint=1.2.3.4\n");
 }
 
 TEST_F(ModuleCfg, SetKeyRefusesOversizedFilesAndUnstorableValues) {
   std::string big = "; " + std::string(16380, 'x') + "\nh";  // 16384 bytes
-  load(big);
+  load_settings(big);
   EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4"));
-  EXPECT_TRUE(host_.has_line("[cfg] " + path_ + " is too large to edit - hint not saved"));
-  EXPECT_EQ(read_file(path_), big);
+  EXPECT_TRUE(host_.has_line("[cfg] " + cfg_path() + " is too large to edit - hint not saved"));
+  EXPECT_EQ(read_file(cfg_path()), big);
 
   home_.write("wing.cfg", big.substr(0, 16370));  // appending would reach the limit
   EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4"));
-  EXPECT_EQ(read_file(path_).size(), 16370u);
+  EXPECT_EQ(read_file(cfg_path()).size(), 16370u);
 
   home_.write("wing.cfg", "a=1\n");
   EXPECT_FALSE(gm::cfg_set_key("", "1"));
   EXPECT_FALSE(gm::cfg_set_key("hint", nullptr));
   EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4\nip=6.6.6.6"));
   EXPECT_FALSE(gm::cfg_set_key("hint", std::string(160, '1').c_str()));
-  EXPECT_EQ(read_file(path_), "a=1\n");
+  EXPECT_EQ(read_file(cfg_path()), "a=1\n");
 }
 
 TEST_F(ModuleCfg, LivePickUpOfDiagAndSessionRecall) {
@@ -236,14 +220,14 @@ TEST_F(ModuleCfg, LivePickUpOfDiagAndSessionRecall) {
 }
 
 TEST_F(ModuleCfg, PinReloadFollowsIpAndConsole) {
-  load("ip=10.0.0.1\n");
+  load_settings("ip=10.0.0.1\n");
   home_.write("wing.cfg", "IP=  10.0.0.9  ; typed\nconsole= WING-123 \n");
   gm::cfg_reload_pin();
   gm::cfg_reload_pin();
   EXPECT_EQ(host_.count_lines("[cfg] ip= 10.0.0.9"), 1);
   EXPECT_EQ(host_.count_lines("[cfg] console= WING-123"), 1);
 
-  std::filesystem::remove(path_);
+  std::filesystem::remove(cfg_path());
   gm::cfg_reload_pin();
   EXPECT_EQ(gm::cfg_ip(), "10.0.0.9");
 
@@ -255,13 +239,13 @@ TEST_F(ModuleCfg, PinReloadFollowsIpAndConsole) {
 }
 
 TEST_F(ModuleCfg, ConcurrentWritersNeverShowReadersAHalfWrittenFile) {
-  load("bank=A\n");
+  load_settings("bank=A\n");
   gm::save_cfg();
   std::atomic<bool> done{false};
   std::atomic<int> torn{0};
   std::thread reader([&] {
     while (!done) {
-      std::string s = read_file(path_);
+      std::string s = read_file(cfg_path());
       if (s.rfind("; written by Gainmesh", 0) != 0 || s.back() != '\n') ++torn;
     }
   });

@@ -11,7 +11,7 @@
 #include "bridge_cfg.h"
 #include "bridge_status.h"
 #include "module_entry.h"
-#include "support/host_harness.h"
+#include "support/module_fixture.h"
 #include "support/status_file.h"
 #include "support/temp_home.h"
 
@@ -19,26 +19,9 @@ namespace {
 
 using namespace gmtest;
 
-class StatusBlock : public TempHomeTest {
+class StatusBlock : public InProcessModuleTest {
  protected:
-  void SetUp() override {
-    cfg_path_ = home_.path() + "/wing.cfg";
-    host_.set_cfg_path(wide(cfg_path_));
-    host_.install();
-    gm::cfg_reset();
-  }
-  void TearDown() override {
-    gm::bridge_status_close();
-    gm::module_set_host(nullptr);
-  }
-  void load(const std::string& cfg) {
-    home_.write("wing.cfg", cfg);
-    gm::load_cfg();
-  }
   std::string block_path() const { return home_.run_dir() + "/GainmeshStatus"; }
-
-  FakeHost host_;
-  std::string cfg_path_;
 };
 
 TEST_F(StatusBlock, FreshBlockHoldsOnlyMagicAndVersionAndClosingMarksTheModuleStopped) {
@@ -65,7 +48,7 @@ TEST_F(StatusBlock, FreshBlockHoldsOnlyMagicAndVersionAndClosingMarksTheModuleSt
 }
 
 TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
-  load("watch=8\nprotect=LCL:3, A:12\nresync=desk\n");
+  load_settings("watch=8\nprotect=LCL:3, A:12\nresync=desk\n");
   const uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0xfe};
   host_.set_mac(mac);
   host_.set_injected(true);
@@ -167,7 +150,7 @@ class AppWriter {
 };
 
 TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
-  load("; made by hand\nbank=LCL\nwatch=64\n");
+  load_settings("; made by hand\nbank=LCL\nwatch=64\n");
   ASSERT_TRUE(gm::shm_init());
   AppWriter app(block_path());
   ASSERT_NE(app.operator->(), nullptr);
@@ -186,7 +169,7 @@ TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
   EXPECT_EQ(gm::cfg_bank(), "A");
   EXPECT_EQ(gm::cfg_base(), 5);
   EXPECT_TRUE(gm::cfg_resync_desk());
-  const std::string saved = read_file(cfg_path_);
+  const std::string saved = read_file(cfg_path());
   EXPECT_NE(saved.find("bank=A\nbase=5\nwatch=64\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("resync=desk\n"), std::string::npos) << saved;
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace gmtest {
@@ -15,6 +16,11 @@ bool eventually(Pred pred, std::chrono::milliseconds limit = std::chrono::second
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return pred();
+}
+
+// The same with the limit in milliseconds, for callers that keep their timeouts as numbers.
+inline bool wait_for(const std::function<bool()>& done, int timeout_ms) {
+  return eventually(done, std::chrono::milliseconds(timeout_ms));
 }
 
 }  // namespace gmtest

@@ -6,21 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "support/control_socket.h"
 #include "support/rig_child.h"
 
 namespace gmtest {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int kStartTimeoutMs = 30000;
 constexpr int kAnswerTimeoutMs = 30000;  // "quit" waits for every module to stop
@@ -190,15 +186,6 @@ bool maps_file(pid_t pid, const std::string& file_name) {
     if (slash != std::string::npos && line.substr(slash + 1) == file_name) return true;
   }
   return false;
-}
-
-bool wait_for(const std::function<bool()>& done, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (true) {
-    if (done()) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
 }
 
 std::string Lv1HostProcess::stdout_text() const {

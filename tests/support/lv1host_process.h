@@ -6,10 +6,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "support/eventually.h"
 #include "support/temp_home.h"
 
 namespace gmtest {
@@ -92,8 +92,5 @@ Lv1HostProcess::Strip parse_strip(const std::string& line);
 std::string process_name(pid_t pid);
 bool holds_open(pid_t pid, const std::string& path);
 bool maps_file(pid_t pid, const std::string& file_name);
-
-// Polls done every 20 ms until it returns true (true) or timeout_ms passed (false).
-bool wait_for(const std::function<bool()>& done, int timeout_ms);
 
 }  // namespace gmtest
