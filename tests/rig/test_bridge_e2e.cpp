@@ -264,23 +264,23 @@ TEST_F(BridgeE2eTest, PhantomOnAProtectedInputIsRefusedAndSwitchedBackInLv1) {
 }
 
 TEST_F(BridgeE2eTest, PhantomIsRefusedWhenTheDeskLinksItToAProtectedInput) {
-  start_all("protect=LCL:6\n");
-  desk_->cmd("set /io/in/LCL/5/mode ST");  // LCL 5 and 6 become a stereo pair
+  start_desk();
+  desk_->cmd("set /io/in/LCL/5/mode ST");  // LCL 5 and 6 are a stereo pair
   ASSERT_TRUE(desk_->ok()) << desk_->error();
-  desk_->cmd("clear-sets");
+  install("protect=LCL:6\n");
+  start_lv1();
+  ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+  gmtest::StatusFile status(home_.run_dir());
+  ASSERT_TRUE(status.ok());
+  ASSERT_TRUE(gmtest::wait_for([&] { return status->ch_stereo[4] != 0; }, kWait))
+      << "the module has not read the pair";
 
-  // Strip 4 is LCL 5, whose 48V the desk switches together with the protected LCL 6. Until the
-  // module has read the new mode it may refuse for not knowing the link yet; once it knows,
-  // it names the partner.
-  const std::string refused =
+  // Strip 4 is LCL 5, whose 48V the desk switches together with the protected LCL 6.
+  lv1_->cmd("phantom 0 4 on");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_log(
       "[48V] REFUSED ch=4 -> LCL 5: the desk switches LCL 6's 48V with it, and that input is "
-      "protected in gainmesh.cfg";
-  EXPECT_TRUE(gmtest::wait_for(
-      [&] {
-        lv1_->cmd("phantom 0 4 on");
-        return wait_log(refused, 300);
-      },
-      kWait))
+      "protected in gainmesh.cfg"))
       << bundle_->log_text();
   EXPECT_TRUE(wait_strip_phantom(4, false)) << "LV1's switch must flip back";
   sleep_ms(300);
