@@ -74,7 +74,8 @@ void move_link() {
     if (std::string(target.ip) != old.ip) bs().link_moves.fetch_add(1);
     bs().link_stopped = false;
     bs().refind_now = false;
-    bs().identity_recheck = false;
+    // Whoever answers on the new link is checked before anything is written to it.
+    bs().identity_recheck = true;
   } else {
     logf("[refind] the old link to %s did not stop in time - NOT moving to %s until LV1 restarts",
          old.ip, target.ip);
@@ -318,7 +319,7 @@ void learn_bank_range(Watch& w, uint64_t now) {
   learn_range(bank.c_str());
 }
 
-void timed_refreshes(Watch& w, uint64_t now) {
+void refresh_names_when_due(Watch& w, uint64_t now) {
   BridgeFlags& f = bridge_flags();
   if ((f.need_names.load() && now - w.last_names > kNamesSoonMs) ||
       now - w.last_names > kNamesEveryMs) {
@@ -326,6 +327,11 @@ void timed_refreshes(Watch& w, uint64_t now) {
     w.last_names = now;
     names_refresh();
   }
+}
+
+// After the dashboard request of the cycle, so that a request never waits behind these reads.
+void refresh_modes_and_ranges_when_due(Watch& w, uint64_t now) {
+  BridgeFlags& f = bridge_flags();
   if (f.need_modes.load() || now - w.last_modes > kModesEveryMs) {
     f.need_modes = false;
     w.last_modes = now;
@@ -374,9 +380,10 @@ void cycle(Watch& w) {
     reread_marked_channels();
     refresh_patch_when_due(w, now);
     revalidate(bs().iface.load());
-    if (!bridge_shutting_down()) timed_refreshes(w, now);
+    if (!bridge_shutting_down()) refresh_names_when_due(w, now);
   }
   serve_control_request();
+  if (d()->connected() && !bridge_shutting_down()) refresh_modes_and_ranges_when_due(w, now);
   if (now - w.last_publish >= kPublishMs) {
     w.last_publish = now;
     shm_sync();

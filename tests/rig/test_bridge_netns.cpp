@@ -149,12 +149,12 @@ class BridgeNetnsTest : public gmtest::TempHomeTest {
 
   // wing.cfg without ip=, so the module searches by broadcast; the hint is where the app's own
   // scan last saw the desk.
-  void install(const std::string& hint) {
+  void install(const std::string& hint, const std::string& more = "") {
     gmtest::InstalledBundle::Options o;
     o.in_network_namespace = true;
     bundle_ = std::make_unique<gmtest::InstalledBundle>(home_, o);
     std::ofstream cfg(bundle_->wing_cfg_path(), std::ios::trunc);
-    cfg << "hint=" << hint << "\n";
+    cfg << "hint=" << hint << "\n" << more;
     ASSERT_TRUE(cfg.flush()) << "cannot write wing.cfg";
   }
 
@@ -250,6 +250,46 @@ TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
   std::this_thread::sleep_until(replugged + std::chrono::milliseconds(3500));
   EXPECT_EQ(old_desk_->cmd("sets"), std::vector<std::string>{}) << log();
   EXPECT_EQ(old_desk_->cmd("clients"), std::vector<std::string>{"0"}) << log();
+}
+
+// The desk is found at a new address, but by the time the link there connects, another console
+// answers at that address: the identity is checked on the new link before anything is written,
+// so that console never receives a set, neither LV1's replay nor a turn of a gain.
+TEST_F(BridgeNetnsTest, AMoveOntoAnAddressWhereAnotherConsoleAnswersWritesNothing) {
+  const std::string old_ip = lab_->host_addr(0), new_ip = lab_->host_addr(1);
+  old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
+  ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
+  ASSERT_NO_FATAL_FAILURE(install(old_ip, "resync=lv1\n"));
+  start_lv1();
+  ASSERT_TRUE(wait_log("[bridge] seeded ", kSeedWait)) << log();
+
+  old_desk_->cmd("fault refuse-tcp on");
+  old_desk_->cmd("fault drop");
+  ASSERT_TRUE(lab_->set_link(0, false)) << lab_->why();
+  // The new address answers discovery as the adopted desk but takes no connection yet.
+  new_desk_ = std::make_unique<NetnsDesk>(*lab_, 1);
+  ASSERT_TRUE(new_desk_->ready()) << "the moved desk did not start";
+  new_desk_->cmd("fault refuse-tcp on");
+  ASSERT_TRUE(new_desk_->ok());
+  ASSERT_TRUE(wait_log("[refind] Stage Left (id SL-2041) answers at " + new_ip + " now, not " +
+                           old_ip + " - moving the link there",
+                       kRefindWait))
+      << log();
+
+  // Now another console holds the address, and it takes connections.
+  new_desk_->cmd("identity name=Monitors serial=MON-7");
+  ASSERT_TRUE(new_desk_->ok());
+  new_desk_->cmd("fault refuse-tcp off");
+  ASSERT_TRUE(new_desk_->ok());
+  ASSERT_TRUE(wait_log("[refind] ANOTHER console answers at " + new_ip +
+                       " now: wing-rack Monitors, id MON-7 - not Stage Left (id SL-2041). NOT "
+                       "driving it, nothing written; looking for Stage Left at other addresses"))
+      << log();
+  lv1_->cmd("gain 0 5 20");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(new_desk_->cmd("sets"), std::vector<std::string>{}) << log();
+  EXPECT_FALSE(bundle_->log_has("[sync] replayed ")) << log();
 }
 
 }  // namespace
