@@ -480,13 +480,24 @@ ScanHit find_scanned(const Input& in) {
   return hit;
 }
 
-void update_scanned(int index, const Input& in, double db, bool gain_found, bool on) {
+// What one channel read of an input found; a value the reply did not hold stays unread.
+struct ChannelRead {
+  double db = 0;
+  bool on = false;
+  bool gain_found = false, phantom_found = false;
+};
+
+bool read_channel(const char* group, int n, ChannelRead& r) {
+  return d()->get_channel(group, n, &r.db, &r.on, &r.gain_found, &r.phantom_found);
+}
+
+void update_scanned(int index, const Input& in, const ChannelRead& r) {
   const bool guarded = phantom_protected(in.group.c_str(), in.n);
   shm_with_block([&](GmConsoleStatus& b) {
     GmScanRecord& rec = b.scan[index];
     if (rec.input != in.n) return;
-    if (gain_found) rec.gain = db;
-    rec.phantom = on ? 1 : 0;
+    if (r.gain_found) rec.gain = r.db;
+    if (r.phantom_found) rec.phantom = r.on ? 1 : 0;
     rec.protect = guarded ? 1 : 0;
   });
 }
@@ -501,27 +512,28 @@ Answer serve_refresh(const Request& r) {
   if (hit.index < 0) return refused("that input is not in the list being shown");
   if (!hit.headamp) return done("");
   if (!d()->get_channel) return refused("this desk cannot report a channel");
-  double db = 0;
-  bool on = false, gain_found = false;
-  if (!d()->get_channel(in.group.c_str(), in.n, &db, &on, &gain_found)) {
+  ChannelRead read;
+  if (!read_channel(in.group.c_str(), in.n, read)) {
     return refused(text("the desk did not answer for %s %d", in.group.c_str(), in.n));
   }
-  update_scanned(hit.index, in, db, gain_found, on);
-  return done(text("%s %d: %.1f dB, 48V %s", in.group.c_str(), in.n, db, on_off_log(on)));
+  update_scanned(hit.index, in, read);
+  return done(text("%s %d: %.1f dB, 48V %s", in.group.c_str(), in.n, read.db,
+                   read.phantom_found ? on_off_log(read.on) : "unread"));
 }
 
 // ---- 10: verify -------------------------------------------------------------------------------
 
 // Gain from the gain input and 48V from the own input, in one read when they are the same.
-// Returns 0 when both were read, else the input that did not answer.
-int read_values(const std::string& group, int gain_in, int own, double& db, bool& on) {
+// Returns 0 when the gain was read, else the input that did not answer; a 48V the desk's list
+// did not hold is left unread.
+int read_values(const std::string& group, int gain_in, int own, ChannelRead& r) {
   const char* g = group.c_str();
   if (gain_in == own && d()->get_channel) {
-    bool gain_found = false;
-    return d()->get_channel(g, own, &db, &on, &gain_found) && gain_found ? 0 : own;
+    return read_channel(g, own, r) && r.gain_found ? 0 : own;
   }
-  if (!d()->get_gain || !d()->get_gain(g, gain_in, &db)) return gain_in;
-  if (!d()->get_phantom || !d()->get_phantom(g, own, &on)) return own;
+  if (!d()->get_gain || !d()->get_gain(g, gain_in, &r.db)) return gain_in;
+  if (!d()->get_phantom || !d()->get_phantom(g, own, &r.on)) return own;
+  r.gain_found = r.phantom_found = true;
   return 0;
 }
 
@@ -530,15 +542,15 @@ Answer serve_verify(const Request& r) {
   const int ch = static_cast<int>(r.channel);
   const PatchChannel c = patch_channel(ch);
   const int gain_in = c.gain_input ? c.gain_input : c.input;
-  double db = 0;
-  bool on = false;
-  if (const int silent = read_values(c.group, gain_in, c.input, db, on)) {
+  ChannelRead read;
+  if (const int silent = read_values(c.group, gain_in, c.input, read)) {
     return refused(text("the desk did not answer for %s %d", c.group, silent));
   }
-  shm_publish_gain(ch, db);
-  shm_publish_phantom(ch, on);
-  const std::string line = text("[verify] ch=%d %s g=%d/p=%d -> %.1f dB, 48V %s", ch, c.group,
-                                gain_in, c.input, db, on_off_log(on));
+  shm_publish_gain(ch, read.db);
+  if (read.phantom_found) shm_publish_phantom(ch, read.on);
+  const std::string line =
+      text("[verify] ch=%d %s g=%d/p=%d -> %.1f dB, 48V %s", ch, c.group, gain_in, c.input, read.db,
+           read.phantom_found ? on_off_log(read.on) : "unread");
   dlogf("%s", line.c_str());
   return done(line);
 }

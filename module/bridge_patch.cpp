@@ -116,6 +116,7 @@ struct ChannelSlot {
   std::atomic<int32_t> gain_input{0};
   std::atomic<uint8_t> has_preamp{0};
   std::atomic<uint8_t> stereo{0};
+  std::atomic<uint8_t> stereo_read{0};
   std::atomic<uint8_t> mute_bits{0};
   std::atomic<uint8_t> parked_valid{0};
   std::atomic<double> parked_db{0};
@@ -178,6 +179,7 @@ PatchChannel load_slot(const ChannelSlot& s) {
     c.gain_input = s.gain_input.load();
     c.has_preamp = s.has_preamp.load() != 0;
     c.stereo = s.stereo.load();
+    c.stereo_read = s.stereo_read.load() != 0;
     c.mute_bits = s.mute_bits.load();
     c.parked_valid = s.parked_valid.load() != 0;
     c.parked_db = s.parked_db.load();
@@ -193,6 +195,7 @@ void store_slot_locked(ChannelSlot& s, const PatchChannel& c) {
   s.gain_input.store(c.gain_input);
   s.has_preamp.store(c.has_preamp ? 1 : 0);
   s.stereo.store(c.stereo);
+  s.stereo_read.store(c.stereo_read ? 1 : 0);
   s.mute_bits.store(c.mute_bits);
   s.parked_valid.store(c.parked_valid ? 1 : 0);
   s.parked_db.store(c.parked_db);
@@ -379,8 +382,10 @@ PatchChannel new_source(const char* grp, int input) {
 void read_stereo(PatchChannel& c) {
   const DeskBackend* d = desk();
   int leg = 0;
+  c.stereo_read = true;
   if (d->get_stereo_leg && !d->get_stereo_leg(c.group, c.input, &leg)) {
     bridge_flags().need_modes = true;
+    c.stereo_read = false;
     leg = 0;
   }
   c.stereo = static_cast<uint8_t>(leg);
@@ -514,6 +519,7 @@ bool apply_role(int ch, int leg) {
   const int gain = gain_input_for(before.input, leg);
   update(ch, [&](PatchChannel& c) {
     c.stereo = static_cast<uint8_t>(leg);
+    c.stereo_read = true;
     c.gain_input = gain;
     if (gain == c.input) c.parked_valid = false;
   });

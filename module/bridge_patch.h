@@ -24,12 +24,13 @@ inline constexpr uint32_t kRangeRetryMs = 60000;
 
 // One LV1 channel as the desk patches it.
 struct PatchChannel {
-  char group[8] = "";       // desk input group; "" or "OFF" when nothing is routed
-  int input = 0;            // input number in that group; 0 = nothing
-  int gain_input = 0;       // input whose head amp the gain drives (input - 1 for a right leg)
-  bool has_preamp = false;  // LV1 may show gain and 48V
-  uint8_t stereo = 0;       // 0 none, 1 / 3 left (odd) leg, 2 / 4 right (even) leg
-  uint8_t mute_bits = 0;    // bit 0: the "mute" leaf, bit 1: the "$mute" leaf
+  char group[8] = "";        // desk input group; "" or "OFF" when nothing is routed
+  int input = 0;             // input number in that group; 0 = nothing
+  int gain_input = 0;        // input whose head amp the gain drives (input - 1 for a right leg)
+  bool has_preamp = false;   // LV1 may show gain and 48V
+  uint8_t stereo = 0;        // 0 none, 1 / 3 left (odd) leg, 2 / 4 right (even) leg
+  bool stereo_read = false;  // the role above was read from the desk for this source
+  uint8_t mute_bits = 0;     // bit 0: the "mute" leaf, bit 1: the "$mute" leaf
   bool parked_valid = false;
   double parked_db = 0;  // the input's own gain while its gain goes to the partner's head amp
   int ha_type = -1;      // head-amp type as the desk reports it; -1 unknown, 0 / 1 unusable

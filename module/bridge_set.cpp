@@ -481,15 +481,30 @@ void fanout_to_siblings(int ch, double db, bool with_gain, bool phantom_on, bool
 
 // ---- the partner rule and the protect list ------------------------------------------------------
 
+namespace {
+
+// A channel's stereo role is settled once it was read from the desk for its source and the desk
+// has not reported it changing since.
+bool role_settled(int ch, const PatchChannel& c) {
+  return c.stereo_read && !((bridge_flags().remode.load() >> ch) & 1);
+}
+
+}  // namespace
+
 int phantom_partner_of(int ch, char group_out[8], int* input_out) {
   if (!valid(ch)) return 0;
-  // A stereo role that failed to read, or that the desk just said changed, is not known.
-  const BridgeFlags& f = bridge_flags();
-  if (!patch_is_read() || f.need_modes.load() || ((f.remode.load() >> ch) & 1)) return -1;
+  if (!patch_is_read()) return -1;
   const PatchChannel c = patch_channel(ch);
-  if (!routed(c) || c.stereo == 0) return 0;
+  if (!routed(c)) return 0;
+  if (!role_settled(ch, c)) return -1;
+  if (c.stereo == 0) return 0;
   const int partner = c.stereo == 1 || c.stereo == 3 ? c.input + 1 : c.input - 1;
   if (partner < 1) return 0;
+  bool partner_settled = true;
+  for_channels_on(c.group, [&](int other, const PatchChannel& o) {
+    if (o.input == partner && !role_settled(other, o)) partner_settled = false;
+  });
+  if (!partner_settled) return -1;
   if (group_out) std::memcpy(group_out, c.group, sizeof c.group);
   if (input_out) *input_out = partner;
   return 1;
@@ -591,6 +606,16 @@ void push_confirmations(uint32_t now_ms) {
 
 // ---- session recall and replay -----------------------------------------------------------------
 
+namespace {
+
+// A recall is applied only over a link that can take it: connected, and to the console it was
+// checked to be. A desk that answered a moment ago but whose link is down holds the values.
+bool recall_can_reach_desk() {
+  return desk()->connected() && !bs().identity_recheck.load();
+}
+
+}  // namespace
+
 void bridge_recall(const double gain[64], const int phantom[64], const int present[64]) {
   if (!gain || !phantom || !present) return;
   if (!cfg_session_recall()) {
@@ -610,14 +635,14 @@ void bridge_recall(const double gain[64], const int phantom[64], const int prese
   const bool seeded = s.first_seed_done.load();
   logf("[recall] LV1 opened a session with Gainmesh preamp values - %s",
        !seeded                   ? "held until the console has been read"
-       : bridge_desk_answering() ? "applying now"
+       : recall_can_reach_desk() ? "applying now"
                                  : "held until the console answers");
   if (seeded) apply_pending_recall();
 }
 
 void apply_pending_recall() {
   if (!bs().recall_pending.load()) return;
-  if (!bridge_desk_answering()) {
+  if (!recall_can_reach_desk()) {
     logf("[recall] the console is not answering - LV1's values are held until it is back");
     return;
   }

@@ -36,7 +36,8 @@ struct DeskBackend {
   bool (*connected)();
   int (*scan)(const char* ip, DeskFound* out, int max, int timeout_ms);
   void (*adopt)(const DeskFound* desk);
-  bool (*get_channel)(const char* grp, int n, double* db, bool* phantom, bool* gain_found);
+  bool (*get_channel)(const char* grp, int n, double* db, bool* phantom, bool* gain_found,
+                      bool* phantom_found);
   bool (*get_gain)(const char* grp, int n, double* db);
   bool (*get_phantom)(const char* grp, int n, bool* on);  // 10
   bool (*get_mute)(const char* grp, int n, int* state);

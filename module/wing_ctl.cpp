@@ -382,8 +382,10 @@ WctlChannelScan wctl_scan_channel(const uint8_t* r, int len, uint32_t gain_hash,
   return s;
 }
 
-bool wctl_get_channel(const char* grp, int n, double* db, bool* phantom, bool* gain_found) {
+bool wctl_get_channel(const char* grp, int n, double* db, bool* phantom, bool* gain_found,
+                      bool* phantom_found) {
   if (gain_found) *gain_found = false;
+  if (phantom_found) *phantom_found = false;
   if (!has_text(grp) || !valid_index(n) || !db || !phantom) return false;
   WbinBuf m = io_node("in", grp, n);
   m.raw(kWbinGetValue);
@@ -403,6 +405,7 @@ bool wctl_get_channel(const char* grp, int n, double* db, bool* phantom, bool* g
     *phantom = s.phantom;
   }
   if (gain_found) *gain_found = s.gain_found;
+  if (phantom_found) *phantom_found = s.phantom_found;
   return s.counted > 0;
 }
 

@@ -54,8 +54,9 @@ bool wctl_parse_range(const uint8_t* r, int len, double* min_db, double* max_db,
 
 // Gain and 48V of an input in one list request (500 ms). Records of other known nodes met in
 // the list are delivered as pushes. *db and *phantom are written only when found (so a caller
-// may preset them); gain_found may be null.
-bool wctl_get_channel(const char* grp, int n, double* db, bool* phantom, bool* gain_found);
+// may preset them); gain_found and phantom_found say which were, and may be null.
+bool wctl_get_channel(const char* grp, int n, double* db, bool* phantom, bool* gain_found,
+                      bool* phantom_found = nullptr);
 
 // The walk over a list reply behind wctl_get_channel, free of side effects; exposed for tests
 // and the fuzzer. Records for which is_foreign is true go to deliver and are not counted. Of

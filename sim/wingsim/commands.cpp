@@ -183,6 +183,8 @@ std::string cmd_fault(Sim& sim, const std::string& args) {
     server.send_garbage(static_cast<size_t>(n));
   } else if (what == "split" && on_off(arg, flag)) {
     f.split = flag;
+  } else if (what == "list-without" && !arg.empty() && arg.find(' ') == std::string::npos) {
+    f.list_without = arg == "off" ? "" : arg;
   } else if (what == "meter-size" && (arg == "off" || (parse_int(arg, n) && n > 0 && n <= 65507))) {
     sim.meter().set_frame_size(arg == "off" ? 0 : n);
   } else {

@@ -175,7 +175,7 @@ void NativeServer::handle(Conn& c, const gm::WbinRequest& r) {
   } else if (tree.at(node).is_leaf()) {
     append_record(msg, tree.at(node));
   } else {
-    append_list(msg, tree, node);
+    append_list(msg, tree, node, faults_.list_without);
   }
   send(c, std::move(msg));
 }

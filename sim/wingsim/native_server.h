@@ -21,9 +21,10 @@
 namespace wingsim {
 
 struct ServerFaults {
-  bool silent = false;  // read and ignore every request; push nothing
-  int delay_ms = 0;     // every reply and push leaves this much later
-  bool split = false;   // every reply and push leaves one byte at a time
+  bool silent = false;       // read and ignore every request; push nothing
+  int delay_ms = 0;          // every reply and push leaves this much later
+  bool split = false;        // every reply and push leaves one byte at a time
+  std::string list_without;  // list replies leave out the leaves of this name ("" = none)
 };
 
 class NativeServer {

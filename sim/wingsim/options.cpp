@@ -87,6 +87,7 @@ std::string commands_text() {
          "fault garbage <n>             send n noise bytes to every control client\n"
          "fault split on|off            write replies byte by byte with small pauses\n"
          "fault meter-size <bytes|off>  send meter frames of that size\n"
+         "fault list-without <leaf|off> list replies leave out that leaf\n"
          "identity name=.. model=.. serial=.. firmware=..   what discovery answers\n"
          "move <ip>                     the desk takes a new address: rebind everything there\n"
          "quit                          stop\n";

@@ -139,9 +139,10 @@ void append_record(Bytes& out, const Node& leaf) {
   out.insert(out.end(), b.b, b.b + b.n);
 }
 
-void append_list(Bytes& out, const NodeTree& tree, int node) {
+void append_list(Bytes& out, const NodeTree& tree, int node, const std::string& without) {
   for (int c : tree.at(node).children) {
-    if (tree.at(c).is_leaf()) append_record(out, tree.at(c));
+    const Node& leaf = tree.at(c);
+    if (leaf.is_leaf() && (without.empty() || leaf.name != without)) append_record(out, leaf);
   }
   out.push_back(gm::kWbinEndList);
 }

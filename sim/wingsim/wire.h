@@ -21,7 +21,8 @@ void append_channel(Bytes& out);
 // integers 0..63, D3 / D4 for other integers; D0, 80-BF or D1 for texts.
 void append_record(Bytes& out, const Node& leaf);
 // The records of a node's leaves (direct children), in the desk's order, then DE.
-void append_list(Bytes& out, const NodeTree& tree, int node);
+// The node's leaves as a list reply, leaving out leaves named `without` ("" leaves out none).
+void append_list(Bytes& out, const NodeTree& tree, int node, const std::string& without = "");
 // DF, 16-bit length, then: 10 bytes (hash, parent hash, position), the name and the long name
 // (each a length byte and characters), a flags byte, a type byte (high nibble: 0 node,
 // 1 float, 2 integer, 3 text, 4 enumeration), then for numbers with a range min f32, max f32

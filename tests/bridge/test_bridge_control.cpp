@@ -353,6 +353,46 @@ TEST_F(ControlRequests, VerifyPublishesTheDesksValuesWithoutChangingLv1) {
   EXPECT_TRUE(sim_->sets().empty()) << "nothing is written to the desk";
 }
 
+// A list reply that holds the gain but no 48V record leaves the 48V as it was shown.
+TEST_F(ControlRequests, VerifyAndRefreshPublishOnlyWhatTheDeskListed) {
+  up("watch=8\n", {"set /io/in/LCL/2/g 12.5", "set /io/in/LCL/2/vph 1"});
+  ASSERT_THAT(verify(1), StartsWith("1: "));
+  ASSERT_EQ(client_->block().phantom[1], 1);
+  ASSERT_THAT(scan("LCL"), StartsWith("1: "));
+  ASSERT_EQ(client_->block().scan[1].phantom, 1);
+
+  at_desk("set /io/in/LCL/2/g 20");
+  at_desk("fault list-without vph");
+  EXPECT_EQ(verify(1), "1: [verify] ch=1 LCL g=2/p=2 -> 20.0 dB, 48V unread");
+  EXPECT_DOUBLE_EQ(client_->block().gain[1], 20.0);
+  EXPECT_EQ(client_->block().phantom[1], 1) << "a 48V that was not read is not published";
+  EXPECT_THAT(refresh("LCL", 2), StartsWith("1: "));
+  EXPECT_DOUBLE_EQ(client_->block().scan[1].gain, 20.0);
+  EXPECT_EQ(client_->block().scan[1].phantom, 1);
+}
+
+// After a dashboard action the stereo modes are read again as routine; a mono input whose role
+// and neighbour are read and unchanged still takes 48V from LV1 in the meantime.
+TEST_F(ControlRequests, ARoutineModeReReadDoesNotHoldBack48VFromLv1) {
+  up("watch=8\nprotect=LCL:8\n");
+  gm::desk()->on_push(gm::on_desk_push);
+  client_->post(0, ++seq_, {.kind = 6, .channel = 0, .value = 10});
+  gm::serve_control_request();
+  ASSERT_THAT(client_->answer(0), StartsWith("1: "));
+  ASSERT_TRUE(gm::bridge_flags().need_modes.load()) << "a mode re-read is due";
+
+  gm::bridge_set_phantom(1, true);
+  EXPECT_TRUE(eventually([&] { return desk_value("/io/in/LCL/2/vph") == "1"; }, 2s));
+
+  // A pair the desk is re-linking right now is not known until its modes are read again.
+  at_desk("set /io/in/LCL/5/mode ST");
+  gm::bridge_set_phantom(5, true);
+  EXPECT_TRUE(
+      host_.has_line("[48V] REFUSED ch=5 -> LCL 6: whether the desk links its 48V to "
+                     "another input is not known yet"));
+  EXPECT_EQ(desk_value("/io/in/LCL/6/vph"), "0");
+}
+
 TEST_F(ControlRequests, LinkingIsRefusedWhileAProtectedLegHas48V) {
   up("watch=8\nprotect=LCL:6\n", {"set /io/in/LCL/5/vph 1"});
   // Kinds 1, 2 and 3: link as a stereo pair, unlink, link as mid/side.

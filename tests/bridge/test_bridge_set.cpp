@@ -198,9 +198,14 @@ TEST_F(BridgeSet, No48VReachesAProtectedInputOrOneTheDeskLinksToIt) {
   EXPECT_EQ(phantoms(0), "off*") << "LV1's switch flips back";
   EXPECT_EQ(phantoms(1), "off*");
 
-  gm::bridge_flags().need_modes = true;
+  // While the desk reports LCL 7's stereo mode changing, whether it links its 48V is unknown;
+  // once the watch thread has read the new mode it is known again.
+  gm::desk()->on_push(gm::on_desk_push);
+  at_desk("set /io/in/LCL/7/mode M/S", 150);
   gm::bridge_set_phantom(2, true);
-  gm::bridge_flags().need_modes = false;
+  gm::take_channel_bits(gm::bridge_flags().remode);
+  ASSERT_EQ(gm::modes_refresh_one(2), 1);
+  gm::desk()->on_push(nullptr);
   gm::bridge_set_phantom(2, true);
   gm::bridge_set_phantom(1, false);
   EXPECT_EQ(desk_sets(2), (Lines{"/io/in/LCL/7/vph 1", "/io/in/LCL/6/vph 0"}));
@@ -250,12 +255,15 @@ TEST_F(BridgeSet, ASessionRecallWaitsForTheDeskAndNeverSwitchesAProtectedInput) 
   const int phantom[64] = {1, 0, 1}, present[64] = {1, 0, 1};
   gm::bridge_recall(gain, phantom, present);
   gm::bs().first_seed_done = true;
+  // The link has just dropped: the desk answered a moment ago, but nothing can reach it now.
+  gm::bs().ever_replied = true;
+  gm::bs().last_reply_ms = gm::now32();
+  gm::desk()->stop();
   gm::apply_pending_recall();
   EXPECT_TRUE(gm::bs().recall_pending.load());
   EXPECT_TRUE(sim_->sets().empty());
 
-  gm::bs().ever_replied = true;
-  gm::bs().last_reply_ms = gm::now32();
+  connect_desk();
   gm::apply_pending_recall();
   gm::apply_pending_recall();
   gm::push_confirmations(gm::now32());
