@@ -137,13 +137,14 @@ bool broadcast_sweep(int& last_why, int& last_n) {
   int why = 0;
   const int chosen = desk_choose(found, n, console.c_str(), &why);
   shm_publish_candidates(found, n, console.c_str(), why);
+  // Compared with what was last logged, so that an empty sweep in between says nothing twice.
   if (n > 0 && (why != last_why || n != last_n)) {
     logf("[desk] %d answered: %s -> %s%s%s", n, candidates_text(found, n).c_str(),
          chosen >= 0 ? found[chosen].name : "", chosen >= 0 ? ", " : "",
          chosen >= 0 ? desk_choose_reason(why) : "");
+    last_why = why;
+    last_n = n;
   }
-  last_why = why;
-  last_n = n;
   if (chosen < 0) return false;
   adopt(found[chosen]);
   return true;

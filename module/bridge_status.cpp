@@ -236,6 +236,7 @@ void shm_publish_find() {
 }
 
 void shm_note_searching(const char* note) {
+  shm_init();  // a block that could not be mapped at start is tried again before each note
   const bool blocked = bridge_status_facts().net_blocked;
   std::lock_guard<std::mutex> lock(g_mu);
   if (!g_blk) return;
