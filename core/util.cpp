@@ -1,0 +1,249 @@
+// The app core's places, settings files, whole-file writes and log.
+#include "util.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#ifndef GM_BUILD_ID
+#define GM_BUILD_ID "0000000"
+#endif
+
+namespace gm {
+namespace {
+
+constexpr const char* kDefaultIoModules = "/Library/Application Support/Waves/SoundGrid IO Modules";
+constexpr long kLogRollBytes = 1048576;
+constexpr size_t kReaderLine = 256;  // readers keep 255 characters of a line
+constexpr size_t kEditorLine = 512;  // the editor keeps 511
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+std::mutex& app_path_mutex() {
+  static std::mutex mu;
+  return mu;
+}
+std::string& app_path_value() {
+  static std::string path;
+  return path;
+}
+
+// The lines of a file as a reader with a buffer of `size` bytes sees them: a longer line goes on
+// as a line of its own, as fgets delivers it.
+std::vector<std::string> file_lines(const std::string& path, size_t size, bool* opened) {
+  std::vector<std::string> lines;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  *opened = f != nullptr;
+  if (!f) return lines;
+  std::vector<char> buf(size);
+  while (std::fgets(buf.data(), static_cast<int>(size), f)) lines.emplace_back(buf.data());
+  std::fclose(f);
+  return lines;
+}
+
+bool starts_with_key(const std::string& line, const std::string& key) {
+  return line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
+         line[key.size()] == '=';
+}
+
+}  // namespace
+
+const Supported kSupported[2] = {
+    {"SoundGrid Wing Control", "wing", "Behringer WING", ""},
+    {"SoundGrid X-WSG Control", "x32", "Behringer X32 / Midas M32", "-x32"},
+};
+
+const char* short_name(int i) { return i == 0 ? "WING" : i == 1 ? "X32 / M32" : ""; }
+
+std::string home() {
+  for (const char* name : {"GAINMESH_HOME", "HOME"}) {
+    const std::string v = env(name);
+    if (!v.empty()) return v;
+  }
+  passwd pw{};
+  passwd* found = nullptr;
+  char buf[4096];
+  if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir &&
+      found->pw_dir[0]) {
+    return found->pw_dir;
+  }
+  return "/tmp";
+}
+
+std::string io_modules_dir() {
+  const std::string v = env("GAINMESH_IO_MODULES");
+  return v.empty() ? kDefaultIoModules : v;
+}
+std::string our_bundle() { return io_modules_dir() + "/Gainmesh.bundle"; }
+std::string bundle_dir() { return our_bundle() + "/Contents/MacOS"; }
+
+std::string waves_bin(int s) {
+  if (s != 0 && s != 1) return "";
+  const std::string card = kSupported[s].card;
+  return io_modules_dir() + "/" + card + ".bundle/Contents/MacOS/" + card;
+}
+
+std::string con_cfg(int i) {
+  if (i != 0 && i != 1) return "";
+  return bundle_dir() + "/" + kSupported[i].key + ".cfg";
+}
+std::string state_cfg() { return bundle_dir() + "/state.cfg"; }
+std::string support_dir() { return home() + "/Library/Application Support/Gainmesh"; }
+std::string run_dir() { return support_dir() + "/run"; }
+std::string logs_dir() { return home() + "/Library/Logs/Gainmesh"; }
+std::string mirror_modules_dir() { return support_dir() + "/modules"; }
+
+std::string app_path() {
+  std::lock_guard<std::mutex> lock(app_path_mutex());
+  return app_path_value();
+}
+std::string payload_dir() { return app_path() + "/Contents/Library/Payload"; }
+void set_app_path(const std::string& path) {
+  std::lock_guard<std::mutex> lock(app_path_mutex());
+  app_path_value() = path;
+}
+
+std::string cfg_value(const std::string& path, const std::string& key) {
+  bool opened = false;
+  std::string value;
+  for (const std::string& line : file_lines(path, kReaderLine, &opened)) {
+    if (!starts_with_key(line, key)) continue;
+    const char* v = line.c_str() + key.size() + 1;
+    value.assign(v, std::strcspn(v, "\n\r;"));
+  }
+  return value;
+}
+
+bool cfg_set_line(const std::string& path, const std::string& key, const std::string& value) {
+  if (path.empty()) return false;
+  static std::mutex edit_mu;
+  std::lock_guard<std::mutex> lock(edit_mu);
+  const std::string wanted = key + "=" + value + "\n";
+  bool opened = false, found = false;
+  std::string content;
+  for (const std::string& line : file_lines(path, kEditorLine, &opened)) {
+    if (!starts_with_key(line, key)) {
+      content += line;
+      continue;
+    }
+    if (line == wanted) return true;
+    content += wanted;
+    found = true;
+  }
+  if (!found) {
+    // A last line without its line feed keeps its own line.
+    if (!content.empty() && content.back() != '\n') content += '\n';
+    content += wanted;
+  }
+  return write_text(path, content);
+}
+
+bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
+  static std::atomic<unsigned> counter{0};
+  const std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
+                          std::to_string(counter.fetch_add(1) + 1);
+  struct stat st{};
+  const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  fchmod(fd, mode);  // the umask must not narrow what the target had
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = fsync(fd) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  unlink(tmp.c_str());
+  return false;
+}
+
+bool write_text(const std::string& path, const std::string& text) {
+  return write_file(path, std::vector<unsigned char>(text.begin(), text.end()));
+}
+
+bool read_file(const std::string& path, std::string& out, size_t max) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0 || static_cast<unsigned long long>(size) > max) return false;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), size);
+  if (in.gcount() != size) return false;
+  out = std::move(bytes);
+  return true;
+}
+
+bool exists(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool make_dirs(const std::string& path) {
+  if (path.empty()) return false;
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+  }
+  mkdir(path.c_str(), 0755);
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::recursive_mutex& bundle_mutex() {
+  static auto* mu = new std::recursive_mutex;  // lives until exit, past static destructors
+  return *mu;
+}
+
+std::string version_text() { return std::string("3.2.0 core \xC2\xB7 ") + GM_BUILD_ID; }
+
+void logf(const char* format, ...) {
+  char msg[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(msg, sizeof msg, format, args);
+  va_end(args);
+  static std::mutex log_mu;
+  std::lock_guard<std::mutex> lock(log_mu);
+  if (std::getenv("GAINMESH_LOG_STDERR")) {
+    std::fprintf(stderr, "%s\n", msg);
+    return;
+  }
+  const std::string dir = logs_dir();
+  make_dirs(dir);
+  const std::string file = dir + "/gainmesh-app.log";
+  struct stat st{};
+  if (stat(file.c_str(), &st) == 0 && st.st_size > kLogRollBytes) {
+    std::rename(file.c_str(), (dir + "/gainmesh-app.1.log").c_str());
+  }
+  FILE* f = std::fopen(file.c_str(), "a");
+  if (!f) return;
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  tm local{};
+  localtime_r(&tv.tv_sec, &local);
+  std::fprintf(f, "%04d-%02d-%02d %02d:%02d:%02d.%03d  %s\n", local.tm_year + 1900,
+               local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+               static_cast<int>(tv.tv_usec / 1000), msg);
+  std::fclose(f);
+}
+
+}  // namespace gm

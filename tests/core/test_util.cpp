@@ -1,0 +1,121 @@
+// The core's places, settings files, whole-file writes and log, in a temporary home.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/temp_home.h"
+#include "util.h"
+
+namespace {
+
+using gmtest::read_file;
+
+class CoreUtil : public gmtest::TempHomeTest {
+ protected:
+  std::string file(const std::string& content) { return home_.write("s.cfg", content); }
+};
+
+TEST_F(CoreUtil, PlacesFollowTheEnvironmentAtEveryCall) {
+  EXPECT_EQ(gm::run_dir(), home_.path() + "/Library/Application Support/Gainmesh/run");
+  EXPECT_EQ(gm::con_cfg(1), home_.io_modules_dir() + "/Gainmesh.bundle/Contents/MacOS/x32.cfg");
+  EXPECT_EQ(gm::waves_bin(0), home_.io_modules_dir() +
+                                  "/SoundGrid Wing Control.bundle/Contents/MacOS/SoundGrid Wing "
+                                  "Control");
+  EXPECT_EQ(gm::con_cfg(2), "");
+  setenv("GAINMESH_HOME", "", 1);
+  setenv("HOME", "/elsewhere", 1);
+  EXPECT_EQ(gm::logs_dir(), "/elsewhere/Library/Logs/Gainmesh") << "an empty GAINMESH_HOME";
+  unsetenv("GAINMESH_IO_MODULES");
+  EXPECT_EQ(gm::our_bundle(),
+            "/Library/Application Support/Waves/SoundGrid IO Modules/Gainmesh.bundle");
+}
+
+TEST_F(CoreUtil, ASettingIsTheLastLineStartingWithItsKeyCutAtACommentOrLineEnd) {
+  struct Case {
+    const char* content;
+    const char* ip;
+  } cases[] = {
+      {"ip=10.1.2.3;set in Setup\n", "10.1.2.3"},
+      {"ipx=1.1.1.1\n ip=2.2.2.2\nip =3.3.3.3\n", ""},
+      {"ip=1.1.1.1\nip=2.2.2.2\r\n", "2.2.2.2"},
+      {"IP=4.4.4.4\n", ""},
+      {"ip=\n", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(gm::cfg_value(file(c.content), "ip"), c.ip) << c.content;
+  }
+  EXPECT_EQ(gm::cfg_value(home_.path() + "/missing.cfg", "ip"), "");
+}
+
+TEST_F(CoreUtil, SettingALineReplacesEveryLineOfTheKeyAndKeepsTheRest) {
+  const std::string p = file("; Gainmesh\nip=1.1.1.1\nbank=LCL\nip=2.2.2.2\nlast=1");
+  ASSERT_TRUE(gm::cfg_set_line(p, "ip", "9.9.9.9"));
+  EXPECT_EQ(read_file(p), "; Gainmesh\nip=9.9.9.9\nbank=LCL\nip=9.9.9.9\nlast=1");
+  ASSERT_TRUE(gm::cfg_set_line(p, "hint", "5.5.5.5"));
+  EXPECT_EQ(read_file(p), "; Gainmesh\nip=9.9.9.9\nbank=LCL\nip=9.9.9.9\nlast=1\nhint=5.5.5.5\n")
+      << "an unended last line keeps its own line";
+
+  // The same value again writes nothing: the file is not replaced.
+  struct stat before{}, after{};
+  ASSERT_EQ(stat(p.c_str(), &before), 0);
+  ASSERT_TRUE(gm::cfg_set_line(p, "hint", "5.5.5.5"));
+  ASSERT_EQ(stat(p.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+
+  const std::string fresh = home_.path() + "/new.cfg";
+  ASSERT_TRUE(gm::cfg_set_line(fresh, "resync", "lv1"));
+  EXPECT_EQ(read_file(fresh), "resync=lv1\n");
+  EXPECT_FALSE(gm::cfg_set_line("", "resync", "lv1"));
+  EXPECT_FALSE(gm::cfg_set_line(home_.path() + "/no/such/dir/x.cfg", "a", "b"));
+}
+
+TEST_F(CoreUtil, AWholeFileWriteKeepsTheModeAndLeavesNoTemporaryFile) {
+  const std::string p = file("old");
+  ASSERT_EQ(chmod(p.c_str(), 0600), 0);
+  ASSERT_TRUE(gm::write_text(p, "new"));
+  struct stat st{};
+  ASSERT_EQ(stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const std::string q = home_.path() + "/fresh";
+  ASSERT_TRUE(gm::write_text(q, "x"));
+  ASSERT_EQ(stat(q.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(read_file(p), "new");
+  EXPECT_EQ(system(("ls -a '" + home_.path() + "' | grep -c part >/dev/null").c_str()) != 0, true)
+      << "no temporary file is left";
+
+  std::string out = "kept";
+  EXPECT_FALSE(gm::read_file(p, out, 2));
+  EXPECT_EQ(out, "kept");
+  EXPECT_TRUE(gm::read_file(p, out, 3));
+  EXPECT_EQ(out, "new");
+}
+
+TEST_F(CoreUtil, TheLogRollsOverAboveOneMebibyteOnly) {
+  const std::string dir = home_.logs_dir();
+  gm::logf("first %d", 1);
+  const std::string log = dir + "/gainmesh-app.log";
+  ASSERT_TRUE(gmtest::file_exists(log));
+  EXPECT_NE(read_file(log).find("  first 1\n"), std::string::npos);
+  EXPECT_EQ(read_file(log)[4], '-');
+
+  ASSERT_EQ(truncate(log.c_str(), 1048576), 0);
+  gm::logf("at the limit");
+  EXPECT_FALSE(gmtest::file_exists(dir + "/gainmesh-app.1.log"));
+  ASSERT_EQ(truncate(log.c_str(), 1048577), 0);
+  gm::logf("over it");
+  EXPECT_TRUE(gmtest::file_exists(dir + "/gainmesh-app.1.log"));
+  EXPECT_EQ(read_file(log).substr(25), "over it\n");
+
+  setenv("GAINMESH_HOME", (home_.path() + "/other").c_str(), 1);
+  setenv("GAINMESH_LOG_STDERR", "1", 1);
+  gm::logf("to stderr");
+  unsetenv("GAINMESH_LOG_STDERR");
+  EXPECT_FALSE(gmtest::file_exists(home_.path() + "/other")) << "no log folder is made";
+}
+
+}  // namespace
