@@ -53,8 +53,6 @@ TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
   ASSERT_TRUE(blk.ok());
   EXPECT_EQ(blk->synced, 1u);
   EXPECT_EQ(blk->watch, 8u);
-  EXPECT_STREQ(blk->bank, "LCL");
-  EXPECT_EQ(blk->base, 1u);
   EXPECT_DOUBLE_EQ(blk->bank_max, 45.0);
   EXPECT_DOUBLE_EQ(blk->bank_step, 2.5);
   EXPECT_EQ(blk->injected, 1u);
