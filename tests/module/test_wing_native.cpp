@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -20,6 +21,7 @@
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "wing_native.h"
+#include "wingbin_codec.h"
 
 namespace {
 
@@ -253,36 +255,25 @@ bool readable_within(int fd, int timeout_ms) {
   return poll(&p, 1, timeout_ms) == 1;
 }
 
-// Reads exactly n bytes; empty when the peer closed or nothing came in time.
-Bytes read_exact(int fd, size_t n, int timeout_ms) {
-  Bytes got(n);
-  for (size_t have = 0; have < n;) {
-    if (!readable_within(fd, timeout_ms)) return {};
-    const ssize_t r = recv(fd, got.data() + have, n - have, 0);
-    if (r <= 0) return {};
-    have += static_cast<size_t>(r);
-  }
-  return got;
+// What arrives in one read, at most max bytes (each message is sent whole); empty when nothing
+// came in time.
+Bytes receive(int fd, int timeout_ms, size_t max = 256) {
+  uint8_t buf[256];
+  const ssize_t n =
+      readable_within(fd, timeout_ms) ? recv(fd, buf, std::min(max, sizeof buf), 0) : 0;
+  return Bytes(buf, buf + (n > 0 ? n : 0));
 }
 
-// The meter request as the desk receives it: the wire bytes and the request they carry.
+// The meter request as the desk reads it off the wire: its port and report id.
 struct SeenRequest {
   Bytes raw, plain;
+  explicit SeenRequest(Bytes wire) : raw(std::move(wire)), plain(raw.size()) {
+    gm::WbinUnescaper u;
+    plain.resize(u.feed(raw.data(), raw.size(), plain.data(), plain.size()));
+  }
   uint16_t port() const { return static_cast<uint16_t>(plain[1] << 8 | plain[2]); }
   uint8_t id() const { return plain[7]; }
 };
-
-SeenRequest read_request(int fd) {
-  SeenRequest r{read_exact(fd, 2, 5000), {}};
-  while (r.plain.size() < 23) {
-    const Bytes b = read_exact(fd, 1, 5000);
-    if (b.empty()) break;
-    r.raw.push_back(b[0]);
-    if (r.raw.size() > 3 && r.raw.end()[-2] == 0xDF && b[0] == 0xDE) continue;
-    r.plain.push_back(b[0]);
-  }
-  return r;
-}
 
 class MeterLink : public ::testing::Test {
  protected:
@@ -310,8 +301,13 @@ class MeterLink : public ::testing::Test {
     gm::module_set_host(nullptr);
   }
 
-  int accept_client(int timeout_ms) {
-    return readable_within(listener_, timeout_ms) ? accept(listener_, nullptr, nullptr) : -1;
+  // Takes the module's connection and reads the meter request it sends.
+  SeenRequest accept_request(int timeout_ms) {
+    client_ = readable_within(listener_, timeout_ms) ? accept(listener_, nullptr, nullptr) : -1;
+    EXPECT_GE(client_, 0) << "no connection to the desk's native port";
+    SeenRequest req(client_ < 0 ? Bytes{} : receive(client_, 5000));
+    EXPECT_EQ(req.plain.size(), 23u);
+    return req;
   }
 
   // Waits for the "WING?" prime; returns where it came from (port 0 when none arrived).
@@ -331,18 +327,6 @@ class MeterLink : public ::testing::Test {
               static_cast<ssize_t>(b.size()));
   }
 
-  // Starts metering and plays the desk up to the prime; returns the request it saw.
-  SeenRequest start_and_accept() {
-    EXPECT_TRUE(gm::wnat_start(ip_.c_str()));
-    client_ = accept_client(5000);
-    EXPECT_GE(client_, 0) << "no connection to the desk's native port";
-    if (client_ < 0) return {};
-    SeenRequest req = read_request(client_);
-    meter_ = receive_prime(5000);
-    EXPECT_NE(meter_.sin_port, 0) << "no WING? prime";
-    return req;
-  }
-
   gmtest::FakeHost host_;
   std::string ip_;
   sockaddr_in desk_{}, meter_{};
@@ -350,10 +334,14 @@ class MeterLink : public ::testing::Test {
   uint32_t left_running_ = 0;
 };
 
-TEST_F(MeterLink, RequestsFramesDecodesThemRenewsAndPrimesASilentDeskAgain) {
+// How levels are decoded is MeterDecode's; a frame here only shows that the thread feeds them.
+TEST_F(MeterLink, RequestsRenewsPrimesASilentDeskAgainAndReconnectsWithTheSameRequest) {
   EXPECT_FALSE(gm::wnat_start(""));
-  const SeenRequest req = start_and_accept();
+  ASSERT_TRUE(gm::wnat_start(ip_.c_str()));
+  const SeenRequest req = accept_request(5000);
   ASSERT_EQ(req.plain.size(), 23u);
+  meter_ = receive_prime(5000);
+  ASSERT_NE(meter_.sin_port, 0) << "no WING? prime";
   EXPECT_TRUE(gm::wnat_start(ip_.c_str())) << "already running";
   EXPECT_EQ(req.raw, escaped(request(req.port(), req.id())));
   EXPECT_GE(req.id(), 32);
@@ -364,29 +352,22 @@ TEST_F(MeterLink, RequestsFramesDecodesThemRenewsAndPrimesASilentDeskAgain) {
       "[nat] connected " + ip_ + ":2222, meters requested (12 source devices)", 2000));
   EXPECT_FALSE(gm::wnat_metering());
 
-  Bytes f = frame(req.id(), -50.0);
-  set_db(f, "LCL", 1, -6.0);
-  set_db(f, "A", 3, 0.0);
+  const Bytes f = frame(req.id(), -6.0);
   send_to_meter(f);
   ASSERT_TRUE(eventually([] { return gm::wnat_metering(); }, std::chrono::seconds(5)));
-  EXPECT_TRUE(host_.has_line("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -6.0 dB"));
   EXPECT_EQ(level("LCL", 1), -6.0);
-  EXPECT_EQ(peak("A", 3), 0.0);
-  EXPECT_TRUE(gm::wnat_input_clipped("A", 3));
-  EXPECT_FALSE(gm::wnat_input_clipped("LCL", 1));
 
-  EXPECT_EQ(read_exact(client_, 5, 6000), (Bytes{0xD4, 0, 0, 0, req.id()})) << "renew";
+  EXPECT_EQ(receive(client_, 6000, 5), (Bytes{0xD4, 0, 0, 0, req.id()})) << "renew";
   EXPECT_EQ(receive_prime(12000).sin_port, meter_.sin_port) << "no WING? after 6 s of silence";
   EXPECT_TRUE(host_.has_line("[nat] no meter data for 6 s, re-priming"));
   EXPECT_FALSE(gm::wnat_metering());
-
   send_to_meter(f);
   ASSERT_TRUE(eventually([] { return gm::wnat_metering(); }, std::chrono::seconds(5)));
-  f.resize(894);
-  send_to_meter(f);
-  ASSERT_TRUE(eventually([] { return !gm::wnat_metering(); }, std::chrono::seconds(5)));
-  EXPECT_TRUE(host_.has_line(kSizeLine));
-  EXPECT_FALSE(has_value("LCL", 1));
+
+  close(client_);
+  EXPECT_EQ(accept_request(15000).raw, req.raw) << "same meter port and report id";
+  EXPECT_TRUE(host_.has_line("[nat] renew failed, reconnecting"));
+  EXPECT_EQ(host_.count_lines("[nat] meter socket on udp/"), 1);
 
   gm::wnat_stop();
   char rest[256];  // renews sent meanwhile, then the end of the stream
@@ -394,17 +375,6 @@ TEST_F(MeterLink, RequestsFramesDecodesThemRenewsAndPrimesASilentDeskAgain) {
   while ((n = readable_within(client_, 3000) ? recv(client_, rest, sizeof rest, 0) : -1) > 0) {
   }
   EXPECT_EQ(n, 0) << "the request connection is closed on stop";
-}
-
-TEST_F(MeterLink, ReconnectsAfterTheDeskDropsTheConnection) {
-  const SeenRequest first = start_and_accept();
-  ASSERT_EQ(first.plain.size(), 23u);
-  close(client_);
-  client_ = accept_client(15000);
-  ASSERT_GE(client_, 0) << "no second connection";
-  EXPECT_EQ(read_request(client_).raw, first.raw) << "same meter port and report id";
-  EXPECT_TRUE(host_.has_line("[nat] renew failed, reconnecting"));
-  EXPECT_EQ(host_.count_lines("[nat] meter socket on udp/"), 1);
 }
 
 }  // namespace

@@ -82,16 +82,18 @@ std::vector<Unknown> unknowns() {
   return g_unknown;
 }
 
+void clear_seen() {
+  std::lock_guard<std::mutex> lock(g_seen_mu);
+  g_pushes.clear();
+  g_unknown.clear();
+}
+
 class WbinTest : public ::testing::Test {
  protected:
   void SetUp() override {
     host_.install();
     gm::set_detail_level(2);
-    {
-      std::lock_guard<std::mutex> lock(g_seen_mu);
-      g_pushes.clear();
-      g_unknown.clear();
-    }
+    clear_seen();
     gm::wbin_on_push([](const char* group, int index, const char* leaf, double value, bool) {
       std::ostringstream s;
       s << group << " " << index << "/" << leaf << "=" << value;
@@ -139,20 +141,6 @@ class WbinLinkTest : public WbinTest {
   FakeDesk desk_{gmtest::unique_loopback()};
 };
 
-TEST_F(WbinLinkTest, ConnectsLogsAndKeepsTheFirstAddress) {
-  EXPECT_FALSE(gm::wbin_start(nullptr, nullptr));
-  EXPECT_FALSE(gm::wbin_start("", nullptr));
-  connect(desk_);
-  EXPECT_TRUE(host_.has_line("[ctl] connected " + desk_.ip() + ":2222 (native control)"));
-  EXPECT_EQ(gm::wbin_connect_failures(), 0);
-
-  FakeDesk other(gmtest::unique_loopback());
-  EXPECT_TRUE(gm::wbin_start(other.ip().c_str(), nullptr));
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_EQ(other.connections(), 0);
-  EXPECT_EQ(desk_.connections(), 1);
-}
-
 TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe) {
   const std::string ip = gmtest::unique_loopback();  // nothing listens on TCP here
   const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -180,11 +168,18 @@ TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe
       "connections, or a firewall blocks TCP 2222"));
   EXPECT_EQ(host_.count_lines("[ctl] cannot connect"), 1);
   EXPECT_GE(gm::wbin_connect_failures(), 2);
-  EXPECT_FALSE(gm::wbin_connected());
 }
 
-TEST_F(WbinLinkTest, StopEndsAWaitingRequestPromptlyAndAllowsANewStart) {
+TEST_F(WbinLinkTest, KeepsTheFirstAddressUntilAStopThatEndsAWaitingRequestPromptly) {
+  EXPECT_FALSE(gm::wbin_start(nullptr, nullptr));
+  EXPECT_FALSE(gm::wbin_start("", nullptr));
   connect(desk_);
+  EXPECT_TRUE(host_.has_line("[ctl] connected " + desk_.ip() + ":2222 (native control)"));
+  EXPECT_EQ(gm::wbin_connect_failures(), 0);
+  FakeDesk next(gmtest::unique_loopback());
+  EXPECT_TRUE(gm::wbin_start(next.ip().c_str(), nullptr));
+  std::this_thread::sleep_for(milliseconds(300));
+
   std::atomic<bool> answered{true};
   std::thread asker(
       [&] { answered = ask(get_msg("LCL", 1, "g"), 0, nullptr, false, false, 8000); });
@@ -200,8 +195,9 @@ TEST_F(WbinLinkTest, StopEndsAWaitingRequestPromptlyAndAllowsANewStart) {
   EXPECT_EQ(gm::threads_left_running(), left_before);
   EXPECT_FALSE(gm::wbin_connected());
   EXPECT_FALSE(ask(get_msg("LCL", 1, "g"), 0, nullptr));
+  EXPECT_EQ(next.connections(), 0) << "the second start kept the first address";
+  EXPECT_EQ(desk_.connections(), 1);
 
-  FakeDesk next(gmtest::unique_loopback());
   connect(next);
 }
 
@@ -223,7 +219,6 @@ TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequestAndIsRebuilt) {
 
   EXPECT_TRUE(desk_.wait_for_connections(2, 5000));
   EXPECT_TRUE(eventually([] { return gm::wbin_connected(); }));
-  EXPECT_EQ(host_.count_lines("[ctl] connected " + desk_.ip()), 2);
 }
 
 std::mutex g_probe_mu;
@@ -240,13 +235,6 @@ TEST_F(WbinLinkTest, AnIdleLinkIsProbedEveryFourSecondsAndDroppedWhenAProbeFails
   connect(desk_, probe_once);
   const auto connected_at = Clock::now();
   ASSERT_TRUE(host_.wait_for_line("[ctl] keep-alive failed, dropping", 14000));
-  const auto lines = host_.lines();
-  const auto has = [](const char* text) {
-    return [text](const std::string& l) { return l.find(text) != std::string::npos; };
-  };
-  const auto drop = std::find_if(lines.begin(), lines.end(), has("keep-alive failed"));
-  EXPECT_EQ(std::count_if(lines.begin(), drop, has("[ctl] connected ")), 1)
-      << "the answered probe kept the link";
   {
     std::lock_guard<std::mutex> lock(g_probe_mu);
     ASSERT_GE(g_probes.size(), 2u);
@@ -255,29 +243,6 @@ TEST_F(WbinLinkTest, AnIdleLinkIsProbedEveryFourSecondsAndDroppedWhenAProbeFails
   }
   EXPECT_TRUE(desk_.wait_for_connections(2, 5000));
   EXPECT_TRUE(eventually([] { return gm::wbin_connected(); }));
-}
-
-TEST_F(WbinLinkTest, RequestsAndSetsReachTheDeskByteForByte) {
-  const Bytes record = rec(0x0A0B0C0Du, flt(-3.0f));
-  desk_.set_handler([record](const gmtest::DeskRequest& r) {
-    return r.kind == gm::WbinRequest::kGet ? record : Bytes{};
-  });
-  connect(desk_);
-  const gm::WbinBuf get = get_msg("LCL", 1, "g");
-  Bytes reply;
-  ASSERT_TRUE(ask(get, 0, &reply));
-  EXPECT_EQ(reply, record);
-
-  gm::WbinBuf set;
-  set.head();
-  set.name("io");
-  set.f32(27.875f);
-  ASSERT_TRUE(gm::wbin_send_only(set));
-  ASSERT_TRUE(desk_.wait_for_requests(2, 2000));
-  EXPECT_EQ(desk_.raw_received(), cat({Bytes(get.b, get.b + get.n), Bytes(set.b, set.b + set.n)}));
-  EXPECT_EQ(desk_.requests()[0].path, "/io/in/LCL/1/g");
-  EXPECT_GE(gm::wbin_sent(), 2);
-  EXPECT_GE(gm::wbin_recv(), 1);
 }
 
 TEST_F(WbinLinkTest, AReplySplitRightAfterAnEscapeByteDecodes) {
@@ -374,21 +339,16 @@ int feed(const Bytes& b, const gm::WbinTestRequest* req = nullptr) {
   return gm::wbin_rx_feed_for_tests(b.data(), b.size(), req);
 }
 
-TEST_F(WbinTest, AnUnlearnedPushIsReportedAtDetailLevel) {
+TEST_F(WbinTest, AnUnlearnedPushIsReportedAndUnparseableBytesAreDiscarded) {
   EXPECT_EQ(feed(rec(0x0A0B0C0Du, flt(-3.0f))), -1);
   EXPECT_TRUE(host_.has_line(
       "[ctl] push for an unlearned node: hash=0A0B0C0D token=D5 decoded=1 value=-3.000"));
-  feed(rec(0x0A0B0C0Eu, FakeDesk::string_token("x")));
+  // An empty definition ahead of it is a record of its own and holds nothing up.
+  feed(cat({{0xDF, 0xDE, 0x00, 0x00}, rec(0x0A0B0C0Eu, FakeDesk::string_token("x"))}));
   EXPECT_TRUE(host_.has_line(
       "[ctl] push for an unlearned node: hash=0A0B0C0E token=80 decoded=0 value=0.000"));
   ASSERT_EQ(unknowns().size(), 2u);
   EXPECT_EQ(unknowns()[1].token, 0x80);
-}
-
-TEST_F(WbinTest, AnEmptyDefinitionIsSkippedAndUnparseableBytesAreDiscarded) {
-  feed(cat({{0xDF, 0xDE, 0x00, 0x00}, rec(0x0C000001u, {0x01})}));
-  ASSERT_EQ(unknowns().size(), 1u);
-  EXPECT_EQ(unknowns()[0].hash, 0x0C000001u);
 
   Bytes junk = {0xDF, 0xDE, 0x3F, 0xFF};  // announces more bytes than the buffer can ever hold
   junk.resize(2048, 0x00);
@@ -397,7 +357,7 @@ TEST_F(WbinTest, AnEmptyDefinitionIsSkippedAndUnparseableBytesAreDiscarded) {
   feed(junk);
   EXPECT_EQ(host_.count_lines("[ctl] rx resync"), 1);
   feed(rec(0x0D000001u, {0x01}));
-  EXPECT_EQ(unknowns().size(), 2u);
+  EXPECT_EQ(unknowns().size(), 3u);
 }
 
 TEST_F(WbinTest, AListReplyStopsGrowingAtTheReplySize) {
@@ -441,8 +401,6 @@ TEST_F(WbinTest, FirmwareThreeOnePreloadsItsHashesOnce) {
   EXPECT_EQ(gm::wbin_hash_count(), before + 1360);
   EXPECT_EQ(gm::wbin_known_hash("lcl", 1, "G"), 0x1CB9CE6Bu);
   EXPECT_EQ(gm::wbin_known_hash("LCL", 1, "vph"), 0x7A0F9D4Eu);
-  EXPECT_EQ(gm::wbin_known_hash("LCL", 1, "mode"), 0x64A6EDA6u);
-  EXPECT_EQ(gm::wbin_known_hash("LCL", 1, "mute"), 0xD3C301CFu);
   EXPECT_TRUE(host_.has_line(
       "[bin] firmware 3.1-0-g9f314617: 1360 node hashes preloaded - no read runs on trust"));
   EXPECT_TRUE(gm::wbin_preload("WING,127.0.0.1,x,wing-rack,S1,3.1-0-g9f314617"));
@@ -485,8 +443,7 @@ TEST_F(WbinTest, TheHashTableHolds4096EntriesAndSaysOnceWhenFull) {
 
 // The generated preload must be exactly the data file's preload rows.
 TEST(WbinHashes, ThePreloadIsTheDataFilesPreloadRows) {
-  std::string src = __FILE__;
-  std::ifstream tsv(src.substr(0, src.rfind("/tests/")) + "/data/wing-fw3.1-nodes.tsv");
+  std::ifstream tsv(GM_SOURCE_DIR "/data/wing-fw3.1-nodes.tsv");
   ASSERT_TRUE(tsv.good());
   std::map<std::string, uint32_t> data;
   for (std::string line; std::getline(tsv, line);) {
