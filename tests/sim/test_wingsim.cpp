@@ -22,6 +22,7 @@
 #include "support/wingsim_process.h"
 #include "wing_native.h"
 #include "wingbin_codec.h"
+#include "wingsim/wire.h"
 
 namespace {
 
@@ -234,6 +235,20 @@ class Client {
   Bytes data_;
 };
 
+// Bytes from hex text; spaces are ignored.
+Bytes hex(const std::string& text) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    i += 2;
+  }
+  return out;
+}
+
 float float_of(const Bytes& token) {
   return token.size() == 5 ? gm::wbin_f32_be(&token[1]) : -999.0f;
 }
@@ -265,6 +280,27 @@ std::map<std::string, uint32_t> real_hashes() {
 }
 
 constexpr uint32_t kLcl1Gain = 0x1CB9CE6Bu;  // /io/in/LCL/1/g in the firmware's node data
+
+// The desk's published definition of an integer leaf: "$on", long name "DAW ON", 0 .. 1, under
+// the node DF17C242, followed by the end of the reply.
+TEST(WingSimWire, AnIntegerDefinitionIsTheDesksOwnRecord) {
+  wingsim::NodeTree tree;
+  const int parent = tree.add_path("/daw");
+  const int leaf = tree.add(parent, "$on");
+  tree.at(parent).hash = 0xDF17C242u;
+  wingsim::Node& on = tree.at(leaf);
+  on.hash = 0xBEEFAEABu;
+  on.long_name = "DAW ON";
+  on.kind = wingsim::Kind::kInt;
+  on.max = 1;
+  Bytes wire;
+  wingsim::append_definition(wire, tree, leaf);
+  uint8_t out[64];
+  gm::WbinUnescaper u;
+  EXPECT_EQ(Bytes(out, out + u.feed(wire.data(), wire.size(), out, sizeof out)),
+            hex("df001fdf17c242beefaeab000003246f6e06444157204f4e00400000000000000001de"));
+  EXPECT_EQ(wire.size(), 37u) << "the tag and the parent hash's first byte, DF, go escaped";
+}
 
 class WingSim : public ::testing::Test {
  protected:
@@ -341,6 +377,39 @@ TEST_F(WingSim, ReadsAnswerWithRealHashesAndTypedTokens) {
     } else {
       EXPECT_TRUE(seen.insert(h).second) << path << " shares a hash";
     }
+  }
+}
+
+// Parent hash, hash, index, name, long name, flags (type and unit), then the type's tail.
+TEST_F(WingSim, DefinitionsFollowTheDesksLayout) {
+  WingSimProcess sim = start();
+  Client c(ip_);
+  EXPECT_EQ(hash_of(sim, "/io/in/LCL/1/g"), kLcl1Gain);
+  const std::pair<std::string, std::string> defs[] = {
+      // linear float in dB: -2.5 .. 45 in 20 steps
+      {"/io/in/LCL/1/g", "0000 0167 044761696e 0011 c0200000 42340000 00000014"},
+      // text enumeration: three items, each with its long text
+      {"/io/in/LCL/1/mode",
+       "0000 046d6f6465 044d6f6465 0050 0003 014d 014d 025354 025354 034d2f53 034d2f53"},
+      // text of at most 120 characters
+      {"/io/in/LCL/1/name", "0000 046e616d65 044e616d65 0070 0078"},
+      // a node, numbered 1
+      {"/io/in/LCL/1", "0001 0131 0131 0000"},
+  };
+  for (const auto& [path, tail] : defs) {
+    c.get(path, gm::kWbinGetDef);
+    const auto def = c.next();
+    ASSERT_TRUE(def && def->type == Item::kDef) << path;
+    Bytes body;
+    for (uint32_t h : {hash_of(sim, path.substr(0, path.rfind('/'))), hash_of(sim, path)}) {
+      for (int shift = 24; shift >= 0; shift -= 8) body.push_back(uint8_t(h >> shift));
+    }
+    const Bytes t = hex(tail);
+    body.insert(body.end(), t.begin(), t.end());
+    body.insert(body.begin(), {0xDF, uint8_t(body.size() >> 8), uint8_t(body.size())});
+    EXPECT_EQ(def->token, body) << path;
+    const auto end = c.next();
+    EXPECT_TRUE(end && end->type == Item::kEnd) << path;
   }
 }
 
@@ -467,8 +536,8 @@ TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
   Client c(ip_);
   // A definition's tag is the data byte DF: escaped, after the control-channel select.
   c.get("/io/in/LCL/1/g", gm::kWbinGetDef);
-  const auto whole = c.next();
-  ASSERT_TRUE(whole && whole->type == Item::kDef);
+  const auto whole = c.list();  // the definition and the end of the reply
+  ASSERT_TRUE(whole.size() == 2 && whole[0].type == Item::kDef);
   ASSERT_GE(c.wire().size(), 4u);
   EXPECT_EQ(Bytes(c.wire().begin(), c.wire().begin() + 4), (Bytes{0xDF, 0xD1, 0xDF, 0xDE}));
 
@@ -483,9 +552,9 @@ TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
   const int before = c.receives();
   c.get("/io/in/LCL/1/g", gm::kWbinGetDef);  // splits right after escape bytes
   c.get("/io/in/LCL/1");
-  const auto def = c.next();
-  ASSERT_TRUE(def && def->type == Item::kDef);
-  EXPECT_EQ(def->token, whole->token);
+  const auto def = c.list();
+  ASSERT_EQ(def.size(), 2u);
+  EXPECT_EQ(def[0].token, whole[0].token);
   EXPECT_EQ(c.list().size(), 10u);
   EXPECT_GT(c.receives() - before, 2);
   sim.cmd("fault split off");
