@@ -184,7 +184,7 @@ TEST_F(ClientVsWingSim, TheLinkIsKeptAliveDroppedWhenSilentAndComesBack) {
   EXPECT_EQ(host_.count_lines("[ctl] connected " + ip_ + ":2222 (native control)"), 4);
 }
 
-TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
+TEST_F(ClientVsWingSim, MeteringReadsLevelsAndClipsFromTheDesksFrames) {
   sim_->cmd("level LCL 1 -20");
   sim_->cmd("level LCL 2 0");
   sim_->cmd("level A 48 -6");
@@ -196,23 +196,14 @@ TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
   EXPECT_DOUBLE_EQ(db, -6.0);
   EXPECT_TRUE(gm::wnat_input_clipped("LCL", 2));
   EXPECT_FALSE(gm::wnat_input_clipped("LCL", 1));
-  EXPECT_FALSE(gm::wnat_input_level("LCL", 25, &db));
   EXPECT_TRUE(host_.has_line("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -20.0 dB"));
+  EXPECT_EQ(sim_->cmd("clients"), std::vector<std::string>{"0"}) << "a meter-only connection";
 
-  // A peak is held while the level falls (how long and how fast it falls: unit tests).
-  sim_->cmd("level LCL 1 -10");
-  std::this_thread::sleep_for(300ms);
-  sim_->cmd("level LCL 1 -60");
-  EXPECT_TRUE(eventually([&] { return gm::wnat_input_level("LCL", 1, &db) && db == -60.0; }, 2s));
-  ASSERT_TRUE(gm::wnat_input_peak("LCL", 1, &db));
-  EXPECT_DOUBLE_EQ(db, -10.0);
-
-  // Frames of another size are not decoded.
+  // Frames of another size are not decoded (how often that is logged: unit tests).
   sim_->cmd("fault meter-size 894");
   EXPECT_TRUE(eventually([] { return !gm::wnat_metering(); }, 3s));
   EXPECT_FALSE(gm::wnat_input_level("LCL", 1, &db));
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(host_.count_lines("[nat] meter frame is 894 bytes, expected 896"), 3);
+  EXPECT_TRUE(host_.has_line("[nat] meter frame is 894 bytes, expected 896"));
 }
 
 }  // namespace
