@@ -10,8 +10,6 @@
 namespace wingsim {
 namespace {
 
-constexpr size_t kMaxText = 120;
-
 bool is_number(const std::string& s) {
   if (s.empty()) return false;
   for (char c : s) {

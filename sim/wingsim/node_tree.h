@@ -2,6 +2,7 @@
 // a 32-bit hash; leaves hold a value and, where the desk has one, a range or a list of items.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,8 +11,12 @@ namespace wingsim {
 
 enum class Kind { kNode, kFloat, kInt, kString, kEnum };
 
+// The longest text a string leaf keeps; longer sets are cut to it.
+constexpr size_t kMaxText = 120;
+
 struct Node {
-  std::string name;  // the token that reaches it from its parent: "io", "LCL", "5", "g"
+  std::string name;       // the token that reaches it from its parent: "io", "LCL", "5", "g"
+  std::string long_name;  // what the desk shows for it; empty: derived from the name
   int parent = -1;
   std::vector<int> children;  // in position order (index token i is children[i - 1])
   Kind kind = Kind::kNode;

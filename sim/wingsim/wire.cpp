@@ -18,6 +18,11 @@ void put_f32(Bytes& out, float x) {
   put32(out, bits);
 }
 
+void put16(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+}
+
 void put_text(Bytes& out, const std::string& s) {
   const size_t n = s.size() < 255 ? s.size() : 255;
   out.push_back(static_cast<uint8_t>(n));
@@ -48,63 +53,88 @@ void encode_text(gm::WbinBuf& b, const std::string& s) {
   for (size_t i = 0; i < n; ++i) b.escaped(static_cast<uint8_t>(s[i]));
 }
 
-const char* long_name(const std::string& name) {
+std::string long_name(const Node& n) {
   static const char* const kNames[][2] = {
       {"g", "Gain"},    {"vph", "Phantom power"}, {"mode", "Mode"},      {"mute", "Mute"},
       {"name", "Name"}, {"grp", "Source group"},  {"in", "Source input"}};
-  for (const auto& n : kNames) {
-    if (name == n[0]) return n[1];
+  if (!n.long_name.empty()) return n.long_name;
+  for (const auto& k : kNames) {
+    if (n.name == k[0]) return k[1];
   }
-  return name.c_str();
+  return n.name;
 }
 
-uint8_t type_byte(Kind kind) {
-  switch (kind) {
+// The node types and units of the flags word (type in bits 4-7, unit in bits 0-3).
+enum Type : uint16_t { kTypeNode = 0, kTypeLinear = 1, kTypeInt = 4, kTypeEnum = 5, kTypeText = 7 };
+
+uint16_t flags_of(const Node& n) {
+  static const char* const kUnits[] = {"", "dB", "%", "ms", "Hz", "m", "s", "oct"};
+  uint16_t unit = 0;
+  for (uint16_t u = 0; u < 8; ++u) {
+    if (n.unit == kUnits[u]) unit = u;
+  }
+  uint16_t type = kTypeNode;
+  switch (n.kind) {
     case Kind::kFloat:
-      return 0x10;
+      type = kTypeLinear;
+      break;
     case Kind::kInt:
-      return 0x20;
+      type = kTypeInt;
+      break;
     case Kind::kString:
-      return 0x30;
+      type = kTypeText;
+      break;
     case Kind::kEnum:
-      return 0x40;
+      type = kTypeEnum;
+      break;
     case Kind::kNode:
-      return 0x00;
+      break;
   }
-  return 0;
+  return static_cast<uint16_t>(type << 4 | unit);
 }
 
-int position_of(const NodeTree& tree, int node) {
-  if (node == NodeTree::kRoot) return 0;
-  const auto& kids = tree.at(tree.at(node).parent).children;
-  for (size_t i = 0; i < kids.size(); ++i) {
-    if (kids[i] == node) return static_cast<int>(i + 1);
+// A numbered node's index is its number; named nodes have none (0).
+uint32_t index_of(const Node& n) {
+  if (n.name.empty() || n.name.size() > 5 ||
+      n.name.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
   }
-  return 0;
+  return static_cast<uint32_t>(std::stoul(n.name));
 }
 
+// Parent hash, hash, index, name, long name, flags, then what the type needs: a number's range
+// (float: min, max, count of values; integer: min, max), an enumeration's items (each with its
+// long text), a text's longest length. A node has nothing after its flags.
 void append_definition_body(Bytes& d, const NodeTree& tree, int node) {
   const Node& n = tree.at(node);
-  put32(d, n.hash);
   put32(d, node == NodeTree::kRoot ? 0 : tree.at(n.parent).hash);
-  const int pos = position_of(tree, node);
-  d.push_back(static_cast<uint8_t>(pos >> 8));
-  d.push_back(static_cast<uint8_t>(pos));
+  put32(d, n.hash);
+  put16(d, index_of(n));
   put_text(d, n.name);
-  put_text(d, long_name(n.name));
-  d.push_back(0);
-  d.push_back(type_byte(n.kind));
-  if ((n.kind == Kind::kFloat || n.kind == Kind::kInt) && n.has_range) {
-    put_f32(d, static_cast<float>(n.min));
-    put_f32(d, static_cast<float>(n.max));
-    const uint32_t ints = static_cast<uint32_t>(std::llround(n.max - n.min)) + 1;
-    put32(d, n.kind == Kind::kFloat ? n.steps : ints);
-  } else if (n.kind == Kind::kEnum) {
-    d.push_back(static_cast<uint8_t>(n.items.size()));
-    for (const std::string& item : n.items) put_text(d, item);
-  } else if (n.kind == Kind::kNode) {
-    d.push_back(static_cast<uint8_t>(n.children.size() >> 8));
-    d.push_back(static_cast<uint8_t>(n.children.size()));
+  put_text(d, long_name(n));
+  put16(d, flags_of(n));
+  switch (n.kind) {
+    case Kind::kFloat:
+      put_f32(d, static_cast<float>(n.min));
+      put_f32(d, static_cast<float>(n.max));
+      put32(d, n.steps);
+      break;
+    case Kind::kInt:
+      put32(d, static_cast<uint32_t>(static_cast<int32_t>(std::llround(n.min))));
+      put32(d, static_cast<uint32_t>(static_cast<int32_t>(std::llround(n.max))));
+      break;
+    case Kind::kEnum:
+      put16(d, static_cast<uint32_t>(n.items.size()));
+      for (const std::string& item : n.items) {
+        put_text(d, item);
+        put_text(d, item);
+      }
+      break;
+    case Kind::kString:
+      put16(d, static_cast<uint32_t>(kMaxText));
+      break;
+    case Kind::kNode:
+      break;
   }
 }
 
@@ -154,6 +184,7 @@ void append_definition(Bytes& out, const NodeTree& tree, int node) {
                            static_cast<uint8_t>(d.size())};
   append_escaped(out, head, sizeof head);
   append_escaped(out, d.data(), d.size());
+  out.push_back(gm::kWbinEndList);
 }
 
 int resolve(const NodeTree& tree, const gm::WbinRequest& request) {

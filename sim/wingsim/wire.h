@@ -20,14 +20,16 @@ void append_channel(Bytes& out);
 // D7, the leaf's hash, its value token: D5 float for float leaves; the byte itself for
 // integers 0..63, D3 / D4 for other integers; D0, 80-BF or D1 for texts.
 void append_record(Bytes& out, const Node& leaf);
-// The records of a node's leaves (direct children), in the desk's order, then DE.
-// The node's leaves as a list reply, leaving out leaves named `without` ("" leaves out none).
+// The records of a node's leaves (direct children), in the desk's order, then DE; leaves named
+// `without` are left out ("" leaves out none).
 void append_list(Bytes& out, const NodeTree& tree, int node, const std::string& without = "");
-// DF, 16-bit length, then: 10 bytes (hash, parent hash, position), the name and the long name
-// (each a length byte and characters), a flags byte, a type byte (high nibble: 0 node,
-// 1 float, 2 integer, 3 text, 4 enumeration), then for numbers with a range min f32, max f32
-// and the count of values u32; for enumerations the item count and items; for nodes the
-// child count u16. All big-endian.
+// DF, 16-bit length and the definition in the desk's layout, then DE (the end of the reply).
+// All big-endian: parent hash u32, hash u32, index u16 (a numbered node's number, else 0), name
+// and long name (each a length byte and characters), flags u16 (type in bits 4-7: 0 node,
+// 1 linear float, 4 integer, 5 text enumeration, 7 text; unit in bits 0-3: 1 dB), then by type:
+// float f32 min, f32 max, i32 count of values; integer i32 min, i32 max; enumeration u16 count
+// and per item the item and its long text (each a length byte and characters); text u16 longest
+// length; node nothing.
 void append_definition(Bytes& out, const NodeTree& tree, int node);
 void append_escaped(Bytes& out, const uint8_t* p, size_t n);
 

@@ -268,13 +268,11 @@ TEST_F(PatchModel, RangesAreLearnedPerGroupUpToEightAndRetried) {
   EXPECT_EQ(aux_after.failed_ms, static_cast<uint32_t>(now + gm::kRangeRetryMs));
 }
 
-TEST_F(PatchModel, NamesComeFromTheLowestStripAndAreCutTo19Characters) {
+TEST_F(PatchModel, NamesComeFromTheStripsAndAreCutTo19Characters) {
   load_settings("watch=4\n");
   start_desk({"--patch", "MOD:1-3=LCL:1-3,MOD:4=A:2"});
+  // Which strip names an input: DeskLinked.InputNamesComeFromTheLowestStrip...
   at_desk("set /ch/1/name Kick");
-  at_desk("set /ch/30/in/conn/grp LCL");
-  at_desk("set /ch/30/in/conn/in 1");
-  at_desk("set /ch/30/name Other");
   at_desk("set /ch/2/name ABCDEFGHIJKLMNOPQRSTUVWXYZ");
   at_desk("set /io/in/A/2/name Vox");
   connect_desk();

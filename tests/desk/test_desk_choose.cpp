@@ -32,54 +32,47 @@ std::pair<int, int> choose_cards(const std::vector<int>& cards, const char* pin 
 
 using Pick = std::pair<int, int>;
 
-TEST(DeskChoose, NothingAnsweredChoosesNothingEvenWithAPin) {
+TEST(DeskChoose, PinFirstThenTheOnlyOneThenTheOnlyCardCarrierWithNoUnknowns) {
+  const struct {
+    std::vector<int> cards;  // -1: not known
+    const char* pin;
+    Pick want;
+  } cases[] = {
+      {{}, "S0", {-1, 0}},  // nothing answered chooses nothing, even with a pin
+      // The pinned console is taken by id ignoring case, even without a card; when it is
+      // missing none of the others is.
+      {{1, 0}, "s1", {1, 2}},
+      {{1}, "S9", {-1, 5}},
+      {{1, 0, -1}, "S", {-1, 5}},
+      // A single console unless it is known to have no card.
+      {{-1}, "", {0, 1}},
+      {{1}, "", {0, 1}},
+      {{0}, "", {-1, 4}},
+      {{-1}, nullptr, {0, 1}},
+      // Among several, only the one card carrier with no unknowns.
+      {{1, 0}, "", {0, 3}},
+      {{0, 0, 1}, "", {2, 3}},
+      {{0, 2}, "", {1, 3}},
+      {{1, -1}, "", {-1, 4}},
+      {{-1, 0}, "", {-1, 4}},
+      {{1, 1}, "", {-1, 4}},
+      {{0, 0}, "", {-1, 4}},
+      {{-1, -1}, "", {-1, 4}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(choose_cards(c.cards, c.pin), c.want)
+        << testing::PrintToString(c.cards) << " pin " << (c.pin ? c.pin : "null");
+  }
   int why = -7;
   EXPECT_EQ(gm::desk_choose(nullptr, 0, "", &why), -1);
   EXPECT_EQ(why, 0);
-  EXPECT_EQ(choose_cards({}, "S0"), Pick(-1, 0));
-}
-
-TEST(DeskChoose, PinnedConsoleIsTakenByIdIgnoringCaseFirstMatchFirst) {
+  // Of two consoles with the pinned id, the first.
   const DeskFound found[] = {desk("W-100", 1), desk("abc-2", 0), desk("ABC-2", 1)};
-  int why = -7;
   EXPECT_EQ(gm::desk_choose(found, 3, "Abc-2", &why), 1);
   EXPECT_EQ(why, 2);
-  // A pinned console is taken even though it has no card and another one has.
-  EXPECT_EQ(choose_cards({1, 0}, "s1"), Pick(1, 2));
-}
-
-TEST(DeskChoose, PinnedConsoleMissingChoosesNoneOfTheOthers) {
-  EXPECT_EQ(choose_cards({1}, "S9"), Pick(-1, 5));
-  EXPECT_EQ(choose_cards({1, 0, -1}, "S"), Pick(-1, 5));
-}
-
-TEST(DeskChoose, SingleConsoleIsTakenUnlessKnownToHaveNoCard) {
-  EXPECT_EQ(choose_cards({-1}), Pick(0, 1));
-  EXPECT_EQ(choose_cards({1}), Pick(0, 1));
-  EXPECT_EQ(choose_cards({0}), Pick(-1, 4));
-  EXPECT_EQ(choose_cards({-1}, nullptr), Pick(0, 1));
-}
-
-TEST(DeskChoose, AmongSeveralOnlyTheOneCardCarrierWithNoUnknowns) {
-  EXPECT_EQ(choose_cards({1, 0}), Pick(0, 3));
-  EXPECT_EQ(choose_cards({0, 0, 1}), Pick(2, 3));
-  EXPECT_EQ(choose_cards({0, 2}), Pick(1, 3));
-  EXPECT_EQ(choose_cards({1, -1}), Pick(-1, 4));
-  EXPECT_EQ(choose_cards({-1, 0}), Pick(-1, 4));
-  EXPECT_EQ(choose_cards({1, 1}), Pick(-1, 4));
-  EXPECT_EQ(choose_cards({0, 0}), Pick(-1, 4));
-  EXPECT_EQ(choose_cards({-1, -1}), Pick(-1, 4));
-}
-
-TEST(DeskChoose, ReasonTextsAreTheLoggedOnes) {
-  EXPECT_STREQ(gm::desk_choose_reason(1), "the only one");
-  EXPECT_STREQ(gm::desk_choose_reason(2), "the one chosen in Setup");
-  EXPECT_STREQ(gm::desk_choose_reason(3), "the only one with a SoundGrid card");
-  EXPECT_STREQ(gm::desk_choose_reason(4), "several - NOT connecting until one is chosen in Setup");
-  EXPECT_STREQ(gm::desk_choose_reason(5),
-               "the one chosen in Setup is NOT on the network - not connecting");
-  EXPECT_STRNE(gm::desk_choose_reason(0), "");
+  // Reasons beyond the known ones have no text.
   EXPECT_STREQ(gm::desk_choose_reason(6), "");
+  EXPECT_STREQ(gm::desk_choose_reason(-1), "");
 }
 
 TEST(DeskIdentity, OnlySerialLikeIdsAreStable) {

@@ -12,10 +12,10 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "desk_wing.h"
+#include "support/eventually.h"
 #include "support/netns.h"
 
 namespace {
@@ -60,15 +60,8 @@ class NamespacedDesk {
                                      "--quiet"};
     argv.insert(argv.end(), options.begin(), options.end());
     pid_ = lab_.spawn(lab_.host(host), argv);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(pid_, &status_, WNOHANG) == pid_) break;
-      if (can_connect(control_)) {
-        ready_ = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    ready_ = pid_ > 0 && gmtest::eventually([this] { return can_connect(control_); },
+                                            std::chrono::milliseconds(kStartMs));
   }
   ~NamespacedDesk() {
     if (ready_) {
@@ -84,7 +77,6 @@ class NamespacedDesk {
   NetnsLab& lab_;
   std::string control_;
   pid_t pid_ = -1;
-  int status_ = 0;
   bool ready_ = false;
 };
 

@@ -24,6 +24,7 @@
 #include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
+#include "support/module_fixture.h"
 #include "support/wingsim_process.h"
 #include "wing_ctl.h"
 #include "wing_native.h"
@@ -257,29 +258,22 @@ bool pushed(const std::string& line) {
   return std::find(g_pushes.begin(), g_pushes.end(), line) != g_pushes.end();
 }
 
-// A desk found by discovery, adopted and started as the bridge does.
-class DeskLinked : public ::testing::Test {
+// A desk adopted and started as the bridge does, with its firmware's node hashes preloaded.
+class DeskLinked : public gmtest::InProcessModuleTest {
  protected:
   void SetUp() override {
-    host_.install();
+    InProcessModuleTest::SetUp();
     gm::set_detail_level(2);
-    sim_ = start_sim("FOH", "wing-rack", "S0001");
-    gm::DeskFound found[1];
-    ASSERT_EQ(gm::wing_scan(sim_->ip().c_str(), found, 1, kScanMs), 1);
-    gm::wing_adopt(&found[0]);
-    ASSERT_TRUE(gm::wing_start(sim_->ip().c_str()));
+    start_desk();
+    const gm::DeskFound found = with_line(discovery_line());
+    gm::wing_adopt(&found);
+    ASSERT_TRUE(gm::wing_start(ip_.c_str()));
     ASSERT_TRUE(eventually([] { return gm::wctl_connected(); }, 5s));
     ASSERT_GE(gm::wbin_hash_count(), gm::kWingHashes0Count) << "the adopted firmware's hashes";
   }
   void TearDown() override {
-    gm::wing_on_push(nullptr);
-    gm::wctl_stop();
     gm::set_detail_level(1);
-    gm::module_set_host(nullptr);
-  }
-  void desk_does(const std::string& command) {
-    sim_->cmd(command);
-    ASSERT_TRUE(sim_->ok()) << command << ": " << sim_->error();
+    InProcessModuleTest::TearDown();
   }
   // Waits until the desk's pushes of the changes just made have arrived, as a read that starts
   // while they are in flight could take one for its answer.
@@ -308,14 +302,11 @@ class DeskLinked : public ::testing::Test {
     EXPECT_TRUE(gm::wing_get_headamp(grp, n, &type)) << grp << " " << n;
     return type;
   }
-
-  FakeHost host_;
-  std::unique_ptr<WingSimProcess> sim_;
 };
 
 TEST_F(DeskLinked, StereoLegsFollowTheInputMode) {
-  desk_does("set /io/in/LCL/3-4/mode ST");
-  desk_does("set /io/in/LCL/5-6/mode M/S");
+  at_desk("set /io/in/LCL/3-4/mode ST");
+  at_desk("set /io/in/LCL/5-6/mode M/S");
   settle();
   const struct { int input, leg; } cases[] = {{1, 0}, {2, 0}, {3, 1}, {4, 2}, {5, 3}, {6, 4}};
   for (const auto& c : cases) {
@@ -328,18 +319,18 @@ TEST_F(DeskLinked, StereoLegsFollowTheInputMode) {
 }
 
 TEST_F(DeskLinked, InputNamesComeFromTheLowestStripElseTheInputUnlessAPatchPlaceholder) {
-  desk_does("set /ch/3/name Kick");
-  desk_does("set /ch/30/in/conn/grp LCL");
-  desk_does("set /ch/30/in/conn/in 3");
-  desk_does("set /ch/30/name Other");
-  desk_does("set /ch/31/in/conn/grp A");
-  desk_does("set /ch/31/in/conn/in 5");
-  desk_does("set /ch/31/name Vox");
-  desk_does("set /ch/7/in/conn/grp OFF");
-  desk_does("set /io/in/LCL/7/name Pastor");
-  desk_does("set /io/in/A/40/name \"patch 12\"");
-  desk_does("set /io/in/A/41/name PatchBay");
-  desk_does("set /io/in/A/42/name \"PATCH\"");
+  at_desk("set /ch/3/name Kick");
+  at_desk("set /ch/30/in/conn/grp LCL");
+  at_desk("set /ch/30/in/conn/in 3");
+  at_desk("set /ch/30/name Other");
+  at_desk("set /ch/31/in/conn/grp A");
+  at_desk("set /ch/31/in/conn/in 5");
+  at_desk("set /ch/31/name Vox");
+  at_desk("set /ch/7/in/conn/grp OFF");
+  at_desk("set /io/in/LCL/7/name Pastor");
+  at_desk("set /io/in/A/40/name \"patch 12\"");
+  at_desk("set /io/in/A/41/name PatchBay");
+  at_desk("set /io/in/A/42/name \"PATCH\"");
   settle();
 
   EXPECT_EQ(name_of("LCL", 3), "Kick") << "strip 3 comes before strip 30";
@@ -349,7 +340,7 @@ TEST_F(DeskLinked, InputNamesComeFromTheLowestStripElseTheInputUnlessAPatchPlace
   EXPECT_EQ(name_of("A", 41), "PatchBay");
   EXPECT_EQ(name_of("A", 42), "");
 
-  desk_does("set /ch/3/name Snare");
+  at_desk("set /ch/3/name Snare");
   settle();
   EXPECT_EQ(name_of("LCL", 3), "Kick") << "strip names are cached for 5 s";
   std::this_thread::sleep_for(5100ms);
@@ -358,13 +349,13 @@ TEST_F(DeskLinked, InputNamesComeFromTheLowestStripElseTheInputUnlessAPatchPlace
 
 // The say-once list lives as long as the module, so one test follows it from empty to full.
 TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheListIsFull) {
-  desk_does("set /io/in/LCL/2/rmt \"AES A\"");
-  desk_does("set /io/in/LCL/2/$ract 1");
-  desk_does("set /io/in/LCL/3/rmt \"AES B\"");
-  desk_does("set /io/in/LCL/4/$ha 4");
-  desk_does("set /io/in/LCL/5/$ha 2");
-  desk_does("set /io/in/LCL/5/rmt \"AES A\"");
-  desk_does("set /io/in/LCL/5/$ract 1");
+  at_desk("set /io/in/LCL/2/rmt \"AES A\"");
+  at_desk("set /io/in/LCL/2/$ract 1");
+  at_desk("set /io/in/LCL/3/rmt \"AES B\"");
+  at_desk("set /io/in/LCL/4/$ha 4");
+  at_desk("set /io/in/LCL/5/$ha 2");
+  at_desk("set /io/in/LCL/5/rmt \"AES A\"");
+  at_desk("set /io/in/LCL/5/$ract 1");
   settle();
 
   EXPECT_EQ(headamp("LCL", 1), 3);
@@ -388,9 +379,9 @@ TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheLis
 
   // Four keys so far; 92 more inputs fill the list.
   for (const char* range : {"A/1-48", "B/1-44", "C/1"}) {
-    desk_does(std::string("set /io/in/") + range + "/$ha 3");
-    desk_does(std::string("set /io/in/") + range + "/rmt \"AES C\"");
-    desk_does(std::string("set /io/in/") + range + "/$ract 1");
+    at_desk(std::string("set /io/in/") + range + "/$ha 3");
+    at_desk(std::string("set /io/in/") + range + "/rmt \"AES C\"");
+    at_desk(std::string("set /io/in/") + range + "/$ract 1");
   }
   settle();
   const auto report_all = [&] {
@@ -407,11 +398,11 @@ TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheLis
 
 TEST_F(DeskLinked, PushesReachTheRegisteredCallbackUntilItIsRemoved) {
   gm::desk()->on_push(record_push);
-  desk_does("set /io/in/LCL/9/g 5");
+  at_desk("set /io/in/LCL/9/g 5");
   EXPECT_TRUE(eventually([] { return pushed("LCL 9 g 5 (none)"); }, 2s));
   gm::wing_on_push(nullptr);
-  desk_does("set /io/in/LCL/9/g 7.5");
-  desk_does("set /io/in/LCL/10/g 10");
+  at_desk("set /io/in/LCL/9/g 7.5");
+  at_desk("set /io/in/LCL/10/g 10");
   settle();
   EXPECT_GT(gm::wctl_pushes(), 1) << "the desk did push";
   EXPECT_FALSE(pushed("LCL 9 g 7.5 (none)"));

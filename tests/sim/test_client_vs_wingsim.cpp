@@ -2,13 +2,9 @@
 // control operations, the link's keep-alive and recovery, and metering, end to end.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "module_entry.h"
@@ -25,22 +21,6 @@ namespace {
 using namespace gmtest;
 using namespace std::chrono_literals;
 
-// The desk's pushes as "group index leaf value" lines.
-std::mutex g_push_mu;
-std::vector<std::string> g_pushes;
-
-void record_push(const char* group, int index, const char* leaf, double value, bool) {
-  char line[96];
-  std::snprintf(line, sizeof line, "%s %d %s %g", group, index, leaf, value);
-  std::lock_guard<std::mutex> lock(g_push_mu);
-  g_pushes.push_back(line);
-}
-
-bool pushed(const std::string& line) {
-  std::lock_guard<std::mutex> lock(g_push_mu);
-  return std::find(g_pushes.begin(), g_pushes.end(), line) != g_pushes.end();
-}
-
 class ClientVsWingSim : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,7 +31,6 @@ class ClientVsWingSim : public ::testing::Test {
   void TearDown() override {
     gm::wnat_stop();
     gm::wctl_stop();
-    gm::wctl_on_push(nullptr);
     gm::module_set_host(nullptr);
   }
   WingSimProcess::Options sim_options() const {
@@ -73,31 +52,10 @@ class ClientVsWingSim : public ::testing::Test {
   std::unique_ptr<WingSimProcess> sim_;
 };
 
-TEST_F(ClientVsWingSim, ReadsAndSetsGainAnd48VWithTheDeskEchoingEverySet) {
-  gm::wctl_on_push(record_push);
-  connect();
-
-  double db = 99;
-  ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
-  EXPECT_DOUBLE_EQ(db, 0.0);
-  ASSERT_TRUE(gm::wctl_set_gain("LCL", 1, -2.5));
-  EXPECT_TRUE(eventually([] { return pushed("LCL 1 g -2.5"); }, 2s)) << "the desk's echo";
-  ASSERT_TRUE(gm::wctl_get_gain("LCL", 1, &db));
-  EXPECT_DOUBLE_EQ(db, -2.5);
-
-  bool on = false;
-  ASSERT_TRUE(gm::wctl_set_phantom("A", 3, true));
-  EXPECT_TRUE(eventually([] { return pushed("A 3 vph 1"); }, 2s));
-  ASSERT_TRUE(gm::wctl_get_phantom("A", 3, &on));
-  EXPECT_TRUE(on);
-
-  const auto sets = sim_->sets();
-  ASSERT_EQ(sets.size(), 2u);
-  EXPECT_EQ(sets[0].rfind("/io/in/LCL/1/g ", 0), 0u) << sets[0];
-  EXPECT_EQ(sets[1].rfind("/io/in/A/3/vph ", 0), 0u) << sets[1];
-}
-
-TEST_F(ClientVsWingSim, ReadsMuteModeRangesPatchAndChannelSources) {
+// The other operations meet this desk in the suites that use them: gain and 48V sets with their
+// read-back and re-patches in ControlRequests, channel sources in DeskLinked.InputNames..., the
+// desk's echo of every set in WingSim.SetsArePushed...
+TEST_F(ClientVsWingSim, ReadsMuteModeAndGainRanges) {
   connect();
   sim_->cmd("set /io/in/LCL/2/mute 1");
   ASSERT_TRUE(sim_->ok()) << sim_->error();
@@ -122,32 +80,6 @@ TEST_F(ClientVsWingSim, ReadsMuteModeRangesPatchAndChannelSources) {
     EXPECT_EQ(std::vector<double>({mn, mx, st}), std::vector<double>({r.min, r.max, r.step}))
         << r.grp;
   }
-
-  char grp[8];
-  int input = 0;
-  ASSERT_TRUE(gm::wctl_get_patch("MOD", 3, grp, sizeof grp, &input));
-  EXPECT_STREQ(grp, "LCL");
-  EXPECT_EQ(input, 3);
-  ASSERT_TRUE(gm::wctl_set_patch("MOD", 3, "A", 7));
-  EXPECT_TRUE(eventually(
-      [&] { return gm::wctl_get_patch("MOD", 3, grp, sizeof grp, &input) && input == 7; }, 2s));
-  EXPECT_STREQ(grp, "A");
-
-  // The desk pushes the new name; let it arrive before asking, since a read of a node whose hash
-  // is not learned yet takes the first record of any unlearned node as its answer.
-  sim_->cmd("set /ch/2/name Kick");
-  std::this_thread::sleep_for(200ms);
-  char name[20];
-  ASSERT_TRUE(gm::wctl_get_ch_source(2, name, sizeof name, grp, sizeof grp, &input));
-  EXPECT_STREQ(name, "Kick");
-  EXPECT_STREQ(grp, "LCL");
-  EXPECT_EQ(input, 2);
-
-  double gain = 0;
-  bool phantom = true, found = false;
-  ASSERT_TRUE(gm::wctl_get_channel("LCL", 4, &gain, &phantom, &found));
-  EXPECT_TRUE(found);
-  EXPECT_FALSE(phantom);
 }
 
 // One link through everything a desk does to it: idle, silent, dropped, switched off and back,
@@ -184,7 +116,7 @@ TEST_F(ClientVsWingSim, TheLinkIsKeptAliveDroppedWhenSilentAndComesBack) {
   EXPECT_EQ(host_.count_lines("[ctl] connected " + ip_ + ":2222 (native control)"), 4);
 }
 
-TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
+TEST_F(ClientVsWingSim, MeteringReadsLevelsAndClipsFromTheDesksFrames) {
   sim_->cmd("level LCL 1 -20");
   sim_->cmd("level LCL 2 0");
   sim_->cmd("level A 48 -6");
@@ -196,23 +128,14 @@ TEST_F(ClientVsWingSim, MeteringReadsLevelsPeaksAndClipsFromTheDesksFrames) {
   EXPECT_DOUBLE_EQ(db, -6.0);
   EXPECT_TRUE(gm::wnat_input_clipped("LCL", 2));
   EXPECT_FALSE(gm::wnat_input_clipped("LCL", 1));
-  EXPECT_FALSE(gm::wnat_input_level("LCL", 25, &db));
   EXPECT_TRUE(host_.has_line("[nat] meter data flowing: 896 bytes, 446 words, LCL 1 = -20.0 dB"));
+  EXPECT_EQ(sim_->cmd("clients"), std::vector<std::string>{"0"}) << "a meter-only connection";
 
-  // A peak is held while the level falls (how long and how fast it falls: unit tests).
-  sim_->cmd("level LCL 1 -10");
-  std::this_thread::sleep_for(300ms);
-  sim_->cmd("level LCL 1 -60");
-  EXPECT_TRUE(eventually([&] { return gm::wnat_input_level("LCL", 1, &db) && db == -60.0; }, 2s));
-  ASSERT_TRUE(gm::wnat_input_peak("LCL", 1, &db));
-  EXPECT_DOUBLE_EQ(db, -10.0);
-
-  // Frames of another size are not decoded.
+  // Frames of another size are not decoded (how often that is logged: unit tests).
   sim_->cmd("fault meter-size 894");
   EXPECT_TRUE(eventually([] { return !gm::wnat_metering(); }, 3s));
   EXPECT_FALSE(gm::wnat_input_level("LCL", 1, &db));
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(host_.count_lines("[nat] meter frame is 894 bytes, expected 896"), 3);
+  EXPECT_TRUE(host_.has_line("[nat] meter frame is 894 bytes, expected 896"));
 }
 
 }  // namespace

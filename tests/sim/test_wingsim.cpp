@@ -18,10 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "net_util.h"
 #include "support/loopback.h"
 #include "support/wingsim_process.h"
-#include "wing_native.h"
 #include "wingbin_codec.h"
+#include "wingsim/wire.h"
 
 namespace {
 
@@ -45,34 +46,11 @@ bool readable(int fd, int timeout_ms) {
   return poll(&p, 1, timeout_ms) == 1;
 }
 
-// One UDP question and the first answer within the time-out.
-struct Datagram {
-  std::string bytes;
-  sockaddr_in from;
-};
-std::optional<Datagram> udp_ask(const std::string& ip, int port, const std::string& msg,
-                                int timeout_ms = kWait) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in to = addr(ip, port);
-  sendto(fd, msg.data(), msg.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  std::optional<Datagram> d;
+// One UDP question and the first answer within the time-out ("" when none came).
+std::string ask(const std::string& ip, int port, const std::string& msg, int timeout_ms = kWait) {
   char buf[2048];
-  Datagram got{};
-  socklen_t len = sizeof got.from;
-  if (readable(fd, timeout_ms)) {
-    const ssize_t n =
-        recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&got.from), &len);
-    if (n >= 0) d = Datagram{std::string(buf, static_cast<size_t>(n)), got.from};
-  }
-  close(fd);
-  return d;
-}
-
-// An OSC query: the path NUL-padded to a multiple of 4 (at least one NUL), then ",\0\0\0".
-std::string osc_query(const std::string& path) {
-  std::string b = path;
-  b.resize((path.size() / 4 + 1) * 4, '\0');
-  return b + std::string(",\0\0\0", 4);
+  const int n = gm::udp_ask(ip.c_str(), port, msg.data(), msg.size(), buf, sizeof buf, timeout_ms);
+  return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 // The OSC strings of a message: address, type tag, then the string arguments.
@@ -109,12 +87,8 @@ struct Item {
 // A native control client that keeps the raw bytes it received next to the decoded items.
 class Client {
  public:
-  explicit Client(const std::string& ip, const std::string& local_ip = "") {
+  explicit Client(const std::string& ip) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (!local_ip.empty()) {
-      const sockaddr_in l = addr(local_ip, 0);
-      bind(fd_, reinterpret_cast<const sockaddr*>(&l), sizeof l);
-    }
     const sockaddr_in a = addr(ip, 2222);
     connected_ = connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   }
@@ -234,6 +208,20 @@ class Client {
   Bytes data_;
 };
 
+// Bytes from hex text; spaces are ignored.
+Bytes hex(const std::string& text) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    i += 2;
+  }
+  return out;
+}
+
 float float_of(const Bytes& token) {
   return token.size() == 5 ? gm::wbin_f32_be(&token[1]) : -999.0f;
 }
@@ -266,6 +254,27 @@ std::map<std::string, uint32_t> real_hashes() {
 
 constexpr uint32_t kLcl1Gain = 0x1CB9CE6Bu;  // /io/in/LCL/1/g in the firmware's node data
 
+// The desk's published definition of an integer leaf: "$on", long name "DAW ON", 0 .. 1, under
+// the node DF17C242, followed by the end of the reply.
+TEST(WingSimWire, AnIntegerDefinitionIsTheDesksOwnRecord) {
+  wingsim::NodeTree tree;
+  const int parent = tree.add_path("/daw");
+  const int leaf = tree.add(parent, "$on");
+  tree.at(parent).hash = 0xDF17C242u;
+  wingsim::Node& on = tree.at(leaf);
+  on.hash = 0xBEEFAEABu;
+  on.long_name = "DAW ON";
+  on.kind = wingsim::Kind::kInt;
+  on.max = 1;
+  Bytes wire;
+  wingsim::append_definition(wire, tree, leaf);
+  uint8_t out[64];
+  gm::WbinUnescaper u;
+  EXPECT_EQ(Bytes(out, out + u.feed(wire.data(), wire.size(), out, sizeof out)),
+            hex("df001fdf17c242beefaeab000003246f6e06444157204f4e00400000000000000001de"));
+  EXPECT_EQ(wire.size(), 37u) << "the tag and the parent hash's first byte, DF, go escaped";
+}
+
 class WingSim : public ::testing::Test {
  protected:
   WingSimProcess start(std::vector<std::string> extra = {}) {
@@ -276,25 +285,6 @@ class WingSim : public ::testing::Test {
   }
   const std::string ip_ = gmtest::unique_loopback();
 };
-
-TEST_F(WingSim, DiscoveryAndOscAnswerLikeTheDesk) {
-  WingSimProcess sim = start();
-  sim.cmd("identity name=Stage, Left serial=S0002 firmware=3.2-1-gabc");
-  ASSERT_TRUE(sim.ok()) << sim.error();
-  const auto reply = udp_ask(ip_, 2222, "WING?");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->bytes, "WING," + ip_ + ",Stage, Left,wing-rack,S0002,3.2-1-gabc");
-  EXPECT_EQ(reply->from.sin_addr.s_addr, addr(ip_, 0).sin_addr.s_addr);
-  EXPECT_EQ(ntohs(reply->from.sin_port), 2222);
-
-  for (const auto& [path, want] :
-       {std::pair<std::string, std::string>{"/$syscfg/opt_mod", "WSG"}, {"/cards/$type", "NONE"}}) {
-    const auto osc = udp_ask(ip_, 2223, osc_query(path));
-    ASSERT_TRUE(osc) << path;
-    EXPECT_EQ(ntohs(osc->from.sin_port), 2223);
-    EXPECT_EQ(osc_strings(osc->bytes), (std::vector<std::string>{path, ",s", want}));
-  }
-}
 
 TEST_F(WingSim, ReadsAnswerWithRealHashesAndTypedTokens) {
   WingSimProcess sim = start();
@@ -341,6 +331,39 @@ TEST_F(WingSim, ReadsAnswerWithRealHashesAndTypedTokens) {
     } else {
       EXPECT_TRUE(seen.insert(h).second) << path << " shares a hash";
     }
+  }
+}
+
+// Parent hash, hash, index, name, long name, flags (type and unit), then the type's tail.
+TEST_F(WingSim, DefinitionsFollowTheDesksLayout) {
+  WingSimProcess sim = start();
+  Client c(ip_);
+  EXPECT_EQ(hash_of(sim, "/io/in/LCL/1/g"), kLcl1Gain);
+  const std::pair<std::string, std::string> defs[] = {
+      // linear float in dB: -2.5 .. 45 in 20 steps
+      {"/io/in/LCL/1/g", "0000 0167 044761696e 0011 c0200000 42340000 00000014"},
+      // text enumeration: three items, each with its long text
+      {"/io/in/LCL/1/mode",
+       "0000 046d6f6465 044d6f6465 0050 0003 014d 014d 025354 025354 034d2f53 034d2f53"},
+      // text of at most 120 characters
+      {"/io/in/LCL/1/name", "0000 046e616d65 044e616d65 0070 0078"},
+      // a node, numbered 1
+      {"/io/in/LCL/1", "0001 0131 0131 0000"},
+  };
+  for (const auto& [path, tail] : defs) {
+    c.get(path, gm::kWbinGetDef);
+    const auto def = c.next();
+    ASSERT_TRUE(def && def->type == Item::kDef) << path;
+    Bytes body;
+    for (uint32_t h : {hash_of(sim, path.substr(0, path.rfind('/'))), hash_of(sim, path)}) {
+      for (int shift = 24; shift >= 0; shift -= 8) body.push_back(uint8_t(h >> shift));
+    }
+    const Bytes t = hex(tail);
+    body.insert(body.end(), t.begin(), t.end());
+    body.insert(body.begin(), {0xDF, uint8_t(body.size() >> 8), uint8_t(body.size())});
+    EXPECT_EQ(def->token, body) << path;
+    const auto end = c.next();
+    EXPECT_TRUE(end && end->type == Item::kEnd) << path;
   }
 }
 
@@ -467,8 +490,8 @@ TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
   Client c(ip_);
   // A definition's tag is the data byte DF: escaped, after the control-channel select.
   c.get("/io/in/LCL/1/g", gm::kWbinGetDef);
-  const auto whole = c.next();
-  ASSERT_TRUE(whole && whole->type == Item::kDef);
+  const auto whole = c.list();  // the definition and the end of the reply
+  ASSERT_TRUE(whole.size() == 2 && whole[0].type == Item::kDef);
   ASSERT_GE(c.wire().size(), 4u);
   EXPECT_EQ(Bytes(c.wire().begin(), c.wire().begin() + 4), (Bytes{0xDF, 0xD1, 0xDF, 0xDE}));
 
@@ -483,9 +506,9 @@ TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
   const int before = c.receives();
   c.get("/io/in/LCL/1/g", gm::kWbinGetDef);  // splits right after escape bytes
   c.get("/io/in/LCL/1");
-  const auto def = c.next();
-  ASSERT_TRUE(def && def->type == Item::kDef);
-  EXPECT_EQ(def->token, whole->token);
+  const auto def = c.list();
+  ASSERT_EQ(def.size(), 2u);
+  EXPECT_EQ(def[0].token, whole[0].token);
   EXPECT_EQ(c.list().size(), 10u);
   EXPECT_GT(c.receives() - before, 2);
   sim.cmd("fault split off");
@@ -500,49 +523,6 @@ TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
   EXPECT_FALSE(c.next_of(kLcl1Gain).empty());
 }
 
-TEST_F(WingSim, MeterFramesFlowToTheRequestedPort) {
-  WingSimProcess sim = start();
-  const std::string local = gmtest::unique_loopback();
-  const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in me = addr(local, 0);
-  ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&me), sizeof me), 0);
-  socklen_t len = sizeof me;
-  getsockname(udp, reinterpret_cast<sockaddr*>(&me), &len);
-  const uint16_t port = ntohs(me.sin_port);
-
-  Client c(ip_, local);
-  ASSERT_TRUE(c.connected());
-  uint8_t req[gm::kWnatRequestMaxBytes];
-  c.send_raw(Bytes(req, req + gm::wnat_meter_request(port, 0x5A, req, sizeof req)));
-  sim.cmd("level LCL 1 -20");
-  sim.cmd("level A 2 -6.5");
-
-  auto frame = [&]() -> Bytes {
-    if (!readable(udp, kWait)) return {};
-    Bytes f(2048);
-    sockaddr_in from{};
-    socklen_t fl = sizeof from;
-    const ssize_t n = recvfrom(udp, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&from), &fl);
-    EXPECT_EQ(from.sin_addr.s_addr, addr(ip_, 0).sin_addr.s_addr);
-    f.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return f;
-  };
-  auto word = [](const Bytes& f, size_t i) { return int16_t(gm::wbin_be16(&f[4 + 2 * i])); };
-  Bytes f;
-  for (int i = 0; i < 20 && (f.size() != 896 || word(f, 33) != -1664); ++i) f = frame();
-  ASSERT_EQ(f.size(), 896u);
-  EXPECT_EQ(gm::wbin_be32(f.data()), 0x5Au);
-  EXPECT_EQ(word(f, 0), -20 * 256);
-  EXPECT_EQ(word(f, 24 + 8 + 1), -1664);  // A 2, after LCL 24 and AUX 8
-
-  c.send_raw({0xDF, 0xD3, 0xD4, 0x00, 0x00, 0x00, 0x5A});  // a renewal
-  sim.cmd("fault meter-size 894");
-  for (int i = 0; i < 20 && f.size() != 894; ++i) f = frame();
-  EXPECT_EQ(f.size(), 894u);
-  EXPECT_EQ(sim.cmd("clients"), std::vector<std::string>{"0"});  // a meter-only connection
-  close(udp);
-}
-
 TEST_F(WingSim, X32ModeAnswersXinfoAndNothingElse) {
   WingSimProcess::Options o;
   o.ip = ip_;
@@ -550,12 +530,11 @@ TEST_F(WingSim, X32ModeAnswersXinfoAndNothingElse) {
   o.firmware = "4.06";
   o.extra = {"--x32"};
   WingSimProcess sim(o);
-  const auto reply = udp_ask(ip_, 10023, osc_query("/xinfo"));
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->bytes.substr(0, 16), std::string("/xinfo\0\0,ssss\0\0\0", 16));
-  EXPECT_EQ(osc_strings(reply->bytes),
+  const std::string reply = ask(ip_, 10023, std::string("/xinfo\0\0,\0\0\0", 12));
+  EXPECT_EQ(reply.substr(0, 16), std::string("/xinfo\0\0,ssss\0\0\0", 16));
+  EXPECT_EQ(osc_strings(reply),
             (std::vector<std::string>{"/xinfo", ",ssss", ip_, "FOH", "X32", "4.06"}));
-  EXPECT_FALSE(udp_ask(ip_, 2222, "WING?", kQuiet));
+  EXPECT_EQ(ask(ip_, 2222, "WING?", kQuiet), "");
   EXPECT_FALSE(Client(ip_).connected());
 }
 
@@ -579,9 +558,7 @@ TEST_F(WingSim, SurvivesBadBytesTornMessagesAndMoves) {
   ASSERT_TRUE(sim.ok()) << sim.error();
   EXPECT_TRUE(c.wait_closed());
   EXPECT_FALSE(Client(ip_).connected());
-  const auto reply = udp_ask(other, 2222, "WING?");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->bytes, "WING," + other + ",FOH,wing-rack,S0001,3.1-0-g9f314617");
+  EXPECT_EQ(ask(other, 2222, "WING?"), "WING," + other + ",FOH,wing-rack,S0001,3.1-0-g9f314617");
   Client moved(other);
   moved.get("/io/in/LCL/1/g");
   EXPECT_FALSE(moved.next_of(kLcl1Gain).empty());
