@@ -5,6 +5,11 @@
 // without being dereferenced, and each operation holds its own reference while it uses an object.
 // Closing a handle removes it from the registry and drops the handle's reference; a running
 // thread keeps its own reference until its function has returned.
+//
+// The host loads and unloads the module that carries this layer many times in one process, so
+// everything the layer keeps for the process (the handle registry, the view list, the UTF-8
+// locale, threads that have ended but not yet gone) is given back when the library is unloaded,
+// unless a thread of the layer is still running and may use it.
 
 #include "gm_win32.h"
 
@@ -164,15 +169,28 @@ void release(Object* o) {
   if (o->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy(o);
 }
 
-// Open handles. Never destroyed, so threads still running at exit may use it.
+// State kept for the whole process, made on first use and freed only when the library is
+// unloaded with no thread of its own still running (see release_process_state).
+template <typename T>
+T& lazy(std::atomic<T*>& slot) {
+  T* p = slot.load(std::memory_order_acquire);
+  if (p) return *p;
+  auto* made = new T;
+  if (slot.compare_exchange_strong(p, made, std::memory_order_acq_rel)) return *made;
+  delete made;
+  return *p;
+}
+
+// Open handles.
 struct Registry {
   std::mutex mu;
   std::unordered_set<const void*> live;
 };
 
+std::atomic<Registry*> g_registry{nullptr};
+
 Registry& registry() {
-  static auto* r = new Registry;
-  return *r;
+  return lazy(g_registry);
 }
 
 // Makes obj an open handle. Throws only on allocation failure (obj is then freed).
@@ -270,6 +288,51 @@ DWORD wait_object(Object* o, const Deadline& d) {
 
 constexpr size_t kMinThreadStack = size_t{1} << 20;
 
+// A thread's handle is signalled while the thread still runs the last lines of thread_main, so
+// an ended thread is joined before anything may assume it has gone: by the next CreateThread, and
+// when the library is unloaded (its code must not be unmapped under a thread on its way out).
+struct Threads {
+  std::mutex mu;
+  int running = 0;               // started, function not returned yet
+  std::vector<pthread_t> ended;  // function returned, not joined yet; room kept for `running`
+};
+
+std::atomic<Threads*> g_threads{nullptr};
+
+Threads& threads() {
+  return lazy(g_threads);
+}
+
+// Joins every thread whose function has returned. Returns how many threads still run theirs.
+int join_ended_threads() {
+  Threads& all = threads();
+  for (;;) {
+    pthread_t id;
+    {
+      std::lock_guard lock(all.mu);
+      if (all.ended.empty()) return all.running;
+      id = all.ended.back();
+      all.ended.pop_back();  // keeps the room reserved for running threads
+    }
+    pthread_join(id, nullptr);
+  }
+}
+
+// Counts a thread about to start, with room to list it once it ends. Throws only on allocation
+// failure (nothing is counted then).
+void count_starting_thread() {
+  Threads& all = threads();
+  std::lock_guard lock(all.mu);
+  all.ended.reserve(all.ended.size() + static_cast<size_t>(all.running) + 1);
+  ++all.running;
+}
+
+void count_thread_not_started() {
+  Threads& all = threads();
+  std::lock_guard lock(all.mu);
+  --all.running;
+}
+
 void* thread_main(void* p) {
   auto* t = static_cast<ThreadObject*>(p);
   {
@@ -279,6 +342,12 @@ void* thread_main(void* p) {
     pthread_cond_broadcast(&t->cv);
   }
   t->fn(t->arg);
+  {
+    Threads& all = threads();
+    std::lock_guard lock(all.mu);
+    all.ended.push_back(pthread_self());  // room reserved by CreateThread, so this cannot throw
+    --all.running;
+  }
   {
     Lock lock(t->mu);
     t->signalled = true;
@@ -295,13 +364,12 @@ size_t thread_stack_size(size_t requested) {
   return (size + page - 1) / page * page;
 }
 
-// Starts t detached; returns 0 or the error number.
-int start_detached(ThreadObject* t, size_t stack) {
+// Starts t (joinable, see Threads); returns 0 or the error number.
+int start_thread(ThreadObject* t, size_t stack) {
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc != 0) return rc;
-  rc = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  if (rc == 0) rc = pthread_attr_setstacksize(&attr, thread_stack_size(stack));
+  rc = pthread_attr_setstacksize(&attr, thread_stack_size(stack));
   pthread_t id;
   if (rc == 0) rc = pthread_create(&id, &attr, thread_main, t);
   pthread_attr_destroy(&attr);
@@ -410,12 +478,17 @@ DWORD copy_out(const std::wstring& s, wchar_t* buf, DWORD size) {
   return static_cast<DWORD>(s.size());
 }
 
+std::atomic<locale_t> g_utf8_locale{static_cast<locale_t>(0)};
+
+// Made on first use; a second thread that made one at the same time frees its own.
 locale_t utf8_locale() {
-  static const locale_t loc = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (!l) l = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
-    return l;
-  }();
+  locale_t loc = g_utf8_locale.load(std::memory_order_acquire);
+  if (loc) return loc;
+  locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (!made) made = newlocale(LC_CTYPE_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+  if (!made) return static_cast<locale_t>(0);
+  if (g_utf8_locale.compare_exchange_strong(loc, made, std::memory_order_acq_rel)) return made;
+  freelocale(made);
   return loc;
 }
 
@@ -423,7 +496,9 @@ locale_t utf8_locale() {
 // formatted as UTF-8 whatever the process locale is.
 class Utf8Scope {
  public:
-  Utf8Scope() : old_(utf8_locale() ? uselocale(utf8_locale()) : static_cast<locale_t>(0)) {}
+  Utf8Scope() {
+    if (const locale_t loc = utf8_locale()) old_ = uselocale(loc);
+  }
   ~Utf8Scope() {
     if (old_) uselocale(old_);
   }
@@ -431,7 +506,7 @@ class Utf8Scope {
   Utf8Scope& operator=(const Utf8Scope&) = delete;
 
  private:
-  locale_t old_;
+  locale_t old_ = static_cast<locale_t>(0);
 };
 
 // ---- files --------------------------------------------------------------------------------------
@@ -551,15 +626,16 @@ int open_region_file(const std::string& path, uint64_t size) {
   return fd;
 }
 
-// Mapped views by address. Never destroyed, so threads still running at exit may use it.
+// Mapped views by address.
 struct Views {
   std::mutex mu;
   std::map<const void*, size_t> length;
 };
 
+std::atomic<Views*> g_views{nullptr};
+
 Views& views() {
-  static auto* v = new Views;
-  return *v;
+  return lazy(g_views);
 }
 
 // ---- adapters and neighbours --------------------------------------------------------------------
@@ -641,6 +717,26 @@ std::string passwd_home() {
   return found && found->pw_dir ? found->pw_dir : "";
 }
 
+// ---- unloading ----------------------------------------------------------------------------------
+
+// Runs when the library is unloaded (and at process exit). Ended threads are joined first, so
+// none is still on its way out of this code; while a thread of the layer still runs (one that
+// did not stop when asked, with the library kept mapped for it), everything stays in place.
+// Handles and views the library never closed are given back with the rest.
+__attribute__((destructor)) void release_process_state() {
+  if (g_threads.load(std::memory_order_acquire) && join_ended_threads() != 0) return;
+  if (Registry* r = g_registry.exchange(nullptr)) {
+    for (const void* h : r->live) release(static_cast<Object*>(const_cast<void*>(h)));
+    delete r;
+  }
+  if (Views* v = g_views.exchange(nullptr)) {
+    for (const auto& [addr, len] : v->length) munmap(const_cast<void*>(addr), len);
+    delete v;
+  }
+  delete g_threads.exchange(nullptr);
+  if (const locale_t loc = g_utf8_locale.exchange(static_cast<locale_t>(0))) freelocale(loc);
+}
+
 }  // namespace
 
 // ---- errors -------------------------------------------------------------------------------------
@@ -658,9 +754,18 @@ HANDLE CreateThread(void*, size_t stack, LPTHREAD_START_ROUTINE fn, void* arg, D
                     DWORD* id_out) {
   if (!fn) return fail(ERROR_INVALID_PARAMETER, HANDLE{nullptr});
   return guarded<HANDLE>(nullptr, [&]() -> HANDLE {
+    join_ended_threads();
     HANDLE h = publish(std::make_unique<ThreadObject>(fn, arg));
     auto* t = static_cast<ThreadObject*>(h);
-    if (const int rc = start_detached(t, stack); rc != 0) {
+    try {
+      count_starting_thread();
+    } catch (const std::exception&) {
+      release(t);
+      close_handle(h);
+      throw;
+    }
+    if (const int rc = start_thread(t, stack); rc != 0) {
+      count_thread_not_started();
       release(t);  // the reference the thread would have held
       close_handle(h);
       return fail(static_cast<DWORD>(rc), HANDLE{nullptr});

@@ -79,10 +79,11 @@ void SetLastError(DWORD err);
 
 // ---- threads, events, waits -----------------------------------------------------------------
 
-// Starts a detached thread running fn(arg) with a stack of at least 1 MiB (a larger request is
-// honoured). Returns its handle (signalled once fn has returned), or null. When id_out is given it
-// receives the system thread id. attr and flags are ignored. Close the handle with FindClose or
-// CloseHandle; the thread keeps its own reference until it ends.
+// Starts a thread running fn(arg) with a stack of at least 1 MiB (a larger request is honoured).
+// Returns its handle (signalled once fn has returned), or null. When id_out is given it receives
+// the system thread id. attr and flags are ignored. Close the handle with FindClose or
+// CloseHandle; the thread keeps its own reference until it ends. Nobody joins it: the layer reaps
+// ended threads itself (at the next CreateThread and when the library is unloaded).
 HANDLE CreateThread(void* attr, size_t stack, LPTHREAD_START_ROUTINE fn, void* arg, DWORD flags,
                     DWORD* id_out);
 
