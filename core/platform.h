@@ -1,0 +1,67 @@
+// The one seam between the app core and the operating system: processes, bundles, helper
+// programs and opening applications. The rest of the core reaches the OS only through plain
+// POSIX file and socket calls.
+//
+// Every function here keeps no shared state, may be called from any thread at the same time as
+// any other, never throws and never logs. Failures read as an empty result, false or -1, as each
+// function says.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace gm {
+
+// ---- processes ----------------------------------------------------------------------------------
+
+// The ids of the processes now running, in the order the system lists them. Empty when the
+// process table cannot be listed. Does not block beyond reading the table.
+std::vector<uint32_t> process_ids();
+
+// The process's short name (at most 32 characters), or "" when it cannot be read (no such
+// process, or no permission).
+std::string process_name(uint32_t pid);
+
+// When the process started, in wall-clock seconds and microseconds since the epoch. False (and
+// the outputs untouched) when it cannot be read.
+bool process_start_time(uint32_t pid, int64_t* seconds, int64_t* micros);
+
+// The paths of the files the process holds open through its descriptors, in descriptor order;
+// sockets, pipes and other descriptors without a path are left out, as are descriptors that
+// cannot be read. Empty when the process cannot be inspected.
+std::vector<std::string> process_open_files(uint32_t pid);
+
+// The full path of this process's executable, or "" when unknown.
+std::string executable_path();
+
+// ---- bundles
+// --------------------------------------------------------------------------------------
+
+// The string values of a bundle's info dictionary (<bundle>/Contents/Info.plist, XML or binary),
+// by key; keys whose value is not a string are left out. False (out cleared) when the file is
+// missing, unreadable, larger than 1 MiB or not a dictionary.
+bool read_bundle_info(const std::string& bundle, std::map<std::string, std::string>* out);
+
+// ---- helper programs ---------------------------------------------------------------------------
+
+// Runs argv[0] (a full path; PATH is not searched) with the further arguments and this process's
+// environment, and waits for it. With `output`, the program's standard output and error are
+// appended to it; without, they go to /dev/null. A program still running after timeout_seconds
+// (whole seconds of the wall clock) is killed and reaped.
+// Returns the exit status (0-255), or -1 when argv is empty, the program cannot be started, it
+// was ended by a signal, it timed out, or waiting for it failed.
+// Blocks the calling thread until the program ends or is killed; call it off the UI thread.
+int run(const std::vector<std::string>& argv, std::string* output, int timeout_seconds);
+
+// Opens an application or a document. A path ending in ".app" starts the bundle's executable
+// (Contents/MacOS/<CFBundleExecutable>) detached from this process, in a session of its own, with
+// `args`; it outlives this process and is never left as its zombie. A second instance is started
+// whether or not `new_instance` is set. Anything else is handed to the desktop's opener
+// (xdg-open), which takes no arguments; `args` are ignored then.
+// True when the application was started, or the opener exited with status 0. Blocks until the
+// executable has started, or while the opener runs (at most 120 s).
+bool open_path(const std::string& path, const std::vector<std::string>& args, bool new_instance);
+
+}  // namespace gm
