@@ -6,13 +6,16 @@
 #include <string>
 
 #include "desk_wing.h"
+#include "fuzz_check.h"
 #include "wing_native.h"
 
 namespace {
 
+using fuzz::check;
+
 // A text field must end inside its record.
 void check_text(const char* field, size_t size) {
-  if (!std::memchr(field, 0, size)) __builtin_trap();
+  check(std::memchr(field, 0, size) != nullptr);
 }
 
 void check_record(const gm::DeskFound& d, const char* data, size_t size) {
@@ -21,9 +24,9 @@ void check_record(const gm::DeskFound& d, const char* data, size_t size) {
   check_text(d.model, sizeof d.model);
   check_text(d.id, sizeof d.id);
   check_text(d.line, sizeof d.line);
-  if (d.card != -1 || !d.id[0]) __builtin_trap();
+  check(d.card == -1 && d.id[0]);
   const size_t line = std::strlen(d.line);
-  if (line > size || std::memcmp(d.line, data, line) != 0) __builtin_trap();
+  check(line <= size && std::memcmp(d.line, data, line) == 0);
 }
 
 }  // namespace
@@ -34,14 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gm::DeskFound d;
   std::memset(&d, 0xA5, sizeof d);
   if (gm::wing_parse_reply(text, size, "192.0.2.1", &d)) {
-    if (size < 4 || std::memcmp(text, "WING", 4) != 0) __builtin_trap();
+    check(size >= 4 && std::memcmp(text, "WING", 4) == 0);
     check_record(d, text, size);
     gm::wing_adopt(&d);
     const int lcl = gm::wing_group_size("LCL");
-    if (lcl != 24 && lcl != 8 && lcl != gm::wnat_group_inputs("LCL")) __builtin_trap();
+    check(lcl == 24 || lcl == 8 || lcl == gm::wnat_group_inputs("LCL"));
   }
   const std::string device(text, size);
   const int preamps = gm::wing_device_preamps(device.c_str());
-  if (preamps < -1 || preamps > static_cast<int>(size) * 16) __builtin_trap();
+  check(preamps >= -1 && preamps <= static_cast<int>(size) * 16);
   return 0;
 }

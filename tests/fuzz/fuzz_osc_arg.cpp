@@ -5,18 +5,21 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "net_util.h"
 
 namespace {
+
+using fuzz::check;
 
 void check_first_arg(const char* msg, size_t len, size_t str_size) {
   std::vector<char> str(str_size + 1, '#');
   uint32_t word = 0;
   const char type = gm::osc_first_arg(msg, len, str.data(), str_size, &word);
-  if (type != 0 && type != 's' && type != 'i' && type != 'f') __builtin_trap();
-  if (str_size > 0 && !memchr(str.data(), 0, str_size)) __builtin_trap();
-  if (type != 's' && str_size > 0 && str[0] != '\0') __builtin_trap();
-  if (str[str_size] != '#') __builtin_trap();
+  check(type == 0 || type == 's' || type == 'i' || type == 'f');
+  check(str_size == 0 || memchr(str.data(), 0, str_size));
+  check(type == 's' || str_size == 0 || str[0] == '\0');
+  check(str[str_size] == '#');
 }
 
 void check_query(const uint8_t* data, size_t size, size_t room) {
@@ -25,13 +28,13 @@ void check_query(const uint8_t* data, size_t size, size_t room) {
   z.push_back('\0');
   std::vector<char> out(room + 1, '#');
   const size_t n = gm::osc_query_msg(out.data(), room, z.data());
-  if (out[room] != '#') __builtin_trap();
+  check(out[room] == '#');
   if (n == 0) return;
   const size_t len = strlen(z.data());
-  if (n > room || n % 4 != 0 || n != (len & ~size_t{3}) + 8) __builtin_trap();
-  if (memcmp(out.data(), z.data(), len) != 0 || out[n - 4] != ',') __builtin_trap();
+  check(n <= room && n % 4 == 0 && n == (len & ~size_t{3}) + 8);
+  check(memcmp(out.data(), z.data(), len) == 0 && out[n - 4] == ',');
   // A query carries no argument.
-  if (gm::osc_first_arg(out.data(), n, nullptr, 0, nullptr) != 0) __builtin_trap();
+  check(gm::osc_first_arg(out.data(), n, nullptr, 0, nullptr) == 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "wingbin_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -20,9 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool flag;
     (void)gm::wbin_value_of(at, avail, &value, &flag);
     char text[24];
-    if (gm::wbin_string_of(at, avail, text, sizeof text) && std::strlen(text) >= sizeof text) {
-      __builtin_trap();
-    }
+    fuzz::check(!gm::wbin_string_of(at, avail, text, sizeof text) ||
+                std::strlen(text) < sizeof text);
     (void)gm::wbin_hash_of_reply(at, avail);
   }
   for (int off = 0; off < len;) {
@@ -33,18 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ++off;
       continue;
     }
-    if (used > len - off || req.depth > 16) __builtin_trap();
-    if (req.kind == gm::WbinRequest::kSet &&
-        (req.value < p + off || req.value + req.value_len > p + off + used)) {
-      __builtin_trap();
-    }
+    fuzz::check(used <= len - off && req.depth <= 16);
+    fuzz::check(req.kind != gm::WbinRequest::kSet ||
+                (req.value >= p + off && req.value + req.value_len <= p + off + used));
     off += used;
   }
   gm::WbinUnescaper u;
   uint8_t out[64];
   for (size_t off = 0; off < size; off += 7) {
     const size_t n = size - off < 7 ? size - off : 7;
-    if (u.feed(p + off, n, out, sizeof out) > n + 1) __builtin_trap();
+    fuzz::check(u.feed(p + off, n, out, sizeof out) <= n + 1);
   }
   return 0;
 }

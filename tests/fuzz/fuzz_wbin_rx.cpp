@@ -24,25 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = setup();
   (void)ready;
   if (size == 0) return 0;
-  const uint8_t mode = data[0];
-  gm::WbinTestRequest req{false, false, 0};
-  switch (mode % 5) {
-    case 1:
-      req.expected_hash = 0x1CB9CE6Bu;
-      break;  // LCL 1 g, a preloaded hash
-    case 2:
-      req.raw = true;
-      break;
-    case 3:
-      req.collect = true;
-      break;
-    case 4:
-      req.expected_hash = 0;
-      break;
-    default:
-      break;
-  }
-  const gm::WbinTestRequest* pending = mode % 5 == 0 ? nullptr : &req;
+  // raw, collect, expected hash (0x1CB9CE6B: LCL 1 g, a preloaded hash; 0: any)
+  static const gm::WbinTestRequest kRequests[] = {
+      {false, false, 0x1CB9CE6Bu}, {true, false, 0}, {false, true, 0}, {false, false, 0}};
+  const uint8_t mode = data[0] % 5;
+  const gm::WbinTestRequest* pending = mode == 0 ? nullptr : &kRequests[mode - 1];
   // Feed in two receive calls split where the second byte says, as a socket might deliver it.
   const size_t body = size - 1;
   const size_t cut = size > 1 ? data[1] % (body + 1) : 0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz_check.h"
 #include "wing_ctl.h"
 
 namespace {
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int len = static_cast<int>(size);
   double lo = 0, hi = 0, step = 0;
   if (gm::wctl_parse_range(data, len, &lo, &hi, &step)) {
-    if (!(hi > lo) || hi - lo > 200 || !(step > 0)) __builtin_trap();
+    fuzz::check(hi > lo && hi - lo <= 200 && step > 0);
   }
   uint8_t sum = 0;
   const gm::WctlRecordSink sink{&sum, low_bit_is_foreign, touch_value};
@@ -32,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   : 0;
   const gm::WctlChannelScan s = gm::wctl_scan_channel(data, len, 0, 0, sink);
   const gm::WctlChannelScan k = gm::wctl_scan_channel(data, len, known, known ^ 1, sink);
-  if (s.counted < 0 || s.counted > len / 6 || k.counted > len / 6) __builtin_trap();
+  fuzz::check(s.counted >= 0 && s.counted <= len / 6 && k.counted <= len / 6);
   return 0;
 }

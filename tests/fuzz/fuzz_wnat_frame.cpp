@@ -5,20 +5,18 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz_check.h"
 #include "wing_native.h"
 
 namespace {
 
+using fuzz::check;
+
 constexpr uint8_t kId = 0x5A;
 constexpr const char* kGroups[] = {"LCL", "AUX", "A",   "B",    "C",   "SC",
                                    "USB", "CRD", "MOD", "PLAY", "AES", "USR"};
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
 
 void check_readers() {
   if (!gm::wnat_metering()) return;
