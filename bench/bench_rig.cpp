@@ -105,7 +105,8 @@ Latency desk_to_lv1(Rig& rig, DeskModel& model) {
     const double db = grid_db(idx);
     std::snprintf(line, sizeof line, "set %s %.1f", rig.channel(ch).gain_path.c_str(), db);
     const int64_t t0 = now_ns();
-    if (!rig.desk().cmd(line)) {
+    rig.desk().cmd(line);
+    if (!rig.desk().ok()) {
       ++out.lost;
       continue;
     }
@@ -181,7 +182,7 @@ Burst burst(Rig& rig, DeskModel& model) {
   char line[128];
   for (int ch = 0; ch < kChannels; ++ch) {
     const double want = grid_db(model.idx[ch]);
-    const double desk = rig.desk().get_number(rig.channel(ch).gain_path);
+    const double desk = rig.desk().number(rig.channel(ch).gain_path);
     if (!(std::fabs(desk - want) < 0.01)) {
       std::snprintf(line, sizeof line, "LV1 ch %d (%s %d): desk %.1f dB, LV1 %.1f dB", ch + 1,
                     rig.channel(ch).group.c_str(), rig.channel(ch).input, desk, want);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -96,24 +97,31 @@ bool Rig::make_home(std::string& err) {
 }
 
 bool Rig::start_desk(std::string& err) {
-  for (int attempt = 0; attempt < kAddressTries; ++attempt) {
-    desk_ = std::make_unique<DeskSim>();
-    if (desk_->start(GM_WINGSIM, loopback_for(attempt), {"--patch", kPatch}, err)) break;
-    desk_.reset();
+  rig::WingSim::Options o;
+  o.program = GM_WINGSIM;
+  o.extra = {"--patch", kPatch, "--quiet"};
+  o.keep_control_open = true;  // the desk-to-LV1 figure counts no connection set-ups
+  for (int attempt = 0; attempt < kAddressTries && !desk_; ++attempt) {
+    o.ip = loopback_for(attempt);
+    try {
+      desk_ = std::make_unique<rig::WingSim>(o);
+    } catch (const std::exception& e) {
+      err = "The virtual desk did not start on " + o.ip + " (port 2222 in use?): " + e.what();
+    }
   }
   if (!desk_) return false;
   ip_ = desk_->ip();
   for (const char* line : kDeskSetup) {
-    std::string why;
-    if (!desk_->cmd(line, nullptr, &why)) {
-      err = "The virtual desk refused '" + std::string(line) + "': " + why + ".";
+    desk_->cmd(line);
+    if (!desk_->ok()) {
+      err = "The virtual desk refused '" + std::string(line) + "': " + desk_->error() + ".";
       return false;
     }
   }
   for (int ch = 0; ch < kChannels; ++ch) {
     channels_[ch] = desk_channel_of(ch);
-    std::vector<std::string> lines;
-    if (!desk_->cmd("hash " + channels_[ch].gain_path, &lines) || lines.empty()) {
+    const std::vector<std::string> lines = desk_->cmd("hash " + channels_[ch].gain_path);
+    if (!desk_->ok() || lines.empty()) {
       err = "The virtual desk gave no hash for " + channels_[ch].gain_path + ".";
       return false;
     }

@@ -12,7 +12,7 @@
 
 #include "bench_host.h"
 #include "desk_observer.h"
-#include "desk_sim.h"
+#include "drive/wingsim_runner.h"
 #include "gm_module.h"
 #include "status_layout.h"
 
@@ -43,7 +43,7 @@ class Rig {
 
   const GmModule* module() const { return module_; }
   BenchHost& host() { return *host_; }
-  DeskSim& desk() { return *desk_; }
+  rig::WingSim& desk() { return *desk_; }
   DeskObserver& observer() { return observer_; }
   const DeskChannel& channel(int ch) const { return channels_[ch]; }
 
@@ -62,7 +62,7 @@ class Rig {
   bool wait_connected(std::string& err);
 
   std::string home_, ip_;
-  std::unique_ptr<DeskSim> desk_;
+  std::unique_ptr<rig::WingSim> desk_;
   DeskObserver observer_;
   std::unique_ptr<BenchHost> host_;
   void* lib_ = nullptr;

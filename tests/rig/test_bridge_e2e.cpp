@@ -5,20 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/installed_bundle.h"
 #include "support/loopback.h"
-#include "support/lv1host_process.h"
+#include "support/lv1_rig_test.h"
 #include "support/status_file.h"
-#include "support/temp_home.h"
 #include "support/wingsim_process.h"
 
 namespace {
@@ -42,7 +38,7 @@ bool near(double a, double b) {
   return a > b - 0.01 && a < b + 0.01;
 }
 
-class BridgeE2eTest : public gmtest::TempHomeTest {
+class BridgeE2eTest : public gmtest::Lv1RigTest {
  protected:
   // The desk, with the default card patch MOD:1-24=LCL:1-24 unless extra says otherwise.
   WingSimProcess& start_desk(std::vector<std::string> extra = {}) {
@@ -66,18 +62,11 @@ class BridgeE2eTest : public gmtest::TempHomeTest {
     ASSERT_TRUE(cfg.flush()) << "cannot write wing.cfg";
   }
 
-  Lv1HostProcess& start_lv1() {
-    Lv1HostProcess::Options o;
-    o.leak_check = false;  // the loader unloads the module with dlclose
-    lv1_ = std::make_unique<Lv1HostProcess>(home_, o);
-    return *lv1_;
-  }
-
   // The whole rig up to the first seed.
   void start_all(const std::string& cfg_extra = "", std::vector<std::string> desk_extra = {}) {
     start_desk(std::move(desk_extra));
     install(cfg_extra);
-    start_lv1();
+    start_lv1_with_loader();
     ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
   }
 
@@ -85,14 +74,7 @@ class BridgeE2eTest : public gmtest::TempHomeTest {
     return gmtest::wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
   }
 
-  // The desk's value of a leaf (the number ending the first answer line), NaN when none.
-  double desk_value(const std::string& path) {
-    const std::vector<std::string> lines = desk_->cmd("get " + path);
-    if (!desk_->ok() || lines.empty()) return std::nan("");
-    const std::string& l = lines.front();
-    const size_t sp = l.find_last_of(' ');
-    return std::strtod(l.c_str() + (sp == std::string::npos ? 0 : sp + 1), nullptr);
-  }
+  double desk_value(const std::string& path) { return desk_->number(path); }
 
   double desk_gain(int input) { return desk_value("/io/in/LCL/" + std::to_string(input) + "/g"); }
 
@@ -127,56 +109,28 @@ class BridgeE2eTest : public gmtest::TempHomeTest {
     return out;
   }
 
-  // LV1 quits first, while the desk still answers; a clean exit also shows that no sanitizer
-  // reported anything inside LV1.
+  // LV1 quits first, while the desk still answers.
   void TearDown() override {
-    if (lv1_ && lv1_->pid() > 0) {
-      if (desk_) desk_->cmd("fault silent off");
-      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
-    }
+    if (desk_) desk_->cmd("fault silent off");
+    Lv1RigTest::TearDown();
     lv1_.reset();
     desk_.reset();
   }
 
   std::unique_ptr<WingSimProcess> desk_;
-  std::unique_ptr<InstalledBundle> bundle_;
-  std::unique_ptr<Lv1HostProcess> lv1_;
 };
 
 // ---- seeding and both directions ----------------------------------------------------------
 
-TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskBeforeAnythingIsSent) {
+TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskAndNothingTurnedBeforeThatIsSent) {
   start_desk();
-  desk_->cmd("set /io/in/LCL/3/g 12.5");
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
-  desk_->cmd("set /io/in/LCL/4/vph 1");
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  for (const char* line : {"set /io/in/LCL/3/g 12.5", "set /io/in/LCL/4/vph 1",
+                           "set /io/in/LCL/6/g 10", "fault silent on"}) {
+    desk_->cmd(line);  // silent: the desk connects but answers no read, so nothing is seeded
+    ASSERT_TRUE(desk_->ok()) << line << ": " << desk_->error();
+  }
   install();
-  start_lv1();
-  ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
-
-  EXPECT_TRUE(wait_strip_gain(2, 12.5)) << lv1_->strip(0, 2).gain;
-  EXPECT_TRUE(wait_strip_phantom(3, true));
-  EXPECT_FALSE(lv1_->strip(0, 2).phantom);
-  EXPECT_TRUE(desk_->sets().empty()) << "LV1's stale surface must not be written at start\n"
-                                     << rig_text();
-  gmtest::StatusFile status(home_.run_dir());
-  ASSERT_TRUE(status.ok());
-  EXPECT_TRUE(gmtest::wait_for([&] { return near(status->gain[2], 12.5); }, kWait));
-  EXPECT_TRUE(gmtest::wait_for([&] { return status->phantom[3] == 1; }, kWait));
-  EXPECT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait))
-      << status->status << "\n"
-      << status->desk_ip << "\n"
-      << bundle_->log_text();
-}
-
-TEST_F(BridgeE2eTest, ATurnBeforeTheDeskIsReadIsLoggedAndNotSent) {
-  start_desk({"--patch", "MOD:1-24=LCL:1-24"});
-  desk_->cmd("set /io/in/LCL/6/g 10");
-  desk_->cmd("fault silent on");  // connects, but answers no read: nothing can be seeded
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
-  install();
-  start_lv1();
+  start_lv1_with_loader();
   ASSERT_TRUE(gmtest::wait_for(
       [&] { return desk_->cmd("clients") == std::vector<std::string>{"1"}; }, kSeedWait))
       << bundle_->log_text();
@@ -192,11 +146,23 @@ TEST_F(BridgeE2eTest, ATurnBeforeTheDeskIsReadIsLoggedAndNotSent) {
 
   // Once the desk answers, LV1 shows the desk's values and nothing was written.
   desk_->cmd("fault silent off");
-  EXPECT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+  ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
+  EXPECT_TRUE(wait_strip_gain(2, 12.5)) << lv1_->strip(0, 2).gain;
+  EXPECT_TRUE(wait_strip_phantom(3, true));
+  EXPECT_FALSE(lv1_->strip(0, 2).phantom);
   EXPECT_TRUE(wait_strip_gain(5, 10)) << lv1_->strip(0, 5).gain;
   EXPECT_TRUE(wait_strip_phantom(5, false));
+  gmtest::StatusFile status(home_.run_dir());
+  ASSERT_TRUE(status.ok());
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(status->gain[2], 12.5); }, kWait));
+  EXPECT_TRUE(gmtest::wait_for([&] { return status->phantom[3] == 1; }, kWait));
+  EXPECT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait))
+      << status->status << "\n"
+      << status->desk_ip << "\n"
+      << bundle_->log_text();
   sleep_ms(600);
-  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_TRUE(desk_->sets().empty()) << "LV1's stale surface must not be written at start\n"
+                                     << rig_text();
   EXPECT_TRUE(near(desk_gain(6), 10));
 }
 
@@ -205,7 +171,7 @@ TEST_F(BridgeE2eTest, ARefusedControlLinkIsShownUntilTheDeskAcceptsIt) {
   desk_->cmd("fault refuse-tcp on");  // discovery answers, the control port does not
   ASSERT_TRUE(desk_->ok()) << desk_->error();
   install();
-  start_lv1();
+  start_lv1_with_loader();
   gmtest::StatusFile status(home_.run_dir());
   const std::string refused =
       "Desk refused the control link - close WING Edit / the WING app, or check the firewall";
@@ -219,8 +185,8 @@ TEST_F(BridgeE2eTest, ARefusedControlLinkIsShownUntilTheDeskAcceptsIt) {
   EXPECT_TRUE(gmtest::wait_for([&] { return status->status[0] == '\0'; }, kWait)) << status->status;
 }
 
-TEST_F(BridgeE2eTest, GainCrossesBothWaysWithoutEcho) {
-  start_all();
+TEST_F(BridgeE2eTest, GainCrossesBothWaysToEveryStripOfAHeadAmpWithoutEcho) {
+  start_all("watch=32\n", {"--patch", "MOD:1-24=LCL:1-24,MOD:25=LCL:1"});
   desk_->cmd("clear-sets");
 
   // LV1 -> desk: strip 5 is LCL 6.
@@ -231,81 +197,69 @@ TEST_F(BridgeE2eTest, GainCrossesBothWaysWithoutEcho) {
   sleep_ms(600);  // past the confirmation of the module's own set
   EXPECT_TRUE(near(lv1_->strip(0, 5).gain, 20)) << lv1_->strip(0, 5).gain;
 
-  // desk -> LV1: LCL 7 is strip 6.
+  // desk -> LV1: LCL 7 is strip 6; LCL 1 feeds strips 0 and 24.
   desk_->cmd("set /io/in/LCL/7/g 30");
   ASSERT_TRUE(desk_->ok()) << desk_->error();
   EXPECT_TRUE(wait_strip_gain(6, 30)) << lv1_->strip(0, 6).gain;
+  desk_->cmd("set /io/in/LCL/1/g 17.5");
+  EXPECT_TRUE(wait_strip_gain(0, 17.5)) << lv1_->strip(0, 0).gain;
+  EXPECT_TRUE(wait_strip_gain(24, 17.5)) << lv1_->strip(0, 24).gain;
 
-  // Neither change comes back as a further set.
+  // Turned on the second strip of LCL 1, it reaches the head amp and the first strip follows.
+  lv1_->cmd("gain 0 24 22.5");
+  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  EXPECT_TRUE(wait_desk_gain(1, 22.5)) << rig_text();
+  EXPECT_TRUE(wait_strip_gain(0, 22.5)) << lv1_->strip(0, 0).gain;
+
+  // None of these changes comes back as a further set.
   sleep_ms(600);
-  EXPECT_EQ(desk_->sets().size(), 1u) << rig_text();
+  EXPECT_TRUE(near(lv1_->strip(0, 24).gain, 22.5));
+  EXPECT_EQ(desk_->sets().size(), 2u) << rig_text();
   EXPECT_TRUE(near(desk_gain(7), 30));
   EXPECT_TRUE(near(desk_gain(6), 20));
 }
 
-TEST_F(BridgeE2eTest, PhantomOnAProtectedInputIsRefusedAndSwitchedBackInLv1) {
-  start_all("protect=LCL:2\n");
-  desk_->cmd("clear-sets");
-
-  lv1_->cmd("phantom 0 1 on");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
-  EXPECT_TRUE(wait_log("[48V] REFUSED ch=1 -> LCL 2: input is protected in gainmesh.cfg"))
-      << bundle_->log_text();
-  EXPECT_TRUE(wait_strip_phantom(1, false)) << "LV1's switch must flip back";
-  sleep_ms(300);
-  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
-  EXPECT_TRUE(near(desk_value("/io/in/LCL/2/vph"), 0));
-
-  // An input next to it is not protected: its 48V goes through.
-  lv1_->cmd("phantom 0 2 on");
-  EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value("/io/in/LCL/3/vph"), 1); }, kWait))
-      << rig_text();
-  EXPECT_FALSE(lv1_->strip(0, 1).phantom);
-}
-
-TEST_F(BridgeE2eTest, PhantomIsRefusedWhenTheDeskLinksItToAProtectedInput) {
+TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
   start_desk();
   desk_->cmd("set /io/in/LCL/5/mode ST");  // LCL 5 and 6 are a stereo pair
   ASSERT_TRUE(desk_->ok()) << desk_->error();
-  install("protect=LCL:6\n");
-  start_lv1();
+  install("protect=LCL:2,LCL:6\n");
+  start_lv1_with_loader();
   ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
   gmtest::StatusFile status(home_.run_dir());
   ASSERT_TRUE(status.ok());
   ASSERT_TRUE(gmtest::wait_for([&] { return status->ch_stereo[4] != 0; }, kWait))
       << "the module has not read the pair";
+  desk_->cmd("clear-sets");
 
-  // Strip 4 is LCL 5, whose 48V the desk switches together with the protected LCL 6.
-  lv1_->cmd("phantom 0 4 on");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
-  EXPECT_TRUE(wait_log(
-      "[48V] REFUSED ch=4 -> LCL 5: the desk switches LCL 6's 48V with it, and that input is "
-      "protected in gainmesh.cfg"))
-      << bundle_->log_text();
-  EXPECT_TRUE(wait_strip_phantom(4, false)) << "LV1's switch must flip back";
+  // Strip 1 is the protected LCL 2 itself; strip 4 is LCL 5, whose 48V the desk switches
+  // together with the protected LCL 6.
+  const struct {
+    int ch;
+    const char* refusal;
+  } cases[] = {
+      {1, "[48V] REFUSED ch=1 -> LCL 2: input is protected in gainmesh.cfg"},
+      {4,
+       "[48V] REFUSED ch=4 -> LCL 5: the desk switches LCL 6's 48V with it, and that input is "
+       "protected in gainmesh.cfg"},
+  };
+  for (const auto& c : cases) {
+    lv1_->cmd("phantom 0 " + std::to_string(c.ch) + " on");
+    ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+    EXPECT_TRUE(wait_log(c.refusal)) << bundle_->log_text();
+    EXPECT_TRUE(wait_strip_phantom(c.ch, false)) << c.ch << ": LV1's switch must flip back";
+  }
   sleep_ms(300);
   EXPECT_TRUE(desk_->sets().empty()) << rig_text();
-  EXPECT_TRUE(near(desk_value("/io/in/LCL/5/vph"), 0));
-  EXPECT_TRUE(near(desk_value("/io/in/LCL/6/vph"), 0));
-}
+  for (int input : {2, 5, 6}) {
+    EXPECT_TRUE(near(desk_value("/io/in/LCL/" + std::to_string(input) + "/vph"), 0)) << input;
+  }
 
-TEST_F(BridgeE2eTest, OneHeadAmpFeedingTwoStripsShowsOnBoth) {
-  start_all("watch=32\n", {"--patch", "MOD:1-24=LCL:1-24,MOD:25=LCL:1"});
-
-  desk_->cmd("set /io/in/LCL/1/g 17.5");
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
-  EXPECT_TRUE(wait_strip_gain(0, 17.5)) << lv1_->strip(0, 0).gain;
-  EXPECT_TRUE(wait_strip_gain(24, 17.5)) << lv1_->strip(0, 24).gain;
-
-  // Turned on the second strip, it reaches the head amp and the first strip follows.
-  desk_->cmd("clear-sets");
-  lv1_->cmd("gain 0 24 22.5");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
-  EXPECT_TRUE(wait_desk_gain(1, 22.5)) << rig_text();
-  EXPECT_TRUE(wait_strip_gain(0, 22.5)) << lv1_->strip(0, 0).gain;
-  sleep_ms(600);
-  EXPECT_TRUE(near(lv1_->strip(0, 24).gain, 22.5));
-  EXPECT_EQ(desk_->sets().size(), 1u) << rig_text();
+  // An input next to them is not protected: its 48V goes through.
+  lv1_->cmd("phantom 0 2 on");
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value("/io/in/LCL/3/vph"), 1); }, kWait))
+      << rig_text();
+  EXPECT_FALSE(lv1_->strip(0, 1).phantom);
 }
 
 // ---- dropouts --------------------------------------------------------------------------------
@@ -330,28 +284,25 @@ void dropout(WingSimProcess& desk, const std::string& run_dir, Fn fn) {
   ASSERT_TRUE(desk.ok()) << desk.error();
 }
 
-TEST_F(BridgeE2eTest, AfterADropoutLv1WinsWithResyncLv1) {
-  start_all("resync=lv1\n");
-  desk_->cmd("set /io/in/LCL/9/g 15");
-  ASSERT_TRUE(wait_strip_gain(8, 15));
-  sleep_ms(1000);  // the desk's push of that change is applied before the dropout starts
+// After a dropout in which LV1 turned strip 8 to 25 and the desk's LCL 9 went to 10, the side
+// that resync= names wins on both.
+struct Resync {
+  const char* winner_name;
+  const char* cfg;
+  const char* back_line;
+  double winner;
+  bool writes;  // whether the module writes to the desk once it is back
+};
 
-  dropout(*desk_, home_.run_dir(), [&] {
-    EXPECT_TRUE(turn_while_down(8, 25)) << bundle_->log_text();
-    desk_->cmd("set /io/in/LCL/9/g 10");  // nobody connected to hear it
-  });
-  if (HasFatalFailure()) return;
-
-  EXPECT_TRUE(wait_log("[sync] desk back - LV1 is the source of truth", 20000))
-      << bundle_->log_text();
-  EXPECT_TRUE(wait_desk_gain(9, 25)) << rig_text();
-  sleep_ms(1000);
-  EXPECT_TRUE(near(desk_gain(9), 25)) << rig_text();
-  EXPECT_TRUE(near(lv1_->strip(0, 8).gain, 25)) << lv1_->strip(0, 8).gain;
+void PrintTo(const Resync& r, std::ostream* os) {
+  *os << r.cfg;
 }
 
-TEST_F(BridgeE2eTest, AfterADropoutTheDeskWinsWithResyncDesk) {
-  start_all("resync=desk\n");
+class ResyncE2eTest : public BridgeE2eTest, public ::testing::WithParamInterface<Resync> {};
+
+TEST_P(ResyncE2eTest, AfterADropoutTheConfiguredSideWins) {
+  const Resync& r = GetParam();
+  start_all(r.cfg);
   desk_->cmd("set /io/in/LCL/9/g 15");
   ASSERT_TRUE(wait_strip_gain(8, 15));
   sleep_ms(1000);  // the desk's push of that change is applied before the dropout starts
@@ -359,17 +310,26 @@ TEST_F(BridgeE2eTest, AfterADropoutTheDeskWinsWithResyncDesk) {
 
   dropout(*desk_, home_.run_dir(), [&] {
     EXPECT_TRUE(turn_while_down(8, 25)) << bundle_->log_text();
-    desk_->cmd("set /io/in/LCL/9/g 10");
+    desk_->cmd("set /io/in/LCL/9/g 10");  // nobody connected to hear it
   });
   if (HasFatalFailure()) return;
 
-  EXPECT_TRUE(wait_log("[sync] desk back - desk is the source of truth, re-seeding LV1", 20000))
-      << bundle_->log_text();
-  EXPECT_TRUE(wait_strip_gain(8, 10)) << lv1_->strip(0, 8).gain;
+  EXPECT_TRUE(wait_log(r.back_line, 20000)) << bundle_->log_text();
+  EXPECT_TRUE(wait_desk_gain(9, r.winner)) << rig_text();
+  EXPECT_TRUE(wait_strip_gain(8, r.winner)) << lv1_->strip(0, 8).gain;
   sleep_ms(1000);
-  EXPECT_TRUE(near(desk_gain(9), 10)) << rig_text();
-  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
+  EXPECT_TRUE(near(desk_gain(9), r.winner)) << rig_text();
+  EXPECT_TRUE(near(lv1_->strip(0, 8).gain, r.winner)) << lv1_->strip(0, 8).gain;
+  EXPECT_EQ(!desk_->sets().empty(), r.writes) << rig_text();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lv1OrDesk, ResyncE2eTest,
+    ::testing::Values(
+        Resync{"Lv1", "resync=lv1\n", "[sync] desk back - LV1 is the source of truth", 25, true},
+        Resync{"Desk", "resync=desk\n",
+               "[sync] desk back - desk is the source of truth, re-seeding LV1", 10, false}),
+    [](const ::testing::TestParamInfo<Resync>& p) { return p.param.winner_name; });
 
 TEST_F(BridgeE2eTest, AnotherConsoleAtTheAdoptedAddressIsNeverWritten) {
   start_all("resync=lv1\n");  // the replay after a dropout would write, if anything did

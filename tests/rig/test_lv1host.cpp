@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/installed_bundle.h"
-#include "support/lv1host_process.h"
-#include "support/temp_home.h"
+#include "support/lv1_rig_test.h"
 
 namespace {
 
@@ -22,7 +20,7 @@ using gmtest::Lv1HostProcess;
 
 constexpr int kWait = 10000;  // ms for something that must happen
 
-class Lv1HostTest : public gmtest::TempHomeTest {
+class Lv1HostTest : public gmtest::Lv1RigTest {
  protected:
   void install() {
     InstalledBundle::Options o;
@@ -30,13 +28,9 @@ class Lv1HostTest : public gmtest::TempHomeTest {
     o.with_module = false;
     bundle_ = std::make_unique<InstalledBundle>(home_, o);
   }
-  Lv1HostProcess& start(Lv1HostProcess::Options o = {}) {
-    lv1_ = std::make_unique<Lv1HostProcess>(home_, std::move(o));
-    return *lv1_;
-  }
   Lv1HostProcess& install_and_start() {
     install();
-    return start();
+    return start_lv1();
   }
 
   // A line for the fake loader's module thread.
@@ -78,20 +72,27 @@ class Lv1HostTest : public gmtest::TempHomeTest {
         kWait);
     return found;
   }
-
-  // A clean exit also shows that no sanitizer reported anything inside LV1 meanwhile.
-  void TearDown() override {
-    if (lv1_ && lv1_->pid() > 0) {
-      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
-    }
-  }
-
-  std::unique_ptr<InstalledBundle> bundle_;
-  std::unique_ptr<Lv1HostProcess> lv1_;
 };
 
-TEST_F(Lv1HostTest, RunsAsEmotionLv1AndQueriesTheDevicesOfTheBundleItLoaded) {
-  Lv1HostProcess& lv1 = install_and_start();
+TEST_F(Lv1HostTest, TheAppBundleRunsAsEmotionLv1AndQueriesTheDevicesOfTheBundleItLoaded) {
+  const std::string app = GM_BUILD_DIR "/sim/eMotion LV1.app";
+  const std::string plist = gmtest::read_file(app + "/Contents/Info.plist");
+  for (const char* want :
+       {"<key>CFBundleExecutable</key>\n\t<string>eMotion LV1</string>",
+        "<key>CFBundleIdentifier</key>\n\t<string>com.waves.emotion-lv1</string>",
+        "<key>CFBundleVersion</key>\n\t<string>14.0.1</string>",
+        "<key>CFBundleShortVersionString</key>\n\t<string>14.0.1</string>"}) {
+    EXPECT_NE(plist.find(want), std::string::npos) << want;
+  }
+  const std::string installed = home_.path() + "/Applications/Waves/eMotion LV1/eMotion LV1.app";
+  std::filesystem::create_directories(installed);
+  std::filesystem::copy(app, installed, std::filesystem::copy_options::recursive);
+  Lv1HostProcess::Options o;
+  o.executable = installed + "/Contents/MacOS/eMotion LV1";
+  ASSERT_EQ(access(o.executable.c_str(), X_OK), 0);
+
+  install();
+  Lv1HostProcess& lv1 = start_lv1(o);
   EXPECT_EQ(gmtest::process_name(lv1.pid()), "eMotion LV1");
   EXPECT_TRUE(logged("entry"));
 
@@ -113,7 +114,7 @@ TEST_F(Lv1HostTest, RunsAsEmotionLv1AndQueriesTheDevicesOfTheBundleItLoaded) {
 }
 
 TEST_F(Lv1HostTest, RunsWithoutAnIoModuleAndSaysSo) {
-  Lv1HostProcess& lv1 = start();
+  Lv1HostProcess& lv1 = start_lv1();
   EXPECT_NE(lv1.stderr_text().find("No IO module at " + home_.io_modules_dir() +
                                    "/Gainmesh.bundle/Contents/MacOS/Gainmesh"),
             std::string::npos)
@@ -127,10 +128,16 @@ TEST_F(Lv1HostTest, RunsWithoutAnIoModuleAndSaysSo) {
 }
 
 TEST_F(Lv1HostTest, TurnsUpdateTheGainStructureBeforeTheModuleHearsOfThem) {
-  Lv1HostProcess& lv1 = install_and_start();
-  lv1.cmd("gain wing 5 12.5");
-  ASSERT_TRUE(lv1.ok()) << lv1.error();
+  install();
+  Lv1HostProcess::Options o;
+  o.stdin_pipe = true;
+  Lv1HostProcess& lv1 = start_lv1(o);
+  lv1.send_stdin("gain wing 5 12.5");  // standard input takes commands as the control socket does
+  lv1.send_stdin("strips 0 5 5");
   EXPECT_EQ(wait_line("set_gain 0 5"), "set_gain 0 5 12.5 iface=12.5/0");
+  ASSERT_TRUE(gmtest::wait_for(
+      [&] { return lv1.stdout_text().find("ch=5 gain=12.5 ") != std::string::npos; }, kWait));
+  EXPECT_EQ(lv1.stdout_text().substr(0, 3), "ok\n");
   lv1.cmd("phantom 0 5 on");
   ASSERT_TRUE(lv1.ok()) << lv1.error();
   EXPECT_EQ(wait_line("set_phantom 0 5"), "set_phantom 0 5 1 iface=12.5/1");
@@ -271,53 +278,15 @@ TEST_F(Lv1HostTest, PushesAndRedrawsFromModuleThreadsShowOnTheStrips) {
 
 TEST_F(Lv1HostTest, QuitAndSigtermUnloadTheModuleAndExitZero) {
   install();
-  Lv1HostProcess& first = start();
+  Lv1HostProcess& first = start_lv1();
   EXPECT_EQ(first.quit(), 0);
   ASSERT_FALSE(fake_log().empty());
   EXPECT_EQ(fake_log().back(), "unload");
 
-  Lv1HostProcess& second = start();
+  Lv1HostProcess& second = start_lv1();
   EXPECT_EQ(second.terminate(), 0);
   EXPECT_EQ(logged_starting("unload"), 2);
   EXPECT_EQ(fake_log().back(), "unload");
-}
-
-TEST_F(Lv1HostTest, TakesCommandsOnStdin) {
-  install();
-  Lv1HostProcess::Options o;
-  o.stdin_pipe = true;
-  Lv1HostProcess& lv1 = start(o);
-  lv1.send_stdin("gain 0 3 6");
-  lv1.send_stdin("strips 0 3 3");
-  EXPECT_EQ(wait_line("set_gain 0 3"), "set_gain 0 3 6 iface=6/0");
-  ASSERT_TRUE(gmtest::wait_for(
-      [&] { return lv1.stdout_text().find("ch=3 gain=6 ") != std::string::npos; }, kWait));
-  EXPECT_EQ(lv1.stdout_text().substr(0, 3), "ok\n");
-}
-
-TEST_F(Lv1HostTest, TheAppBundleStartsLv1) {
-  const std::string app = GM_BUILD_DIR "/sim/eMotion LV1.app";
-  const std::string plist = gmtest::read_file(app + "/Contents/Info.plist");
-  for (const char* want :
-       {"<key>CFBundleExecutable</key>\n\t<string>eMotion LV1</string>",
-        "<key>CFBundleIdentifier</key>\n\t<string>com.waves.emotion-lv1</string>",
-        "<key>CFBundleVersion</key>\n\t<string>14.0.1</string>",
-        "<key>CFBundleShortVersionString</key>\n\t<string>14.0.1</string>"}) {
-    EXPECT_NE(plist.find(want), std::string::npos) << want;
-  }
-  const std::string installed = home_.path() + "/Applications/Waves/eMotion LV1/eMotion LV1.app";
-  std::filesystem::create_directories(installed);
-  std::filesystem::copy(app, installed, std::filesystem::copy_options::recursive);
-  const std::string exe = installed + "/Contents/MacOS/eMotion LV1";
-  ASSERT_EQ(access(exe.c_str(), X_OK), 0);
-
-  install();
-  Lv1HostProcess::Options o;
-  o.executable = exe;
-  Lv1HostProcess& lv1 = start(o);
-  EXPECT_EQ(gmtest::process_name(lv1.pid()), "eMotion LV1");
-  EXPECT_TRUE(logged("entry"));
-  EXPECT_EQ(lv1.quit(), 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "drive/child.h"
 #include "support/netns.h"
 
 namespace gmtest {
@@ -68,23 +69,17 @@ bool safe_wing_ip(const InstalledBundle::Options& o) {
 
 void sign_file(const std::string& file, const std::string& sig_path) {
   const std::string sig = file + ".sig";
+  rig::ChildSpec spec;
+  spec.argv = {kSigner, "--key", kTestKey, file};
   // A sanitizer build of the signer must not fail on the crypto library's one-time allocations.
-  std::vector<std::string> env = {"ASAN_OPTIONS=detect_leaks=0"};
+  spec.env = {"ASAN_OPTIONS=detect_leaks=0"};
   for (char** e = environ; *e; ++e) {
-    if (strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
+    if (strncmp(*e, "ASAN_OPTIONS=", 13) != 0) spec.env.emplace_back(*e);
   }
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  const char* argv[] = {kSigner, "--key", kTestKey, file.c_str(), nullptr};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execve(kSigner, const_cast<char**>(argv), envp.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
+  pid_t pid = rig::spawn_child(spec);
+  const int status = rig::wait_child(pid, 30000);
+  rig::kill_child(pid);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error(std::string("gm-sign failed on ") + file);
   }
   if (sig != sig_path && rename(sig.c_str(), sig_path.c_str()) != 0) {

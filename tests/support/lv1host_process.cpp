@@ -12,9 +12,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "support/control_socket.h"
-#include "support/rig_child.h"
-
 namespace gmtest {
 namespace {
 
@@ -66,29 +63,17 @@ Lv1HostProcess::Strip parse_strip(const std::string& line) {
 }
 
 Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
-    : options_(std::move(options)),
-      control_path_(unique_control_path("lv1host")),
+    : RigProgram("lv1host", kAnswerTimeoutMs, false),
+      options_(std::move(options)),
       out_path_(home.path() + "/lv1host.out"),
       err_path_(home.path() + "/lv1host.err") {
   if (options_.broadcast && options_.netns.empty()) {
     throw std::runtime_error("lv1host may broadcast only inside a network namespace of the test");
   }
-  std::vector<std::string> args = {options_.executable, "--control", control_path_};
-  if (!options_.stdin_pipe) args.push_back("--no-stdin");
-  args.insert(args.end(), options_.args.begin(), options_.args.end());
-  spawn(args);
-  wait_until_ready(
-      pid_,
-      [&] {
-        cmd("rack");
-        return ok_;
-      },
-      kStartTimeoutMs, "lv1host on " + control_path_, [&] { return stderr_text(); });
-}
-
-void Lv1HostProcess::spawn(std::vector<std::string> args) {
-  ChildSpec spec;
-  spec.argv = std::move(args);
+  rig::ChildSpec spec;
+  spec.argv = {options_.executable, "--control", control_path()};
+  if (!options_.stdin_pipe) spec.argv.push_back("--no-stdin");
+  spec.argv.insert(spec.argv.end(), options_.args.begin(), options_.args.end());
   if (!options_.netns.empty()) {
     spec.argv.insert(spec.argv.begin(), {"ip", "netns", "exec", options_.netns});
     spec.search_path = true;
@@ -101,22 +86,14 @@ void Lv1HostProcess::spawn(std::vector<std::string> args) {
     throw std::runtime_error("cannot make a pipe for lv1host");
   }
   spec.stdin_fd = in_pipe[0];
-  pid_ = spawn_child(spec);
-  if (in_pipe[0] >= 0) close(in_pipe[0]);
   stdin_fd_ = in_pipe[1];
+  start(spec, "rack", kStartTimeoutMs, [&] { return stderr_text(); });
+  if (in_pipe[0] >= 0) close(in_pipe[0]);
 }
 
 Lv1HostProcess::~Lv1HostProcess() {
-  if (pid_ > 0) quit(10000);
+  quit(10000);
   if (stdin_fd_ >= 0) close(stdin_fd_);
-  unlink(control_path_.c_str());
-}
-
-std::vector<std::string> Lv1HostProcess::cmd(const std::string& line) {
-  ControlReply r = control_command(control_path_, line, kAnswerTimeoutMs);
-  ok_ = r.ok;
-  error_ = r.error;
-  return std::move(r.lines);
 }
 
 std::vector<Lv1HostProcess::Strip> Lv1HostProcess::strips(int type) {
@@ -133,26 +110,20 @@ Lv1HostProcess::Strip Lv1HostProcess::strip(int type, int ch) {
   return lines.size() == 1 ? parse_strip(lines[0]) : Strip{};
 }
 
-int Lv1HostProcess::wait_exit(int timeout_ms) {
-  const int status = wait_child(pid_, timeout_ms);
-  kill_hard();
+int Lv1HostProcess::exit_code(int status) const {
   return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int Lv1HostProcess::quit(int timeout_ms) {
-  if (pid_ <= 0) return -1;
-  cmd("quit");
-  return wait_exit(timeout_ms);
+  return exit_code(quit_and_wait(timeout_ms));
 }
 
 int Lv1HostProcess::terminate(int timeout_ms) {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
-  return wait_exit(timeout_ms);
-}
-
-void Lv1HostProcess::kill_hard() {
-  kill_child(pid_);
+  const int status = rig::wait_child(pid_, timeout_ms);
+  kill_hard();
+  return exit_code(status);
 }
 
 void Lv1HostProcess::send_stdin(const std::string& line) {

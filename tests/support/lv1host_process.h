@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "drive/control_client.h"
 #include "support/eventually.h"
 #include "support/temp_home.h"
 
 namespace gmtest {
 
-class Lv1HostProcess {
+class Lv1HostProcess : public rig::RigProgram {
  public:
   struct Options {
     std::string executable = GM_BUILD_DIR "/sim/lv1host";
@@ -50,12 +51,6 @@ class Lv1HostProcess {
   Lv1HostProcess(const Lv1HostProcess&) = delete;
   Lv1HostProcess& operator=(const Lv1HostProcess&) = delete;
 
-  // Sends one command; returns the data lines of the answer. ok() is false when the answer
-  // ended in "err ..." (text in error()) or did not come.
-  std::vector<std::string> cmd(const std::string& line);
-  bool ok() const { return ok_; }
-  const std::string& error() const { return error_; }
-
   std::vector<Strip> strips(int type = 0);
   Strip strip(int type, int ch);
 
@@ -64,24 +59,16 @@ class Lv1HostProcess {
   int quit(int timeout_ms = 30000);
   // SIGTERM and wait, the same way.
   int terminate(int timeout_ms = 30000);
-  // SIGKILL, as LV1 crashing.
-  void kill_hard();
-
   void send_stdin(const std::string& line);
   std::string stdout_text() const;
   std::string stderr_text() const;
-  pid_t pid() const { return pid_; }
 
  private:
-  int wait_exit(int timeout_ms);
-  void spawn(std::vector<std::string> args);
+  int exit_code(int status) const;
 
   Options options_;
-  std::string control_path_, out_path_, err_path_;
-  pid_t pid_ = -1;
+  std::string out_path_, err_path_;
   int stdin_fd_ = -1;
-  bool ok_ = false;
-  std::string error_;
 };
 
 // Parses a "strips" line; ch is -1 when the line is not one.

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <thread>
 
+#include "drive/child.h"
+
 namespace gmtest {
 namespace {
 
@@ -163,15 +165,12 @@ void NetnsLab::remove_namespaces() {
 }
 
 pid_t NetnsLab::spawn(const std::string& ns, const std::vector<std::string>& argv) {
-  std::vector<std::string> full = {"ip", "netns", "exec", ns};
-  full.insert(full.end(), argv.begin(), argv.end());
-  const pid_t pid = fork_child();
-  if (pid == 0) {
-    std::vector<char*> args = c_args(full);
-    execvp(args[0], args.data());
-    _exit(kToolMissing);
-  }
-  if (pid > 0) pids_.push_back(pid);
+  rig::ChildSpec spec;
+  spec.argv = {"ip", "netns", "exec", ns};
+  spec.argv.insert(spec.argv.end(), argv.begin(), argv.end());
+  spec.search_path = true;
+  const pid_t pid = rig::spawn_child(spec);
+  pids_.push_back(pid);
   return pid;
 }
 

@@ -30,8 +30,8 @@ class NetnsLab {
   std::string scanner_addr() const { return subnet_ + "1"; }
   std::string host_addr(int i) const { return subnet_ + std::to_string(10 + i); }
 
-  // Starts argv (argv[0] a path) inside namespace ns with `ip netns exec`; -1 on failure. The
-  // process gets SIGKILL if this process dies, and is killed with the lab.
+  // Starts argv (argv[0] a path) inside namespace ns with `ip netns exec` (throws when it cannot
+  // fork). The process gets SIGKILL if this process dies, and is killed with the lab.
   pid_t spawn(const std::string& ns, const std::vector<std::string>& argv);
   // SIGTERM, then SIGKILL after grace_ms; returns the wait status (-1 if unknown).
   int stop(pid_t pid, int grace_ms);

@@ -1,5 +1,5 @@
 // Child processes of the rig.
-#include "support/rig_child.h"
+#include "drive/child.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace gmtest {
+namespace rig {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -100,4 +100,4 @@ void kill_child(pid_t& pid) {
   pid = -1;
 }
 
-}  // namespace gmtest
+}  // namespace rig

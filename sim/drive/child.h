@@ -1,4 +1,5 @@
-// Starting and ending the rig programs (wingsim, lv1host) that a test runs as child processes.
+// Starting and ending the rig programs (wingsim, lv1host) that a test or the benchmark runs as
+// child processes.
 #pragma once
 
 #include <sys/types.h>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace gmtest {
+namespace rig {
 
 struct ChildSpec {
   std::vector<std::string> argv;  // argv[0] a path, or a program on PATH with search_path
@@ -17,7 +18,7 @@ struct ChildSpec {
   std::string stdout_path, stderr_path;  // empty: this process's
 };
 
-// Forks and execs; the child is killed with SIGKILL if the test process dies. Throws when the
+// Forks and execs; the child is killed with SIGKILL if this process dies. Throws when the
 // fork fails; a child that cannot exec ends with status 127.
 pid_t spawn_child(const ChildSpec& spec);
 
@@ -34,4 +35,4 @@ int wait_child(pid_t& pid, int timeout_ms);
 // SIGKILL and reap; pid becomes -1. Nothing when pid is not positive.
 void kill_child(pid_t& pid);
 
-}  // namespace gmtest
+}  // namespace rig
