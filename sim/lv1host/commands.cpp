@@ -59,6 +59,7 @@ bool Commands::dispatch(const Args& a, Answer& answer, std::vector<std::string>&
   if (c == "phantom") return phantom(a, err);
   if (c == "session") return session(a, err);
   if (c == "card" || c == "kind" || c == "extra") return rack(a, err);
+  if (c == "share" || c == "own") return share(a, err);
   if (c == "requery") return requery(a, err);
   if (c == "strips") return strips(a, data, err);
   if (c == "rack") {
@@ -124,7 +125,7 @@ bool Commands::rack(const Args& a, std::string& err) {
       return false;
     }
     lv1_.set_card(type, a[2] == "in");
-    return true;
+    return db_.write(lv1_.rack_setup(), err);
   }
   if (!parse_int(a[2], 0, UINT32_MAX, n)) {
     err = "'" + a[2] + "' is not a number 0..4294967295.";
@@ -135,7 +136,15 @@ bool Commands::rack(const Args& a, std::string& err) {
   } else {
     lv1_.set_extra(type, static_cast<uint32_t>(n));
   }
-  return true;
+  return db_.write(lv1_.rack_setup(), err);
+}
+
+bool Commands::share(const Args& a, std::string& err) {
+  int type;
+  const bool sharing = a[0] == "share";
+  if (!count_is(a, sharing ? 3 : 2, err) || !type_arg(a[1], type, err)) return false;
+  db_.set_owner(type, sharing ? a[2] : "");
+  return db_.write(lv1_.rack_setup(), err);
 }
 
 bool Commands::requery(const Args& a, std::string& err) {

@@ -7,6 +7,7 @@
 
 #include "io_module.h"
 #include "lv1.h"
+#include "session_db.h"
 
 namespace lv1host {
 
@@ -17,7 +18,8 @@ struct Answer {
 
 class Commands {
  public:
-  Commands(Lv1& lv1, IoModule& io) : lv1_(lv1), io_(io) {}
+  // db keeps LV1's card rows; it may hold no database.
+  Commands(Lv1& lv1, IoModule& io, SessionDb& db) : lv1_(lv1), io_(io), db_(db) {}
 
   // Runs one command line on the command thread.
   Answer run(const std::string& line);
@@ -31,11 +33,13 @@ class Commands {
   bool phantom(const Args& a, std::string& err);
   bool session(const Args& a, std::string& err);
   bool rack(const Args& a, std::string& err);
+  bool share(const Args& a, std::string& err);
   bool requery(const Args& a, std::string& err);
   bool strips(const Args& a, std::vector<std::string>& out, std::string& err);
 
   Lv1& lv1_;
   IoModule& io_;
+  SessionDb& db_;
 };
 
 }  // namespace lv1host

@@ -138,6 +138,13 @@ void Lv1::set_extra(int type, uint32_t extra) {
   io_->rack_changed();
 }
 
+RackSetup Lv1::rack_setup() const {
+  RackSetup out;
+  std::lock_guard<std::mutex> lock(mu_);
+  for (int t = 0; t < kTypes; ++t) out.slot[t] = rack_[t];
+  return out;
+}
+
 bool Lv1::requery(int type, std::string& err) {
   if (!has_device(type, err)) return false;
   Caps caps[kStrips];

@@ -78,6 +78,7 @@ class Lv1 {
   void set_card(int type, bool in);
   void set_kind(int type, uint32_t kind);
   void set_extra(int type, uint32_t extra);
+  RackSetup rack_setup() const;
 
   // Asks the IO module for has_preamp / min / max / step of every channel of the type's
   // device. Also the service behind channel_type_state_changed, on the caller's thread.

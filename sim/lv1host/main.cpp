@@ -4,12 +4,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "commands.h"
 #include "control.h"
 #include "io_module.h"
 #include "lv1.h"
 #include "options.h"
+#include "session_db.h"
 
 namespace {
 
@@ -19,6 +21,17 @@ constexpr const char* kProcessName = "eMotion LV1";
 // a service while the process exits.
 lv1host::Lv1* g_lv1 = nullptr;
 lv1host::IoModule* g_io = nullptr;
+
+// Opens the session database named by GAINMESH_LV1_DB and writes the rack into it; without that
+// variable LV1 keeps none, so that nothing outside a test's home is touched.
+void open_session_db(lv1host::SessionDb& db) {
+  const char* path = getenv("GAINMESH_LV1_DB");
+  if (!path || !*path) return;
+  std::string err;
+  if (!db.open(path, err) || !db.write(g_lv1->rack_setup(), err)) {
+    fprintf(stderr, "lv1host: %s Running without a session database.\n", err.c_str());
+  }
+}
 
 void load_io_module() {
   const std::string path = lv1host::IoModule::default_path();
@@ -32,7 +45,9 @@ void load_io_module() {
 }
 
 int serve(const lv1host::Options& options) {
-  lv1host::Commands commands(*g_lv1, *g_io);
+  lv1host::SessionDb db;
+  open_session_db(db);
+  lv1host::Commands commands(*g_lv1, *g_io, db);
   lv1host::ControlLoop loop([&](const std::string& line) { return commands.run(line); },
                             [&] { commands.quit(); });
   std::string err;
