@@ -237,10 +237,11 @@ ConStatus read_con_status(int type, const Live& live) {
   return s;
 }
 
-void con_request_resync(int type, bool lv1_wins) {
-  if (!con_type_ok(type) || !live_blocks(lv1_info()).con[type]) return;
-  Mapped m(con_file(type), true, kConMinBytes);
-  if (!m.data() || m.file_size() < kConMinBytes || m.read<uint32_t>(0) != GM_STATUS_MAGIC) return;
+bool con_write_resync(const std::string& path, bool lv1_wins) {
+  Mapped m(path, true, kConMinBytes);
+  if (!m.data() || m.file_size() < kConMinBytes || m.read<uint32_t>(0) != GM_STATUS_MAGIC) {
+    return false;
+  }
   unsigned char* b = m.data();
   const uint32_t direction = lv1_wins ? 1 : 0;
   std::memcpy(b + GM_OFF(req_resync), &direction, sizeof direction);
@@ -248,6 +249,12 @@ void con_request_resync(int type, bool lv1_wins) {
   // The module takes a request when it sees the counter move, with acquire ordering.
   auto* seq = reinterpret_cast<uint32_t*>(b + GM_OFF(req_seq));
   __atomic_fetch_add(seq, 1u, __ATOMIC_RELEASE);
+  return true;
+}
+
+void con_request_resync(int type, bool lv1_wins) {
+  if (!con_type_ok(type) || !live_blocks(lv1_info()).con[type]) return;
+  con_write_resync(con_file(type), lv1_wins);
 }
 
 #undef GM_OFF

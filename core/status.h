@@ -94,4 +94,8 @@ ConStatus read_con_status(int type, const Live& live);
 // takes a half-written one.
 void con_request_resync(int type, bool lv1_wins);
 
+// The request itself, written into the console block at path whether or not a module holds it.
+// False (nothing written) when the file is missing, shorter than 2232 bytes or foreign.
+bool con_write_resync(const std::string& path, bool lv1_wins);
+
 }  // namespace gm

@@ -1,0 +1,165 @@
+// The app core's view of a running LV1: the LV1 stand-in, installed under the temporary home
+// with its bundle, runs the built loader and wing module beside a virtual desk; the core finds LV1,
+// sees which status blocks it holds open, reads them and sends the module a resync request.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "lv1.h"
+#include "status.h"
+#include "support/eventually.h"
+#include "support/installed_bundle.h"
+#include "support/loopback.h"
+#include "support/lv1host_process.h"
+#include "support/status_file.h"
+#include "support/temp_home.h"
+#include "support/wingsim_process.h"
+
+namespace {
+
+using gmtest::InstalledBundle;
+using gmtest::Lv1HostProcess;
+
+constexpr int kWait = 10000;
+constexpr int kOtherLv1WaitMs = 60000;
+constexpr const char* kStarted = "---- wing module 3.2.0 started by the loader ----";
+
+class CoreLiveStatus : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override {
+    // LV1 is the first process of that name in the table, so ours must start while no other
+    // (of another test on this machine) runs; later ones come after it.
+    if (!gmtest::wait_for([] { return !gm::lv1_running(); }, kOtherLv1WaitMs)) {
+      GTEST_SKIP() << "another eMotion LV1 kept running on this machine";
+    }
+    app_ = home_.path() + gm::kLv1AppPath;
+    std::filesystem::create_directories(app_);
+    std::filesystem::copy(GM_BUILD_DIR "/sim/eMotion LV1.app", app_,
+                          std::filesystem::copy_options::recursive);
+    InstalledBundle::Options o;
+    o.wing_ip = gmtest::unique_loopback();
+    gmtest::WingSimProcess::Options desk;
+    desk.ip = o.wing_ip;
+    desk_ = std::make_unique<gmtest::WingSimProcess>(desk);
+    bundle_ = std::make_unique<InstalledBundle>(home_, o);
+    gm::lv1_forget_bundle();
+  }
+
+  void TearDown() override {
+    if (lv1_ && lv1_->pid() > 0) {
+      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
+    }
+  }
+
+  // Starts LV1 from its installed bundle and waits until the wing module runs.
+  Lv1HostProcess& start() {
+    Lv1HostProcess::Options o;
+    o.executable = app_ + "/Contents/MacOS/eMotion LV1";
+    o.leak_check = false;  // the loader unloads modules with dlclose
+    lv1_ = std::make_unique<Lv1HostProcess>(home_, o);
+    EXPECT_TRUE(gmtest::wait_for([&] { return bundle_->log_has(kStarted); }, kWait))
+        << bundle_->log_text();
+    return *lv1_;
+  }
+
+  gm::Live live() const { return gm::live_blocks(gm::lv1_info()); }
+
+  std::string app_;
+  std::unique_ptr<gmtest::WingSimProcess> desk_;
+  std::unique_ptr<InstalledBundle> bundle_;
+  std::unique_ptr<Lv1HostProcess> lv1_;
+};
+
+TEST_F(CoreLiveStatus, FindsLv1AndReadsOnlyTheBlocksItHoldsOpen) {
+  const gm::Lv1 before = gm::lv1_info();
+  EXPECT_EQ(before.pid, 0u);
+  EXPECT_EQ(before.up_ms, -1);
+  EXPECT_EQ(before.app, app_) << "installed below the home";
+  EXPECT_FALSE(live().loader);
+
+  const std::time_t started = std::time(nullptr);
+  Lv1HostProcess& lv1 = start();
+  const gm::Lv1 info = gm::lv1_info();
+  EXPECT_EQ(info.pid, static_cast<uint32_t>(lv1.pid()));
+  EXPECT_EQ(info.app, app_);
+  EXPECT_EQ(info.version, "14.0.1");
+  EXPECT_GE(info.start_s, started - 1);
+  EXPECT_LE(info.start_s, std::time(nullptr));
+  EXPECT_GE(info.up_ms, 0);
+  EXPECT_LE(info.up_ms, (std::time(nullptr) - started + 2) * 1000);
+
+  const gm::Live l = gm::live_blocks(info);
+  EXPECT_TRUE(l.loader);
+  EXPECT_TRUE(l.con[0]);
+  EXPECT_FALSE(l.con[1]) << "no X32 module runs";
+  GmLoaderStatus loader;
+  ASSERT_TRUE(gm::read_loader_status(&loader, l));
+  EXPECT_STREQ(loader.consoles[0].running_version, "3.2.0");
+  EXPECT_STREQ(loader.consoles[1].key, "x32");
+  const gm::ConStatus wing = gm::read_con_status(0, l);
+  ASSERT_TRUE(wing.valid);
+  EXPECT_EQ(wing.version, 17u);
+  EXPECT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, l).connected == 1; }, kWait));
+  EXPECT_STREQ(gm::read_con_status(0, l).desk_ip, desk_->ip().c_str());
+
+  // A block left by an earlier LV1 run: LV1 does not hold the file, so it does not count.
+  std::filesystem::copy_file(gm::con_file(0), gm::con_file(1));
+  EXPECT_FALSE(live().con[1]);
+  EXPECT_FALSE(gm::read_con_status(1, live()).valid);
+  const std::string stale = gmtest::read_file(gm::con_file(1));
+  gm::con_request_resync(1, true);
+  EXPECT_EQ(gmtest::read_file(gm::con_file(1)), stale) << "no request for a module not running";
+}
+
+TEST_F(CoreLiveStatus, ResyncRequestReachesTheRunningModule) {
+  start();
+  const gm::ConStatus before = gm::read_con_status(0, live());
+  ASSERT_TRUE(before.valid);
+  gmtest::StatusFile block(home_.run_dir());
+  ASSERT_TRUE(block.ok());
+  // The module publishes its settings on its first cycle.
+  ASSERT_TRUE(gmtest::wait_for([&] { return block->bank[0] != '\0'; }, kWait));
+  const bool lv1_wins = block->resync == 0;  // ask for the other direction
+  const std::string bank = block->bank;
+  const uint32_t base = block->base, watch = block->watch;
+
+  gm::con_request_resync(0, lv1_wins);
+  const std::string applied = "[shm] config applied from tray: bank=" + bank +
+                              " base=" + std::to_string(base) + " watch=" + std::to_string(watch) +
+                              " resync=" + (lv1_wins ? "lv1" : "desk");
+  EXPECT_TRUE(gmtest::wait_for([&] { return bundle_->log_has(applied); }, kWait))
+      << bundle_->log_text();
+  EXPECT_TRUE(gmtest::wait_for([&] { return block->resync == (lv1_wins ? 1u : 0u); }, kWait));
+  EXPECT_EQ(std::string(block->bank), bank);
+  EXPECT_EQ(block->base, base);
+  EXPECT_EQ(block->watch, watch);
+  const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
+  EXPECT_NE(cfg.find(std::string("resync=") + (lv1_wins ? "lv1" : "desk")), std::string::npos)
+      << cfg;
+}
+
+TEST_F(CoreLiveStatus, AStoppedModulesBlockIsNotValid) {
+  Lv1HostProcess& lv1 = start();
+  ASSERT_TRUE(gm::read_con_status(0, live()).valid);
+  bundle_->write_state("wing=off\n");
+  bundle_->notify();
+  ASSERT_TRUE(gmtest::wait_for(
+      [&] { return bundle_->loader_status().consoles[0].running_version[0] == '\0'; }, kWait));
+  EXPECT_FALSE(gm::read_con_status(0, live()).valid);
+  gm::Live held;
+  held.con[0] = true;
+  EXPECT_FALSE(gm::read_con_status(0, held).valid) << "its text says the module stopped";
+
+  EXPECT_EQ(lv1.quit(), 0);
+  const gm::Lv1 after = gm::lv1_info();
+  EXPECT_EQ(after.pid, 0u);
+  EXPECT_EQ(after.up_ms, -1);
+  EXPECT_EQ(after.app, app_);
+  GmLoaderStatus loader;
+  EXPECT_FALSE(gm::read_loader_status(&loader, live()));
+}
+
+}  // namespace
