@@ -60,8 +60,7 @@ TEST_F(CoreUtil, SettingALineReplacesEveryLineOfTheKeyAndKeepsTheRest) {
       << "an unended last line keeps its own line";
 
   // The same value again writes nothing: the file is not replaced.
-  struct stat before {
-  }, after{};
+  struct stat before{}, after{};
   ASSERT_EQ(stat(p.c_str(), &before), 0);
   ASSERT_TRUE(gm::cfg_set_line(p, "hint", "5.5.5.5"));
   ASSERT_EQ(stat(p.c_str(), &after), 0);
@@ -78,7 +77,7 @@ TEST_F(CoreUtil, AWholeFileWriteKeepsTheModeAndLeavesNoTemporaryFile) {
   const std::string p = file("old");
   ASSERT_EQ(chmod(p.c_str(), 0600), 0);
   ASSERT_TRUE(gm::write_text(p, "new"));
-  struct stat st {};
+  struct stat st{};
   ASSERT_EQ(stat(p.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   const std::string q = home_.path() + "/fresh";
