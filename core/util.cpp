@@ -67,9 +67,7 @@ const Supported kSupported[2] = {
     {"SoundGrid X-WSG Control", "x32", "Behringer X32 / Midas M32", "-x32"},
 };
 
-const char* short_name(int i) {
-  return i == 0 ? "WING" : i == 1 ? "X32 / M32" : "";
-}
+const char* short_name(int i) { return i == 0 ? "WING" : i == 1 ? "X32 / M32" : ""; }
 
 std::string home() {
   for (const char* name : {"GAINMESH_HOME", "HOME"}) {
@@ -90,12 +88,8 @@ std::string io_modules_dir() {
   const std::string v = env("GAINMESH_IO_MODULES");
   return v.empty() ? kDefaultIoModules : v;
 }
-std::string our_bundle() {
-  return io_modules_dir() + "/Gainmesh.bundle";
-}
-std::string bundle_dir() {
-  return our_bundle() + "/Contents/MacOS";
-}
+std::string our_bundle() { return io_modules_dir() + "/Gainmesh.bundle"; }
+std::string bundle_dir() { return our_bundle() + "/Contents/MacOS"; }
 
 std::string waves_bin(int s) {
   if (s != 0 && s != 1) return "";
@@ -107,29 +101,17 @@ std::string con_cfg(int i) {
   if (i != 0 && i != 1) return "";
   return bundle_dir() + "/" + kSupported[i].key + ".cfg";
 }
-std::string state_cfg() {
-  return bundle_dir() + "/state.cfg";
-}
-std::string support_dir() {
-  return home() + "/Library/Application Support/Gainmesh";
-}
-std::string run_dir() {
-  return support_dir() + "/run";
-}
-std::string logs_dir() {
-  return home() + "/Library/Logs/Gainmesh";
-}
-std::string mirror_modules_dir() {
-  return support_dir() + "/modules";
-}
+std::string state_cfg() { return bundle_dir() + "/state.cfg"; }
+std::string support_dir() { return home() + "/Library/Application Support/Gainmesh"; }
+std::string run_dir() { return support_dir() + "/run"; }
+std::string logs_dir() { return home() + "/Library/Logs/Gainmesh"; }
+std::string mirror_modules_dir() { return support_dir() + "/modules"; }
 
 std::string app_path() {
   std::lock_guard<std::mutex> lock(app_path_mutex());
   return app_path_value();
 }
-std::string payload_dir() {
-  return app_path() + "/Contents/Library/Payload";
-}
+std::string payload_dir() { return app_path() + "/Contents/Library/Payload"; }
 void set_app_path(const std::string& path) {
   std::lock_guard<std::mutex> lock(app_path_mutex());
   app_path_value() = path;
@@ -172,9 +154,9 @@ bool cfg_set_line(const std::string& path, const std::string& key, const std::st
 
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
   static std::atomic<unsigned> counter{0};
-  const std::string tmp =
-      path + ".part." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1) + 1);
-  struct stat st {};
+  const std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
+                          std::to_string(counter.fetch_add(1) + 1);
+  struct stat st{};
   const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;
@@ -212,7 +194,7 @@ bool read_file(const std::string& path, std::string& out, size_t max) {
 }
 
 bool exists(const std::string& path) {
-  struct stat st {};
+  struct stat st{};
   return stat(path.c_str(), &st) == 0;
 }
 
@@ -222,7 +204,7 @@ bool make_dirs(const std::string& path) {
     if (path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
   }
   mkdir(path.c_str(), 0755);
-  struct stat st {};
+  struct stat st{};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -231,9 +213,7 @@ std::recursive_mutex& bundle_mutex() {
   return *mu;
 }
 
-std::string version_text() {
-  return std::string("3.2.0 core \xC2\xB7 ") + GM_BUILD_ID;
-}
+std::string version_text() { return std::string("3.2.0 core \xC2\xB7 ") + GM_BUILD_ID; }
 
 void logf(const char* format, ...) {
   char msg[1024];
@@ -250,7 +230,7 @@ void logf(const char* format, ...) {
   const std::string dir = logs_dir();
   make_dirs(dir);
   const std::string file = dir + "/gainmesh-app.log";
-  struct stat st {};
+  struct stat st{};
   if (stat(file.c_str(), &st) == 0 && st.st_size > kLogRollBytes) {
     std::rename(file.c_str(), (dir + "/gainmesh-app.1.log").c_str());
   }

@@ -24,11 +24,11 @@ std::string bundle_dir();  // our_bundle() + "/Contents/MacOS"
 // The executable of Waves' own IO module for console type s (0 WING, 1 X32 / M32); "" for any
 // other s.
 std::string waves_bin(int s);
-std::string con_cfg(int i);        // bundle_dir() + "/<key>.cfg"; "" for a type other than 0 or 1
-std::string state_cfg();           // bundle_dir() + "/state.cfg"
-std::string support_dir();         // home() + "/Library/Application Support/Gainmesh"
-std::string run_dir();             // support_dir() + "/run"
-std::string logs_dir();            // home() + "/Library/Logs/Gainmesh"
+std::string con_cfg(int i);  // bundle_dir() + "/<key>.cfg"; "" for a type other than 0 or 1
+std::string state_cfg();     // bundle_dir() + "/state.cfg"
+std::string support_dir();   // home() + "/Library/Application Support/Gainmesh"
+std::string run_dir();       // support_dir() + "/run"
+std::string logs_dir();      // home() + "/Library/Logs/Gainmesh"
 std::string mirror_modules_dir();  // support_dir() + "/modules"
 // The app bundle the core runs from, and its payload folder. Set once by start-up.
 std::string app_path();
@@ -47,8 +47,7 @@ extern const Supported kSupported[2];
 // "WING" / "X32 / M32"; "" for any other index.
 const char* short_name(int i);
 
-// ---- settings files
-// ------------------------------------------------------------------------------
+// ---- settings files ------------------------------------------------------------------------------
 
 // The value of `key`: the last line that starts with key immediately followed by "=", up to the
 // first line feed, carriage return or ";". "" when the file cannot be opened or has no such line.
@@ -58,8 +57,7 @@ std::string cfg_value(const std::string& path, const std::string& key);
 // already reads exactly key=value. False for an empty path or a failed write.
 bool cfg_set_line(const std::string& path, const std::string& key, const std::string& value);
 
-// ---- files
-// -------------------------------------------------------------------------------------------
+// ---- files -------------------------------------------------------------------------------------------
 
 // Replaces the whole file atomically: a temporary file beside it (path + ".part.<pid>.<n>"),
 // fsync, rename. Keeps the target's permission bits (0644 for a new file). On failure the target
@@ -78,8 +76,7 @@ std::recursive_mutex& bundle_mutex();
 // "3.2.0 core · <seven hex digits of the build>".
 std::string version_text();
 
-// ---- log
-// -------------------------------------------------------------------------------------------
+// ---- log -------------------------------------------------------------------------------------------
 
 // One line "YYYY-MM-DD hh:mm:ss.mmm  <message>" appended to logs_dir()/gainmesh-app.log (kept
 // with one older generation at 1 MiB), or the bare message on stderr when GAINMESH_LOG_STDERR is

@@ -74,34 +74,20 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
 };
 
 TEST_F(CoreLiveStatus, FindsLv1AndReadsOnlyTheBlocksItHoldsOpen) {
-  const gm::Lv1 before = gm::lv1_info();
-  EXPECT_EQ(before.pid, 0u);
-  EXPECT_EQ(before.up_ms, -1);
-  EXPECT_EQ(before.app, app_) << "installed below the home";
-  EXPECT_FALSE(live().loader);
-
   const std::time_t started = std::time(nullptr);
   Lv1HostProcess& lv1 = start();
   const gm::Lv1 info = gm::lv1_info();
   EXPECT_EQ(info.pid, static_cast<uint32_t>(lv1.pid()));
-  EXPECT_EQ(info.app, app_);
+  EXPECT_EQ(info.app, app_) << "installed below the home";
   EXPECT_EQ(info.version, "14.0.1");
-  EXPECT_GE(info.start_s, started - 1);
-  EXPECT_LE(info.start_s, std::time(nullptr));
-  EXPECT_GE(info.up_ms, 0);
-  EXPECT_LE(info.up_ms, (std::time(nullptr) - started + 2) * 1000);
+  EXPECT_TRUE(info.start_s >= started - 1 && info.start_s <= std::time(nullptr));
+  EXPECT_TRUE(info.up_ms >= 0 && info.up_ms <= (std::time(nullptr) - started + 2) * 1000);
 
   const gm::Live l = gm::live_blocks(info);
-  EXPECT_TRUE(l.loader);
-  EXPECT_TRUE(l.con[0]);
-  EXPECT_FALSE(l.con[1]) << "no X32 module runs";
+  EXPECT_TRUE(l.loader && l.con[0]);
   GmLoaderStatus loader;
   ASSERT_TRUE(gm::read_loader_status(&loader, l));
   EXPECT_STREQ(loader.consoles[0].running_version, "3.2.0");
-  EXPECT_STREQ(loader.consoles[1].key, "x32");
-  const gm::ConStatus wing = gm::read_con_status(0, l);
-  ASSERT_TRUE(wing.valid);
-  EXPECT_EQ(wing.version, 17u);
   EXPECT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, l).connected == 1; }, kWait));
   EXPECT_STREQ(gm::read_con_status(0, l).desk_ip, desk_->ip().c_str());
 
@@ -112,12 +98,24 @@ TEST_F(CoreLiveStatus, FindsLv1AndReadsOnlyTheBlocksItHoldsOpen) {
   const std::string stale = gmtest::read_file(gm::con_file(1));
   gm::con_request_resync(1, true);
   EXPECT_EQ(gmtest::read_file(gm::con_file(1)), stale) << "no request for a module not running";
+
+  // The module stops: its block, read as if still held, says so and is not valid.
+  bundle_->write_state("wing=off\n");
+  bundle_->notify();
+  ASSERT_TRUE(gmtest::wait_for(
+      [&] { return bundle_->loader_status().consoles[0].running_version[0] == '\0'; }, kWait));
+  EXPECT_FALSE(gm::read_con_status(0, l).valid);
+
+  EXPECT_EQ(lv1.quit(), 0);
+  const gm::Lv1 after = gm::lv1_info();
+  EXPECT_EQ(after.pid, 0u);
+  EXPECT_EQ(after.up_ms, -1);
+  EXPECT_EQ(after.app, app_);
+  EXPECT_FALSE(live().loader);
 }
 
 TEST_F(CoreLiveStatus, ResyncRequestReachesTheRunningModule) {
   start();
-  const gm::ConStatus before = gm::read_con_status(0, live());
-  ASSERT_TRUE(before.valid);
   gmtest::StatusFile block(home_.run_dir());
   ASSERT_TRUE(block.ok());
   // The module publishes its settings on its first cycle.
@@ -136,30 +134,9 @@ TEST_F(CoreLiveStatus, ResyncRequestReachesTheRunningModule) {
   EXPECT_EQ(std::string(block->bank), bank);
   EXPECT_EQ(block->base, base);
   EXPECT_EQ(block->watch, watch);
-  const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
-  EXPECT_NE(cfg.find(std::string("resync=") + (lv1_wins ? "lv1" : "desk")), std::string::npos)
-      << cfg;
-}
-
-TEST_F(CoreLiveStatus, AStoppedModulesBlockIsNotValid) {
-  Lv1HostProcess& lv1 = start();
-  ASSERT_TRUE(gm::read_con_status(0, live()).valid);
-  bundle_->write_state("wing=off\n");
-  bundle_->notify();
-  ASSERT_TRUE(gmtest::wait_for(
-      [&] { return bundle_->loader_status().consoles[0].running_version[0] == '\0'; }, kWait));
-  EXPECT_FALSE(gm::read_con_status(0, live()).valid);
-  gm::Live held;
-  held.con[0] = true;
-  EXPECT_FALSE(gm::read_con_status(0, held).valid) << "its text says the module stopped";
-
-  EXPECT_EQ(lv1.quit(), 0);
-  const gm::Lv1 after = gm::lv1_info();
-  EXPECT_EQ(after.pid, 0u);
-  EXPECT_EQ(after.up_ms, -1);
-  EXPECT_EQ(after.app, app_);
-  GmLoaderStatus loader;
-  EXPECT_FALSE(gm::read_loader_status(&loader, live()));
+  EXPECT_NE(
+      gmtest::read_file(bundle_->wing_cfg_path()).find(lv1_wins ? "resync=lv1" : "resync=desk"),
+      std::string::npos);
 }
 
 }  // namespace
