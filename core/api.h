@@ -1,0 +1,45 @@
+/* api.h - the app core's flat entry points.
+ *
+ * The shell and the command line reach the core only through these functions: plain C names,
+ * NUL-terminated UTF-8 strings and integers, no exception ever crosses them. "which" is a console
+ * type, 0 WING or 1 X32 / M32; any other value makes a call do nothing (and return 0 / false).
+ *
+ * Threads: any thread, unless a function says otherwise. Calls that touch the disk or the
+ * network block their caller; the shell runs those on its work queue. The one-line setup message
+ * and the other shared state sit behind one mutex that is never held across a file read, a scan
+ * or an install.
+ */
+#ifndef GM_API_H
+#define GM_API_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Start-up, once, before anything else: the app bundle (null or "" to take it from the running
+ * executable), the banner in the log, and the watch on which consoles LV1 only borrows. */
+void gm_init(const char* app_path, int argc, char** argv);
+
+/* The command line. -1 when argv[1] is no command-line option (the caller then starts the app);
+ * otherwise the exit code: 0 done, 1 the action failed, 2 bad arguments. */
+int gm_cli(int argc, char** argv);
+
+/* One line in the app's log; null logs an empty line. */
+void gm_log(const char* text);
+
+/* Opens eMotion LV1 and says so in the setup message. Blocks until the open command returns. */
+void gm_start_lv1(void);
+void gm_clear_message(void);
+
+/* Writes the console's session_recall (on != 0) or resync (lv1 != 0: LV1 wins after a dropout)
+ * setting; a running module is told the new resync at once. */
+void gm_set_recall(int which, int on);
+void gm_set_resync(int which, int lv1);
+/* Forgets the console address typed in Setup, so the module finds the console by itself. */
+void gm_clear_ip(int which);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* GM_API_H */

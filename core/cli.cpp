@@ -1,0 +1,90 @@
+// The command line of the app executable: each option does its job, prints a short result and
+// gives the process's exit code.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "api.h"
+#include "core_state.h"
+#include "util.h"
+
+namespace gm {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: Gainmesh --status | --diag | --scan | --install | --remove | --switch wing|x32 on|off\n"
+    "                | --setting wing|x32 recall on|off | --setting wing|x32 resync lv1|desk | "
+    "--support | --update-now\n";
+constexpr const char* kSettingError = "recall on|off, or resync lv1|desk\n";
+
+// The options in the order they are recognised.
+constexpr const char* kOptions[] = {"--status", "--update-now", "--install", "--remove", "--switch",
+                                    "--setting", "--scan",      "--support", "--diag"};
+
+int usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// An option whose work has not been built into this executable yet.
+int not_yet(const char* option) {
+  std::fprintf(stderr, "%s: not available in this build yet\n", option);
+  return 1;
+}
+
+// "wing" -> 0, "x32" -> 1, else -1.
+int console_key(const char* key) {
+  for (int i = 0; i < 2; ++i) {
+    if (std::strcmp(key, kSupported[i].key) == 0) return i;
+  }
+  return -1;
+}
+
+int cli_switch(int argc, char** argv) {
+  if (argc < 4 || console_key(argv[2]) < 0) return usage();
+  if (std::strcmp(argv[3], "on") != 0 && std::strcmp(argv[3], "off") != 0) return usage();
+  return not_yet("--switch");
+}
+
+int cli_setting(int argc, char** argv) {
+  if (argc < 5) return usage();
+  const int which = console_key(argv[2]);
+  if (which < 0) return usage();
+  const std::string word = argv[3], value = argv[4];
+  bool saved = false;
+  if (word == "recall" && (value == "on" || value == "off")) {
+    saved = set_recall(which, value == "on");
+  } else if (word == "resync" && (value == "lv1" || value == "desk")) {
+    saved = set_resync(which, value == "lv1");
+  } else {
+    std::fputs(kSettingError, stderr);
+    return 2;
+  }
+  if (!saved) {
+    std::fprintf(stderr, "Could not save it to %s - is Gainmesh installed in LV1?\n",
+                 con_cfg(which).c_str());
+    return 1;
+  }
+  std::printf("%s %s=%s\n", argv[2], word.c_str(), value.c_str());
+  return 0;
+}
+
+}  // namespace
+}  // namespace gm
+
+extern "C" int gm_cli(int argc, char** argv) {
+  using namespace gm;
+  if (argc < 2 || !argv || !argv[1]) return -1;
+  const std::string opt = argv[1];
+  if (opt == "--install-root" || opt == "--remove-root") return not_yet(argv[1]);
+  bool known = false;
+  for (const char* o : kOptions) known = known || opt == o;
+  if (!known) return -1;
+  set_app_path(app_from_exe());
+  const char* app = std::getenv("GAINMESH_APP");
+  if (app && app[0]) set_app_path(app);
+  if (opt == "--switch") return cli_switch(argc, argv);
+  if (opt == "--setting") return cli_setting(argc, argv);
+  return not_yet(argv[1]);
+}
