@@ -3,11 +3,15 @@
 // sees which status blocks it holds open, reads them and sends the module a resync request.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "api.h"
+#include "core_state.h"
 #include "lv1.h"
 #include "status.h"
 #include "support/eventually.h"
@@ -17,6 +21,7 @@
 #include "support/status_file.h"
 #include "support/temp_home.h"
 #include "support/wingsim_process.h"
+#include "util.h"
 
 namespace {
 
@@ -114,7 +119,7 @@ TEST_F(CoreLiveStatus, FindsLv1AndReadsOnlyTheBlocksItHoldsOpen) {
   EXPECT_FALSE(live().loader);
 }
 
-TEST_F(CoreLiveStatus, ResyncRequestReachesTheRunningModule) {
+TEST_F(CoreLiveStatus, ASetResyncReachesTheRunningModule) {
   start();
   gmtest::StatusFile block(home_.run_dir());
   ASSERT_TRUE(block.ok());
@@ -124,7 +129,7 @@ TEST_F(CoreLiveStatus, ResyncRequestReachesTheRunningModule) {
   const std::string bank = block->bank;
   const uint32_t base = block->base, watch = block->watch;
 
-  gm::con_request_resync(0, lv1_wins);
+  gm_set_resync(0, lv1_wins ? 1 : 0);
   const std::string applied = "[shm] config applied from tray: bank=" + bank +
                               " base=" + std::to_string(base) + " watch=" + std::to_string(watch) +
                               " resync=" + (lv1_wins ? "lv1" : "desk");
@@ -137,6 +142,37 @@ TEST_F(CoreLiveStatus, ResyncRequestReachesTheRunningModule) {
   EXPECT_NE(
       gmtest::read_file(bundle_->wing_cfg_path()).find(lv1_wins ? "resync=lv1" : "resync=desk"),
       std::string::npos);
+}
+
+// LV1's session takes the WING card from another LV1: the guest watch stores it at once and the
+// loader lets go of the console; owned again, it is stored only once it has stayed so for 3 s.
+TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfterThreeSeconds) {
+  Lv1HostProcess& lv1 = start();
+  const auto stored = [] { return gm::cfg_value(gm::state_cfg(), "wing.guest"); };
+  const auto running = [&] {
+    return std::string(bundle_->loader_status().consoles[0].running_version);
+  };
+  gm::start_guest_watch();
+
+  lv1.cmd("share wing 9f3a1c00-5e21-4b7d");
+  ASSERT_TRUE(lv1.ok()) << lv1.error();
+  EXPECT_TRUE(gmtest::wait_for([&] { return stored() == "1"; }, kWait));
+  const std::string app_log = home_.logs_dir() + "/gainmesh-app.log";
+  EXPECT_NE(gmtest::read_file(app_log).find(
+                "guest: wing is shared to this LV1 from another one - Gainmesh hands-off"),
+            std::string::npos);
+  EXPECT_TRUE(gmtest::wait_for([&] { return running().empty(); }, kWait)) << "the loader let go";
+
+  lv1.cmd("own wing");
+  const auto owned = std::chrono::steady_clock::now();
+  EXPECT_TRUE(gmtest::wait_for([&] { return stored() == "0"; }, kWait));
+  EXPECT_GE(std::chrono::steady_clock::now() - owned, std::chrono::milliseconds(2950));
+  EXPECT_NE(
+      gmtest::read_file(app_log).find("guest: wing is this LV1's own - Gainmesh may drive it"),
+      std::string::npos);
+  EXPECT_TRUE(gmtest::wait_for([&] { return running() == "3.2.0"; }, kWait));
+  std::lock_guard<std::mutex> lock(gm::core_mutex());
+  EXPECT_FALSE(gm::core_state().guest[0]);
 }
 
 }  // namespace
