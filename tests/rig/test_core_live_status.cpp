@@ -2,6 +2,7 @@
 // with its bundle, runs the built loader and wing module beside a virtual desk; the core finds LV1,
 // sees which status blocks it holds open, reads them and sends the module a resync request.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <ctime>
@@ -173,6 +174,22 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
   EXPECT_TRUE(gmtest::wait_for([&] { return running() == "3.2.0"; }, kWait));
   std::lock_guard<std::mutex> lock(gm::core_mutex());
   EXPECT_FALSE(gm::core_state().guest[0]);
+}
+
+// "Start LV1" opens the installed LV1 bundle, which starts detached from the app.
+TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
+  gm_start_lv1();
+  EXPECT_EQ(gm::current_msg(), "Starting eMotion LV1\xE2\x80\xA6");
+  EXPECT_TRUE(gmtest::wait_for([] { return gm::lv1_running(); }, kWait));
+  const gm::Lv1 info = gm::lv1_info();
+  EXPECT_EQ(info.app, app_);
+  if (info.pid > 0) kill(static_cast<pid_t>(info.pid), SIGTERM);
+  EXPECT_TRUE(gmtest::wait_for([] { return !gm::lv1_running(); }, kWait));
+
+  std::filesystem::remove_all(app_);
+  gm::lv1_forget_bundle();
+  gm_start_lv1();
+  EXPECT_EQ(gm::current_msg(), "Could not find eMotion LV1 on this Mac.");
 }
 
 }  // namespace
