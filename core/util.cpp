@@ -2,7 +2,6 @@
 #include "util.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,6 +14,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+
+#include "base/paths.h"
 
 #ifndef GM_BUILD_ID
 #define GM_BUILD_ID "0000000"
@@ -70,18 +71,7 @@ const Supported kSupported[2] = {
 const char* short_name(int i) { return i == 0 ? "WING" : i == 1 ? "X32 / M32" : ""; }
 
 std::string home() {
-  for (const char* name : {"GAINMESH_HOME", "HOME"}) {
-    const std::string v = env(name);
-    if (!v.empty()) return v;
-  }
-  passwd pw{};
-  passwd* found = nullptr;
-  char buf[4096];
-  if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir &&
-      found->pw_dir[0]) {
-    return found->pw_dir;
-  }
-  return "/tmp";
+  return gm_base::home_dir();
 }
 
 std::string io_modules_dir() {
@@ -102,9 +92,15 @@ std::string con_cfg(int i) {
   return bundle_dir() + "/" + kSupported[i].key + ".cfg";
 }
 std::string state_cfg() { return bundle_dir() + "/state.cfg"; }
-std::string support_dir() { return home() + "/Library/Application Support/Gainmesh"; }
-std::string run_dir() { return support_dir() + "/run"; }
-std::string logs_dir() { return home() + "/Library/Logs/Gainmesh"; }
+std::string support_dir() {
+  return gm_base::support_dir();
+}
+std::string run_dir() {
+  return gm_base::run_dir();
+}
+std::string logs_dir() {
+  return gm_base::logs_dir();
+}
 std::string mirror_modules_dir() { return support_dir() + "/modules"; }
 
 std::string app_path() {
@@ -199,13 +195,7 @@ bool exists(const std::string& path) {
 }
 
 bool make_dirs(const std::string& path) {
-  if (path.empty()) return false;
-  for (size_t i = 1; i < path.size(); ++i) {
-    if (path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-  }
-  mkdir(path.c_str(), 0755);
-  struct stat st{};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return gm_base::make_dirs(path);
 }
 
 std::recursive_mutex& bundle_mutex() {
