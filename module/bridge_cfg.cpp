@@ -21,6 +21,7 @@
 #include <string>
 
 #include "base/cfg_syntax.h"
+#include "base/text.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 
@@ -98,8 +99,7 @@ bool recall_value(const std::string& v) {
 }
 
 void set_group(ProtectEntry& e, const std::string& group) {
-  memset(e.group, 0, sizeof e.group);
-  memcpy(e.group, group.data(), std::min(group.size(), kShortChars));
+  gm_base::copy_text(e.group, sizeof e.group, group);
 }
 
 // ---- reading -----------------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
 #include "bridge.h"
 #include "bridge_cfg.h"
 #include "bridge_flags.h"
@@ -160,7 +161,7 @@ bool next_request(Request& out) {
 void write_answer(const Request& r, const Answer& a) {
   shm_with_block([&](GmConsoleStatus& b) {
     GmCtlSlot& s = b.ctl[r.slot];
-    copy_field(s.message, sizeof s.message, a.message.c_str());
+    gm_base::copy_text(s.message, sizeof s.message, a.message.c_str());
     __atomic_store_n(&s.result, a.result, __ATOMIC_RELAXED);
     __atomic_store_n(&s.answered, r.seq, __ATOMIC_RELEASE);
   });
@@ -383,7 +384,7 @@ bool scan_input(const std::string& group, int n, bool heads, GmScanRecord& rec) 
   const bool named = d()->get_input_name &&
                      read_twice([&] { return d()->get_input_name(g, n, name, sizeof name); });
   if (!named && !heads) return false;
-  copy_field(rec.name, sizeof rec.name, name);
+  gm_base::copy_text(rec.name, sizeof rec.name, name);
   bool on = false;
   if (rec.headamp && d()->get_phantom && read_twice([&] { return d()->get_phantom(g, n, &on); })) {
     rec.phantom = on ? 1 : 0;
@@ -418,7 +419,7 @@ Scan scan_group(const Request& r) {
 
 void publish_scan(const std::string& group, const Scan& s) {
   shm_with_block([&](GmConsoleStatus& b) {
-    copy_field(b.scan_group, sizeof b.scan_group, group.c_str());
+    gm_base::copy_text(b.scan_group, sizeof b.scan_group, group.c_str());
     for (uint32_t i = 0; i < GM_MAX_SCAN; ++i) b.scan[i] = i < s.count ? s.rec[i] : GmScanRecord{};
     b.scan_count = s.count;
     __atomic_store_n(&b.scan_seq, b.scan_seq + 1, __ATOMIC_RELEASE);
