@@ -14,7 +14,7 @@
 #include "bridge_threads.h"
 #include "desk_choose.h"
 #include "desk_wing.h"
-#include "module_entry.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {

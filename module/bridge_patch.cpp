@@ -23,7 +23,7 @@
 #include "desk_wing.h"
 #include "gm_win32.h"
 #include "lv1_notify.h"
-#include "module_entry.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {

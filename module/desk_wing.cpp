@@ -18,7 +18,7 @@
 #include "base/text.h"
 #include "bridge.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "module_log.h"
 #include "net_util.h"
 #include "wing_ctl.h"
 #include "wing_native.h"

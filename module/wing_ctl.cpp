@@ -10,7 +10,7 @@
 #include <initializer_list>
 
 #include "base/text.h"
-#include "module_entry.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {
