@@ -1,10 +1,8 @@
-// The folder helpers of gm_base that the loader and the app rely on when they create their
-// run and log folders.
+// Where a folder's parent is: the loader climbs from its own file to LV1's IO Modules folder
+// with it.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "base/paths.h"
-#include "support/temp_home.h"
 
 namespace {
 
@@ -16,23 +14,6 @@ TEST(BasePaths, ParentDirCutsAtTheLastSlash) {
       {"/a/b/c", "/a/b"}, {"/a", "/"}, {"/", "/"}, {"name", ""}, {"", ""}, {"a/b/", "a/b"},
   };
   for (const auto& c : cases) EXPECT_EQ(gm_base::parent_dir(c.path), c.parent) << c.path;
-}
-
-class BaseDirs : public gmtest::TempHomeTest {};
-
-TEST_F(BaseDirs, MakeDirsCreatesEveryMissingFolderAndRefusesAFileInTheWay) {
-  const std::string deep = gm_base::run_dir() + "/x/y";
-  EXPECT_EQ(gm_base::run_dir(), home_.path() + "/Library/Application Support/Gainmesh/run");
-  ASSERT_TRUE(gm_base::make_dirs(deep));
-  struct stat st {};
-  ASSERT_EQ(stat(deep.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_TRUE(gm_base::make_dirs(deep)) << "an existing folder";
-
-  const std::string file = home_.write("plain", "x");
-  EXPECT_FALSE(gm_base::make_dirs(file));
-  EXPECT_FALSE(gm_base::make_dirs(file + "/below"));
-  EXPECT_FALSE(gm_base::make_dirs(""));
 }
 
 }  // namespace
