@@ -44,6 +44,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/paths.h"
+
 namespace {
 
 constexpr DWORD kErrorBadNetName = 67;
@@ -703,20 +705,6 @@ int highest_fd(const fd_set* set) {
   return -1;
 }
 
-// ---- home ---------------------------------------------------------------------------------------
-
-std::string passwd_home() {
-  const long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(hint > 0 ? static_cast<size_t>(hint) : 16384);
-  passwd pw;
-  passwd* found = nullptr;
-  while (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == ERANGE &&
-         buf.size() < (size_t{1} << 20)) {
-    buf.resize(buf.size() * 2);
-  }
-  return found && found->pw_dir ? found->pw_dir : "";
-}
-
 // ---- unloading ----------------------------------------------------------------------------------
 
 // Runs when the library is unloaded (and at process exit). Ended threads are joined first, so
@@ -956,9 +944,8 @@ BOOL CreateDirectoryW(LPCWSTR path, void*) {
 }
 
 DWORD GetTempPathW(DWORD size, wchar_t* buf) {
-  return guarded<DWORD>(0, [&] {
-    return copy_out(gm_to_wide((gm_home_dir() + "/Library/Logs/Gainmesh/").c_str()), buf, size);
-  });
+  return guarded<DWORD>(
+      0, [&] { return copy_out(gm_to_wide((gm_base::logs_dir() + "/").c_str()), buf, size); });
 }
 
 DWORD GetEnvironmentVariableW(LPCWSTR name, wchar_t* buf, DWORD size) {
@@ -1210,16 +1197,11 @@ std::string gm_path_utf8(const wchar_t* w) {
 }
 
 std::string gm_home_dir() {
-  for (const char* name : {"GAINMESH_HOME", "HOME"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  std::string home = passwd_home();
-  return home.empty() ? "/tmp" : home;
+  return gm_base::home_dir();
 }
 
 std::string gm_run_dir() {
-  return gm_home_dir() + "/Library/Application Support/Gainmesh/run";
+  return gm_base::run_dir();
 }
 
 uint64_t gm_now_ms() {

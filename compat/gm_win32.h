@@ -274,10 +274,8 @@ std::string gm_to_utf8(const wchar_t* w);
 std::wstring gm_to_wide(const char* s);
 // A wide path as a UTF-8 path with every '\' turned into '/'.
 std::string gm_path_utf8(const wchar_t* w);
-// The home folder: GAINMESH_HOME when set and not empty, else HOME, else the user database
-// entry of the current user, else "/tmp".
+// The home folder and the run folder below it (gm_base::home_dir() and gm_base::run_dir()).
 std::string gm_home_dir();
-// <home>/Library/Application Support/Gainmesh/run
 std::string gm_run_dir();
 // Monotonic milliseconds.
 uint64_t gm_now_ms();

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "base/modules_changed.h"
 #include "util.h"
 
 namespace gm {
@@ -72,14 +72,9 @@ bool console_installed(int which, bool* enabled) {
   return true;
 }
 
-// The notification is a file in the run folder that listeners watch, rewritten whole with a
-// rising counter.
 void notify_loader() {
-  const std::string path = run_dir() + "/org.ambervale.gainmesh.modules-changed";
-  std::string counter;
-  read_file(path, counter, 64);
-  const unsigned long long next = std::strtoull(counter.c_str(), nullptr, 10) + 1;
-  if (!make_dirs(run_dir()) || !write_text(path, std::to_string(next) + "\n")) {
+  std::string err;
+  if (!gm_base::post_modules_changed(err)) {
     logf("notify_post failed (%u) - the loader picks it up from disk within 5 s", 1u);
   }
 }

@@ -2,7 +2,6 @@
 #include "util.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,6 +14,11 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <limits>
+#include <string_view>
+
+#include "base/cfg_syntax.h"
+#include "base/paths.h"
 
 #ifndef GM_BUILD_ID
 #define GM_BUILD_ID "0000000"
@@ -25,8 +29,8 @@ namespace {
 
 constexpr const char* kDefaultIoModules = "/Library/Application Support/Waves/SoundGrid IO Modules";
 constexpr long kLogRollBytes = 1048576;
-constexpr size_t kReaderLine = 256;  // readers keep 255 characters of a line
-constexpr size_t kEditorLine = 512;  // the editor keeps 511
+constexpr size_t kReaderLine = 255;  // characters of a line a reader takes at once
+constexpr size_t kEditorLine = 511;  // and the editor
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -42,22 +46,9 @@ std::string& app_path_value() {
   return path;
 }
 
-// The lines of a file as a reader with a buffer of `size` bytes sees them: a longer line goes on
-// as a line of its own, as fgets delivers it.
-std::vector<std::string> file_lines(const std::string& path, size_t size, bool* opened) {
-  std::vector<std::string> lines;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  *opened = f != nullptr;
-  if (!f) return lines;
-  std::vector<char> buf(size);
-  while (std::fgets(buf.data(), static_cast<int>(size), f)) lines.emplace_back(buf.data());
-  std::fclose(f);
-  return lines;
-}
-
-bool starts_with_key(const std::string& line, const std::string& key) {
-  return line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
-         line[key.size()] == '=';
+// The whole file; false when it cannot be opened.
+bool read_whole(const std::string& path, std::string& out) {
+  return read_file(path, out, std::numeric_limits<size_t>::max());
 }
 
 }  // namespace
@@ -70,18 +61,7 @@ const Supported kSupported[2] = {
 const char* short_name(int i) { return i == 0 ? "WING" : i == 1 ? "X32 / M32" : ""; }
 
 std::string home() {
-  for (const char* name : {"GAINMESH_HOME", "HOME"}) {
-    const std::string v = env(name);
-    if (!v.empty()) return v;
-  }
-  passwd pw{};
-  passwd* found = nullptr;
-  char buf[4096];
-  if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir &&
-      found->pw_dir[0]) {
-    return found->pw_dir;
-  }
-  return "/tmp";
+  return gm_base::home_dir();
 }
 
 std::string io_modules_dir() {
@@ -102,9 +82,15 @@ std::string con_cfg(int i) {
   return bundle_dir() + "/" + kSupported[i].key + ".cfg";
 }
 std::string state_cfg() { return bundle_dir() + "/state.cfg"; }
-std::string support_dir() { return home() + "/Library/Application Support/Gainmesh"; }
-std::string run_dir() { return support_dir() + "/run"; }
-std::string logs_dir() { return home() + "/Library/Logs/Gainmesh"; }
+std::string support_dir() {
+  return gm_base::support_dir();
+}
+std::string run_dir() {
+  return gm_base::run_dir();
+}
+std::string logs_dir() {
+  return gm_base::logs_dir();
+}
 std::string mirror_modules_dir() { return support_dir() + "/modules"; }
 
 std::string app_path() {
@@ -118,37 +104,26 @@ void set_app_path(const std::string& path) {
 }
 
 std::string cfg_value(const std::string& path, const std::string& key) {
-  bool opened = false;
-  std::string value;
-  for (const std::string& line : file_lines(path, kReaderLine, &opened)) {
-    if (!starts_with_key(line, key)) continue;
-    const char* v = line.c_str() + key.size() + 1;
-    value.assign(v, std::strcspn(v, "\n\r;"));
+  std::string content;
+  std::string_view value;
+  if (!read_whole(path, content)) return "";
+  for (std::string_view line : gm_base::cfg_lines(content, kReaderLine)) {
+    if (!gm_base::cfg_holds_key(line, key, gm_base::KeyMatch::kExact)) continue;
+    value = gm_base::cfg_value_of(line.substr(key.size() + 1));
   }
-  return value;
+  return std::string(value);
 }
 
 bool cfg_set_line(const std::string& path, const std::string& key, const std::string& value) {
-  if (path.empty()) return false;
+  if (path.empty() || !gm_base::cfg_storable(key, value)) return false;
   static std::mutex edit_mu;
   std::lock_guard<std::mutex> lock(edit_mu);
-  const std::string wanted = key + "=" + value + "\n";
-  bool opened = false, found = false;
-  std::string content;
-  for (const std::string& line : file_lines(path, kEditorLine, &opened)) {
-    if (!starts_with_key(line, key)) {
-      content += line;
-      continue;
-    }
-    if (line == wanted) return true;
-    content += wanted;
-    found = true;
-  }
-  if (!found) {
-    // A last line without its line feed keeps its own line.
-    if (!content.empty() && content.back() != '\n') content += '\n';
-    content += wanted;
-  }
+  std::string old;
+  const bool opened = read_whole(path, old);
+  const std::string content =
+      gm_base::cfg_with_line(old, key, key + "=" + value + "\n", gm_base::KeyMatch::kExact,
+                             gm_base::Repeats::kReplaceEvery, kEditorLine);
+  if (opened && content == old) return true;
   return write_text(path, content);
 }
 
@@ -199,13 +174,7 @@ bool exists(const std::string& path) {
 }
 
 bool make_dirs(const std::string& path) {
-  if (path.empty()) return false;
-  for (size_t i = 1; i < path.size(); ++i) {
-    if (path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
-  }
-  mkdir(path.c_str(), 0755);
-  struct stat st{};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return gm_base::make_dirs(path);
 }
 
 std::recursive_mutex& bundle_mutex() {

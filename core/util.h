@@ -50,11 +50,13 @@ const char* short_name(int i);
 // ---- settings files ------------------------------------------------------------------------------
 
 // The value of `key`: the last line that starts with key immediately followed by "=", up to the
-// first line feed, carriage return or ";". "" when the file cannot be opened or has no such line.
+// first line feed, carriage return or ";" (lines taken 255 characters at a time). "" when the
+// file cannot be opened or has no such line.
 std::string cfg_value(const std::string& path, const std::string& key);
 // Sets `key` to `value`, replacing every line that holds the key and keeping all other lines;
-// appends the line when none holds it; creates the file if needed. Writes nothing when a line
-// already reads exactly key=value. False for an empty path or a failed write.
+// appends the line when none holds it; creates the file if needed. Writes nothing when the file
+// would stay the same. False for an empty path, a key or value that would not read back as given
+// (an empty key, a key with "=", a ";", CR or LF), or a failed write.
 bool cfg_set_line(const std::string& path, const std::string& key, const std::string& value);
 
 // ---- files -------------------------------------------------------------------------------------------

@@ -19,8 +19,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <string_view>
 
+#include "base/cfg_syntax.h"
+#include "base/text.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 
@@ -73,9 +74,8 @@ std::string trim_blanks(const std::string& s) {
   return s.substr(b, s.find_last_not_of(kBlanks) - b + 1);
 }
 
-// A setting's value: the text up to the first ';', CR or LF.
 std::string value_text(const char* p) {
-  return std::string(p, strcspn(p, ";\r\n"));
+  return std::string(gm_base::cfg_value_of(p));
 }
 
 bool starts_nocase(const std::string& s, const char* prefix) {
@@ -99,8 +99,7 @@ bool recall_value(const std::string& v) {
 }
 
 void set_group(ProtectEntry& e, const std::string& group) {
-  memset(e.group, 0, sizeof e.group);
-  memcpy(e.group, group.data(), std::min(group.size(), kShortChars));
+  gm_base::copy_text(e.group, sizeof e.group, group);
 }
 
 // ---- reading -----------------------------------------------------------------------------------
@@ -321,41 +320,6 @@ ReadResult read_small_file(const std::wstring& wpath, size_t limit, std::string&
   return result;
 }
 
-bool is_key_line(std::string_view line, const char* key, size_t key_len) {
-  return line.size() > key_len && strncasecmp(line.data(), key, key_len) == 0 &&
-         line[key_len] == '=';
-}
-
-// The file's content with the first line of `key` replaced by `line` and later lines of the key
-// dropped; `line` is appended (after a newline ending an unterminated last line) when no line
-// holds the key.
-std::string with_key_line(const std::string& old, const char* key, const std::string& line) {
-  size_t key_len = strlen(key);
-  std::string out;
-  bool found = false;
-  for (size_t pos = 0; pos < old.size();) {
-    size_t nl = old.find('\n', pos);
-    size_t end = nl == std::string::npos ? old.size() : nl + 1;
-    std::string_view cur(old.data() + pos, end - pos);
-    if (!is_key_line(cur, key, key_len)) {
-      out.append(cur);
-    } else if (!found) {
-      out += line;
-      found = true;
-    }
-    pos = end;
-  }
-  if (!found) {
-    if (!out.empty() && out.back() != '\n') out += '\n';
-    out += line;
-  }
-  return out;
-}
-
-bool key_storable(const char* key, const char* value) {
-  return *key && !strpbrk(key, "=;\r\n") && !strpbrk(value, ";\r\n");
-}
-
 enum class EditResult { kSaved, kUnchanged, kTooLarge, kWriteFailed };
 
 EditResult edit_key(const std::wstring& path, const char* key, const std::string& line) {
@@ -364,7 +328,8 @@ EditResult edit_key(const std::wstring& path, const char* key, const std::string
   ReadResult r = read_small_file(path, kEditLimit, old);
   if (r == ReadResult::kTooLarge) return EditResult::kTooLarge;
   if (r == ReadResult::kFailed) return EditResult::kWriteFailed;
-  std::string content = with_key_line(old, key, line);
+  std::string content = gm_base::cfg_with_line(old, key, line, gm_base::KeyMatch::kIgnoreCase,
+                                               gm_base::Repeats::kKeepFirst);
   if (content.size() >= kEditLimit) return EditResult::kTooLarge;
   if (r == ReadResult::kOk && content == old) return EditResult::kUnchanged;
   return replace_file(path, content) ? EditResult::kSaved : EditResult::kWriteFailed;
@@ -384,10 +349,10 @@ bool read_live_lines(const std::wstring& path, LiveLines& out) {
   if (!f) return false;
   std::string line;
   while (read_line(f, line, kReadLineChars)) {
-    if (line.starts_with("diag=")) {
+    if (gm_base::cfg_holds_key(line, "diag", gm_base::KeyMatch::kExact)) {
       out.has_diag = true;
       out.diag = to_int(value_text(line.c_str() + 5)) != 0;
-    } else if (line.starts_with("session_recall=")) {
+    } else if (gm_base::cfg_holds_key(line, "session_recall", gm_base::KeyMatch::kExact)) {
       out.has_recall = true;
       out.recall = recall_value(value_text(line.c_str() + 15));
     }
@@ -433,8 +398,13 @@ bool read_pin_lines(const std::wstring& path, std::string& ip, std::string& cons
   if (!f) return false;
   std::string line;
   while (read_line(f, line, kReadLineChars)) {
-    if (starts_nocase(line, "ip=")) ip = pin_value(line.c_str() + 3, kIpChars);
-    if (starts_nocase(line, "console=")) console = pin_value(line.c_str() + 8, kConsoleChars);
+    using gm_base::KeyMatch;
+    if (gm_base::cfg_holds_key(line, "ip", KeyMatch::kIgnoreCase)) {
+      ip = pin_value(line.c_str() + 3, kIpChars);
+    }
+    if (gm_base::cfg_holds_key(line, "console", KeyMatch::kIgnoreCase)) {
+      console = pin_value(line.c_str() + 8, kConsoleChars);
+    }
   }
   fclose(f);
   return true;
@@ -489,7 +459,7 @@ void save_cfg() {
 }
 
 bool cfg_set_key(const char* key, const char* value) {
-  if (!key || !value || !key_storable(key, value)) return false;
+  if (!key || !value || !gm_base::cfg_storable(key, value)) return false;
   std::string line = std::string(key) + "=" + value + "\n";
   std::wstring path = current_path();
   if (line.size() > kMaxKeyLine || path.empty()) return false;

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
 #include "bridge.h"
 #include "bridge_cfg.h"
 #include "bridge_flags.h"
@@ -24,21 +25,13 @@
 #include "desk_wing.h"
 #include "gm_win32.h"
 #include "lv1_notify.h"
-#include "module_entry.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {
 
 constexpr uint32_t kCapModes = 1u << 0;  // the module may change stereo modes
 constexpr uint32_t kCapPatch = 1u << 1;  // the module may list groups and re-patch card outputs
-
-constexpr uint32_t kKindLink = 1, kKindUnlink = 2, kKindMidSide = 3, kKindScan = 4,
-                   kKindRepatch = 5, kKindGain = 6, kKindPhantom = 7, kKindProtect = 8,
-                   kKindRefresh = 9, kKindVerify = 10;
-constexpr uint32_t kArgPhantomOn = 2;
-constexpr uint32_t kArgProtect = 5;
-constexpr uint32_t kArgLinkClearing48V = 1;
-constexpr uint32_t kArgUnlinkHandover = 3;
 
 constexpr double kRangeSlackDb = 0.01;
 constexpr double kNoHandoverDb = -200.0;
@@ -168,7 +161,7 @@ bool next_request(Request& out) {
 void write_answer(const Request& r, const Answer& a) {
   shm_with_block([&](GmConsoleStatus& b) {
     GmCtlSlot& s = b.ctl[r.slot];
-    copy_field(s.message, sizeof s.message, a.message.c_str());
+    gm_base::copy_text(s.message, sizeof s.message, a.message.c_str());
     __atomic_store_n(&s.result, a.result, __ATOMIC_RELAXED);
     __atomic_store_n(&s.answered, r.seq, __ATOMIC_RELEASE);
   });
@@ -305,7 +298,7 @@ Answer serve_phantom(const Request& r) {
   if (auto no = channel_refusal(r, "this input has no head amp, so no 48V")) return *no;
   const int ch = static_cast<int>(r.channel);
   if (auto no = held_back(ch)) return *no;
-  const bool on = r.arg == kArgPhantomOn;
+  const bool on = r.arg == GM_CTL_ARG_PHANTOM_ON;
   const Input in = own_input(ch);
   if (on) {
     if (auto no = protect_refusal(ch, in)) return *no;
@@ -347,7 +340,7 @@ std::optional<Answer> phantom_on_refusal(const Input& in) {
 }
 
 Answer serve_protect(const Request& r) {
-  const bool on = r.arg == kArgProtect;
+  const bool on = r.arg == GM_CTL_ARG_PROTECT;
   Input in;
   if (auto no = protect_target(r, in)) return *no;
   if (on) {
@@ -391,7 +384,7 @@ bool scan_input(const std::string& group, int n, bool heads, GmScanRecord& rec) 
   const bool named = d()->get_input_name &&
                      read_twice([&] { return d()->get_input_name(g, n, name, sizeof name); });
   if (!named && !heads) return false;
-  copy_field(rec.name, sizeof rec.name, name);
+  gm_base::copy_text(rec.name, sizeof rec.name, name);
   bool on = false;
   if (rec.headamp && d()->get_phantom && read_twice([&] { return d()->get_phantom(g, n, &on); })) {
     rec.phantom = on ? 1 : 0;
@@ -426,7 +419,7 @@ Scan scan_group(const Request& r) {
 
 void publish_scan(const std::string& group, const Scan& s) {
   shm_with_block([&](GmConsoleStatus& b) {
-    copy_field(b.scan_group, sizeof b.scan_group, group.c_str());
+    gm_base::copy_text(b.scan_group, sizeof b.scan_group, group.c_str());
     for (uint32_t i = 0; i < GM_MAX_SCAN; ++i) b.scan[i] = i < s.count ? s.rec[i] : GmScanRecord{};
     b.scan_count = s.count;
     __atomic_store_n(&b.scan_seq, b.scan_seq + 1, __ATOMIC_RELEASE);
@@ -679,7 +672,7 @@ std::optional<Answer> link_phantom_check(const Request& r, int ch, const Pair& p
       return refused(text("the desk did not answer for %s %d", g, legs[i]));
     }
   }
-  if (r.arg == kArgLinkClearing48V) {
+  if (r.arg == GM_CTL_ARG_LINK_CLEARING_48V) {
     for (int i = 0; i < 2; ++i) {
       if (on[i]) phantom_off_before_link(p, legs[i]);
     }
@@ -746,18 +739,20 @@ Answer serve_stereo(const Request& r) {
   const PatchChannel c = patch_channel(ch);
   const int odd = c.input % 2 != 0 ? c.input : c.input - 1;
   const Pair p{c.group, odd, odd + 1};
-  const bool linking = r.kind == kKindLink || r.kind == kKindMidSide;
+  const bool linking = r.kind == GM_CTL_KIND_LINK || r.kind == GM_CTL_KIND_MID_SIDE;
   if (linking && c.has_preamp) {
     if (auto no = link_phantom_check(r, ch, p)) return *no;
   }
-  const char* mode = r.kind == kKindMidSide ? "M/S" : r.arg == kArgLinkClearing48V ? "ST" : "M";
+  const char* mode = r.kind == GM_CTL_KIND_MID_SIDE          ? "M/S"
+                     : r.arg == GM_CTL_ARG_LINK_CLEARING_48V ? "ST"
+                                                             : "M";
   if (!d()->set_mode || !d()->set_mode(c.group, p.odd, mode)) {
     return no_desk("the desk link is down");
   }
   const std::string line =
       text("[stereo] ch=%d %s %d/%d -> %s (arg=%u)", ch, c.group, p.odd, p.even, mode, r.arg);
   logf("%s", line.c_str());
-  if (r.kind == kKindUnlink && r.arg == kArgUnlinkHandover && c.has_preamp &&
+  if (r.kind == GM_CTL_KIND_UNLINK && r.arg == GM_CTL_ARG_UNLINK_HANDOVER && c.has_preamp &&
       r.value > kNoHandoverDb) {
     unlink_gain_handover(p, r.value);
   }
@@ -771,23 +766,23 @@ Answer serve_stereo(const Request& r) {
 
 Answer serve(const Request& r) {
   switch (r.kind) {
-    case kKindLink:
-    case kKindUnlink:
-    case kKindMidSide:
+    case GM_CTL_KIND_LINK:
+    case GM_CTL_KIND_UNLINK:
+    case GM_CTL_KIND_MID_SIDE:
       return serve_stereo(r);
-    case kKindScan:
+    case GM_CTL_KIND_SCAN:
       return serve_scan(r);
-    case kKindRepatch:
+    case GM_CTL_KIND_REPATCH:
       return serve_repatch(r);
-    case kKindGain:
+    case GM_CTL_KIND_GAIN:
       return serve_gain(r);
-    case kKindPhantom:
+    case GM_CTL_KIND_PHANTOM:
       return serve_phantom(r);
-    case kKindProtect:
+    case GM_CTL_KIND_PROTECT:
       return serve_protect(r);
-    case kKindRefresh:
+    case GM_CTL_KIND_REFRESH:
       return serve_refresh(r);
-    case kKindVerify:
+    case GM_CTL_KIND_VERIFY:
       return serve_verify(r);
     default:
       return refused("unknown control op");

@@ -1,19 +1,20 @@
 // The discover thread: finds the desk (at the address typed in Setup or by broadcast), adopts it,
 // and afterwards, while the control link stays down, looks for the same console at other
 // addresses and hands the watch thread a new address to move the link to.
-#include <cstdarg>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "bridge_cfg.h"
 #include "bridge_state.h"
 #include "bridge_status.h"
 #include "bridge_threads.h"
 #include "desk_choose.h"
 #include "desk_wing.h"
-#include "module_entry.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {
@@ -101,7 +102,7 @@ IpOutcome sweep_at_ip(const std::string& ip, IpBook& book, std::string& note) {
            "against; no re-find this session",
            ip.c_str(), book.silent);
       DeskFound only{};
-      snprintf(only.ip, sizeof only.ip, "%s", ip.c_str());
+      gm_base::copy_text(only.ip, sizeof only.ip, ip);
       only.card = -1;
       adopt(only);
       return IpOutcome::kAdopted;

@@ -14,15 +14,16 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
+#include "base/seqlock.h"
+#include "base/text.h"
 #include "bridge.h"
 #include "bridge_cfg.h"
 #include "bridge_flags.h"
 #include "desk_wing.h"
 #include "gm_win32.h"
 #include "lv1_notify.h"
-#include "module_entry.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {
@@ -36,16 +37,6 @@ constexpr uint32_t kNever = 0xFFFFFFFFu;
 
 bool same(const char* a, const char* b) {
   return a && b && strcasecmp(a, b) == 0;
-}
-
-void cut_copy(char* dst, size_t size, const char* src) {
-  if (!dst || size == 0) return;
-  size_t n = 0;
-  if (src) {
-    while (n + 1 < size && src[n]) ++n;
-    std::memcpy(dst, src, n);
-  }
-  dst[n] = '\0';
 }
 
 void appendf(std::string& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -65,7 +56,7 @@ class AtomicText {
   static constexpr size_t kBytes = Words * 8;
   void store(const char* s, size_t limit = kBytes) {
     char buf[kBytes] = {};
-    cut_copy(buf, std::min(limit, kBytes), s);
+    gm_base::copy_text(buf, std::min(limit, kBytes), s);
     for (int i = 0; i < Words; ++i) {
       uint64_t w;
       std::memcpy(&w, buf + 8 * i, 8);
@@ -79,33 +70,14 @@ class AtomicText {
       std::memcpy(buf + 8 * i, &w, 8);
     }
     buf[kBytes - 1] = '\0';
-    cut_copy(out, size, buf);
+    gm_base::copy_text(out, size, buf);
   }
 
  private:
   std::atomic<uint64_t> words_[Words]{};
 };
 
-// A sequence counter: odd while a writer changes the record. Writers hold g_write_mu.
-class SeqCount {
- public:
-  void begin() { seq_.fetch_add(1); }
-  void end() { seq_.fetch_add(1); }
-  template <typename F>
-  auto read(F copy) const {
-    for (int tries = 0;; ++tries) {
-      const uint32_t before = seq_.load();
-      if ((before & 1) == 0) {
-        auto v = copy();
-        if (seq_.load() == before) return v;
-      }
-      if (tries >= 16) std::this_thread::yield();
-    }
-  }
-
- private:
-  std::atomic<uint32_t> seq_{0};
-};
+using gm_base::SeqCount;  // writers hold g_write_mu
 
 // ---- state -------------------------------------------------------------------------------------
 
@@ -363,7 +335,7 @@ void check_tcp_lock() {
 // The record for a new source, with its head amp judged.
 PatchChannel new_source(const char* grp, int input) {
   PatchChannel c;
-  cut_copy(c.group, sizeof c.group, grp);
+  gm_base::copy_text(c.group, sizeof c.group, grp);
   c.input = input;
   if (!routed(c)) return c;
   c.gain_input = input;
@@ -685,7 +657,7 @@ void learn_range(const char* group) {
   }
   const DeskBackend* d = desk();
   RangeRecord r;
-  cut_copy(r.group, sizeof r.group, group);
+  gm_base::copy_text(r.group, sizeof r.group, group);
   r.from_desk = d->get_range && d->get_range(r.group, 1, &r.min_db, &r.max_db, &r.step_db);
   if (r.from_desk) {
     logf("[range] %s: %.1f .. %.1f dB, step %.2f dB (from the node definition)", r.group, r.min_db,

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/text.h"
 #include "bridge.h"
 #include "bridge_cfg.h"
 #include "bridge_flags.h"
@@ -519,9 +520,7 @@ bool protect_at(int i, char* group_out, size_t size, int* input_out) {
   const int n = cfg_protect_copy(entries);
   if (i < 0 || i >= n) return false;
   if (group_out && size > 0) {
-    const size_t len = std::min(strnlen(entries[i].group, sizeof entries[i].group), size - 1);
-    std::memcpy(group_out, entries[i].group, len);
-    group_out[len] = '\0';
+    gm_base::copy_text(group_out, size, entries[i].group, sizeof entries[i].group);
   }
   if (input_out) *input_out = entries[i].input;
   return true;
@@ -530,7 +529,7 @@ bool protect_at(int i, char* group_out, size_t size, int* input_out) {
 bool protect_set(const char* group, int input, bool on) {
   if (!group || !group[0] || input < 1) return false;
   char g[8] = "";
-  std::strncpy(g, group, sizeof g - 1);
+  gm_base::copy_text(g, sizeof g, group);
   if (cfg_is_protected(g, input)) {
     if (on) return true;
     cfg_protect_remove(g, input);

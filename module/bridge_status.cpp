@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/text.h"
 #include "bridge.h"
 #include "bridge_cfg.h"
 #include "bridge_patch.h"
@@ -25,21 +26,23 @@ char g_last_note[96] = "";      // guarded by g_mu
 
 constexpr double kNoLevel = -144.0;
 
-void set_status_locked(const char* text) { copy_field(g_blk->status, sizeof g_blk->status, text); }
+void set_status_locked(const char* text) {
+  gm_base::copy_text(g_blk->status, sizeof g_blk->status, text);
+}
 
 void publish_find_locked() {
   const CfgValues cfg = cfg_snapshot();
   g_blk->find_state = bridge_find_state();
   g_blk->moves = static_cast<uint32_t>(bridge_link_moves());
-  copy_field(g_blk->forced_ip, sizeof g_blk->forced_ip, cfg.ip.c_str());
+  gm_base::copy_text(g_blk->forced_ip, sizeof g_blk->forced_ip, cfg.ip.c_str());
   const IpAnswer ans = bridge_ip_answer();
-  copy_field(g_blk->ip_id, sizeof g_blk->ip_id, ans.identity.c_str());
-  copy_field(g_blk->ip_name, sizeof g_blk->ip_name, ans.name.c_str());
+  gm_base::copy_text(g_blk->ip_id, sizeof g_blk->ip_id, ans.identity.c_str());
+  gm_base::copy_text(g_blk->ip_name, sizeof g_blk->ip_name, ans.name.c_str());
 }
 
 void publish_channel_empty_locked(int ch) {
-  copy_field(g_blk->ch_group[ch], sizeof g_blk->ch_group[ch], "");
-  copy_field(g_blk->ch_name[ch], sizeof g_blk->ch_name[ch], "");
+  gm_base::copy_text(g_blk->ch_group[ch], sizeof g_blk->ch_group[ch], "");
+  gm_base::copy_text(g_blk->ch_name[ch], sizeof g_blk->ch_name[ch], "");
   g_blk->ch_input[ch] = 0;
   g_blk->ch_preamp[ch] = 0;
   g_blk->level[ch] = kNoLevel;
@@ -53,8 +56,8 @@ void publish_channel_empty_locked(int ch) {
 }
 
 void publish_channel_locked(int ch, const ChannelFacts& f) {
-  copy_field(g_blk->ch_group[ch], sizeof g_blk->ch_group[ch], f.group.c_str());
-  copy_field(g_blk->ch_name[ch], sizeof g_blk->ch_name[ch], f.name.c_str());
+  gm_base::copy_text(g_blk->ch_group[ch], sizeof g_blk->ch_group[ch], f.group.c_str());
+  gm_base::copy_text(g_blk->ch_name[ch], sizeof g_blk->ch_name[ch], f.name.c_str());
   g_blk->ch_input[ch] = static_cast<uint32_t>(f.input);
   g_blk->ch_preamp[ch] = f.preamp ? 1 : 0;
   g_blk->level[ch] = f.has_level ? f.level_db : kNoLevel;
@@ -81,7 +84,7 @@ void publish_protect_locked() {
   const int n = cfg_protect_copy(list);
   uint32_t copied = 0;
   for (int i = 0; i < n && list[i].group[0]; ++i, ++copied) {
-    copy_field(g_blk->protect[i].group, sizeof g_blk->protect[i].group, list[i].group);
+    gm_base::copy_text(g_blk->protect[i].group, sizeof g_blk->protect[i].group, list[i].group);
     g_blk->protect[i].input = static_cast<uint16_t>(list[i].input);
   }
   for (uint32_t i = copied; i < GM_MAX_PROTECT; ++i) g_blk->protect[i] = GmProtectRecord{};
@@ -95,7 +98,7 @@ void publish_mac_locked() {
     std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3],
                   m[4], m[5]);
   }
-  copy_field(g_blk->mac, sizeof g_blk->mac, text);
+  gm_base::copy_text(g_blk->mac, sizeof g_blk->mac, text);
 }
 
 void publish_desk_counters_locked() {
@@ -112,7 +115,7 @@ void publish_ranges_locked() {
     RangeRecord r;
     if (!range_at(i, &r)) continue;
     GmRangeRecord& out = g_blk->ranges[kept++];
-    copy_field(out.group, sizeof out.group, r.group);
+    gm_base::copy_text(out.group, sizeof out.group, r.group);
     out.min_db = r.min_db;
     out.max_db = r.max_db;
     out.step_db = r.step_db;
@@ -127,7 +130,7 @@ void publish_v2_locked() {
   const CfgValues cfg = cfg_snapshot();
   g_blk->injected = wing_is_injected() ? 1 : 0;
   publish_mac_locked();
-  copy_field(g_blk->device_kind, sizeof g_blk->device_kind, "box");
+  gm_base::copy_text(g_blk->device_kind, sizeof g_blk->device_kind, "box");
   g_blk->patch_age_ms = bridge_patch_age_ms();
   g_blk->read_only = bridge_read_only() ? 1 : 0;
   g_blk->resync = cfg.resync_desk ? 0 : 1;
@@ -158,13 +161,6 @@ bool take_request_locked(std::string& bank, int& base, int& watch, bool& resync_
 }
 
 }  // namespace
-
-void copy_field(char* dst, size_t size, const char* src) {
-  if (size == 0) return;
-  size_t n = src ? strnlen(src, size - 1) : 0;
-  if (n) std::memcpy(dst, src, n);
-  std::memset(dst + n, 0, size - n);
-}
 
 std::wstring status_block_name(const wchar_t* instance_tag) {
   std::wstring name = GM_STATUS_NAME_PREFIX;
@@ -211,7 +207,7 @@ void shm_sync() {
     g_blk->bank_min = range.min_db;
     g_blk->bank_max = range.max_db;
     g_blk->bank_step = range.step_db;
-    copy_field(g_blk->bank, sizeof g_blk->bank, cfg.bank.c_str());
+    gm_base::copy_text(g_blk->bank, sizeof g_blk->bank, cfg.bank.c_str());
     g_blk->base = static_cast<uint32_t>(cfg.base);
     g_blk->watch = static_cast<uint32_t>(cfg.watch);
     publish_v2_locked();
@@ -244,7 +240,7 @@ void shm_note_searching(const char* note) {
     set_status_locked(kBlockedText);
   } else if (note && note[0]) {
     set_status_locked(note);
-    copy_field(g_last_note, sizeof g_last_note, note);
+    gm_base::copy_text(g_last_note, sizeof g_last_note, note);
   } else if (std::strcmp(g_blk->status, kBlockedText) == 0 ||
              (g_last_note[0] && std::strcmp(g_blk->status, g_last_note) == 0)) {
     set_status_locked("");
@@ -262,22 +258,22 @@ void shm_publish_candidates(const DeskFound* found, int n, const char* pinned, i
       c = GmCandidate{};
       continue;
     }
-    copy_field(c.address, sizeof c.address, found[i].ip);
-    copy_field(c.name, sizeof c.name, found[i].name);
-    copy_field(c.model, sizeof c.model, found[i].model);
-    copy_field(c.identity, sizeof c.identity, found[i].id);
+    gm_base::copy_text(c.address, sizeof c.address, found[i].ip);
+    gm_base::copy_text(c.name, sizeof c.name, found[i].name);
+    gm_base::copy_text(c.model, sizeof c.model, found[i].model);
+    gm_base::copy_text(c.identity, sizeof c.identity, found[i].id);
     c.soundgrid = found[i].card;
   }
   g_blk->n_candidates = static_cast<uint32_t>(kept);
-  copy_field(g_blk->pinned, sizeof g_blk->pinned, pinned);
+  gm_base::copy_text(g_blk->pinned, sizeof g_blk->pinned, pinned);
   g_blk->choice = choice;
 }
 
 void shm_publish_desk(const char* ip, const char* desc) {
   std::lock_guard<std::mutex> lock(g_mu);
   if (!g_blk) return;
-  copy_field(g_blk->desk_ip, sizeof g_blk->desk_ip, ip);
-  copy_field(g_blk->desk_desc, sizeof g_blk->desk_desc, desc);
+  gm_base::copy_text(g_blk->desk_ip, sizeof g_blk->desk_ip, ip);
+  gm_base::copy_text(g_blk->desk_desc, sizeof g_blk->desk_desc, desc);
 }
 
 void shm_publish_gain(int ch, double gain_db) {

@@ -76,7 +76,4 @@ std::string status_text(const StatusTextFacts& facts);
 inline constexpr const char* kBlockedText =
     "Blocked from the local network - allow eMotion LV1 under Local Network";
 
-// Copies text into a fixed field, cut to size - 1 and NUL-terminated; the rest is zeroed.
-void copy_field(char* dst, size_t size, const char* src);
-
 }  // namespace gm

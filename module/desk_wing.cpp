@@ -15,9 +15,10 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/text.h"
 #include "bridge.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "module_log.h"
 #include "net_util.h"
 #include "wing_ctl.h"
 #include "wing_native.h"
@@ -47,18 +48,6 @@ constexpr int kSayOnceKeys = 96;
 
 bool ascii_alnum(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// Copies at most n characters of p (and never past a NUL) into out, NUL-terminated.
-void copy_cut(char* out, size_t size, const char* p, size_t n) {
-  if (!out || size == 0) return;
-  const size_t k = p ? strnlen(p, std::min(n, size - 1)) : 0;
-  if (k) std::memcpy(out, p, k);
-  out[k] = '\0';
-}
-
-void copy_text(char* out, size_t size, const char* text) {
-  copy_cut(out, size, text, size);
 }
 
 // ---- the discovery reply ------------------------------------------------------------------
@@ -108,7 +97,7 @@ ReplyFields split_reply(const char* s, size_t n) {
 }
 
 void store_field(char* out, size_t size, Span s) {
-  copy_cut(out, size, s.p, std::min(s.n, kFieldChars));
+  gm_base::copy_text(out, size, s.p, std::min(s.n, kFieldChars));
 }
 
 // Text after the last comma of a line ("" without one).
@@ -274,7 +263,7 @@ void model_of(const char* line, char* out, size_t size) {
     out[0] = '\0';
     return;
   }
-  copy_cut(out, size, c3 + 1, static_cast<size_t>(c2 - c3 - 1));
+  gm_base::copy_text(out, size, c3 + 1, static_cast<size_t>(c2 - c3 - 1));
 }
 
 enum class Model { kLocal24, kFullSize, kUnknown };
@@ -469,13 +458,13 @@ bool wing_parse_reply(const char* datagram, size_t len, const char* sender, Desk
   const size_t n = strnlen(datagram, len);
   if (n < 4 || std::memcmp(datagram, "WING", 4) != 0) return false;
   *out = DeskFound{};
-  copy_text(out->ip, sizeof out->ip, sender ? sender : "");
-  copy_cut(out->line, sizeof out->line, datagram, n);
+  gm_base::copy_text(out->ip, sizeof out->ip, sender ? sender : "");
+  gm_base::copy_text(out->line, sizeof out->line, datagram, n);
   const ReplyFields f = split_reply(datagram, n);
   store_field(out->name, sizeof out->name, f.name);
   store_field(out->model, sizeof out->model, f.model);
   store_field(out->id, sizeof out->id, f.serial);
-  if (!out->id[0]) copy_text(out->id, sizeof out->id, out->ip);
+  if (!out->id[0]) gm_base::copy_text(out->id, sizeof out->id, out->ip);
   out->card = -1;
   return true;
 }
@@ -500,7 +489,7 @@ void wing_adopt(const DeskFound* desk) {
   if (!desk) return;
   char before[kLineBytes];
   char now[kLineBytes];
-  copy_text(now, sizeof now, desk->line);
+  gm_base::copy_text(now, sizeof now, desk->line);
   {
     std::lock_guard<std::mutex> lock(g_desc_mu);
     std::memcpy(before, g_desc, kLineBytes);
@@ -552,12 +541,12 @@ bool wing_get_input_name(const char* grp, int n, char* buf, size_t size) {
   const uint64_t now = gm_now_ms();
   if (!g_names.valid || now - g_names.filled_ms > kNameCacheMs) refill_names(now);
   if (const NameEntry* e = find_name(g_names.entries, g_names.n, grp, n)) {
-    copy_text(buf, size, e->name);
+    gm_base::copy_text(buf, size, e->name);
     return true;
   }
   char own[24];
   const bool read = wctl_get_input_leaf_str(grp, n, "name", own, sizeof own);
-  if (read && own[0] && !is_patch_placeholder(own)) copy_text(buf, size, own);
+  if (read && own[0] && !is_patch_placeholder(own)) gm_base::copy_text(buf, size, own);
   return read;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gm_module.h"
+#include "module_log.h"
 
 namespace gm {
 
@@ -14,17 +15,6 @@ inline constexpr const char* kModuleVersion = "3.2.0";
 
 // The descriptor handed to the loader.
 extern const GmModule kModule;
-
-// Logging through the host. printf rules, 1024-byte buffer (longer text is cut, a format error
-// gives an empty line); "%S" takes a wide string. Nothing is logged while no host is set.
-// logf logs at level 1; dlogf at level 2 and only while the detail level is 2 or more.
-// Any thread.
-void logf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void dlogf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-// Detail level: 1 normal, 2 detailed logging (settings key diag).
-int detail_level();
-void set_detail_level(int level);
 
 // Host wrappers: each returns a neutral value when the host or its field is missing. Any thread.
 const wchar_t* gm_cfg_path();     // "" when missing

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "module_entry.h"
+#include "base/text.h"
+#include "module_log.h"
 
 namespace gm {
 namespace {
@@ -41,12 +42,6 @@ bool is_int_token(uint8_t t) {
 }
 bool is_bool_token(uint8_t t) {
   return t <= 0x01;
-}
-
-void copy_text(char* out, size_t size, const char* text) {
-  const size_t n = strnlen(text, size - 1);
-  std::memcpy(out, text, n);
-  out[n] = '\0';
 }
 
 // The reply to a value request: D7, the node hash, one value token.
@@ -233,11 +228,11 @@ void wctl_wire_group(const char* grp, char* out, size_t size) {
   for (const char* g : {"BUS", "MAIN", "MTX", "SEND", "MON"}) {
     if (same(src, g) && size > 1) {
       out[0] = '$';
-      copy_text(out + 1, size - 1, g);
+      gm_base::copy_text(out + 1, size - 1, g);
       return;
     }
   }
-  copy_text(out, size, src);
+  gm_base::copy_text(out, size, src);
 }
 
 bool read_leaf(const char* grp, int n, const char* leaf, double* value, bool* flag) {
@@ -296,7 +291,7 @@ bool wctl_get_mode(const char* grp, int n, char* buf, size_t size) {
     return false;
   }
   wbin_hash_learn(r.hash(), grp, n, "mode");
-  copy_text(buf, size, text);
+  gm_base::copy_text(buf, size, text);
   return true;
 }
 
@@ -459,7 +454,7 @@ bool wctl_get_patch(const char* out_grp, int n, char* grp_buf, size_t size, int*
     return false;
   }
   wbin_hash_learn(in.hash(), out_grp, n, "in");
-  copy_text(grp_buf, size, text);
+  gm_base::copy_text(grp_buf, size, text);
   *input = static_cast<int>(v);
   return true;
 }
@@ -490,7 +485,7 @@ bool wctl_get_ch_source(int ch, char* name_buf, size_t name_size, char* grp_buf,
     return false;
   }
   wbin_hash_learn(r.hash(), "$ch", ch, "cgrp");
-  copy_text(grp_buf, grp_size, grp);
+  gm_base::copy_text(grp_buf, grp_size, grp);
   if (!grp[0] || same(grp, "OFF")) return true;
   double v = 0;
   if (!ask(ch_leaf(ch, "in"), wbin_known_hash("$ch", ch, "cin"), &r) || !r.number(&v, nullptr) ||
@@ -534,7 +529,7 @@ bool wctl_get_slot_type(const char* slot, char* buf, size_t size) {
   Reply r;
   char text[kTextBytes];
   if (!ask(m, 0, &r) || !r.text(text, sizeof text) || !is_slot_type_text(text)) return false;
-  copy_text(buf, size, text);
+  gm_base::copy_text(buf, size, text);
   return true;
 }
 

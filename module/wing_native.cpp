@@ -19,6 +19,7 @@
 #include <new>
 #include <thread>
 
+#include "base/text.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 
@@ -344,7 +345,7 @@ Link* make_link(const char* ip, uint32_t gen) {
   Link* l = new (std::nothrow) Link;
   if (!l) return nullptr;
   l->gen = gen;
-  std::snprintf(l->ip, sizeof l->ip, "%s", ip);
+  gm_base::copy_text(l->ip, sizeof l->ip, ip);
   l->desk.sin_family = AF_INET;
   l->desk.sin_port = htons(kDeskPort);
   l->desk_ok = inet_pton(AF_INET, l->ip, &l->desk.sin_addr) == 1;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/text.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 #include "net_util.h"
@@ -54,9 +55,7 @@ bool g_table_full_logged = false;  // guarded by g_table_mu
 std::atomic<bool> g_preloaded{false};
 
 void copy_name(char* dst, const char* src) {
-  const size_t n = src ? strnlen(src, kNameChars) : 0;
-  std::memcpy(dst, src ? src : "", n);
-  dst[n] = '\0';
+  gm_base::copy_text(dst, kNameChars + 1, src);
 }
 
 bool same_name(const char* stored, const char* name) {

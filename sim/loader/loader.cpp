@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/modules_changed.h"
+#include "base/paths.h"
 #include "console_slot.h"
 #include "loader_log.h"
 #include "lv1_io.h"
-#include "modules_changed.h"
-#include "paths.h"
 #include "release_key.h"
 #include "state_cfg.h"
 #include "status_block.h"
@@ -107,7 +107,7 @@ std::string own_folder() {
     if (!getcwd(cwd, sizeof cwd)) return "";
     path = std::string(cwd) + "/" + path;
   }
-  return parent_dir(path);
+  return gm_base::parent_dir(path);
 }
 
 bool is_dir(const std::string& path) {
@@ -136,7 +136,7 @@ class Runtime {
   std::string folder_, iom_;
   Ed25519Key key_;
   StatusBlock block_;
-  ModulesChangedWatch watch_;
+  gm_base::ModulesChangedWatch watch_;
   ConsoleEntry entries_[2];
   uint32_t rescans_ = 0;
   int wake_fd_ = -1;
@@ -146,13 +146,13 @@ class Runtime {
 
 void Runtime::start(const std::string& folder) {
   folder_ = folder;
-  iom_ = parent_dir(parent_dir(parent_dir(folder)));
+  iom_ = gm_base::parent_dir(gm_base::parent_dir(gm_base::parent_dir(folder)));
   if (!key_.load_public_pem(kReleaseKeyPem)) {
     loader_logf("the built-in release key is not an Ed25519 public key - no module will load");
   }
   std::string err;
-  if (!block_.open(run_dir(), GM_LOADER_VERSION, err)) loader_logf("%s", err.c_str());
-  watch_.open(run_dir());
+  if (!block_.open(gm_base::run_dir(), GM_LOADER_VERSION, err)) loader_logf("%s", err.c_str());
+  watch_.open(gm_base::run_dir());
   wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   loader_logf("loader %s started in %s", GM_LOADER_VERSION, folder.c_str());
   rescan();

@@ -12,7 +12,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "paths.h"
+#include "base/paths.h"
 
 namespace gm_loader {
 namespace {
@@ -55,7 +55,7 @@ void append(const std::string& path, const std::string& line) {
 }  // namespace
 
 std::string log_path() {
-  return logs_dir() + "/gainmesh.log";
+  return gm_base::logs_dir() + "/gainmesh.log";
 }
 
 void log_line(const char* tag, const std::string& text) {
@@ -70,7 +70,7 @@ void log_line(const char* tag, const std::string& text) {
     return;
   }
   const std::string path = log_path();
-  make_dirs(logs_dir());
+  gm_base::make_dirs(gm_base::logs_dir());
   rotate_if_large(path);
   append(path, line);
 }

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "paths.h"
+#include "base/paths.h"
 
 namespace gm_loader {
 
@@ -22,7 +22,7 @@ bool StatusBlock::open(const std::string& dir, const std::string& loader_version
   close();
   const std::string path = dir + "/" + GM_LOADER_FILE;
   const std::string tmp = path + ".new." + std::to_string(getpid());
-  if (!make_dirs(dir)) {
+  if (!gm_base::make_dirs(dir)) {
     err = "Could not create the folder " + dir + ".";
     return false;
   }

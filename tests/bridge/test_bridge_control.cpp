@@ -148,22 +148,29 @@ class ControlRequests : public InProcessModuleTest {
     return client_->answer(0);
   }
   // The requests by kind, as the dashboard posts them.
-  std::string scan(const char* group) { return ask({.kind = 4, .group = group}); }
+  std::string scan(const char* group) { return ask({.kind = GM_CTL_KIND_SCAN, .group = group}); }
   std::string repatch(int ch, const char* group, uint32_t input) {
-    return ask({.kind = 5, .channel = ch, .group = group, .input = input});
+    return ask({.kind = GM_CTL_KIND_REPATCH, .channel = ch, .group = group, .input = input});
   }
-  std::string gain(int ch, double db) { return ask({.kind = 6, .channel = ch, .value = db}); }
+  std::string gain(int ch, double db) {
+    return ask({.kind = GM_CTL_KIND_GAIN, .channel = ch, .value = db});
+  }
   std::string phantom(int ch, bool on) {
-    return ask({.kind = 7, .channel = ch, .arg = on ? 2u : 0u});
+    return ask(
+        {.kind = GM_CTL_KIND_PHANTOM, .channel = ch, .arg = on ? GM_CTL_ARG_PHANTOM_ON : 0u});
   }
   // A negative channel names the input by group and number.
   std::string protect(int ch, bool on, const char* group = "", uint32_t input = 0) {
-    return ask({.kind = 8, .channel = ch, .arg = on ? 5u : 0u, .group = group, .input = input});
+    return ask({.kind = GM_CTL_KIND_PROTECT,
+                .channel = ch,
+                .arg = on ? GM_CTL_ARG_PROTECT : 0u,
+                .group = group,
+                .input = input});
   }
   std::string refresh(const char* group, uint32_t input) {
-    return ask({.kind = 9, .group = group, .input = input});
+    return ask({.kind = GM_CTL_KIND_REFRESH, .group = group, .input = input});
   }
-  std::string verify(int ch) { return ask({.kind = 10, .channel = ch}); }
+  std::string verify(int ch) { return ask({.kind = GM_CTL_KIND_VERIFY, .channel = ch}); }
 
   std::unique_ptr<Client> client_;
   WingGainIface iface_{};
@@ -175,7 +182,7 @@ TEST_F(ControlRequests, OneRequestPerCallLowestSequenceFirst) {
   EXPECT_FALSE(gm::ctl_pending());
   client_->post(2, 20, {.kind = 11});
   client_->post(5, 10, {.kind = 0});
-  client_->post(6, 10, {.kind = 6, .channel = 0, .value = 10});
+  client_->post(6, 10, {.kind = GM_CTL_KIND_GAIN, .channel = 0, .value = 10});
   client_->post(7, 0, {.kind = 0});  // an empty slot
   EXPECT_TRUE(gm::ctl_pending());
 
@@ -193,7 +200,8 @@ TEST_F(ControlRequests, OneRequestPerCallLowestSequenceFirst) {
   EXPECT_FALSE(gm::bridge_flags().need_modes.load()) << "only a done request asks for modes";
 
   // A reused slot is served again under its new sequence.
-  client_->post(5, 30, {.kind = 8, .channel = -1, .arg = 0, .group = "A", .input = 7});
+  client_->post(5, 30,
+                {.kind = GM_CTL_KIND_PROTECT, .channel = -1, .arg = 0, .group = "A", .input = 7});
   EXPECT_TRUE(gm::ctl_pending());
   gm::serve_control_request();
   EXPECT_EQ(client_->answered(5), 30u);
@@ -327,7 +335,7 @@ TEST_F(ControlRequests, AGroupScanFillsTheScanAreaAndOneInputCanBeRefreshed) {
   EXPECT_EQ(b.scan_count, 0u);
 
   // A newer request waiting stops a scan at once.
-  client_->post(0, 500, {.kind = 4, .group = "A"});
+  client_->post(0, 500, {.kind = GM_CTL_KIND_SCAN, .group = "A"});
   client_->post(1, 501, {.kind = 0});
   gm::serve_control_request();
   EXPECT_EQ(client_->answered(0), 500u);
@@ -376,7 +384,7 @@ TEST_F(ControlRequests, VerifyAndRefreshPublishOnlyWhatTheDeskListed) {
 TEST_F(ControlRequests, ARoutineModeReReadDoesNotHoldBack48VFromLv1) {
   up("watch=8\nprotect=LCL:8\n");
   gm::desk()->on_push(gm::on_desk_push);
-  client_->post(0, ++seq_, {.kind = 6, .channel = 0, .value = 10});
+  client_->post(0, ++seq_, {.kind = GM_CTL_KIND_GAIN, .channel = 0, .value = 10});
   gm::serve_control_request();
   ASSERT_THAT(client_->answer(0), StartsWith("1: "));
   ASSERT_TRUE(gm::bridge_flags().need_modes.load()) << "a mode re-read is due";
@@ -395,21 +403,25 @@ TEST_F(ControlRequests, ARoutineModeReReadDoesNotHoldBack48VFromLv1) {
 
 TEST_F(ControlRequests, LinkingIsRefusedWhileAProtectedLegHas48V) {
   up("watch=8\nprotect=LCL:6\n", {"set /io/in/LCL/5/vph 1"});
-  // Kinds 1, 2 and 3: link as a stereo pair, unlink, link as mid/side.
-  EXPECT_EQ(ask({.kind = 3, .channel = 4, .arg = 0}),
+  EXPECT_EQ(ask({.kind = GM_CTL_KIND_MID_SIDE, .channel = 4, .arg = 0}),
             "2: won't link: 48V is on and LCL 6 is a protected ribbon input");
   EXPECT_TRUE(host_.has_line("[stereo] REFUSED link ch=4 LCL 5/6: 48V on with a protected leg"));
   EXPECT_EQ(desk_sets_matching("mode"), 0);
 
-  // Argument 1 switches the 48V off first, then links.
-  EXPECT_EQ(ask({.kind = 1, .channel = 5, .arg = 1}), "1: [stereo] ch=5 LCL 5/6 -> ST (arg=1)");
+  // Linking with 48V cleared switches it off first, then links.
+  EXPECT_EQ(ask({.kind = GM_CTL_KIND_LINK, .channel = 5, .arg = GM_CTL_ARG_LINK_CLEARING_48V}),
+            "1: [stereo] ch=5 LCL 5/6 -> ST (arg=1)");
   EXPECT_TRUE(host_.has_line("[stereo] 48V off at LCL 5 before link"));
   EXPECT_EQ(desk_value("/io/in/LCL/5/mode"), "ST");
   EXPECT_EQ(desk_value("/io/in/LCL/6/vph"), "0");
   EXPECT_EQ(gm::patch_channel(5).stereo, 2) << "the new role is read back";
 
   // Unlinking hands the pair's gain to the right leg's own head amp.
-  EXPECT_THAT(ask({.kind = 2, .channel = 4, .arg = 3, .value = 20}), StartsWith("1: "));
+  EXPECT_THAT(ask({.kind = GM_CTL_KIND_UNLINK,
+                   .channel = 4,
+                   .arg = GM_CTL_ARG_UNLINK_HANDOVER,
+                   .value = 20}),
+              StartsWith("1: "));
   EXPECT_TRUE(host_.has_line("[stereo] unlink gain handover: LCL 6 = 20.0 dB"));
   EXPECT_EQ(desk_value("/io/in/LCL/5/mode"), "M");
   EXPECT_EQ(desk_value("/io/in/LCL/6/g"), "20");

@@ -71,6 +71,15 @@ TEST_F(CoreUtil, SettingALineReplacesEveryLineOfTheKeyAndKeepsTheRest) {
   EXPECT_EQ(read_file(fresh), "resync=lv1\n");
   EXPECT_FALSE(gm::cfg_set_line("", "resync", "lv1"));
   EXPECT_FALSE(gm::cfg_set_line(home_.path() + "/no/such/dir/x.cfg", "a", "b"));
+
+  // A value that matches only an earlier line of its key is still written: readers take the last.
+  const std::string twice = file("ip=1.1.1.1\nip=2.2.2.2\n");
+  ASSERT_TRUE(gm::cfg_set_line(twice, "ip", "1.1.1.1"));
+  EXPECT_EQ(gm::cfg_value(twice, "ip"), "1.1.1.1");
+  // A setting that would not read back as given is refused, and the file left alone.
+  EXPECT_FALSE(gm::cfg_set_line(twice, "ip", "1.1.1.1\nconsole=x"));
+  EXPECT_FALSE(gm::cfg_set_line(twice, "", "1"));
+  EXPECT_EQ(read_file(twice), "ip=1.1.1.1\nip=1.1.1.1\n");
 }
 
 TEST_F(CoreUtil, AWholeFileWriteKeepsTheModeAndLeavesNoTemporaryFile) {

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <regex>
 
+#include "base/modules_changed.h"
 #include "loader_test_util.h"
 #include "lv1_io.h"
-#include "modules_changed.h"
 #include "support/eventually.h"
 #include "support/loopback.h"
 
@@ -152,7 +152,7 @@ TEST_F(Payload, KeepsRefusalsAcrossRescansAndHandsTheTypeOffAndBack) {
   std::string err;
 
   add_version("3.11.0", false);
-  ASSERT_TRUE(gm_loader::post_modules_changed(err)) << err;
+  ASSERT_TRUE(gm_base::post_modules_changed(err)) << err;
   EXPECT_TRUE(
       eventually([&] { return LoaderBlock(home_.run_dir()).wing().load_error != 0; }, kWait));
   uint32_t rescans_before;
@@ -171,13 +171,13 @@ TEST_F(Payload, KeepsRefusalsAcrossRescansAndHandsTheTypeOffAndBack) {
 
   // Handed off as a guest: stopped and unloaded, still enabled; back on: running again.
   home_.write("IO Modules/Gainmesh.bundle/Contents/MacOS/state.cfg", "wing.guest=1\n");
-  ASSERT_TRUE(gm_loader::post_modules_changed(err));
+  ASSERT_TRUE(gm_base::post_modules_changed(err));
   EXPECT_TRUE(eventually([&] { return running().empty(); }, kWait));
   EXPECT_EQ(io_->has_preamp(0, 0), 0);
   EXPECT_EQ(LoaderBlock(home_.run_dir()).wing().enabled, 1u);
 
   home_.write("IO Modules/Gainmesh.bundle/Contents/MacOS/state.cfg", "wing=on\n");
-  ASSERT_TRUE(gm_loader::post_modules_changed(err));
+  ASSERT_TRUE(gm_base::post_modules_changed(err));
   EXPECT_TRUE(eventually([&] { return running() == "3.12.0"; }, kWait));
   EXPECT_EQ(io_->has_preamp(0, 0), 1);
 }

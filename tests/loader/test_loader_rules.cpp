@@ -5,16 +5,17 @@
 #include <cstring>
 #include <regex>
 
+#include "base/modules_changed.h"
+#include "base/paths.h"
 #include "loader_log.h"
 #include "loader_test_util.h"
 #include "module_pick.h"
-#include "modules_changed.h"
-#include "paths.h"
 #include "state_cfg.h"
 #include "status_block.h"
 
 namespace {
 
+using namespace gm_base;
 using namespace gm_loader;
 using namespace loadertest;
 

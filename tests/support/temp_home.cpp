@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/paths.h"
+
 namespace gmtest {
 
 TempHome::TempHome() {
@@ -44,8 +46,12 @@ void TempHome::set_env(const char* name, const std::string& value) {
   setenv(name, value.c_str(), 1);
 }
 
-std::string TempHome::run_dir() const { return root_ + "/Library/Application Support/Gainmesh/run"; }
-std::string TempHome::logs_dir() const { return root_ + "/Library/Logs/Gainmesh"; }
+std::string TempHome::run_dir() const {
+  return gm_base::run_dir(root_);
+}
+std::string TempHome::logs_dir() const {
+  return gm_base::logs_dir(root_);
+}
 std::string TempHome::io_modules_dir() const { return root_ + "/IO Modules"; }
 
 std::string TempHome::write(const std::string& rel, const std::string& content) const {

@@ -22,15 +22,15 @@ extern "C" {
 
 /* One console type's entry (index 0 = WING, 1 = X32 / M32). */
 typedef struct GmLoaderConsole {
-  char key[8];               /* "wing" / "x32"; empty = this type is not handled */
-  uint32_t enabled;          /* the type is switched on in state.cfg */
-  uint32_t module_present;   /* Waves' own IO module bundle for the card exists */
-  uint32_t in_slot;          /* LV1 has the card in a rack slot */
-  uint32_t card_kind;        /* LV1's device kind for the card */
-  char running_version[24];  /* version of the module now running; empty = none */
-  uint32_t load_error;       /* a new non-zero value at each refusal */
-  uint32_t error_code;       /* the error code of the last refusal */
-  char module_file[64];      /* the module that was refused */
+  char key[8];              /* "wing" / "x32"; empty = this type is not handled */
+  uint32_t enabled;         /* the type is switched on in state.cfg */
+  uint32_t module_present;  /* Waves' own IO module bundle for the card exists */
+  uint32_t in_slot;         /* LV1 has the card in a rack slot */
+  uint32_t card_kind;       /* LV1's device kind for the card */
+  char running_version[24]; /* version of the module now running; empty = none */
+  uint32_t load_error;      /* a new non-zero value at each refusal */
+  uint32_t error_code;      /* the error code of the last refusal */
+  char module_file[64];     /* the module that was refused */
 } GmLoaderConsole;
 
 typedef struct GmLoaderStatus {

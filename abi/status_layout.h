@@ -36,7 +36,26 @@ extern "C" {
 #define GM_MAX_CANDIDATES 6
 #define GM_MAX_PORTS 4
 
-/* Control request kinds and results (dashboard requests). */
+/* Dashboard control requests: what GmCtlSlot.kind asks for. Kinds 1 to 3 set the stereo mode
+ * of the input pair holding the channel. */
+#define GM_CTL_KIND_LINK 1u
+#define GM_CTL_KIND_UNLINK 2u
+#define GM_CTL_KIND_MID_SIDE 3u
+#define GM_CTL_KIND_SCAN 4u    /* list the inputs of a group into the scan area */
+#define GM_CTL_KIND_REPATCH 5u /* patch an LV1 input to a desk input */
+#define GM_CTL_KIND_GAIN 6u
+#define GM_CTL_KIND_PHANTOM 7u
+#define GM_CTL_KIND_PROTECT 8u /* add an input to the 48V protect list, or take it off */
+#define GM_CTL_KIND_REFRESH 9u /* re-read one input of the scan list */
+#define GM_CTL_KIND_VERIFY 10u /* read a channel's gain and 48V back from the desk */
+
+/* GmCtlSlot.arg. Any other value means "no" (48V off, unprotect, plain link or unlink). */
+#define GM_CTL_ARG_LINK_CLEARING_48V 1u /* LINK: switch 48V off on both legs, then link as ST */
+#define GM_CTL_ARG_PHANTOM_ON 2u        /* PHANTOM: switch 48V on */
+#define GM_CTL_ARG_UNLINK_HANDOVER 3u   /* UNLINK: give the even leg the gain in value */
+#define GM_CTL_ARG_PROTECT 5u           /* PROTECT: put the input on the list */
+
+/* GmCtlSlot.result. */
 #define GM_CTL_DONE 1u
 #define GM_CTL_REFUSED 2u
 #define GM_CTL_NO_DESK 3u
@@ -58,17 +77,17 @@ typedef struct GmRangeRecord {
 } GmRangeRecord;
 
 typedef struct GmCtlSlot {
-  uint32_t seq;       /* +0: request sequence, 0 = empty; pending while it differs from +40 */
-  uint32_t kind;      /* +4: 1..10 */
-  uint32_t channel;   /* +8 */
-  uint32_t arg;       /* +12: for 48V, 2 = on */
-  uint32_t input;     /* +16 */
+  uint32_t seq;     /* +0: request sequence, 0 = empty; pending while it differs from +40 */
+  uint32_t kind;    /* +4: GM_CTL_KIND_... */
+  uint32_t channel; /* +8 */
+  uint32_t arg;     /* +12: GM_CTL_ARG_... */
+  uint32_t input;   /* +16 */
   uint32_t pad0;
-  double value;       /* +24: gain dB */
-  char group[8];      /* +32 */
-  uint32_t answered;  /* +40: the module copies seq here when done */
-  uint32_t result;    /* +44: GM_CTL_DONE, GM_CTL_REFUSED, GM_CTL_NO_DESK */
-  char message[96];   /* +48 */
+  double value;      /* +24: gain dB */
+  char group[8];     /* +32 */
+  uint32_t answered; /* +40: the module copies seq here when done */
+  uint32_t result;   /* +44: GM_CTL_DONE, GM_CTL_REFUSED, GM_CTL_NO_DESK */
+  char message[96];  /* +48 */
 } GmCtlSlot;
 
 typedef struct GmScanRecord {
@@ -78,8 +97,8 @@ typedef struct GmScanRecord {
   uint8_t protect;  /* +4 */
   uint8_t phantom;  /* +5: 48V on */
   uint8_t pad[2];
-  double gain;      /* +8: 0 when not read */
-  char name[32];    /* +16 */
+  double gain;   /* +8: 0 when not read */
+  char name[32]; /* +16 */
 } GmScanRecord;
 
 typedef struct GmProtectRecord {
@@ -90,10 +109,10 @@ typedef struct GmProtectRecord {
 
 typedef struct GmCandidate {
   char address[48];
-  char name[40];      /* +48 */
-  char model[24];     /* +88 */
-  char identity[40];  /* +112 */
-  int32_t soundgrid;  /* +152: 1 yes, 0 no, negative unknown */
+  char name[40];     /* +48 */
+  char model[24];    /* +88 */
+  char identity[40]; /* +112 */
+  int32_t soundgrid; /* +152: 1 yes, 0 no, negative unknown */
 } GmCandidate;
 
 typedef struct GmPortNote {

@@ -1,22 +1,20 @@
 // Posting and watching the modules-changed notification.
-#include "modules_changed.h"
+#include "base/modules_changed.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "paths.h"
-#include "signature.h"
+#include "base/paths.h"
 
-namespace gm_loader {
+namespace gm_base {
 namespace {
-
-std::atomic<unsigned> g_tmp_counter{0};
 
 bool write_all(int fd, const std::string& text) {
   for (size_t done = 0; done < text.size();) {
@@ -28,10 +26,17 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
+// The counter the file holds now; 0 when it is missing or unreadable.
 unsigned long long current_counter(const std::string& path) {
-  std::string text;
-  if (!read_file(path, text, 64)) return 0;
-  return std::strtoull(text.c_str(), nullptr, 10);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char buf[32] = {};
+  ssize_t n;
+  do {
+    n = ::read(fd, buf, sizeof buf - 1);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  return n > 0 ? std::strtoull(buf, nullptr, 10) : 0;
 }
 
 }  // namespace
@@ -43,16 +48,14 @@ std::string modules_changed_path() {
 bool post_modules_changed(std::string& err) {
   const std::string dir = run_dir();
   const std::string path = dir + "/" + kModulesChangedName;
-  const std::string tmp = dir + "/." + kModulesChangedName + "." + std::to_string(getpid()) + "." +
-                          std::to_string(++g_tmp_counter);
+  std::string tmp = dir + "/." + kModulesChangedName + ".XXXXXX";
   const std::string text = std::to_string(current_counter(path) + 1) + "\n";
-  const int fd =
-      make_dirs(dir) ? open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
-  bool ok = fd >= 0 && write_all(fd, text) && fsync(fd) == 0;
+  const int fd = make_dirs(dir) ? mkostemp(tmp.data(), O_CLOEXEC) : -1;
+  bool ok = fd >= 0 && fchmod(fd, 0644) == 0 && write_all(fd, text) && fsync(fd) == 0;
   if (fd >= 0) ok = ::close(fd) == 0 && ok;
-  ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
+  ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) {
-    unlink(tmp.c_str());
+    if (fd >= 0) unlink(tmp.c_str());
     err = "Could not post the modules-changed notification " + path + ".";
   }
   return ok;
@@ -96,4 +99,4 @@ void ModulesChangedWatch::close() {
   fd_ = wd_ = -1;
 }
 
-}  // namespace gm_loader
+}  // namespace gm_base

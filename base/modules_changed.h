@@ -1,12 +1,12 @@
-// The modules-changed notification: tells a running loader to re-read state.cfg and its modules
-// folder at once. It is the file "org.ambervale.gainmesh.modules-changed" in the run folder,
-// rewritten whole (temporary file + rename) with a rising counter; listeners watch the folder
-// with inotify. A lost notification only delays the change until the loader's own rescan.
+// The modules-changed notification: the app tells a running loader to re-read state.cfg and its
+// modules folder at once. It is the file "org.ambervale.gainmesh.modules-changed" in the run
+// folder, rewritten whole (temporary file + rename) with a rising counter; listeners watch the
+// folder with inotify. A lost notification only delays the change until the loader's own rescan.
 #pragma once
 
 #include <string>
 
-namespace gm_loader {
+namespace gm_base {
 
 constexpr const char* kModulesChangedName = "org.ambervale.gainmesh.modules-changed";
 
@@ -41,4 +41,4 @@ class ModulesChangedWatch {
   std::string dir_;
 };
 
-}  // namespace gm_loader
+}  // namespace gm_base

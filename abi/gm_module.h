@@ -28,7 +28,7 @@ extern "C" {
  * LV1 input channel 0..63. The first 208 bytes belong to LV1. */
 typedef struct WingGainIface {
   unsigned char lv1_private[208];
-  double gain[64];          /* dB */
+  double gain[64];           /* dB */
   unsigned char phantom[64]; /* 1 = 48V on */
 } WingGainIface;
 
@@ -41,10 +41,10 @@ typedef void (*GmChannelTypeStateChanged)(void* table, const uint8_t* mac);
 /* Host table: owned by the loader, passed to m_start, valid until m_stop returns. Every pointer
  * may be null; the module tests each one before use and silently does without. */
 typedef struct GmHost {
-  uint32_t abi;                 /* must be GM_MODULE_ABI */
-  void* log_ctx;                /* handed back as the first argument of log */
-  const wchar_t* cfg_path;      /* full path of this module's settings file (wchar_t: 32-bit) */
-  const wchar_t* instance_tag;  /* suffix of the status block name ("" for the WING) */
+  uint32_t abi;                /* must be GM_MODULE_ABI */
+  void* log_ctx;               /* handed back as the first argument of log */
+  const wchar_t* cfg_path;     /* full path of this module's settings file (wchar_t: 32-bit) */
+  const wchar_t* instance_tag; /* suffix of the status block name ("" for the WING) */
   /* One log line, without newline or time stamp; level 1 = normal, 2 = detail. Called from every
    * thread, including LV1's own while they are inside a module operation. */
   void (*log)(void* log_ctx, int level, const char* text);
@@ -57,8 +57,8 @@ typedef struct GmHost {
   /* Makes LV1 show a value on channel ch. Used in two shapes only: a gain push (set_gain true,
    * set_phantom false, phantom_on false) and a 48V push (gain_db 0, set_gain false, set_phantom
    * true). live is true for values that follow a live event. Module threads and LV1's threads. */
-  void (*push_to_lv1)(WingGainIface* iface, int ch, double gain_db, bool set_gain,
-                      bool phantom_on, bool set_phantom, bool live);
+  void (*push_to_lv1)(WingGainIface* iface, int ch, double gain_db, bool set_gain, bool phantom_on,
+                      bool set_phantom, bool live);
   /* Asks LV1 to redraw strip ch. Module threads. */
   void (*refresh_strip)(int ch);
 } GmHost;
