@@ -215,9 +215,13 @@ struct RxState {
   WbinUnescaper unesc;
   uint8_t buf[kRxBytes];
   size_t len = 0;
+  // The last record handled was a definition: the desk ends its definition reply with DE, and
+  // that DE must not end a list request sent after the definition arrived.
+  bool after_definition = false;
   void clear() {
     len = 0;
     unesc.pending = false;
+    after_definition = false;
   }
 };
 
@@ -276,16 +280,18 @@ long record_len(const uint8_t* p, size_t avail) {
 }
 
 // Splits the decoded bytes into records; returns how many bytes were consumed.
-size_t split_records(const uint8_t* buf, size_t len) {
+size_t split_records(const uint8_t* buf, size_t len, bool& after_definition) {
   size_t i = 0;
   while (i < len) {
     const long n = record_len(buf + i, len - i);
     if (n == 0) break;
     if (n < 0) {
-      if (buf[i] == kWbinEndList) on_end_of_list();
+      if (buf[i] == kWbinEndList && !after_definition) on_end_of_list();
+      after_definition = false;
       ++i;
       continue;
     }
+    after_definition = buf[i] != kWbinHashRec;
     if (buf[i] == kWbinHashRec) {
       on_hash_record(buf + i, static_cast<size_t>(n));
     } else {
@@ -299,7 +305,7 @@ size_t split_records(const uint8_t* buf, size_t len) {
 // Unescapes received bytes into the buffer and handles every complete record in it.
 void rx_take(RxState& st, const uint8_t* in, size_t n) {
   st.len += st.unesc.feed(in, n, st.buf + st.len, kRxBytes - st.len);
-  const size_t used = split_records(st.buf, st.len);
+  const size_t used = split_records(st.buf, st.len, st.after_definition);
   const size_t rest = st.len - used;
   if (used && rest) std::memmove(st.buf, st.buf + used, rest);
   st.len = rest;

@@ -360,6 +360,15 @@ TEST_F(WbinTest, AnUnlearnedPushIsReportedAndUnparseableBytesAreDiscarded) {
   EXPECT_EQ(unknowns().size(), 3u);
 }
 
+// The desk ends a definition reply with DE; arriving late, that DE must not end the list request
+// sent meanwhile.
+TEST_F(WbinTest, TheEndOfADefinitionReplyEndsNoListRequest) {
+  const gm::WbinTestRequest collect{false, true, 0};
+  feed({0xDF, 0xDE, 0x00, 0x01, 0x10});
+  EXPECT_EQ(feed({gm::kWbinEndList}, &collect), -1);
+  EXPECT_EQ(feed({gm::kWbinEndList}, &collect), 0) << "a list's own end still ends it";
+}
+
 TEST_F(WbinTest, AListReplyStopsGrowingAtTheReplySize) {
   Bytes list;
   for (uint32_t i = 0; i < 40; ++i) list = cat({list, rec(0x0E000000u + i, flt(1.0f))});
