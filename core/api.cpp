@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core_state.h"
+#include "netperm.h"
 #include "platform.h"
 #include "status.h"
 #include "util.h"
@@ -96,6 +97,14 @@ void gm_clear_ip(int which) {
   if (cfg_set_line(con_cfg(which), "ip", "")) {
     set_msg(std::string("Gainmesh finds the ") + short_name(which) + " by itself again.");
   }
+}
+
+void gm_request_network(void) {
+  {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    if (core_state().fake) return;
+  }
+  net_request();
 }
 
 }  // extern "C"

@@ -38,6 +38,11 @@ void gm_set_resync(int which, int lv1);
 /* Forgets the console address typed in Setup, so the module finds the console by itself. */
 void gm_clear_ip(int which);
 
+/* The "Allow..." action: asks macOS for local-network access (records that the user was asked
+ * and sends the probe that makes macOS show its prompt), then scans. Does nothing in demo mode.
+ * Blocks for the probe and the scan; call it off the UI thread. */
+void gm_request_network(void);
+
 #ifdef __cplusplus
 }
 #endif

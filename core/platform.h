@@ -64,4 +64,27 @@ int run(const std::vector<std::string>& argv, std::string* output, int timeout_s
 // executable has started, or while the opener runs (at most 120 s).
 bool open_path(const std::string& path, const std::vector<std::string>& args, bool new_instance);
 
+// ---- network ------------------------------------------------------------------------------------
+
+// One IPv4 address of a network interface, addresses in host byte order.
+struct Ipv4Interface {
+  std::string name;
+  uint32_t addr = 0;
+  uint32_t mask = 0;
+  bool up = false;
+  bool broadcast = false;  // the interface can broadcast
+  bool loopback = false;
+};
+
+// Every IPv4 address of every interface, in the order the system lists them; empty when the
+// interfaces cannot be listed. Does not block.
+std::vector<Ipv4Interface> ipv4_interfaces();
+
+// ---- system -----------------------------------------------------------------------------------
+
+// The major number of the macOS release (kern.osproductversion), read once per process: 0 when it
+// cannot be read, -1 on a system that is not macOS (this one), which has no per-app Local Network
+// permission.
+int os_macos_major();
+
 }  // namespace gm
