@@ -132,13 +132,14 @@ int net_perm_decide(bool privacy_on, int sw, bool asked, bool recent,
   return recent ? kNetWaiting : kNetBlocked;
 }
 
-// ---- the archive ---------------------------------------------------------------------------------
+// ---- the archive
+// ---------------------------------------------------------------------------------
 
 SwitchArchive::SwitchArchive(std::string path) : path_(std::move(path)) {}
 
 int SwitchArchive::get(const std::string& id) {
   std::lock_guard<std::mutex> lock(mu_);
-  struct stat st{};
+  struct stat st {};
   if (stat(path_.c_str(), &st) != 0) {
     switches_.clear();
     understood_ = false;
@@ -158,9 +159,10 @@ void SwitchArchive::reload(const Identity& now) {
   understood_ = read_archive(path_, &bytes) && parse_switches(bytes, &switches_);
   if (!understood_) {
     switches_.clear();
-    logf("local network: %s is not the archive Gainmesh knows - the switches are read by sending "
-         "instead",
-         path_.c_str());
+    logf(
+        "local network: %s is not the archive Gainmesh knows - the switches are read by sending "
+        "instead",
+        path_.c_str());
   }
 }
 
@@ -169,11 +171,15 @@ int ln_switch(const std::string& id) {
   return archive->get(id);
 }
 
-int lv1_net_switch() { return ln_switch(kLv1SigningId); }
+int lv1_net_switch() {
+  return ln_switch(kLv1SigningId);
+}
 
 // ---- asked -------------------------------------------------------------------------------------
 
-std::string net_marker_path() { return support_dir() + "/netperm.asked"; }
+std::string net_marker_path() {
+  return support_dir() + "/netperm.asked";
+}
 
 bool net_asked_decide(bool privacy_on, int own_switch, bool marker,
                       const std::function<bool()>& installed) {
@@ -189,7 +195,8 @@ bool net_asked() {
                           [] { return installed(); });
 }
 
-// ---- the probe -----------------------------------------------------------------------------------
+// ---- the probe
+// -----------------------------------------------------------------------------------
 
 uint32_t probe_target(const Ipv4Interface& nif) {
   if (!nif.up || !nif.broadcast || nif.loopback) return 0;
@@ -226,7 +233,8 @@ int probe() {
   return p;
 }
 
-// ---- the state -----------------------------------------------------------------------------------
+// ---- the state
+// -----------------------------------------------------------------------------------
 
 NetPermission::NetPermission(NetPermIo io) : io_(std::move(io)) {}
 
@@ -267,14 +275,16 @@ int NetPermission::request() {
 namespace {
 
 NetPermission& process_permission() {
-  static auto* permission = new NetPermission(NetPermIo{
-      ln_privacy, [] { return ln_switch(own_id()); }, net_asked, probe, steady_ms});
+  static auto* permission = new NetPermission(
+      NetPermIo{ln_privacy, [] { return ln_switch(own_id()); }, net_asked, probe, steady_ms});
   return *permission;
 }
 
 }  // namespace
 
-int net_perm() { return process_permission().state(); }
+int net_perm() {
+  return process_permission().state();
+}
 
 void net_request() {
   const std::string marker = net_marker_path();

@@ -17,7 +17,9 @@ constexpr char kValueTag[] = "value = ";
 
 using PlistPtr = std::unique_ptr<void, decltype(&plist_free)>;
 
-bool is(plist_t node, plist_type type) { return node && plist_get_node_type(node) == type; }
+bool is(plist_t node, plist_type type) {
+  return node && plist_get_node_type(node) == type;
+}
 
 // The decimal number after "value = " in a description, or -1.
 int64_t number_after_tag(const char* text, size_t size) {

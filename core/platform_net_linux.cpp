@@ -30,6 +30,8 @@ std::vector<Ipv4Interface> ipv4_interfaces() {
   return out;
 }
 
-int os_macos_major() { return -1; }
+int os_macos_major() {
+  return -1;
+}
 
 }  // namespace gm
