@@ -14,11 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool ok = gm::parse_switches(bytes, &switches);
   fuzz::check(ok || switches.empty());
   for (const auto& [id, sw] : switches) {
-    fuzz::check(!id.empty() && id.size() <= 511 && id.find('\0') == std::string::npos);
-    fuzz::check(sw == gm::kSwitchOn || sw == gm::kSwitchOff);
+    fuzz::check(!id.empty() && id.size() <= 511 && (sw == gm::kSwitchOn || sw == gm::kSwitchOff));
     fuzz::check(gm::ln_switch_parse(bytes, id) == sw);
   }
-  const int absent = gm::ln_switch_parse(bytes, std::string(512, 'a'));
-  fuzz::check(absent == (ok ? gm::kSwitchUnlisted : gm::kSwitchUnreadable));
+  fuzz::check(gm::ln_switch_parse(bytes, "") == (ok ? gm::kSwitchUnlisted : gm::kSwitchUnreadable));
   return 0;
 }
