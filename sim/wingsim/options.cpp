@@ -88,6 +88,9 @@ std::string commands_text() {
          "fault split on|off            write replies byte by byte with small pauses\n"
          "fault meter-size <bytes|off>  send meter frames of that size\n"
          "fault list-without <leaf|off> list replies leave out that leaf\n"
+         "fault discovery-reply <text|off>  answer WING? with that text instead (\"quotes\"\n"
+         "                              keep spaces; {ip} is the address answered with)\n"
+         "fault xinfo-strings <0-4>     the /xinfo answer carries only that many strings\n"
          "identity name=.. model=.. serial=.. firmware=..   what discovery answers\n"
          "move <ip>                     the desk takes a new address: rebind everything there\n"
          "quit                          stop\n";
@@ -96,8 +99,9 @@ std::string commands_text() {
 std::string usage_text() {
   return "usage: wingsim [options]\n"
          "A virtual WING: native control on TCP 2222, discovery on UDP 2222, OSC on UDP 2223,\n"
-         "metering; bound to one IPv4 address only.\n\n"
-         "  --ip A.B.C.D       address to bind (default 127.0.0.1)\n"
+         "metering; bound to one IPv4 address (hearing broadcasts on its network) or to 0.0.0.0,\n"
+         "answering discovery with the address of the interface each question arrived on.\n\n"
+         "  --ip A.B.C.D       address to bind, 0.0.0.0 for every interface (default 127.0.0.1)\n"
          "  --name TEXT        desk name (default FOH)\n"
          "  --model TEXT       model (default wing-rack; X32 with --x32)\n"
          "  --serial TEXT      serial number (default S0001)\n"
