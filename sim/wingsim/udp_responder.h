@@ -60,10 +60,10 @@ class UdpResponder {
 
  private:
   struct Sockets {
-    int discovery = -1;  // 2222
-    int osc = -1;        // 2223
-    int xinfo = -1;      // 10023
-    std::vector<int> heard;  // broadcast listeners of 2222 (WING) or 10023 (X32 / M32)
+    int discovery = -1;          // 2222
+    int osc = -1;                // 2223
+    int xinfo = -1;              // 10023
+    std::vector<int> heard;      // broadcast listeners of 2222 (WING) or 10023 (X32 / M32)
     unsigned heard_ifindex = 0;  // the interface whose broadcasts they take
   };
   bool open_sockets(const std::string& ip, Sockets& s, std::string& err);
