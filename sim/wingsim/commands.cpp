@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -186,11 +185,6 @@ std::string cmd_fault(Sim& sim, const std::string& args) {
     f.split = flag;
   } else if (what == "list-without" && !arg.empty() && arg.find(' ') == std::string::npos) {
     f.list_without = arg == "off" ? "" : arg;
-  } else if (what == "discovery-reply" && !arg.empty()) {
-    sim.udp().faults().discovery_reply =
-        arg == "off" ? std::nullopt : std::optional<std::string>(unquote(arg));
-  } else if (what == "xinfo-strings" && parse_int(arg, n) && n >= 0 && n <= 4) {
-    sim.udp().faults().xinfo_strings = n;
   } else if (what == "meter-size" && (arg == "off" || (parse_int(arg, n) && n > 0 && n <= 65507))) {
     sim.meter().set_frame_size(arg == "off" ? 0 : n);
   } else {

@@ -88,9 +88,6 @@ std::string commands_text() {
          "fault split on|off            write replies byte by byte with small pauses\n"
          "fault meter-size <bytes|off>  send meter frames of that size\n"
          "fault list-without <leaf|off> list replies leave out that leaf\n"
-         "fault discovery-reply <text|off>  answer WING? with that text instead (\"quotes\"\n"
-         "                              keep spaces; {ip} is the address answered with)\n"
-         "fault xinfo-strings <0-4>     the /xinfo answer carries only that many strings\n"
          "identity name=.. model=.. serial=.. firmware=..   what discovery answers\n"
          "move <ip>                     the desk takes a new address: rebind everything there\n"
          "quit                          stop\n";

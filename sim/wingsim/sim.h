@@ -34,7 +34,6 @@ class Sim {
   NativeServer& server() { return server_; }
   Meter& meter() { return meter_; }
   Identity& identity() { return identity_; }
-  UdpResponder& udp() { return udp_; }
 
   // A change made at the desk: applied by the desk's rules and pushed to the clients. False
   // when the value does not suit the leaf.

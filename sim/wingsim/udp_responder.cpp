@@ -127,14 +127,7 @@ void UdpResponder::on_discovery(int fd) {
     }
     Identity id = id_;
     id.ip = ip_text(self);
-    std::string line = discovery_line(id);
-    if (faults_.discovery_reply) {
-      line = *faults_.discovery_reply;
-      for (size_t at = line.find("{ip}"); at != std::string::npos; at = line.find("{ip}", at)) {
-        line.replace(at, 4, id.ip);
-        at += id.ip.size();
-      }
-    }
+    const std::string line = discovery_line(id);
     send_udp(fds_.discovery, a.from, self, line.data(), line.size());
   }
 }
@@ -162,10 +155,9 @@ void UdpResponder::on_xinfo(int fd) {
         !answer_as(fd, a, self)) {
       continue;
     }
-    std::vector<OscArg> args = {OscArg{'s', ip_text(self)}, OscArg{'s', id_.name},
-                                OscArg{'s', id_.model}, OscArg{'s', id_.firmware}};
-    args.resize(static_cast<size_t>(faults_.xinfo_strings));
-    const std::vector<uint8_t> msg = osc_message("/xinfo", args);
+    const std::vector<uint8_t> msg =
+        osc_message("/xinfo", {OscArg{'s', ip_text(self)}, OscArg{'s', id_.name},
+                               OscArg{'s', id_.model}, OscArg{'s', id_.firmware}});
     send_udp(fds_.xinfo, a.from, self, msg.data(), msg.size());
   }
 }

@@ -12,7 +12,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,13 +33,6 @@ struct Identity {
 // "WING,<ip>,<name>,<model>,<serial>,<firmware>"
 std::string discovery_line(const Identity& id);
 
-// Odd answers, for testing what askers make of them.
-struct UdpFaults {
-  // Sent instead of the discovery line, every "{ip}" replaced by the address answered with.
-  std::optional<std::string> discovery_reply;
-  int xinfo_strings = 4;  // the /xinfo answer carries only this many of its four strings
-};
-
 class UdpResponder {
  public:
   // id and desk must outlive the responder; they are read when a query arrives.
@@ -56,7 +48,6 @@ class UdpResponder {
   void close();
   // One datagram from the desk's UDP port 2222 (meter frames); dropped when not open.
   void send_meter(const sockaddr_in& to, const uint8_t* p, size_t n);
-  UdpFaults& faults() { return faults_; }
 
  private:
   struct Sockets {
@@ -79,7 +70,6 @@ class UdpResponder {
   const Identity& id_;
   const Desk& desk_;
   bool x32_;
-  UdpFaults faults_;
   Sockets fds_;
   in_addr bound_{};  // INADDR_ANY: the wildcard
 };
