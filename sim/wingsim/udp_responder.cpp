@@ -59,6 +59,7 @@ bool UdpResponder::open_sockets(const std::string& ip, Sockets& s, std::string& 
     if (fd < 0) return false;
     s.heard.push_back(fd);
   }
+  logf("hearing broadcasts to %s and %s on port %d", kLimitedBroadcast, directed.c_str(), port);
   return true;
 }
 
