@@ -96,8 +96,9 @@ std::string commands_text() {
 std::string usage_text() {
   return "usage: wingsim [options]\n"
          "A virtual WING: native control on TCP 2222, discovery on UDP 2222, OSC on UDP 2223,\n"
-         "metering; bound to one IPv4 address only.\n\n"
-         "  --ip A.B.C.D       address to bind (default 127.0.0.1)\n"
+         "metering; bound to one IPv4 address (hearing broadcasts on its network) or to 0.0.0.0,\n"
+         "answering discovery with the address of the interface each question arrived on.\n\n"
+         "  --ip A.B.C.D       address to bind, 0.0.0.0 for every interface (default 127.0.0.1)\n"
          "  --name TEXT        desk name (default FOH)\n"
          "  --model TEXT       model (default wing-rack; X32 with --x32)\n"
          "  --serial TEXT      serial number (default S0001)\n"
