@@ -24,6 +24,7 @@ double number_of(const J& j, std::string_view key, double fallback) {
 // Negative counts 0, fractions are cut off; anything above the cap stays above it.
 uint64_t size_of(double n) {
   if (!(n > 0)) return 0;
+  n = std::floor(n);
   return n > static_cast<double>(kMaxFileBytes) ? kMaxFileBytes + 1 : static_cast<uint64_t>(n);
 }
 
