@@ -51,7 +51,7 @@ double c_strtod(const char* s, char** end) {
 const J* J::get(std::string_view key) const {
   if (kind != kObject) return nullptr;
   for (const auto& m : members) {
-    if (m.first == key) return &m.second;
+    if (m.key == key) return &m.value;
   }
   return nullptr;
 }
@@ -140,35 +140,15 @@ bool Parser::string(std::string& out) {
 
 // The escape after a backslash.
 bool Parser::escape(std::string& out) {
+  static const char kFrom[] = "\"\\/bfnrt";
+  static const char kTo[] = "\"\\/\b\f\n\r\t";
   if (p_ == end_) return false;
   const char c = *p_++;
-  switch (c) {
-    case '"':
-    case '\\':
-    case '/':
-      out += c;
-      return true;
-    case 'b':
-      out += '\b';
-      return true;
-    case 'f':
-      out += '\f';
-      return true;
-    case 'n':
-      out += '\n';
-      return true;
-    case 'r':
-      out += '\r';
-      return true;
-    case 't':
-      out += '\t';
-      return true;
-    case 'u':
-      break;
-    default:
-      return false;
+  if (const char* hit = c ? std::strchr(kFrom, c) : nullptr) {
+    out += kTo[hit - kFrom];
+    return true;
   }
-  if (end_ - p_ < 4) return false;
+  if (c != 'u' || end_ - p_ < 4) return false;
   unsigned cu = 0;
   for (int i = 0; i < 4; ++i) {
     const int h = hex_value(*p_++);
@@ -204,8 +184,8 @@ bool Parser::object(J& out) {
     if (!string(key)) return false;
     skip_ws();
     if (!lit(":")) return false;
-    out.members.emplace_back(std::move(key), J());
-    if (!value(out.members.back().second)) return false;
+    out.members.push_back({std::move(key), J()});
+    if (!value(out.members.back().value)) return false;
     skip_ws();
     if (lit("}")) return true;
     if (!lit(",")) return false;

@@ -10,10 +10,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace gm_release {
+
+struct JMember;
 
 struct J {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -23,12 +24,17 @@ struct J {
   std::string text;
   std::vector<J> items;
   // In document order, duplicate keys kept.
-  std::vector<std::pair<std::string, J>> members;
+  std::vector<JMember> members;
 
   // The first member named exactly `key`; null when there is none or this is not an object.
   const J* get(std::string_view key) const;
   // That member's text when it is a string, else "".
   std::string str(std::string_view key) const;
+};
+
+struct JMember {
+  std::string key;
+  J value;
 };
 
 // Reads JSON from [p, end). Each call starts at the current position and, on success, leaves

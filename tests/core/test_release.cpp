@@ -1,8 +1,10 @@
 // Release manifests as the update server sends them, signed with the repository's TEST-ONLY key
-// (which the test build takes as its release key), and files checked against their ".sig".
+// (which the test build takes as its release key): the reader's byte-exact rules, the item
+// checks, each refusal, and files checked against their ".sig".
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <map>
 #include <string>
 
 #include "loader/loader_test_util.h"
@@ -10,181 +12,116 @@
 
 namespace {
 
-using gm_release::Item;
-using gm_release::kMac;
-using gm_release::Release;
-using loadertest::test_private_key;
+using namespace gm_release;
+using Fields = std::map<std::string, std::string>;
 
 std::string b64(const std::string& bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   out.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                             reinterpret_cast<const unsigned char*>(bytes.data()),
-                             static_cast<int>(bytes.size())));
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
   return out;
 }
 
-// An item object; each field as JSON text, empty = left out.
-struct It {
-  std::string file = "\"wing-3.2.0.dylib\"", version = "\"3.2.0\"", console = "\"wing\"";
-  std::string url = "\"https://updates.test/wing-3.2.0.dylib\"";
-  std::string sha256 = "\"" + std::string(64, 'a') + "\"", size = "1024", abi = "";
-  std::string sig = "\"" + b64(std::string(64, 's')) + "\"";
+// A valid module item with some fields replaced (as JSON text; "" leaves the field out).
+std::string item(Fields with = {}) {
+  with.merge(Fields{{"file", "\"wing-3.2.0.dylib\""},
+                    {"version", "\"3.2.0\""},
+                    {"console", "\"wing\""},
+                    {"url", "\"https://u.test/f\""},
+                    {"sha256", '"' + std::string(64, 'a') + '"'},
+                    {"size", "1024"},
+                    {"sig", '"' + b64(std::string(64, 's')) + '"'}});
+  std::string j;
+  for (const auto& [k, v] : with) j += v.empty() ? "" : (j.empty() ? "\"" : ",\"") + k + "\":" + v;
+  return "{" + j + "}";
+}
 
-  std::string json() const {
-    std::string j;
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"file", &file},     {"version", &version}, {"console", &console}, {"url", &url},
-        {"sha256", &sha256}, {"size", &size},       {"abi", &abi},         {"sig", &sig}};
-    for (const auto& [key, value] : fields) {
-      if (!value->empty()) j += (j.empty() ? "" : ",") + std::string("\"") + key + "\":" + *value;
-    }
-    return "{" + j + "}";
-  }
-};
-
-std::string reply(const std::string& body, const std::string& sig, const char* format = "/1",
+// The server's reply around `body`, signed with the test key unless `sig` is given.
+std::string reply(const std::string& body, std::string sig = "", const char* format = "/1",
                   const char* platform = "macos") {
+  if (sig.empty()) sig = loadertest::test_private_key().sign(body);
   return std::string(R"({"manifest":{"format":"gainmesh-release)") + format +
          R"(","platforms":{")" + platform + R"(":{"body":")" + b64(body) + R"(","sig":")" +
          b64(sig) + "\"}}}}";
 }
-std::string signed_reply(const std::string& body) {
-  return reply(body, test_private_key().sign(body));
+
+TEST(ReleaseText, JsonBase64AndVersionsFollowTheirExactRules) {
+  const std::string deep = std::string(32, '[') + std::string(32, ']');
+  J j;
+  EXPECT_TRUE(parse_json(deep, j) && parse_json("{\"a\": [1, -2.5e3, true, null]}\n", j));
+  const std::string bad[] = {"[" + deep + "]", "[1,]",        "{\"a\":1,}", "True",  "1.2.3",
+                             "\"\\x\"",        "\"\\u12g4\"", "\"open",     "{1:2}", "{} {}"};
+  for (const auto& doc : bad) EXPECT_FALSE(parse_json(doc, j)) << doc;
+  ASSERT_TRUE(parse_json("{\"s\":\"\\u00e9\\ud83d\\/\x01\",\"s\":2}", j));
+  EXPECT_EQ(j.str("s"), "\xC3\xA9\xED\xA0\xBD/\x01") << "the first of duplicate keys";
+
+  std::string out;
+  const char* decoded[][2] = {{"", ""}, {"QQ==", "A"}, {"QQ", "A"}, {"QUJD\r\nRA = =", "ABCD"}};
+  for (const auto& c : decoded) EXPECT_TRUE(b64_decode(c[0], out) && out == c[1]) << c[0];
+  for (const char* bad : {"QQ=A", "QQ===", "Q", "QUJDR", "QU-"}) EXPECT_FALSE(b64_decode(bad, out));
+
+  for (const char* bad : {"3.2", "v3.2.0", "4294967296.0.0"}) EXPECT_EQ(parse_ver(bad).major, -1);
+  const char* rising[] = {"3.2", "0.0.0", "3.2.0-rc1", " +3.2.0", "3.2.1", "3.10.0"};
+  for (size_t i = 0; i + 1 < std::size(rising); ++i) {
+    EXPECT_LT(parse_ver(rising[i]), parse_ver(rising[i + 1])) << rising[i];
+  }
+  EXPECT_EQ(parse_ver("3.2.0-a"), parse_ver("3.2.0-b"));
 }
 
 TEST(ReleaseItem, AcceptsOnlyCompleteItemsAndModulesNamedAfterConsoleAndVersion) {
-  const struct {
-    const char* what;
-    It it;
-    bool item_ok, module_ok;
-  } cases[] = {
-      {"a module", It{}, true, true},
-      {"pre-release", It{.file = "\"wing-3.2.0-rc1.dylib\"", .version = "\"3.2.0-rc1\""}, true,
-       true},
-      {"console Wing", It{.console = "\"Wing\""}, true, false},
-      {"console from a digit", It{.file = "\"9w-3.2.0.dylib\"", .console = "\"9w\""}, true, false},
-      {"17-letter console",
-       It{.file = "\"abcdefghijklmnopq-3.2.0.dylib\"", .console = "\"abcdefghijklmnopq\""}, true,
-       false},
-      {"file with _", It{.file = "\"wing_3.2.0.dylib\""}, true, false},
-      {"plain http", It{.url = "\"http://updates.test/wing-3.2.0.dylib\""}, false, false},
-      {"size 0", It{.size = "0"}, false, false},
-      {"negative size", It{.size = "-1024"}, false, false},
-      {"size as text", It{.size = "\"1024\""}, false, false},
-      {"size at the cap", It{.size = "67108864.9"}, true, true},
-      {"size above the cap", It{.size = "67108865"}, false, false},
-      {"size beyond any integer", It{.size = "1e300"}, false, false},
-      {"63-character sha256", It{.sha256 = "\"" + std::string(63, 'a') + "\""}, false, false},
-      {"version 3.2", It{.file = "\"wing-3.2.dylib\"", .version = "\"3.2\""}, false, false},
-      {"slash in file", It{.file = "\"../wing-3.2.0.dylib\""}, false, false},
-      {"no file", It{.file = ""}, false, false},
-      {"63-byte sig", It{.sig = "\"" + b64(std::string(63, 's')) + "\""}, false, false},
-      {"sig not Base64", It{.sig = "\"!\""}, false, false},
-  };
-  for (const auto& c : cases) {
-    gm_release::J j;
-    ASSERT_TRUE(gm_release::parse_json(c.it.json(), j)) << c.what;
-    Item item;
-    EXPECT_EQ(gm_release::item_of(j, item), c.item_ok) << c.what;
-    EXPECT_EQ(c.item_ok && gm_release::module_name_ok(item.console, item.version, item.file,
-                                                      kMac.module_ext),
-              c.module_ok)
-        << c.what;
-  }
-  EXPECT_FALSE(gm_release::module_name_ok("wing", "+3.2.0", "wing-+3.2.0.dylib", ".dylib"));
-  EXPECT_FALSE(gm_release::module_name_ok("wing", "3.2.0", "wing-3.2.0.so", ".dylib"));
-  const struct {
-    std::string abi;
-    int32_t expected;
-  } abis[] = {{"", -1}, {"3", 3}, {"3.7", 3}, {"-2", -1}, {"\"3\"", -1}, {"1e12", INT32_MAX}};
-  for (const auto& a : abis) {
-    gm_release::J j;
-    ASSERT_TRUE(gm_release::parse_json(It{.abi = a.abi}.json(), j));
-    Item item;
-    EXPECT_TRUE(gm_release::item_of(j, item));
-    EXPECT_EQ(item.abi, a.expected) << a.abi;
+  // clang-format off
+  const std::tuple<Fields, bool, bool> cases[] = {
+      {{}, true, true},                            {{{"console", "\"Wing\""}}, true, false},
+      {{{"file", "\"wing_3.2.0.dylib\""}}, true, false}, {{{"url", "\"http://u.test/f\""}}, false, false},
+      {{{"file", "\"wing-3.2.0-rc1.dylib\""}, {"version", "\"3.2.0-rc1\""}}, true, true},
+      {{{"size", "67108864.9"}, {"abi", "2.5"}}, true, true},
+      {{{"size", "1e300"}}, false, false},         {{{"file", "\"../w-3.2.0.dylib\""}}, false, false},
+      {{{"sig", "\"QQ==\""}}, false, false}};
+  // clang-format on
+  for (const auto& [with, item_ok, module_ok] : cases) {
+    J j;
+    Item it;
+    ASSERT_TRUE(parse_json(item(with), j));
+    EXPECT_EQ(item_of(j, it), item_ok) << item(with);
+    EXPECT_EQ(item_ok && module_name_ok(it.console, it.version, it.file, ".dylib"), module_ok);
+    EXPECT_EQ(it.abi, with.count("abi") ? 2 : -1);
   }
 }
 
-TEST(ReleaseManifest, EachRefusalNamesItsReason) {
-  const std::string body = R"({"product":"gainmesh","platform":"macos","version":"3.3.0"})";
-  std::string changed = body;
-  changed[changed.size() - 3] ^= 1;
-  const std::string sig = test_private_key().sign(body);
-  const struct {
-    std::string reply;
-    const char* err;
-  } cases[] = {
-      {signed_reply(body) + " {}", "reply is not JSON"},
-      {"", "reply is not JSON"},
-      {"{\"manifest\":{}}", "no release in the current format"},
-      {reply(body, sig, "/2"), "no release in the current format"},
-      {reply(body, sig, "/1", "windows"), "no release for this platform"},
-      {reply(body, sig.substr(0, 63)), "malformed release entry"},
-      {R"({"manifest":{"format":"gainmesh-release/1","platforms":{"macos":{"body":"#"}}}})",
-       "malformed release entry"},
-      {reply(changed, sig), "release manifest is NOT signed by Gainmesh - ignored"},
-      {reply(body, loadertest::sign_with_a_new_key(body)),
-       "release manifest is NOT signed by Gainmesh - ignored"},
-      {signed_reply(body + "]"), "signed manifest is not JSON"},
-      {signed_reply(R"({"product":"other","platform":"macos"})"),
-       "manifest is for another product or platform"},
-      {signed_reply(R"({"product":"gainmesh","platform":"windows"})"),
-       "manifest is for another product or platform"},
-  };
-  for (const auto& c : cases) {
-    Release out;
-    std::string err;
-    EXPECT_FALSE(gm_release::load_release(c.reply, kMac, out, err)) << c.err;
-    EXPECT_EQ(err, c.err);
-  }
-}
-
-TEST(ReleaseManifest, KeepsTheValidItemsOfASignedRelease) {
-  It zip{.file = "\"Gainmesh.app.zip\"", .version = "\"3.3.0\""};
-  It loader{.file = "\"Loader.dylib\"", .version = "\"1.0.0\""};
-  const std::string body = R"({"product":"gainmesh","platform":"macos","version":"3.3.0",)"
-                           R"("modules":[)" +
-                           It{}.json() + "," + It{.console = "\"Wing\""}.json() + "," +
-                           It{.size = "0"}.json() + "," + It{.abi = "2"}.json() + R"(],"loader":)" +
-                           loader.json() + R"(,"app":)" + zip.json() + "}";
+TEST(ReleaseManifest, RefusesWithItsReasonOrKeepsTheValidItemsAndFilesVerifyTheSame) {
+  const std::string head = R"({"product":"gainmesh","platform":"macos","version":"3.3.0")";
+  const std::string body = head + "}";
+  std::string changed = reply(body);
+  changed[changed.find("body") + 20] ^= 1;
+  const std::pair<std::string, const char*> refused[] = {
+      {reply(body) + " {}", "reply is not JSON"},
+      {reply(body, "", "/2"), "no release in the current format"},
+      {reply(body, "", "/1", "windows"), "no release for this platform"},
+      {reply(body, std::string(63, 's')), "malformed release entry"},
+      {changed, "release manifest is NOT signed by Gainmesh - ignored"},
+      {reply(head), "signed manifest is not JSON"},
+      {reply(R"({"product":"other","platform":"macos"})"),
+       "manifest is for another product or platform"}};
   Release out;
   std::string err;
-  ASSERT_TRUE(gm_release::load_release(signed_reply(body) + "\n", kMac, out, err)) << err;
-  EXPECT_EQ(out.version, "3.3.0");
-  ASSERT_EQ(out.modules.size(), 2u);
-  EXPECT_EQ(out.modules[0].file, "wing-3.2.0.dylib");
-  EXPECT_EQ(out.modules[0].sig, std::string(64, 's'));
-  EXPECT_EQ(out.modules[1].abi, 2);
-  EXPECT_EQ(out.loader.file, "") << "a loader under another name is no loader";
-  EXPECT_EQ(out.loader.abi, -1);
-  EXPECT_EQ(out.app.file, "Gainmesh.app.zip");
-  EXPECT_EQ(out.app.size, 1024u);
-}
-
-TEST(ReleaseFile, PairVerifiesOnlyTheSignedBytesWithA64ByteSignature) {
-  gmtest::TempHome home;
-  const std::string bytes = "module bytes";
-  const std::string sig = test_private_key().sign(bytes);
-  std::string flipped = bytes;
-  flipped[3] ^= 0x10;
-  const struct {
-    const char* what;
-    std::string file, sig;
-    bool ok;
-  } cases[] = {
-      {"signed", bytes, sig, true},
-      {"file changed by one bit", flipped, sig, false},
-      {"65-byte signature", bytes, sig + "x", false},
-      {"signature of the empty file", "", test_private_key().sign(""), true},
-  };
-  for (const auto& c : cases) {
-    const std::string path = home.write("f", c.file);
-    home.write("f.sig", c.sig);
-    EXPECT_EQ(gm::pair_ok(path), c.ok) << c.what;
+  for (const auto& [text, reason] : refused) {
+    EXPECT_FALSE(load_release(text, kMac, out, err) || err != reason) << reason << ": " << err;
   }
-  EXPECT_FALSE(gm::pair_ok(home.write("unsigned", bytes))) << "no .sig";
-  EXPECT_FALSE(gm::pair_ok(home.path() + "/missing"));
+  const std::string items = R"(,"modules":[)" + item() + "," + item({{"console", "\"Wing\""}}) +
+                            "," + item() + R"(],"loader":)" + item({{"file", "\"Loader.dylib\""}}) +
+                            R"(,"app":)" + item({{"file", "\"Gainmesh.app.zip\""}});
+  ASSERT_TRUE(load_release(reply(head + items + "}") + "\n", kMac, out, err)) << err;
+  EXPECT_TRUE(out.version == "3.3.0" && out.modules.size() == 2);
+  EXPECT_TRUE(out.loader.file.empty()) << "a loader under another name is no loader";
+  EXPECT_EQ(out.app.file, "Gainmesh.app.zip");
+
+  // A file on disk against its detached signature.
+  gmtest::TempHome home;
+  const std::string path = home.write("f", body);
+  home.write("f.sig", loadertest::test_private_key().sign(body));
+  EXPECT_TRUE(gm::pair_ok(path));
+  EXPECT_FALSE(gm::pair_ok(home.write("f", head))) << "file changed after signing";
+  EXPECT_FALSE(gm::pair_ok(home.write("g", body))) << "no .sig";
 }
 
 }  // namespace
