@@ -19,10 +19,10 @@
 
 #include "base/modules_changed.h"
 #include "base/paths.h"
+#include "base/release_key.h"
 #include "console_slot.h"
 #include "loader_log.h"
 #include "lv1_io.h"
-#include "release_key.h"
 #include "state_cfg.h"
 #include "status_block.h"
 
@@ -147,7 +147,7 @@ class Runtime {
 void Runtime::start(const std::string& folder) {
   folder_ = folder;
   iom_ = gm_base::parent_dir(gm_base::parent_dir(gm_base::parent_dir(folder)));
-  if (!key_.load_public_pem(kReleaseKeyPem)) {
+  if (!key_.load_public_raw(gm_base::kGainmeshReleaseKey)) {
     loader_logf("the built-in release key is not an Ed25519 public key - no module will load");
   }
   std::string err;

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "base/ed25519.h"
+
 namespace gm_loader {
 namespace {
 
@@ -37,28 +39,34 @@ void Ed25519Key::Free::operator()(EVP_PKEY* k) const {
   EVP_PKEY_free(k);
 }
 
+// Keeps `k` with its raw public half, which verification works from; false (no key) without one.
+bool Ed25519Key::keep(EVP_PKEY* k) {
+  key_.reset(only_ed25519(k));
+  size_t len = sizeof raw_;
+  if (key_ && (EVP_PKEY_get_raw_public_key(key_.get(), raw_, &len) != 1 || len != sizeof raw_)) {
+    key_.reset();
+  }
+  return ok();
+}
+
 bool Ed25519Key::load_public_pem(std::string_view pem) {
   auto bio = mem_bio(pem);
-  key_.reset(bio ? only_ed25519(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr))
-                 : nullptr);
-  return ok();
+  return keep(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
 }
 
 bool Ed25519Key::load_private_pem(std::string_view pem) {
   auto bio = mem_bio(pem);
-  key_.reset(bio ? only_ed25519(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr))
-                 : nullptr);
-  return ok();
+  return keep(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+bool Ed25519Key::load_public_raw(const uint8_t (&key)[32]) {
+  return keep(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key, sizeof key));
 }
 
 bool Ed25519Key::verify(std::string_view msg, std::string_view sig) const {
   if (!key_ || sig.size() != kSigBytes) return false;
-  MdCtx ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key_.get()) != 1) {
-    return false;
-  }
-  return EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(sig.data()), sig.size(),
-                          reinterpret_cast<const unsigned char*>(msg.data()), msg.size()) == 1;
+  return gm_base::ed25519::verify(reinterpret_cast<const uint8_t*>(sig.data()),
+                                  reinterpret_cast<const uint8_t*>(msg.data()), msg.size(), raw_);
 }
 
 std::string Ed25519Key::sign(std::string_view msg) const {

@@ -1,5 +1,6 @@
 // Ed25519 detached signatures over a file's bytes: "<file>.sig" holds the 64 raw signature bytes.
-// Built on OpenSSL's EVP interface. Keys are PEM (public: SubjectPublicKeyInfo, private: PKCS#8).
+// Built on OpenSSL's EVP interface; verification is gm_ed25519's, the same as the app's. Keys are
+// PEM (public: SubjectPublicKeyInfo, private: PKCS#8) or the 32 raw bytes of a public key.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,8 @@ class Ed25519Key {
   // From PEM text; false (and an empty key) when it is not an Ed25519 key of the wanted kind.
   bool load_public_pem(std::string_view pem);
   bool load_private_pem(std::string_view pem);
+  // From the 32 raw bytes of a public key (the built-in release key).
+  bool load_public_raw(const uint8_t (&key)[32]);
 
   bool ok() const { return key_ != nullptr; }
   // True when `sig` is a valid 64-byte signature of `msg` by this key (or its private half).
@@ -35,7 +38,10 @@ class Ed25519Key {
   struct Free {
     void operator()(EVP_PKEY* k) const;
   };
+  bool keep(EVP_PKEY* k);
+
   std::unique_ptr<EVP_PKEY, Free> key_;
+  uint8_t raw_[32] = {};
 };
 
 // Reads the whole file at `path` into `out`; false when it cannot be read or exceeds `cap`.

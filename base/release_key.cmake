@@ -1,0 +1,58 @@
+# The release public key, taken at build time: GM_RELEASE_PUBKEY names a PEM file holding an
+# Ed25519 SubjectPublicKeyInfo. This is the one place that turns it into the 32 raw key bytes, as
+# the C initialiser in the generated header "base/release_key.h" that the loader stand-in and the
+# app core both include.
+set(GM_RELEASE_PUBKEY "${PROJECT_SOURCE_DIR}/tests/keys/test-release.pub" CACHE FILEPATH
+    "Ed25519 public key (PEM) that release manifests and files must verify against")
+
+# Decodes the Base64 text `b64` into lower-case hex digits in `out_var`.
+function(gm_b64_to_hex b64 out_var)
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  set(hex_digits "0123456789abcdef")
+  string(REGEX REPLACE "=+$" "" b64 "${b64}")
+  string(LENGTH "${b64}" n)
+  set(acc 0)
+  set(bits 0)
+  set(hex "")
+  math(EXPR last "${n} - 1")
+  foreach(i RANGE 0 ${last})
+    string(SUBSTRING "${b64}" ${i} 1 c)
+    string(FIND "${alphabet}" "${c}" v)
+    if(v LESS 0)
+      message(FATAL_ERROR "GM_RELEASE_PUBKEY: '${c}' is not Base64")
+    endif()
+    math(EXPR acc "((${acc} << 6) | ${v}) & 4095")
+    math(EXPR bits "${bits} + 6")
+    if(bits GREATER_EQUAL 8)
+      math(EXPR bits "${bits} - 8")
+      math(EXPR byte "(${acc} >> ${bits}) & 255")
+      math(EXPR hi "${byte} >> 4")
+      math(EXPR lo "${byte} & 15")
+      string(SUBSTRING "${hex_digits}" ${hi} 1 h)
+      string(SUBSTRING "${hex_digits}" ${lo} 1 l)
+      string(APPEND hex "${h}${l}")
+    endif()
+  endforeach()
+  set(${out_var} "${hex}" PARENT_SCOPE)
+endfunction()
+
+file(READ "${GM_RELEASE_PUBKEY}" _gm_pem)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${GM_RELEASE_PUBKEY}")
+if(NOT _gm_pem MATCHES "-----BEGIN PUBLIC KEY-----(.*)-----END PUBLIC KEY-----")
+  message(FATAL_ERROR "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) holds no PEM public key")
+endif()
+string(REGEX REPLACE "[ \t\r\n]" "" _gm_b64 "${CMAKE_MATCH_1}")
+gm_b64_to_hex("${_gm_b64}" _gm_der)
+# DER of an Ed25519 SubjectPublicKeyInfo: a fixed 12-byte prefix, then the 32 key bytes.
+if(NOT _gm_der MATCHES "^302a300506032b6570032100([0-9a-f]+)$")
+  message(FATAL_ERROR "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) is not an Ed25519 public key")
+endif()
+set(_gm_raw "${CMAKE_MATCH_1}")
+string(LENGTH "${_gm_raw}" _gm_len)
+if(NOT _gm_len EQUAL 64)
+  message(FATAL_ERROR "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) is not an Ed25519 public key")
+endif()
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1, " GM_RELEASE_KEY_BYTES "${_gm_raw}")
+string(REGEX REPLACE ", $" "" GM_RELEASE_KEY_BYTES "${GM_RELEASE_KEY_BYTES}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/release_key.h.in
+  "${CMAKE_BINARY_DIR}/generated/base/release_key.h" @ONLY)
