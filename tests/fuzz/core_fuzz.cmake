@@ -1,7 +1,10 @@
 # The app core's parsers of outside bytes, compiled with clang the same way as the module for the
 # fuzz targets: libfuzz_core.a. A target links it with LIBS "${GM_FUZZ_CORE_LIB}"
-# "${OPENSSL_CRYPTO_LIBRARY}" (it also needs gm_base, which the module's archive holds).
+# "${OPENSSL_CRYPTO_LIBRARY}" (it also needs gm_base, which the module's archive holds), or is
+# added with gm_add_core_fuzzer when it reads through libplist.
 find_package(OpenSSL REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GM_FUZZ_PLIST REQUIRED libplist-2.0)
 list(APPEND GM_FUZZ_FLAGS -I${PROJECT_SOURCE_DIR}/core -I${CMAKE_BINARY_DIR}/generated)
 set(GM_FUZZ_CORE_LIB "${CMAKE_CURRENT_BINARY_DIR}/libfuzz_core.a")
 set(GM_FUZZ_CORE_SOURCES
@@ -10,6 +13,7 @@ set(GM_FUZZ_CORE_SOURCES
   core/release_text.cpp
   core/release.cpp
   base/ed25519.cpp
+  core/netperm_archive.cpp
 )
 
 function(gm_build_fuzz_core)
@@ -19,7 +23,8 @@ function(gm_build_fuzz_core)
     get_filename_component(stem "${src}" NAME_WE)
     set(obj "${CMAKE_CURRENT_BINARY_DIR}/obj_core/${stem}.o")
     add_custom_command(OUTPUT "${obj}"
-      COMMAND "${GM_CLANGXX}" ${GM_FUZZ_FLAGS} -MD -MF "${obj}.d" -c "${src}" -o "${obj}"
+      COMMAND "${GM_CLANGXX}" ${GM_FUZZ_FLAGS} ${GM_FUZZ_PLIST_CFLAGS} -MD -MF "${obj}.d" -c "${src}"
+              -o "${obj}"
       DEPENDS "${src}" DEPFILE "${obj}.d"
       COMMENT "Compiling core ${stem} for the fuzz targets" VERBATIM)
     list(APPEND objs "${obj}")
