@@ -22,12 +22,10 @@ constexpr size_t kMaxLoader = 67108864;
 constexpr const char* kLoaderId = "org.ambervale.gainmesh.loader";
 constexpr const char* kVersionKey = "<key>CFBundleVersion</key><string>";
 
-std::string info_plist() {
-  return our_bundle() + "/Contents/Info.plist";
-}
+std::string info_plist() { return our_bundle() + "/Contents/Info.plist"; }
 
 int64_t mtime_of(const std::string& path) {
-  struct stat st {};
+  struct stat st{};
   return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : 0;
 }
 
