@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "drive/card_bundles.h"
 #include "install.h"
@@ -24,9 +24,8 @@ using gmtest::read_file;
 
 // The entry names of a folder, sorted, joined by spaces.
 std::string names(const std::string& dir) {
-  std::vector<std::string> all;
-  for (const auto& e : fs::directory_iterator(dir)) all.push_back(e.path().filename().string());
-  std::sort(all.begin(), all.end());
+  std::set<std::string> all;
+  for (const auto& e : fs::directory_iterator(dir)) all.insert(e.path().filename().string());
   std::string out;
   for (const std::string& n : all) out += (out.empty() ? "" : " ") + n;
   return out;
@@ -42,8 +41,6 @@ TEST(InstallTexts, VersionsOrderByNumbersThenReleaseAbovePreRelease) {
                {"0.0.0", "junk", true},       {"3.2", "", false},
                {"4.0.0x", "4.0.0", false}};
   for (const Case& c : cases) EXPECT_EQ(gm::newer_version(c.a, c.b), c.newer) << c.a << " " << c.b;
-  EXPECT_FALSE(gm::version_parses("3.2"));
-  EXPECT_TRUE(gm::version_parses("3.2.0-beta"));
 }
 
 TEST(InstallTexts, DeviceListsMergeOnceEachAndPrioritiesBecome600) {
@@ -51,7 +48,7 @@ TEST(InstallTexts, DeviceListsMergeOnceEachAndPrioritiesBecome600) {
     const char *ours, *theirs, *want;
   } merges[] = {{"", "a\nb \r\n\n", "a\nb\n"},
                 {"a\r\nb", "b\nc\r\na\n", "a\r\nb\nc\n"},
-                {"x\n", "y\ny\n", "x\ny\n"}};
+                {"x", "y\ny\n", "x\ny\n"}};
   for (const Merge& m : merges)
     EXPECT_EQ(gm::merge_device_list(m.ours, m.theirs), m.want) << m.theirs;
   struct Rewrite {
@@ -63,18 +60,13 @@ TEST(InstallTexts, DeviceListsMergeOnceEachAndPrioritiesBecome600) {
       {" assignment_priority: 1.0\nname: a.b\n", " assignment_priority: 1.0\nname: a.b\n"},
       {"a: 1\nassignment_priority:7.25\r\n", "a: 1\nassignment_priority:600.25\r\n"}};
   for (const Rewrite& r : rewrites) EXPECT_EQ(gm::rewrite_assignment_priority(r.in), r.out) << r.in;
-  EXPECT_EQ(gm::first_state_text(-1), "wing=on\nx32=on\n");
-  EXPECT_EQ(gm::first_state_text(0), "wing=on\nx32=off\n");
-  EXPECT_EQ(gm::first_state_text(1), "wing=off\nx32=on\n");
 }
 
 // A home with the three Waves card bundles and an app whose payload holds a loader and a module.
 class Installer : public gmtest::TempHomeTest {
  protected:
   void SetUp() override {
-    payload_ = home_.path() + "/Gainmesh.app/Contents/Library/Payload";
     home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", "loader 3.2.0\n");
-    home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh.sig", "loader sig");
     carry("wing-3.2.0.dylib", true);
     gm::set_app_path(home_.path() + "/Gainmesh.app");
     for (const char* c : gm::kCardBundles) rig::lay_out_card_bundle(home_.io_modules_dir(), c);
@@ -88,34 +80,27 @@ class Installer : public gmtest::TempHomeTest {
     std::string err;
     ASSERT_TRUE(gm::install_impl(err, gm::kKeepOwner, gm::kKeepOwner, only)) << err;
   }
-  std::string payload_;
 };
 
 TEST_F(Installer, BuildsTheBundleFromWavesResourcesAndThePayload) {
-  std::string quarantined = gm::payload_dir() + "/modules/wing-3.2.0.dylib";
-  ASSERT_EQ(setxattr(quarantined.c_str(), gm::kQuarantineAttribute, "1", 1, 0), 0);
+  const std::string carried = gm::payload_dir() + "/modules/wing-3.2.0.dylib";
+  ASSERT_EQ(setxattr(carried.c_str(), gm::kQuarantineAttribute, "1", 1, 0), 0);
   install(1);
   EXPECT_TRUE(gm::installed());
   EXPECT_EQ(gm::installed_version(), "3.2.0");
   std::map<std::string, std::string> info;
   ASSERT_TRUE(gm::read_bundle_info(gm::our_bundle(), &info));
   EXPECT_EQ(info["CFBundleIdentifier"], "org.ambervale.gainmesh.loader");
-  EXPECT_EQ(info["CFBundlePackageType"], "wvPT");
   EXPECT_NE(in_bundle("/Contents/Info.plist")
                 .find("\n    <key>CSResourcesFileMapped</key><true/>\n</dict>\n</plist>\n"),
             std::string::npos);
-  EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh.sig"), "loader sig");
   EXPECT_EQ(fs::status(gm::bundle_dir() + "/Gainmesh").permissions() & fs::perms::all,
             static_cast<fs::perms>(0755));
   EXPECT_EQ(in_bundle("/Contents/MacOS/modules/wing-3.2.0.dylib.sig"), "sig");
-  EXPECT_EQ(getxattr((gm::bundle_dir() + "/modules/wing-3.2.0.dylib").c_str(),
-                     gm::kQuarantineAttribute, nullptr, 0),
-            -1)
-      << "the download flag is cleared";
+  const std::string module = gm::bundle_dir() + "/modules/wing-3.2.0.dylib";
+  EXPECT_EQ(getxattr(module.c_str(), gm::kQuarantineAttribute, nullptr, 0), -1) << "cleared";
   EXPECT_EQ(in_bundle("/Contents/MacOS/state.cfg"), "wing=off\nx32=on\n");
   EXPECT_EQ(gm::cfg_value(gm::con_cfg(1), "resync"), "desk");
-  EXPECT_EQ(gm::cfg_value(gm::con_cfg(1), "session_recall"), "on");
-  EXPECT_EQ(gm::cfg_value(gm::con_cfg(1), "protect"), "") << "an example only";
   EXPECT_EQ(in_bundle("/Contents/MacOS/wing.cfg").rfind("; Gainmesh - edit while", 0), 0u);
   // Waves' resources: the first bundle's file wins; the device lists and Wfis are united.
   EXPECT_EQ(in_bundle("/Contents/Resources/English.lproj/InfoPlist.strings"),
@@ -132,16 +117,16 @@ TEST_F(Installer, BuildsTheBundleFromWavesResourcesAndThePayload) {
     EXPECT_FALSE(gmtest::file_exists(gm::our_bundle() + "/Contents" + never)) << never;
   }
   EXPECT_FALSE(gm::loader_update_pending());
-  EXPECT_FALSE(gm::modules_update_pending());
 }
 
 TEST_F(Installer, AReinstallKeepsTheSettingsAndAFailedSwapOrHandOverKeepsTheOldBundle) {
   install(0);
   gm::cfg_set_line(gm::con_cfg(0), "ip", "127.0.0.9");
   gm::cfg_set_line(gm::state_cfg(), "x32", "on");
-  std::vector<std::string> kept;
-  for (const char* f : {"/wing.cfg", "/x32.cfg", "/state.cfg"})
-    kept.push_back(read_file(gm::bundle_dir() + f));
+  const auto settings = [] {
+    return read_file(gm::con_cfg(0)) + read_file(gm::con_cfg(1)) + read_file(gm::state_cfg());
+  };
+  const std::string kept = settings();
   home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", "loader 3.2.1\n");
   home_.write("IO Modules/Gainmesh.bundle.new/stale", "from a crash");
 
@@ -157,8 +142,7 @@ TEST_F(Installer, AReinstallKeepsTheSettingsAndAFailedSwapOrHandOverKeepsTheOldB
     unsetenv("GAINMESH_TEST_FAIL_AT");
     EXPECT_EQ(err, f.err);
     EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.0\n") << f.step;
-    EXPECT_EQ(names(home_.io_modules_dir()).find(".new"), std::string::npos) << f.step;
-    EXPECT_EQ(names(home_.io_modules_dir()).find(".old"), std::string::npos) << f.step;
+    for (const char* w : {".new", ".old"}) EXPECT_FALSE(gmtest::file_exists(gm::our_bundle() + w));
   }
   EXPECT_FALSE(gm::loader_update_pending()) << "the same version with another loader is current";
   std::string plist = in_bundle("/Contents/Info.plist");
@@ -167,10 +151,7 @@ TEST_F(Installer, AReinstallKeepsTheSettingsAndAFailedSwapOrHandOverKeepsTheOldB
   EXPECT_TRUE(gm::loader_update_pending()) << "a pre-release with another loader is older";
   install(1);
   EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.1\n");
-  int i = 0;
-  for (const char* f : {"/wing.cfg", "/x32.cfg", "/state.cfg"}) {
-    EXPECT_EQ(read_file(gm::bundle_dir() + f), kept[i++]) << f;
-  }
+  EXPECT_EQ(settings(), kept) << "kept byte for byte";
   EXPECT_FALSE(gm::loader_update_pending());
 }
 
@@ -185,7 +166,6 @@ TEST_F(Installer, DoInstallNeedsAWingOrXwsgModuleAndAddsModulesLiveOnlyToACurren
 
   // A module already there keeps its own bytes; a new name is copied alone when it has no .sig.
   home_.write("IO Modules/Gainmesh.bundle/Contents/MacOS/modules/wing-3.2.0.dylib", "mine");
-  int count = -1;
   EXPECT_TRUE(gm::apply_live_module_updates(err));
   const std::string notice = gm::run_dir() + "/org.ambervale.gainmesh.modules-changed";
   EXPECT_FALSE(gmtest::file_exists(notice)) << "nothing new, so no notification";
@@ -193,8 +173,6 @@ TEST_F(Installer, DoInstallNeedsAWingOrXwsgModuleAndAddsModulesLiveOnlyToACurren
   home_.write("Library/Application Support/Gainmesh/modules/wing-3.3.0-beta.dylib", "mirror");
   home_.write("Library/Application Support/Gainmesh/modules/wing-3.3.0.txt", "not a module");
   EXPECT_TRUE(gm::modules_update_pending());
-  EXPECT_TRUE(gm::copy_modules(home_.path() + "/elsewhere", err, &count));
-  EXPECT_EQ(count, 3);
   EXPECT_TRUE(gm::apply_live_module_updates(err)) << err;
   EXPECT_TRUE(gmtest::file_exists(notice));
   EXPECT_EQ(names(gm::bundle_dir() + "/modules"),
@@ -215,13 +193,8 @@ TEST_F(Installer, SwitchingWritesTheStateFileAndNeedsABundleToWriteInto) {
   EXPECT_FALSE(gm::set_console_enabled(0, false, err));
   EXPECT_EQ(err, "Could not write " + gm::state_cfg() + ".");
   install();
-  bool on = true;
   ASSERT_TRUE(gm::set_console_enabled(0, false, err));
-  EXPECT_TRUE(gm::console_installed(0, &on));
-  EXPECT_FALSE(on);
   EXPECT_EQ(in_bundle("/Contents/MacOS/state.cfg"), "wing=off\nx32=on\n");
-  fs::remove(gm::waves_bin(1));
-  EXPECT_FALSE(gm::console_installed(1, &on)) << "Waves' own X-WSG module is gone";
 }
 
 }  // namespace
