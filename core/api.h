@@ -12,6 +12,10 @@
 #ifndef GM_API_H
 #define GM_API_H
 
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -42,6 +46,22 @@ void gm_clear_ip(int which);
  * and sends the probe that makes macOS show its prompt), then scans. Does nothing in demo mode.
  * Blocks for the probe and the scan; call it off the UI thread. */
 void gm_request_network(void);
+
+/* Periodic housekeeping, once a second from the app's timer: the loader's live status as
+ * messages, and what a newer app carries (console modules at once, the loader while LV1 is
+ * closed). True when this process should quit because a newer app has taken over. */
+bool gm_tick(void);
+
+/* Installs Gainmesh into LV1 (through the administrator prompt when the folder needs it) and says
+ * so in the setup message; after a scan that found consoles, the types not found are switched
+ * off. gm_reinstall installs again, keeping every setting. Both block for the whole install. */
+bool gm_install(void);
+bool gm_reinstall(void);
+/* Toggles the console type; installs Gainmesh first when it is not installed yet (then only this
+ * type is on). 1 when switching off needs the user's confirmation because LV1 is running
+ * (nothing changed), else 0. gm_switch_off switches off without asking. */
+int gm_switch(int which);
+void gm_switch_off(int which);
 
 #ifdef __cplusplus
 }

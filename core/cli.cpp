@@ -7,6 +7,7 @@
 
 #include "api.h"
 #include "core_state.h"
+#include "install_state.h"
 #include "util.h"
 
 namespace gm {
@@ -44,7 +45,37 @@ int console_key(const char* key) {
 int cli_switch(int argc, char** argv) {
   if (argc < 4 || console_key(argv[2]) < 0) return usage();
   if (std::strcmp(argv[3], "on") != 0 && std::strcmp(argv[3], "off") != 0) return usage();
-  return not_yet("--switch");
+  const int which = console_key(argv[2]);
+  const bool want_on = std::strcmp(argv[3], "on") == 0;
+  bool on = false;
+  const bool present = console_installed(which, &on);
+  if (!want_on && !present) {
+    std::printf("%s is not installed - nothing to switch off\n", argv[2]);
+    return 0;
+  }
+  if (present && on == want_on) {
+    std::printf("%s already %s\n", argv[2], argv[3]);
+    return 0;
+  }
+  if (gm_switch(which) == 1) {
+    std::printf("confirm: switch the %s off (LV1 is running) - confirmed\n", argv[2]);
+    gm_switch_off(which);
+  }
+  const std::string msg = current_msg();
+  on = false;
+  const bool now_on = console_installed(which, &on) && on;
+  std::printf("%s %s%s%s\n", argv[2], now_on ? "on" : "off", msg.empty() ? "" : " - ",
+              msg.c_str());
+  return now_on == want_on ? 0 : 1;
+}
+
+int cli_install() {
+  if (gm_install()) {
+    std::puts("installed");
+    return 0;
+  }
+  std::fprintf(stderr, "%s\n", current_msg().c_str());
+  return 1;
 }
 
 int cli_setting(int argc, char** argv) {
@@ -84,6 +115,7 @@ extern "C" int gm_cli(int argc, char** argv) {
   set_app_path(app_from_exe());
   const char* app = std::getenv("GAINMESH_APP");
   if (app && app[0]) set_app_path(app);
+  if (opt == "--install") return cli_install();
   if (opt == "--switch") return cli_switch(argc, argv);
   if (opt == "--setting") return cli_setting(argc, argv);
   return not_yet(argv[1]);

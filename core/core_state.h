@@ -49,6 +49,11 @@ bool set_resync(int which, bool lv1_wins);
 void check_blocks(const Lv1& lv1);
 void check_blocks();
 
+// Applies what this app carries beyond the installed bundle, at most once a minute and never
+// while another bundle change runs: a newer loader or Waves resources only while LV1 is closed
+// (then at most every 10 minutes), new console modules at once.
+void apply_carried(bool lv1_running);
+
 // Starts the guest watch thread once per process; it runs until the process ends.
 void start_guest_watch();
 // Called by the session-database watch after each change: the next pass runs 250 ms after a

@@ -87,4 +87,19 @@ std::vector<Ipv4Interface> ipv4_interfaces();
 // permission.
 int os_macos_major();
 
+// ---- files of the installed bundle -------------------------------------------------------------
+
+// The name of macOS's download flag as this platform stores it (an extended attribute).
+extern const char* const kQuarantineAttribute;
+
+// Removes the download flag from the path itself, never following a symbolic link. True when the
+// flag is gone afterwards: removed, never there, or a path that cannot carry one (a symbolic
+// link, a file system without extended attributes). False when the path cannot be examined or
+// the flag could not be removed. Blocks on the file system only.
+bool remove_quarantine(const std::string& path);
+
+// Hands the tree at `path` to uid:gid with the system's chown program ("-R uid:gid path"),
+// waiting at most 120 s. Its exit status, or -1 as for run().
+int change_owner_tree(const std::string& path, unsigned uid, unsigned gid);
+
 }  // namespace gm

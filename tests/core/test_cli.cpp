@@ -106,12 +106,25 @@ TEST_F(CommandLine, UnknownOptionsStartTheAppAndUnbuiltOnesSaySo) {
                      "(see the README)\n");
   EXPECT_NE(gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log").find("---- Gainmesh 3.2.0 "),
             std::string::npos);
-  for (const char* opt : {"--status", "--scan", "--install", "--remove-root", "--switch wing on"}) {
+  for (const char* opt : {"--status", "--scan", "--remove-root"}) {
     const Outcome r = gainmesh(opt);
     EXPECT_EQ(r.code, 1) << opt;
     EXPECT_NE(r.err.find("not available in this build yet"), std::string::npos) << opt;
     EXPECT_EQ(r.out, "") << opt;
   }
+}
+
+TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {
+  const Outcome install = gainmesh("--install");
+  EXPECT_EQ(install.code, 1);
+  EXPECT_EQ(install.err, "Could not install \xE2\x80\x94 No supported I/O module found.\n");
+  const Outcome off = gainmesh("--switch x32 off");
+  EXPECT_EQ(off.code, 0);
+  EXPECT_EQ(off.out, "x32 is not installed - nothing to switch off\n");
+  const Outcome on = gainmesh("--switch wing on");
+  EXPECT_EQ(on.code, 1);
+  EXPECT_EQ(on.out,
+            "wing off - Could not switch it on \xE2\x80\x94 No supported I/O module found.\n");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "drive/card_bundles.h"
 #include "drive/child.h"
 #include "support/netns.h"
 
@@ -122,14 +123,7 @@ std::string InstalledBundle::modules_dir() const {
 }
 
 void InstalledBundle::add_card_bundle(const std::string& name) const {
-  const std::string root = home_.io_modules_dir() + "/" + name + ".bundle/Contents";
-  replace_file(root + "/Info.plist",
-               plist({{"CFBundleExecutable", name},
-                      {"CFBundleIdentifier", "com.waves.iom." + std::to_string(name.size())},
-                      {"CFBundleVersion", "14.0.0"}}));
-  replace_file(root + "/MacOS/" + name, "Waves IO module " + name + "\n");
-  replace_file(root + "/Resources/IOM_VERSION/1000", "14.0.0\n");
-  replace_file(root + "/Wfis/" + name + ".wfi", name + "\n");
+  rig::lay_out_card_bundle(home_.io_modules_dir(), name);
 }
 
 std::string InstalledBundle::add_module(const std::string& version, Signature signature) const {

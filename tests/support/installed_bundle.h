@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/card_bundles.h"
 #include "loader_layout.h"
 #include "support/temp_home.h"
 
@@ -19,9 +20,9 @@ inline constexpr const char* kPayloadLoader =
 inline constexpr const char* kPayloadModule =
     GM_BUILD_DIR "/Gainmesh.app/Contents/Library/Payload/modules/wing-3.2.0.dylib";
 
-inline constexpr const char* kWingCard = "SoundGrid Wing Control";
-inline constexpr const char* kX32Card = "SoundGrid X-WSG Control";
-inline constexpr const char* kDn32Card = "SoundGrid DN32-WSG Control";
+inline constexpr const char* kWingCard = rig::kWingCardBundle;
+inline constexpr const char* kX32Card = rig::kXwsgCardBundle;
+inline constexpr const char* kDn32Card = rig::kDn32CardBundle;
 
 class InstalledBundle {
  public:
@@ -49,7 +50,7 @@ class InstalledBundle {
   std::string macos_dir() const;    // <bundle>/Contents/MacOS
   std::string modules_dir() const;  // <bundle>/Contents/MacOS/modules
 
-  // A Waves card bundle: Info.plist, its executable, IOM_VERSION and a Wfis entry.
+  // A Waves card bundle laid out as LV1 has it (rig::lay_out_card_bundle).
   void add_card_bundle(const std::string& name) const;
   // Puts a copy of the installed wing-3.2.0.dylib (else of the built module) into modules/ as
   // wing-<version>.dylib. The signature file

@@ -1,0 +1,200 @@
+// The installer on a temporary home: the bytes it generates, what it takes from Waves' card
+// bundles, what it carries over, how it swaps bundles and when it adds console modules live.
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "drive/card_bundles.h"
+#include "install.h"
+#include "install_state.h"
+#include "install_texts.h"
+#include "install_version.h"
+#include "module_update.h"
+#include "platform.h"
+#include "support/temp_home.h"
+#include "util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using gmtest::read_file;
+
+// The entry names of a folder, sorted, joined by spaces.
+std::string names(const std::string& dir) {
+  std::set<std::string> all;
+  for (const auto& e : fs::directory_iterator(dir)) all.insert(e.path().filename().string());
+  std::string out;
+  for (const std::string& n : all) out += (out.empty() ? "" : " ") + n;
+  return out;
+}
+
+TEST(InstallTexts, VersionsOrderByNumbersThenReleaseAbovePreRelease) {
+  struct Case {
+    const char *a, *b;
+    bool newer;
+  } cases[] = {{"3.2.0", "3.1.9", true},      {"3.10.0", "3.9.9", true},
+               {"3.2.0", "3.2.0", false},     {"3.2.0", "3.2.0-beta", true},
+               {"3.2.0-rc1", "3.2.0", false}, {"3.2.1-a", "3.2.0", true},
+               {"0.0.0", "junk", true},       {"3.2", "", false},
+               {"4.0.0x", "4.0.0", false}};
+  for (const Case& c : cases) EXPECT_EQ(gm::newer_version(c.a, c.b), c.newer) << c.a << " " << c.b;
+}
+
+TEST(InstallTexts, DeviceListsMergeOnceEachAndPrioritiesBecome600) {
+  struct Merge {
+    const char *ours, *theirs, *want;
+  } merges[] = {{"", "a\nb \r\n\n", "a\nb\n"},
+                {"a\r\nb", "b\nc\r\na\n", "a\r\nb\nc\n"},
+                {"x", "y\ny\n", "x\ny\n"}};
+  for (const Merge& m : merges)
+    EXPECT_EQ(gm::merge_device_list(m.ours, m.theirs), m.want) << m.theirs;
+  struct Rewrite {
+    const char *in, *out;
+  } rewrites[] = {
+      {"assignment_priority: 100.0\n", "assignment_priority: 600.0\n"},
+      {"assignment_priority: 1.5", "assignment_priority: 600.5"},
+      {"assignment_priority:\t 5\n", "assignment_priority:\t 5\n"},
+      {" assignment_priority: 1.0\nname: a.b\n", " assignment_priority: 1.0\nname: a.b\n"},
+      {"a: 1\nassignment_priority:7.25\r\n", "a: 1\nassignment_priority:600.25\r\n"}};
+  for (const Rewrite& r : rewrites) EXPECT_EQ(gm::rewrite_assignment_priority(r.in), r.out) << r.in;
+}
+
+// A home with the three Waves card bundles and an app whose payload holds a loader and a module.
+class Installer : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override {
+    home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", "loader 3.2.0\n");
+    carry("wing-3.2.0.dylib", true);
+    gm::set_app_path(home_.path() + "/Gainmesh.app");
+    for (const char* c : gm::kCardBundles) rig::lay_out_card_bundle(home_.io_modules_dir(), c);
+  }
+  void carry(const std::string& name, bool sig) {
+    home_.write("Gainmesh.app/Contents/Library/Payload/modules/" + name, "module " + name);
+    if (sig) home_.write("Gainmesh.app/Contents/Library/Payload/modules/" + name + ".sig", "sig");
+  }
+  std::string in_bundle(const std::string& rel) const { return read_file(gm::our_bundle() + rel); }
+  void install(int only = -1) {
+    std::string err;
+    ASSERT_TRUE(gm::install_impl(err, gm::kKeepOwner, gm::kKeepOwner, only)) << err;
+  }
+};
+
+TEST_F(Installer, BuildsTheBundleFromWavesResourcesAndThePayload) {
+  const std::string carried = gm::payload_dir() + "/modules/wing-3.2.0.dylib";
+  ASSERT_EQ(setxattr(carried.c_str(), gm::kQuarantineAttribute, "1", 1, 0), 0);
+  install(1);
+  EXPECT_TRUE(gm::installed());
+  EXPECT_EQ(gm::installed_version(), "3.2.0");
+  std::map<std::string, std::string> info;
+  ASSERT_TRUE(gm::read_bundle_info(gm::our_bundle(), &info));
+  EXPECT_EQ(info["CFBundleIdentifier"], "org.ambervale.gainmesh.loader");
+  EXPECT_NE(in_bundle("/Contents/Info.plist")
+                .find("\n    <key>CSResourcesFileMapped</key><true/>\n</dict>\n</plist>\n"),
+            std::string::npos);
+  EXPECT_EQ(fs::status(gm::bundle_dir() + "/Gainmesh").permissions() & fs::perms::all,
+            static_cast<fs::perms>(0755));
+  EXPECT_EQ(in_bundle("/Contents/MacOS/modules/wing-3.2.0.dylib.sig"), "sig");
+  const std::string module = gm::bundle_dir() + "/modules/wing-3.2.0.dylib";
+  EXPECT_EQ(getxattr(module.c_str(), gm::kQuarantineAttribute, nullptr, 0), -1) << "cleared";
+  EXPECT_EQ(in_bundle("/Contents/MacOS/state.cfg"), "wing=off\nx32=on\n");
+  EXPECT_EQ(gm::cfg_value(gm::con_cfg(1), "resync"), "desk");
+  EXPECT_EQ(in_bundle("/Contents/MacOS/wing.cfg").rfind("; Gainmesh - edit while", 0), 0u);
+  // Waves' resources: the first bundle's file wins; the device lists and Wfis are united.
+  EXPECT_EQ(in_bundle("/Contents/Resources/English.lproj/InfoPlist.strings"),
+            "CFBundleName = \"SoundGrid Wing Control\";\n");
+  EXPECT_EQ(in_bundle("/Contents/Resources/VDID/1000"),
+            "0x0100 SoundGrid IO\n0x0a31 WING WSG card\n0x0b12 X-WSG card\n0x0b13 X-WSG v2\n"
+            "0x0c20 DN32-WSG card\n");
+  EXPECT_EQ(in_bundle("/Contents/Resources/APPINFO/x-wsg.yaml"),
+            "name: SoundGrid X-WSG Control\nassignment_priority: 600.0\nchannels: 64\n");
+  EXPECT_EQ(in_bundle("/Contents/Resources/APPINFO/notes.txt"), "assignment_priority: 100.0\n");
+  EXPECT_EQ(names(gm::our_bundle() + "/Contents/Wfis"),
+            "dn32-wsg.wfi soundgrid-common.wfi wing.wfi x-wsg.wfi");
+  for (const char* never : {"/manifest.yaml", "/_CodeSignature", "/MacOS/SoundGrid Wing Control"}) {
+    EXPECT_FALSE(gmtest::file_exists(gm::our_bundle() + "/Contents" + never)) << never;
+  }
+  EXPECT_FALSE(gm::loader_update_pending());
+}
+
+TEST_F(Installer, AReinstallKeepsTheSettingsAndAFailedSwapOrHandOverKeepsTheOldBundle) {
+  install(0);
+  gm::cfg_set_line(gm::con_cfg(0), "ip", "127.0.0.9");
+  gm::cfg_set_line(gm::state_cfg(), "x32", "on");
+  const auto settings = [] {
+    return read_file(gm::con_cfg(0)) + read_file(gm::con_cfg(1)) + read_file(gm::state_cfg());
+  };
+  const std::string kept = settings();
+  home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", "loader 3.2.1\n");
+  home_.write("IO Modules/Gainmesh.bundle.new/stale", "from a crash");
+
+  struct Fault {
+    const char* step;
+    std::string err;
+  } faults[] = {{"swap", "Could not put the new Gainmesh bundle in place."},
+                {"chown", "Could not hand the new Gainmesh bundle to this user."}};
+  for (const Fault& f : faults) {
+    setenv("GAINMESH_TEST_FAIL_AT", f.step, 1);
+    std::string err;
+    EXPECT_FALSE(gm::install_impl(err, 0, 0, -1)) << f.step;
+    unsetenv("GAINMESH_TEST_FAIL_AT");
+    EXPECT_EQ(err, f.err);
+    EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.0\n") << f.step;
+    for (const char* w : {".new", ".old"}) EXPECT_FALSE(gmtest::file_exists(gm::our_bundle() + w));
+  }
+  EXPECT_FALSE(gm::loader_update_pending()) << "the same version with another loader is current";
+  std::string plist = in_bundle("/Contents/Info.plist");
+  plist.replace(plist.find("3.2.0</string>\n    <key>CS"), 5, "3.2.0-beta");
+  gm::write_text(gm::our_bundle() + "/Contents/Info.plist", plist);
+  EXPECT_TRUE(gm::loader_update_pending()) << "a pre-release with another loader is older";
+  install(1);
+  EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.1\n");
+  EXPECT_EQ(settings(), kept) << "kept byte for byte";
+  EXPECT_FALSE(gm::loader_update_pending());
+}
+
+TEST_F(Installer, DoInstallNeedsAWingOrXwsgModuleAndAddsModulesLiveOnlyToACurrentBundle) {
+  fs::remove_all(gm::card_bundle(0));
+  fs::remove_all(gm::card_bundle(1));
+  std::string err;
+  EXPECT_FALSE(gm::do_install(err, false, -1));
+  EXPECT_EQ(err, "No supported I/O module found.");
+  rig::lay_out_card_bundle(home_.io_modules_dir(), gm::kCardBundles[1]);
+  ASSERT_TRUE(gm::do_install(err, false, -1)) << err;
+
+  // A module already there keeps its own bytes; a new name is copied alone when it has no .sig.
+  home_.write("IO Modules/Gainmesh.bundle/Contents/MacOS/modules/wing-3.2.0.dylib", "mine");
+  EXPECT_TRUE(gm::apply_live_module_updates(err));
+  const std::string notice = gm::run_dir() + "/org.ambervale.gainmesh.modules-changed";
+  EXPECT_FALSE(gmtest::file_exists(notice)) << "nothing new, so no notification";
+  carry("x32-1.0.0.dylib", false);
+  home_.write("Library/Application Support/Gainmesh/modules/wing-3.3.0-beta.dylib", "mirror");
+  home_.write("Library/Application Support/Gainmesh/modules/wing-3.3.0.txt", "not a module");
+  EXPECT_TRUE(gm::modules_update_pending());
+  EXPECT_TRUE(gm::apply_live_module_updates(err)) << err;
+  EXPECT_TRUE(gmtest::file_exists(notice));
+  EXPECT_EQ(names(gm::bundle_dir() + "/modules"),
+            "wing-3.2.0.dylib wing-3.2.0.dylib.sig wing-3.3.0-beta.dylib x32-1.0.0.dylib");
+  EXPECT_EQ(in_bundle("/Contents/MacOS/modules/wing-3.2.0.dylib"), "mine");
+  EXPECT_FALSE(gm::modules_update_pending());
+  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
+                .find("install: 2 console module(s) added live"),
+            std::string::npos);
+
+  // A changed Waves resource makes the installed loader out of date, whatever the versions.
+  home_.write("IO Modules/SoundGrid X-WSG Control.bundle/Contents/Wfis/new.wfi", "new");
+  EXPECT_TRUE(gm::loader_update_pending());
+}
+
+TEST_F(Installer, SwitchingWritesTheStateFileAndNeedsABundleToWriteInto) {
+  std::string err;
+  EXPECT_FALSE(gm::set_console_enabled(0, false, err));
+  EXPECT_EQ(err, "Could not write " + gm::state_cfg() + ".");
+  install();
+  ASSERT_TRUE(gm::set_console_enabled(0, false, err));
+  EXPECT_EQ(in_bundle("/Contents/MacOS/state.cfg"), "wing=off\nx32=on\n");
+}
+
+}  // namespace
