@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core_state.h"
+#include "discovery.h"
+#include "install_state.h"
 #include "platform.h"
 #include "status.h"
 #include "util.h"
@@ -96,6 +98,26 @@ void gm_clear_ip(int which) {
   if (cfg_set_line(con_cfg(which), "ip", "")) {
     set_msg(std::string("Gainmesh finds the ") + short_name(which) + " by itself again.");
   }
+}
+
+void gm_scan(void) {
+  static std::mutex scan_mu;
+  std::unique_lock<std::mutex> scanning(scan_mu, std::try_to_lock);
+  if (!scanning.owns_lock()) return;
+  {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    if (core_state().fake) return;
+  }
+  // The local-network permission check joins here; on Linux the permission is always given.
+  Found found[2];
+  scan_consoles(found);
+  std::lock_guard<std::mutex> lock(core_mutex());
+  for (int i = 0; i < 2; ++i) core_state().found[i] = found[i];
+}
+
+void gm_retry(int /*which*/) {
+  gm_scan();
+  notify_loader();
 }
 
 }  // extern "C"

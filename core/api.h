@@ -38,6 +38,14 @@ void gm_set_resync(int which, int lv1);
 /* Forgets the console address typed in Setup, so the module finds the console by itself. */
 void gm_clear_ip(int which);
 
+/* Looks for a WING and an X32 / M32 (the consoles a running module drives, then broadcasts on
+ * every network) and keeps the result for the dashboard. Blocks for up to about 2 s; returns at
+ * once when a scan is already running (its result stands), in demo mode, and when the user was
+ * never asked for local-network access. */
+void gm_scan(void);
+/* gm_scan, then tells the loader to re-read its files. `which` is not used. */
+void gm_retry(int which);
+
 #ifdef __cplusplus
 }
 #endif

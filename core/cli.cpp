@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "api.h"
@@ -70,6 +71,18 @@ int cli_setting(int argc, char** argv) {
   return 0;
 }
 
+// Scans, then the WING's reply line or "-", and the X32 / M32's.
+int cli_scan() {
+  gm_scan();
+  Found found[2];
+  {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    for (int i = 0; i < 2; ++i) found[i] = core_state().found[i];
+  }
+  for (const Found& f : found) std::printf("%s\n", f.found ? f.reply.c_str() : "-");
+  return 0;
+}
+
 }  // namespace
 }  // namespace gm
 
@@ -86,5 +99,6 @@ extern "C" int gm_cli(int argc, char** argv) {
   if (app && app[0]) set_app_path(app);
   if (opt == "--switch") return cli_switch(argc, argv);
   if (opt == "--setting") return cli_setting(argc, argv);
+  if (opt == "--scan") return cli_scan();
   return not_yet(argv[1]);
 }

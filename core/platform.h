@@ -1,5 +1,5 @@
 // The one seam between the app core and the operating system: processes, bundles, helper
-// programs and opening applications. The rest of the core reaches the OS only through plain
+// programs, opening applications and the network interfaces. The rest of the core reaches the OS only through plain
 // POSIX file and socket calls.
 //
 // Every function here keeps no shared state, may be called from any thread at the same time as
@@ -63,5 +63,26 @@ int run(const std::vector<std::string>& argv, std::string* output, int timeout_s
 // True when the application was started, or the opener exited with status 0. Blocks until the
 // executable has started, or while the opener runs (at most 120 s).
 bool open_path(const std::string& path, const std::vector<std::string>& args, bool new_instance);
+
+// ---- network interfaces ------------------------------------------------------------------------
+
+// One IPv4 address of a network interface. Addresses in network byte order.
+struct NetIface {
+  unsigned index = 0;  // the interface index, never 0
+  uint32_t addr = 0;
+  uint32_t mask = 0;
+  bool up = false;
+  bool broadcast = false;  // the interface can broadcast
+  bool loopback = false;
+};
+
+// Every IPv4 address of every interface, in the order the system lists them (an interface with
+// several addresses appears once per address). Empty when the list cannot be read. Does not block.
+std::vector<NetIface> ipv4_interfaces();
+
+// Ties socket fd to interface `index`: it then sends only through that interface and receives
+// only what arrived on it. False when the interface is unknown or the system refused (on Linux
+// SO_BINDTODEVICE needs CAP_NET_RAW); the socket is left as it was.
+bool bind_to_interface(int fd, unsigned index);
 
 }  // namespace gm

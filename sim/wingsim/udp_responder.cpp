@@ -96,6 +96,7 @@ void UdpResponder::on_discovery() {
   sockaddr_in from{};
   while (receive(discovery_fd_, buf, from)) {
     if (buf.size() < 5 || memcmp(buf.data(), "WING?", 5) != 0) continue;
+    ++questions_;
     const std::string line = discovery_line(id_);
     reply(discovery_fd_, from, line.data(), line.size());
   }
@@ -120,6 +121,7 @@ void UdpResponder::on_xinfo() {
   std::string address;
   while (receive(xinfo_fd_, buf, from)) {
     if (!osc_parse_query(buf.data(), buf.size(), address) || address != "/xinfo") continue;
+    ++questions_;
     const std::vector<uint8_t> msg =
         osc_message("/xinfo", {OscArg{'s', id_.ip}, OscArg{'s', id_.name}, OscArg{'s', id_.model},
                                OscArg{'s', id_.firmware}});

@@ -40,6 +40,8 @@ class UdpResponder {
   void close();
   // One datagram from the desk's UDP port 2222 (meter frames); dropped when not open.
   void send_meter(const sockaddr_in& to, const uint8_t* p, size_t n);
+  // "WING?" and "/xinfo" questions received since the desk started, answered or not.
+  unsigned discovery_questions() const { return questions_; }
 
  private:
   void watch_all();
@@ -54,6 +56,7 @@ class UdpResponder {
   int discovery_fd_ = -1;  // 2222
   int osc_fd_ = -1;        // 2223
   int xinfo_fd_ = -1;      // 10023
+  unsigned questions_ = 0;
 };
 
 }  // namespace wingsim
