@@ -5,11 +5,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "api.h"
 #include "core_state.h"
@@ -72,6 +74,16 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
   }
 
   gm::Live live() const { return gm::live_blocks(gm::lv1_info()); }
+
+  // The built executable's --scan, in this test's home (where broadcasts are off).
+  std::string scan() const {
+    std::string out;
+    FILE* p = popen("'" GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh' --scan", "r");
+    if (!p) return "popen failed";
+    char buf[1024];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    return pclose(p) == 0 ? out : out + "(failed)";
+  }
 
   std::string app_;
   std::unique_ptr<gmtest::WingSimProcess> desk_;
@@ -177,6 +189,23 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
 }
 
 // "Start LV1" opens the installed LV1 bundle, which starts detached from the app.
+// The desk a running module drives is reported from its status block, without asking the desk,
+// and its address is left as the module's hint.
+TEST_F(CoreLiveStatus, TheScanReportsTheDeskTheModuleDrivesWithoutAskingIt) {
+  start();
+  ASSERT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, live()).identity[0]; }, kWait));
+  const std::string identity = gm::read_con_status(0, live()).identity;
+  EXPECT_EQ(identity, "WING," + desk_->ip() + ",FOH,wing-rack,S0001,3.1-0-g9f314617");
+  const std::vector<std::string> asked = desk_->cmd("discovery");
+  ASSERT_TRUE(desk_->ok()) << desk_->error();
+
+  EXPECT_EQ(scan(), identity + "\n-\n");
+  EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
+  EXPECT_NE(gmtest::read_file(bundle_->wing_cfg_path()).find("\nhint=" + desk_->ip() + "\n"),
+            std::string::npos)
+      << gmtest::read_file(bundle_->wing_cfg_path());
+}
+
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
   gm_start_lv1();
   EXPECT_EQ(gm::current_msg(), "Starting eMotion LV1\xE2\x80\xA6");
