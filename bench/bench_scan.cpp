@@ -51,7 +51,10 @@ std::string time_finds() {
     const bool ok = gm::ask_wing(s, &found);
     const double ms = ms_since(start);
     gm::close_scan_sockets(&s);
-    if (ok) out << ms << "\n"; else out << "-\n";
+    if (ok)
+      out << ms << "\n";
+    else
+      out << "-\n";
   }
   return out.str();
 }
@@ -95,8 +98,8 @@ int main() {
     return 1;
   }
   const std::string control = std::string(home) + "/wingsim.sock";
-  const pid_t desk = lab.spawn(lab.host(0), {GM_WINGSIM, "--ip", "0.0.0.0", "--control", control,
-                                             "--no-stdin", "--quiet"});
+  const pid_t desk = lab.spawn(
+      lab.host(0), {GM_WINGSIM, "--ip", "0.0.0.0", "--control", control, "--no-stdin", "--quiet"});
   for (int i = 0; i < 200 && !can_connect(control); ++i) usleep(50000);
   if (!can_connect(control)) {
     std::fprintf(stderr, "gm_bench_scan: wingsim did not start\n");
@@ -116,13 +119,15 @@ int main() {
   const std::vector<double> f = numbers(finds, &lost);
   const std::vector<double> s = numbers(silent, &stray);
   const double p99 = gmbench::percentile(f, 99);
-  std::printf("first WING? to found, one desk:  p50 %.2f ms  p99 %.2f ms  max %.2f ms  (%zu scans, "
-              "%d not found)  goal p99 < %.0f ms: %s\n",
-              gmbench::percentile(f, 50), p99, gmbench::percentile(f, 100), f.size(), lost,
-              kFindGoalMs, lost == 0 && p99 < kFindGoalMs ? "met" : "MISSED");
-  std::printf("whole scan, nothing answers:     p50 %.0f ms  max %.0f ms  (%zu scans, %d found "
-              "something)  about 2 s expected\n",
-              gmbench::percentile(s, 50), gmbench::percentile(s, 100), s.size(), stray);
+  std::printf(
+      "first WING? to found, one desk:  p50 %.2f ms  p99 %.2f ms  max %.2f ms  (%zu scans, "
+      "%d not found)  goal p99 < %.0f ms: %s\n",
+      gmbench::percentile(f, 50), p99, gmbench::percentile(f, 100), f.size(), lost, kFindGoalMs,
+      lost == 0 && p99 < kFindGoalMs ? "met" : "MISSED");
+  std::printf(
+      "whole scan, nothing answers:     p50 %.0f ms  max %.0f ms  (%zu scans, %d found "
+      "something)  about 2 s expected\n",
+      gmbench::percentile(s, 50), gmbench::percentile(s, 100), s.size(), stray);
   std::error_code ignored;
   std::filesystem::remove_all(home, ignored);
   return 0;

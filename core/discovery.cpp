@@ -35,7 +35,9 @@ bool broadcast_allowed() {
 }
 
 // The interfaces a scan broadcasts on: up, broadcast-capable, not loopback.
-bool scanned(const NetIface& n) { return n.up && n.broadcast && !n.loopback; }
+bool scanned(const NetIface& n) {
+  return n.up && n.broadcast && !n.loopback;
+}
 
 // An IPv4 UDP socket that may broadcast, with a 400 ms receive time-out, tied to interface
 // `index` unless it is 0; -1 on failure.

@@ -34,8 +34,8 @@ std::string field(const std::string& line) {
   const size_t first = line.find(',');
   if (first == std::string::npos) return "";
   const size_t second = line.find(',', first + 1);
-  return line.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                            : second - first - 1);
+  return line.substr(first + 1,
+                     second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
 bool wing_reply_line(const uint8_t* p, size_t n, std::string* line) {

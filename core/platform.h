@@ -1,6 +1,6 @@
 // The one seam between the app core and the operating system: processes, bundles, helper
-// programs, opening applications and the network interfaces. The rest of the core reaches the OS only through plain
-// POSIX file and socket calls.
+// programs, opening applications and the network interfaces. The rest of the core reaches the OS
+// only through plain POSIX file and socket calls.
 //
 // Every function here keeps no shared state, may be called from any thread at the same time as
 // any other, never throws and never logs. Failures read as an empty result, false or -1, as each

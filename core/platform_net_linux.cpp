@@ -21,7 +21,8 @@ std::vector<NetIface> ipv4_interfaces() {
     n.index = if_nametoindex(a->ifa_name);
     if (n.index == 0) continue;
     n.addr = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr;
-    if (a->ifa_netmask) n.mask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr;
+    if (a->ifa_netmask)
+      n.mask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr;
     n.up = (a->ifa_flags & IFF_UP) != 0;
     n.broadcast = (a->ifa_flags & IFF_BROADCAST) != 0;
     n.loopback = (a->ifa_flags & IFF_LOOPBACK) != 0;

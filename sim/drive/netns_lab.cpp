@@ -150,7 +150,8 @@ bool NetnsLab::build(const std::vector<int>& host_subnets) {
   const std::string base = "gm" + std::to_string(getpid());
   first_subnet_ = static_cast<int>(getpid() % (250 / kMaxSubnets)) * kMaxSubnets;
   scanner_ = base + "s";
-  for (size_t i = 0; i < host_subnets.size(); ++i) hosts_.push_back(base + static_cast<char>('a' + i));
+  for (size_t i = 0; i < host_subnets.size(); ++i)
+    hosts_.push_back(base + static_cast<char>('a' + i));
   std::vector<std::string> all = hosts_;
   all.insert(all.begin(), scanner_);
   for (const std::string& ns : all) {

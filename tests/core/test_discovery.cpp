@@ -86,7 +86,7 @@ TEST(ConsoleScanReplies, AnXinfoReplyBecomesAnX32LineWithMissingStringsEmpty) {
       {kXinfoHead + "10.0.0.9", "X32,10.0.0.9,,,"},  // the last string unterminated
       {kXinfoHead + osc("1234567") + osc("ab"), "X32,1234567,ab,,"},  // 8-byte padding
       {kXinfoHead + osc("10.0.0.9") + osc("FOH\nB"), "X32,10.0.0.9,FOH"},
-      {kXinfoHead.substr(0, 15), "(ignored)"},                    // short
+      {kXinfoHead.substr(0, 15), "(ignored)"},                               // short
       {osc("/xinfox") + std::string(",ssss\0\0\0", 8) + four, "(ignored)"},  // another address
       {osc("/status") + std::string(",sss\0\0\0\0", 8) + four, "(ignored)"},
       {"WING,10.0.0.9,FOH,wing-rack,S1,3.1", "(ignored)"},
@@ -103,10 +103,9 @@ TEST_F(ConsoleScanHint, TheHintIsWrittenOnlyWhenInstalledAndTheAddressIsIpv4) {
     const char* ip;
     bool written;
   } cases[] = {
-      {0, true, "10.0.0.9", true},     {1, true, "192.168.1.20", true},
-      {0, false, "10.0.0.9", false},   {0, true, "", false},
-      {0, true, "desk.local", false},  {1, true, "10.0.0", false},
-      {0, true, "10.0.0.9 ", false},   {1, true, "fe80::1", false},
+      {0, true, "10.0.0.9", true},   {1, true, "192.168.1.20", true}, {0, false, "10.0.0.9", false},
+      {0, true, "", false},          {0, true, "desk.local", false},  {1, true, "10.0.0", false},
+      {0, true, "10.0.0.9 ", false}, {1, true, "fe80::1", false},
   };
   for (const auto& c : cases) {
     const std::string cfg = gm::con_cfg(c.which);

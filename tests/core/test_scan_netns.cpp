@@ -1,9 +1,9 @@
 // `Gainmesh --scan` on networks of namespaces that the test builds: virtual desks on two subnets
 // of the scanner, one of them reachable only through the socket tied to its interface.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -46,11 +46,17 @@ bool can_connect(const std::string& path) {
 class Desk {
  public:
   Desk(NetnsLab& lab, int host, const std::vector<std::string>& options)
-      : lab_(lab), control_("/tmp/gm-scan-" + std::to_string(getpid()) + "-" +
-                            std::to_string(host) + ".sock") {
+      : lab_(lab),
+        control_("/tmp/gm-scan-" + std::to_string(getpid()) + "-" + std::to_string(host) +
+                 ".sock") {
     unlink(control_.c_str());
-    std::vector<std::string> argv = {GM_BUILD_DIR "/sim/wingsim", "--ip", "0.0.0.0", "--control",
-                                     control_, "--no-stdin", "--quiet"};
+    std::vector<std::string> argv = {GM_BUILD_DIR "/sim/wingsim",
+                                     "--ip",
+                                     "0.0.0.0",
+                                     "--control",
+                                     control_,
+                                     "--no-stdin",
+                                     "--quiet"};
     argv.insert(argv.end(), options.begin(), options.end());
     pid_ = lab_.spawn(lab_.host(host), argv);
     ready_ = pid_ > 0 && gmtest::eventually([this] { return can_connect(control_); },
@@ -83,7 +89,8 @@ std::string scan_in(const NetnsLab& lab, double* seconds) {
         std::array<char, 1024> buf;
         for (size_t n; (n = fread(buf.data(), 1, buf.size(), p)) > 0;) text.append(buf.data(), n);
         const int status = pclose(p);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text += "(exit status " + std::to_string(status) + ")";
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+          text += "(exit status " + std::to_string(status) + ")";
         return text;
       },
       &out, &err);
@@ -102,7 +109,8 @@ std::string asked_directly(const NetnsLab& lab, const std::string& dev, const st
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const timeval tv{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev.c_str(), static_cast<socklen_t>(dev.size() + 1));
+    setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev.c_str(),
+               static_cast<socklen_t>(dev.size() + 1));
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(x32 ? gm::kXinfoPort : gm::kWingDiscoveryPort);
@@ -127,15 +135,17 @@ class ScanNetns : public gmtest::TempHomeTest {};
 TEST_F(ScanNetns, OneScanFindsAWingAndAnX32OnTwoSubnets) {
   NetnsLab lab(std::vector<int>{0, 1});
   if (!lab.ok()) GTEST_SKIP() << "no network namespace lab: " << lab.why();
-  Desk wing(lab, 0, {"--name", "Stage, Left", "--model", "wing-rack", "--serial", "SA-7",
-                     "--firmware", "3.1-0-g9f314617"});
+  Desk wing(lab, 0,
+            {"--name", "Stage, Left", "--model", "wing-rack", "--serial", "SA-7", "--firmware",
+             "3.1-0-g9f314617"});
   Desk x32(lab, 1, {"--x32", "--name", "Monitors", "--model", "M32", "--firmware", "4.06"});
   ASSERT_TRUE(wing.ready() && x32.ready()) << "a virtual desk did not start";
 
   const std::string wing_line = asked_directly(lab, "br0", lab.host_addr(0), false);
   const std::string x32_line = asked_directly(lab, "br1", lab.host_addr(1), true);
   // The address each desk gives is its own business; the rest of the line is checked here.
-  EXPECT_EQ(wing_line, "WING," + gm::field(wing_line) + ",Stage, Left,wing-rack,SA-7,3.1-0-g9f314617");
+  EXPECT_EQ(wing_line,
+            "WING," + gm::field(wing_line) + ",Stage, Left,wing-rack,SA-7,3.1-0-g9f314617");
   EXPECT_EQ(x32_line, "X32," + gm::field(x32_line) + ",Monitors,M32,4.06");
   EXPECT_EQ(scan_in(lab, nullptr), wing_line + "\n" + x32_line + "\n");
 }
