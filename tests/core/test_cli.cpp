@@ -106,12 +106,19 @@ TEST_F(CommandLine, UnknownOptionsStartTheAppAndUnbuiltOnesSaySo) {
                      "(see the README)\n");
   EXPECT_NE(gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log").find("---- Gainmesh 3.2.0 "),
             std::string::npos);
-  for (const char* opt : {"--status", "--scan", "--install", "--remove-root", "--switch wing on"}) {
+  for (const char* opt : {"--status", "--install", "--remove-root", "--switch wing on"}) {
     const Outcome r = gainmesh(opt);
     EXPECT_EQ(r.code, 1) << opt;
     EXPECT_NE(r.err.find("not available in this build yet"), std::string::npos) << opt;
     EXPECT_EQ(r.out, "") << opt;
   }
+}
+
+TEST_F(CommandLine, AScanThatFindsNoConsolePrintsTwoDashes) {
+  const Outcome r = gainmesh("--scan");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "-\n-\n");
+  EXPECT_EQ(r.err, "");
 }
 
 }  // namespace
