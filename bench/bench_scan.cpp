@@ -1,8 +1,6 @@
 // gm_bench_scan: how fast the app's console scan finds a WING on the same network, and how long
 // a scan takes when nothing answers. Runs in a namespace lab of its own (needs root): a virtual
 // WING in one host namespace, the scan in the scanner namespace. See bench/README.md.
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,16 +24,6 @@ constexpr double kFindGoalMs = 50;
 
 double ms_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
-}
-
-bool can_connect(const std::string& path) {
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  if (fd >= 0) close(fd);
-  return ok;
 }
 
 // In the scanner namespace: the milliseconds from the first "WING?" to the found WING, one line
@@ -97,11 +85,8 @@ int main() {
     std::fprintf(stderr, "gm_bench_scan: no network namespace lab: %s\n", lab.why().c_str());
     return 1;
   }
-  const std::string control = std::string(home) + "/wingsim.sock";
-  const pid_t desk = lab.spawn(
-      lab.host(0), {GM_WINGSIM, "--ip", "0.0.0.0", "--control", control, "--no-stdin", "--quiet"});
-  for (int i = 0; i < 200 && !can_connect(control); ++i) usleep(50000);
-  if (!can_connect(control)) {
+  const pid_t desk = lab.spawn_desk(0, GM_WINGSIM, std::string(home) + "/wingsim.sock", {});
+  if (desk < 0) {
     std::fprintf(stderr, "gm_bench_scan: wingsim did not start\n");
     return 1;
   }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "drive/child.h"
+#include "drive/control_client.h"
 
 namespace rig {
 namespace {
@@ -23,6 +24,7 @@ namespace {
 constexpr int kToolMissing = 127;
 constexpr const char* kLabNet = "10.231.";  // each lab takes up to three /24 below it
 constexpr int kMaxSubnets = 3;
+constexpr int kDeskStartMs = 20000;
 
 std::vector<char*> c_args(const std::vector<std::string>& args) {
   std::vector<char*> out;
@@ -204,6 +206,22 @@ pid_t NetnsLab::spawn(const std::string& ns, const std::vector<std::string>& arg
   const pid_t pid = rig::spawn_child(spec);
   pids_.push_back(pid);
   return pid;
+}
+
+pid_t NetnsLab::spawn_desk(int i, const std::string& program, const std::string& control_path,
+                           const std::vector<std::string>& options) {
+  unlink(control_path.c_str());
+  std::vector<std::string> argv = {program,      "--ip",       "0.0.0.0", "--control",
+                                   control_path, "--no-stdin", "--quiet"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  const pid_t pid = spawn(host(i), argv);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeskStartMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (control_command(control_path, "clients", 1000).ok) return pid;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  stop(pid, 0);
+  return -1;
 }
 
 int NetnsLab::stop(pid_t pid, int grace_ms) {

@@ -39,6 +39,12 @@ class NetnsLab {
   // Starts argv (argv[0] a path) inside namespace ns with `ip netns exec` (throws when it cannot
   // fork). The process gets SIGKILL if this process dies, and is killed with the lab.
   pid_t spawn(const std::string& ns, const std::vector<std::string>& argv);
+  // Starts wingsim (its path in `program`) in host i's namespace, bound to the wildcard address
+  // as a desk that hears broadcasts is, with its control channel at control_path and these
+  // further options; waits up to 20 s until the control channel answers. Its pid, or -1 when it
+  // did not start (it is stopped again).
+  pid_t spawn_desk(int i, const std::string& program, const std::string& control_path,
+                   const std::vector<std::string>& options);
   // SIGTERM, then SIGKILL after grace_ms; returns the wait status (-1 if unknown).
   int stop(pid_t pid, int grace_ms);
   // Plugs host i's cable in or pulls it (its eth0 up or down); the host keeps its address and
