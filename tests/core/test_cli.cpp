@@ -114,11 +114,4 @@ TEST_F(CommandLine, UnknownOptionsStartTheAppAndUnbuiltOnesSaySo) {
   }
 }
 
-TEST_F(CommandLine, AScanThatFindsNoConsolePrintsTwoDashes) {
-  const Outcome r = gainmesh("--scan");
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "-\n-\n");
-  EXPECT_EQ(r.err, "");
-}
-
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "discovery.h"
 #include "support/temp_home.h"
@@ -10,22 +11,12 @@
 
 namespace {
 
-std::string parsed_wing(const std::string& datagram) {
-  std::string line = "(none)";
-  if (!gm::wing_reply_line(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(),
-                           &line)) {
-    return "(ignored)";
-  }
-  return line;
-}
+using Parser = bool (*)(const uint8_t*, size_t, std::string*);
 
-std::string parsed_xinfo(const std::string& datagram) {
-  std::string line = "(none)";
-  if (!gm::xinfo_reply_line(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(),
-                            &line)) {
-    return "(ignored)";
-  }
-  return line;
+std::string parsed(Parser parse, const std::string& datagram) {
+  std::string line;
+  const auto* p = reinterpret_cast<const uint8_t*>(datagram.data());
+  return parse(p, datagram.size(), &line) ? line : "(ignored)";
 }
 
 // An OSC string: the text, a NUL, padded to a multiple of 4.
@@ -37,61 +28,35 @@ std::string osc(const std::string& s) {
 
 const std::string kXinfoHead = osc("/xinfo") + std::string(",ssss\0\0\0", 8);
 
-TEST(ConsoleScanReplies, FieldIsTheTextBetweenTheFirstTwoCommas) {
-  const struct {
-    const char* line;
-    const char* field;
-  } cases[] = {
-      {"WING,192.168.1.62,FOH, left,wing-rack,S1,3.1", "192.168.1.62"},
-      {"WING,10.0.0.7", "10.0.0.7"},
-      {"X32,,name,,", ""},
-      {"no comma", ""},
-      {"", ""},
-      {"WING,", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(gm::field(c.line), c.field) << c.line;
-}
-
-TEST(ConsoleScanReplies, AWingReplyIsTakenFromItsFirstWingCommaToItsEnd) {
+TEST(ConsoleScanReplies, WingAndXinfoRepliesBecomeOneLineEachWithTheAddressSecond) {
   const std::string line = "WING,10.1.2.3,Stage, Left,wing-rack,S0001,3.1-0-g9f314617";
-  const struct {
-    std::string datagram;
-    std::string line;
-  } cases[] = {
-      {line, line},
-      {"xx" + line, line},                             // leading bytes
-      {std::string("\0\0\x01", 3) + line, line},       // leading binary bytes, NULs among them
-      {line + std::string("\0\0\0", 3), line},         // NUL padding is not part of the line
-      {line + "\r\n", line},                           // one line, whatever follows
-      {"WING,", "(ignored)"},                          // 5 bytes
-      {"WING?", "(ignored)"},                          // a question, not an answer
-      {"WING 10.1.2.3,FOH", "(ignored)"},              // no "WING,"
-      {"WING,WING,1", "WING,WING,1"},                  // the first one counts
-      {std::string(506, 'x') + "WING,", "WING,"},      // within the 511 bytes read
-      {std::string(507, 'x') + "WING,", "(ignored)"},  // beyond them
-  };
-  for (const auto& c : cases) EXPECT_EQ(parsed_wing(c.datagram), c.line) << c.datagram;
-  EXPECT_EQ(gm::field(parsed_wing("..." + line)), "10.1.2.3");
-}
-
-TEST(ConsoleScanReplies, AnXinfoReplyBecomesAnX32LineWithMissingStringsEmpty) {
   const std::string four = osc("10.0.0.9") + osc("FOH") + osc("M32") + osc("4.06");
+  const Parser wing = gm::wing_reply_line, xinfo = gm::xinfo_reply_line;
   const struct {
+    Parser parse;
     std::string datagram;
     std::string line;
   } cases[] = {
-      {kXinfoHead + four, "X32,10.0.0.9,FOH,M32,4.06"},
-      {kXinfoHead + osc("10.0.0.9") + osc("FOH"), "X32,10.0.0.9,FOH,,"},
-      {kXinfoHead, "X32,,,,"},
-      {kXinfoHead + "10.0.0.9", "X32,10.0.0.9,,,"},  // the last string unterminated
-      {kXinfoHead + osc("1234567") + osc("ab"), "X32,1234567,ab,,"},  // 8-byte padding
-      {kXinfoHead + osc("10.0.0.9") + osc("FOH\nB"), "X32,10.0.0.9,FOH"},
-      {kXinfoHead.substr(0, 15), "(ignored)"},                               // short
-      {osc("/xinfox") + std::string(",ssss\0\0\0", 8) + four, "(ignored)"},  // another address
-      {osc("/status") + std::string(",sss\0\0\0\0", 8) + four, "(ignored)"},
-      {"WING,10.0.0.9,FOH,wing-rack,S1,3.1", "(ignored)"},
+      {wing, "xx" + line, line},                         // leading bytes
+      {wing, std::string("\0\0\x01", 3) + line, line},   // leading binary bytes, NULs among them
+      {wing, line + std::string("\0\0\0", 3), line},     // NUL padding is not part of the line
+      {wing, line + "\r\n", line},                       // one line, whatever follows
+      {wing, "WING,", "(ignored)"},                      // 5 bytes
+      {wing, "WING 10.1.2.3,FOH", "(ignored)"},          // no "WING,"
+      {wing, std::string(506, 'x') + "WING,", "WING,"},  // within the 511 bytes read
+      {wing, std::string(507, 'x') + "WING,", "(ignored)"},  // beyond them
+      {xinfo, kXinfoHead + four, "X32,10.0.0.9,FOH,M32,4.06"},
+      {xinfo, kXinfoHead + osc("10.0.0.9") + osc("FOH"), "X32,10.0.0.9,FOH,,"},
+      {xinfo, kXinfoHead + "10.0.0.9", "X32,10.0.0.9,,,"},  // the last string unterminated
+      {xinfo, kXinfoHead + osc("10.0.0.9") + osc("FOH\nB"), "X32,10.0.0.9,FOH"},
+      {xinfo, kXinfoHead.substr(0, 15), "(ignored)"},                      // short
+      {xinfo, osc("/xinfox") + kXinfoHead.substr(8) + four, "(ignored)"},  // another address
   };
-  for (const auto& c : cases) EXPECT_EQ(parsed_xinfo(c.datagram), c.line) << c.line;
+  for (const auto& c : cases) EXPECT_EQ(parsed(c.parse, c.datagram), c.line) << c.line;
+  // The address: between the first two commas, or after the only one.
+  const std::pair<std::string, std::string> fields[] = {
+      {line, "10.1.2.3"}, {"WING,10.0.0.7", "10.0.0.7"}, {"X32,,FOH,,", ""}, {"no comma", ""}};
+  for (const auto& [l, ip] : fields) EXPECT_EQ(gm::field(l), ip) << l;
 }
 
 class ConsoleScanHint : public gmtest::TempHomeTest {};

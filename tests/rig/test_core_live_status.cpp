@@ -79,10 +79,9 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
   std::string scan() const {
     std::string out;
     FILE* p = popen("'" GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh' --scan", "r");
-    if (!p) return "popen failed";
     char buf[1024];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    return pclose(p) == 0 ? out : out + "(failed)";
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    return p && pclose(p) == 0 ? out : out + "(failed)";
   }
 
   std::string app_;
@@ -194,16 +193,13 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
 TEST_F(CoreLiveStatus, TheScanReportsTheDeskTheModuleDrivesWithoutAskingIt) {
   start();
   ASSERT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, live()).identity[0]; }, kWait));
-  const std::string identity = gm::read_con_status(0, live()).identity;
-  EXPECT_EQ(identity, "WING," + desk_->ip() + ",FOH,wing-rack,S0001,3.1-0-g9f314617");
   const std::vector<std::string> asked = desk_->cmd("discovery");
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  ASSERT_TRUE(desk_->ok() && asked.size() == 1) << desk_->error();
 
-  EXPECT_EQ(scan(), identity + "\n-\n");
+  EXPECT_EQ(scan(), gm::read_con_status(0, live()).identity + std::string("\n-\n"));
   EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
-  EXPECT_NE(gmtest::read_file(bundle_->wing_cfg_path()).find("\nhint=" + desk_->ip() + "\n"),
-            std::string::npos)
-      << gmtest::read_file(bundle_->wing_cfg_path());
+  const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
+  EXPECT_NE(cfg.find("\nhint=" + desk_->ip() + "\n"), std::string::npos) << cfg;
 }
 
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
