@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core_state.h"
+#include "discovery.h"
+#include "install_state.h"
 #include "netperm.h"
 #include "platform.h"
 #include "status.h"
@@ -99,12 +101,33 @@ void gm_clear_ip(int which) {
   }
 }
 
+void gm_scan(void) {
+  static std::mutex scan_mu;
+  std::unique_lock<std::mutex> scanning(scan_mu, std::try_to_lock);
+  if (!scanning.owns_lock()) return;
+  {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    if (core_state().fake) return;
+  }
+  if (!net_asked()) return;
+  Found found[2];
+  scan_consoles(found);
+  std::lock_guard<std::mutex> lock(core_mutex());
+  for (int i = 0; i < 2; ++i) core_state().found[i] = found[i];
+}
+
+void gm_retry(int /*which*/) {
+  gm_scan();
+  notify_loader();
+}
+
 void gm_request_network(void) {
   {
     std::lock_guard<std::mutex> lock(core_mutex());
     if (core_state().fake) return;
   }
   net_request();
+  gm_scan();
 }
 
 }  // extern "C"

@@ -63,6 +63,14 @@ bool gm_reinstall(void);
 int gm_switch(int which);
 void gm_switch_off(int which);
 
+/* Looks for a WING and an X32 / M32 (the consoles a running module drives, then broadcasts on
+ * every network) and keeps the result for the dashboard. Blocks for up to about 2 s; returns at
+ * once when a scan is already running (its result stands), in demo mode, and when the user was
+ * never asked for local-network access. */
+void gm_scan(void);
+/* gm_scan, then tells the loader to re-read its files. `which` is not used. */
+void gm_retry(int which);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "api.h"
 #include "core_state.h"
 #include "install_state.h"
+#include "netperm.h"
 #include "util.h"
 
 namespace gm {
@@ -101,6 +103,20 @@ int cli_setting(int argc, char** argv) {
   return 0;
 }
 
+// Asks for local-network access when it was never asked, scans, then prints the WING's reply
+// line or "-", and the X32 / M32's.
+int cli_scan() {
+  if (!net_asked()) net_request();
+  gm_scan();
+  Found found[2];
+  {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    for (int i = 0; i < 2; ++i) found[i] = core_state().found[i];
+  }
+  for (const Found& f : found) std::printf("%s\n", f.found ? f.reply.c_str() : "-");
+  return 0;
+}
+
 }  // namespace
 }  // namespace gm
 
@@ -118,5 +134,6 @@ extern "C" int gm_cli(int argc, char** argv) {
   if (opt == "--install") return cli_install();
   if (opt == "--switch") return cli_switch(argc, argv);
   if (opt == "--setting") return cli_setting(argc, argv);
+  if (opt == "--scan") return cli_scan();
   return not_yet(argv[1]);
 }

@@ -9,16 +9,10 @@
 #include <mutex>
 #include <string>
 
+#include "discovery.h"
 #include "lv1.h"
 
 namespace gm {
-
-// One console found by a scan: its discovery reply line and the address in it.
-struct Found {
-  bool found = false;
-  std::string reply;
-  std::string ip;
-};
 
 struct CoreState {
   Found found[2];

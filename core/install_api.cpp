@@ -41,10 +41,6 @@ bool fake() {
   return core_state().fake;
 }
 
-// The console scan after an install. The scan is not part of this core yet; until it is, the
-// last scan's results stay as they are.
-void scan_after_install() {}
-
 int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -118,7 +114,7 @@ bool gm_install(void) {
       if (!found[i].found) switch_to(i, false);
     }
   }
-  scan_after_install();
+  gm_scan();
   set_msg(lv1_running() ? kReopenLv1 : "");
   return true;
 }
@@ -154,7 +150,7 @@ int gm_switch(int which) {
   }
   switch_to(1 - which, false);
   switch_to(which, true);
-  scan_after_install();
+  gm_scan();
   set_msg(lv1_running() ? kReopenLv1 : "");
   return 0;
 }

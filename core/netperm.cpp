@@ -198,7 +198,7 @@ bool net_asked() {
 // ---- the probe
 // -----------------------------------------------------------------------------------
 
-uint32_t probe_target(const Ipv4Interface& nif) {
+uint32_t probe_target(const NetIface& nif) {
   if (!nif.up || !nif.broadcast || nif.loopback) return 0;
   if (nif.mask == 0 || nif.mask == 0xFFFFFFFFu) return 0;
   const uint32_t net = nif.addr & nif.mask;
@@ -210,10 +210,10 @@ uint32_t probe_target(const Ipv4Interface& nif) {
   return target;
 }
 
-int probe_interfaces(const std::vector<Ipv4Interface>& ifs, const ProbeSend& send) {
+int probe_interfaces(const std::vector<NetIface>& ifs, const ProbeSend& send) {
   if (!sends_allowed()) return kProbeNoNetwork;
   bool refused = false;
-  for (const Ipv4Interface& nif : ifs) {
+  for (const NetIface& nif : ifs) {
     const uint32_t target = probe_target(nif);
     if (!target) continue;
     const int err = send(target);
@@ -225,7 +225,7 @@ int probe_interfaces(const std::vector<Ipv4Interface>& ifs, const ProbeSend& sen
 
 int probe() {
   if (!sends_allowed()) return kProbeNoNetwork;
-  const std::vector<Ipv4Interface> ifs = ipv4_interfaces();
+  const std::vector<NetIface> ifs = ipv4_interfaces();
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return kProbeNoNetwork;
   const int p = probe_interfaces(ifs, [fd](uint32_t target) { return send_zero(fd, target); });

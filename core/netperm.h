@@ -109,8 +109,8 @@ std::string net_marker_path();  // <support dir>/netperm.asked
 using ProbeSend = std::function<int(uint32_t target)>;
 // The neighbour an interface's probe goes to: the subnet's first address, or its second when the
 // first is the interface's own; 0 when the interface gets no probe.
-uint32_t probe_target(const Ipv4Interface& nif);
-int probe_interfaces(const std::vector<Ipv4Interface>& ifs, const ProbeSend& send);
+uint32_t probe_target(const NetIface& nif);
+int probe_interfaces(const std::vector<NetIface>& ifs, const ProbeSend& send);
 int probe();
 
 // The permission cache behind net_perm and net_request, over the facts it is handed; the process

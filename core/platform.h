@@ -1,6 +1,6 @@
 // The one seam between the app core and the operating system: processes, bundles, helper
-// programs and opening applications. The rest of the core reaches the OS only through plain
-// POSIX file and socket calls.
+// programs, opening applications and the network interfaces. The rest of the core reaches the OS
+// only through plain POSIX file and socket calls.
 //
 // Every function here keeps no shared state, may be called from any thread at the same time as
 // any other, never throws and never logs. Failures read as an empty result, false or -1, as each
@@ -64,21 +64,27 @@ int run(const std::vector<std::string>& argv, std::string* output, int timeout_s
 // executable has started, or while the opener runs (at most 120 s).
 bool open_path(const std::string& path, const std::vector<std::string>& args, bool new_instance);
 
-// ---- network ------------------------------------------------------------------------------------
+// ---- network interfaces ------------------------------------------------------------------------
 
 // One IPv4 address of a network interface, addresses in host byte order.
-struct Ipv4Interface {
+struct NetIface {
   std::string name;
   uint32_t addr = 0;
   uint32_t mask = 0;
   bool up = false;
   bool broadcast = false;  // the interface can broadcast
   bool loopback = false;
+  unsigned index = 0;  // the interface index, never 0 in a listed entry
 };
 
-// Every IPv4 address of every interface, in the order the system lists them; empty when the
-// interfaces cannot be listed. Does not block.
-std::vector<Ipv4Interface> ipv4_interfaces();
+// Every IPv4 address of every interface, in the order the system lists them (an interface with
+// several addresses appears once per address). Empty when the list cannot be read. Does not block.
+std::vector<NetIface> ipv4_interfaces();
+
+// Ties socket fd to interface `index`: it then sends only through that interface and receives
+// only what arrived on it. False when the interface is unknown or the system refused (on Linux
+// SO_BINDTODEVICE needs CAP_NET_RAW); the socket is left as it was.
+bool bind_to_interface(int fd, unsigned index);
 
 // ---- system -----------------------------------------------------------------------------------
 

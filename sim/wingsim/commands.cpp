@@ -230,6 +230,8 @@ std::string cmd_simple(Sim& sim, const std::string& cmd, const std::string& args
     for (const std::string& s : sim.server().sets()) a.line(s);
   } else if (cmd == "clear-sets") {
     sim.server().clear_sets();
+  } else if (cmd == "discovery") {
+    a.line(std::to_string(sim.udp().discovery_questions()));
   } else if (cmd == "clients") {
     a.line(std::to_string(sim.server().control_clients()));
   } else if (cmd == "move") {

@@ -78,6 +78,8 @@ std::string commands_text() {
          "first\n"
          "clear-sets                    forget them\n"
          "clients                       number of connected control clients\n"
+         "discovery                     number of discovery questions received (WING? on UDP\n"
+         "                              2222, /xinfo on UDP 10023), answered or not\n"
          "level <grp> <n|a-b> <dB>      meter level of inputs (LCL AUX A B C SC USB CRD MOD PLAY\n"
          "                              AES USR)\n"
          "fault refuse-tcp on|off       close / reopen the TCP listener (connects are refused)\n"

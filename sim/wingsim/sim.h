@@ -32,6 +32,7 @@ class Sim {
   const Options& options() const { return options_; }
   Desk& desk() { return desk_; }
   NativeServer& server() { return server_; }
+  const UdpResponder& udp() const { return udp_; }
   Meter& meter() { return meter_; }
   Identity& identity() { return identity_; }
 

@@ -123,9 +123,9 @@ void UdpResponder::on_discovery(int fd) {
   Arrival a;
   in_addr self{};
   while (receive_udp(fd, buf, a)) {
-    if (buf.size() < 5 || memcmp(buf.data(), "WING?", 5) != 0 || !answer_as(fd, a, self)) {
-      continue;
-    }
+    if (buf.size() < 5 || memcmp(buf.data(), "WING?", 5) != 0) continue;
+    ++questions_;
+    if (!answer_as(fd, a, self)) continue;
     Identity id = id_;
     id.ip = ip_text(self);
     const std::string line = discovery_line(id);
@@ -152,10 +152,9 @@ void UdpResponder::on_xinfo(int fd) {
   in_addr self{};
   std::string address;
   while (receive_udp(fd, buf, a)) {
-    if (!osc_parse_query(buf.data(), buf.size(), address) || address != "/xinfo" ||
-        !answer_as(fd, a, self)) {
-      continue;
-    }
+    if (!osc_parse_query(buf.data(), buf.size(), address) || address != "/xinfo") continue;
+    ++questions_;
+    if (!answer_as(fd, a, self)) continue;
     const std::vector<uint8_t> msg =
         osc_message("/xinfo", {OscArg{'s', ip_text(self)}, OscArg{'s', id_.name},
                                OscArg{'s', id_.model}, OscArg{'s', id_.firmware}});

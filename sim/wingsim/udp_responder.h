@@ -48,6 +48,8 @@ class UdpResponder {
   void close();
   // One datagram from the desk's UDP port 2222 (meter frames); dropped when not open.
   void send_meter(const sockaddr_in& to, const uint8_t* p, size_t n);
+  // "WING?" and "/xinfo" questions received since the desk started, answered or not.
+  unsigned discovery_questions() const { return questions_; }
 
  private:
   struct Sockets {
@@ -72,6 +74,7 @@ class UdpResponder {
   bool x32_;
   Sockets fds_;
   in_addr bound_{};  // INADDR_ANY: the wildcard
+  unsigned questions_ = 0;  // "WING?" and "/xinfo" received
 };
 
 }  // namespace wingsim

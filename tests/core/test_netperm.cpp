@@ -146,9 +146,9 @@ uint32_t ip(const char* text) {
 
 TEST(Probe, TargetsTheFirstNeighbourOfEachSubnetAndCountsOnlyRefusals) {
   const auto nif = [](const char* addr, const char* mask, bool lo = false) {
-    return gm::Ipv4Interface{"eth", ip(addr), ip(mask), true, true, lo};
+    return gm::NetIface{"eth", ip(addr), ip(mask), true, true, lo};
   };
-  const std::vector<std::tuple<gm::Ipv4Interface, const char*>> rows = {
+  const std::vector<std::tuple<gm::NetIface, const char*>> rows = {
       {nif("10.0.0.5", "255.255.255.0"), "10.0.0.1"},
       {nif("10.0.0.1", "255.255.255.0"), "10.0.0.2"},
       {nif("10.0.0.1", "255.255.255.254"), ""},  // the neighbour would lie outside the subnet

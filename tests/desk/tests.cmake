@@ -15,7 +15,6 @@ gm_add_test(test_bridge_patch LABEL rig SOURCES desk/test_bridge_patch.cpp)
 add_dependencies(test_bridge_patch wingsim)
 
 # ---- WING desk backend: discovery, card check, names, head amps (rig) and broadcast (netns) ----
-target_sources(gm_test_support PRIVATE support/netns.cpp)
 gm_add_test(test_desk_wing LABEL rig SOURCES desk/test_desk_wing.cpp)
 add_dependencies(test_desk_wing wingsim)
 gm_add_test(test_desk_netns LABEL netns SOURCES desk/test_desk_netns.cpp)

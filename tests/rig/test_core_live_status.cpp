@@ -5,11 +5,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "api.h"
 #include "core_state.h"
@@ -72,6 +74,15 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
   }
 
   gm::Live live() const { return gm::live_blocks(gm::lv1_info()); }
+
+  // The built executable's --scan, in this test's home (where broadcasts are off).
+  std::string scan() const {
+    std::string out;
+    FILE* p = popen("'" GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh' --scan", "r");
+    char buf[1024];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    return p && pclose(p) == 0 ? out : out + "(failed)";
+  }
 
   std::string app_;
   std::unique_ptr<gmtest::WingSimProcess> desk_;
@@ -177,6 +188,20 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
 }
 
 // "Start LV1" opens the installed LV1 bundle, which starts detached from the app.
+// The desk a running module drives is reported from its status block, without asking the desk,
+// and its address is left as the module's hint.
+TEST_F(CoreLiveStatus, TheScanReportsTheDeskTheModuleDrivesWithoutAskingIt) {
+  start();
+  ASSERT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, live()).identity[0]; }, kWait));
+  const std::vector<std::string> asked = desk_->cmd("discovery");
+  ASSERT_TRUE(desk_->ok() && asked.size() == 1) << desk_->error();
+
+  EXPECT_EQ(scan(), gm::read_con_status(0, live()).identity + std::string("\n-\n"));
+  EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
+  const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
+  EXPECT_NE(cfg.find("\nhint=" + desk_->ip() + "\n"), std::string::npos) << cfg;
+}
+
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
   gm_start_lv1();
   EXPECT_EQ(gm::current_msg(), "Starting eMotion LV1\xE2\x80\xA6");

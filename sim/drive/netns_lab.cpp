@@ -1,5 +1,5 @@
 // Building and tearing down the namespace lab with iproute2, and running code inside it.
-#include "support/netns.h"
+#include "drive/netns_lab.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -9,18 +9,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "drive/child.h"
+#include "drive/control_client.h"
 
-namespace gmtest {
+namespace rig {
 namespace {
 
 constexpr int kToolMissing = 127;
-constexpr const char* kLabNet = "10.231.";  // each lab takes one /24 below it
+constexpr const char* kLabNet = "10.231.";  // each lab takes up to three /24 below it
+constexpr int kMaxSubnets = 3;
+constexpr int kDeskStartMs = 20000;
 
 std::vector<char*> c_args(const std::vector<std::string>& args) {
   std::vector<char*> out;
@@ -94,9 +98,19 @@ bool netns_exists(const std::string& name) {
 
 }  // namespace
 
-NetnsLab::NetnsLab(int hosts) {
-  ok_ = build(hosts);
+NetnsLab::NetnsLab(int hosts) : NetnsLab(std::vector<int>(static_cast<size_t>(hosts), 0)) {}
+
+NetnsLab::NetnsLab(const std::vector<int>& host_subnets) {
+  ok_ = build(host_subnets);
   if (!ok_) remove_namespaces();
+}
+
+std::string NetnsLab::prefix(int subnet) const {
+  return kLabNet + std::to_string(first_subnet_ + subnet) + ".";
+}
+
+std::string NetnsLab::host_addr(int i) const {
+  return prefix(host_subnets_.at(static_cast<size_t>(i))) + std::to_string(10 + i);
 }
 
 NetnsLab::~NetnsLab() {
@@ -120,16 +134,26 @@ bool NetnsLab::ip(const std::vector<std::string>& args) {
   return false;
 }
 
-bool NetnsLab::build(int hosts) {
+bool NetnsLab::build(const std::vector<int>& host_subnets) {
   if (geteuid() != 0) {
     why_ =
         "creating network namespaces needs root (running as uid " + std::to_string(geteuid()) + ")";
     return false;
   }
+  int subnets = 1;
+  for (int k : host_subnets) {
+    if (k < 0 || k >= kMaxSubnets) {
+      why_ = "a lab has subnets 0 to " + std::to_string(kMaxSubnets - 1);
+      return false;
+    }
+    subnets = std::max(subnets, k + 1);
+  }
+  host_subnets_ = host_subnets;
   const std::string base = "gm" + std::to_string(getpid());
-  subnet_ = kLabNet + std::to_string(getpid() % 250) + ".";
+  first_subnet_ = static_cast<int>(getpid() % (250 / kMaxSubnets)) * kMaxSubnets;
   scanner_ = base + "s";
-  for (int i = 0; i < hosts; ++i) hosts_.push_back(base + static_cast<char>('a' + i));
+  for (size_t i = 0; i < host_subnets.size(); ++i)
+    hosts_.push_back(base + static_cast<char>('a' + i));
   std::vector<std::string> all = hosts_;
   all.insert(all.begin(), scanner_);
   for (const std::string& ns : all) {
@@ -139,22 +163,32 @@ bool NetnsLab::build(int hosts) {
     if (!ip({"-n", ns, "link", "set", "lo", "up"})) return false;
   }
   const std::string& s = scanner_;
-  if (!ip({"-n", s, "link", "add", "br0", "type", "bridge", "forward_delay", "0"}) ||
-      !ip({"-n", s, "addr", "add", scanner_addr() + "/24", "dev", "br0"}) ||
-      !ip({"-n", s, "link", "set", "br0", "up"})) {
-    return false;
+  for (int k = 0; k < subnets; ++k) {
+    const std::string br = "br" + std::to_string(k);
+    if (!ip({"-n", s, "link", "add", br, "type", "bridge", "forward_delay", "0"}) ||
+        !ip({"-n", s, "addr", "add", scanner_addr(k) + "/24", "dev", br}) ||
+        !ip({"-n", s, "link", "set", br, "up"})) {
+      return false;
+    }
   }
-  for (int i = 0; i < hosts; ++i) {
+  for (size_t i = 0; i < hosts_.size(); ++i) {
     const std::string port = "v" + std::to_string(i);
-    const std::string& h = hosts_[static_cast<size_t>(i)];
+    const std::string br = "br" + std::to_string(host_subnets[i]);
+    const std::string& h = hosts_[i];
     if (!ip({"-n", s, "link", "add", port, "type", "veth", "peer", "name", "eth0", "netns", h}) ||
-        !ip({"-n", s, "link", "set", port, "master", "br0", "up"}) ||
-        !ip({"-n", h, "addr", "add", host_addr(i) + "/24", "dev", "eth0"}) ||
+        !ip({"-n", s, "link", "set", port, "master", br, "up"}) ||
+        !ip({"-n", h, "addr", "add", host_addr(static_cast<int>(i)) + "/24", "dev", "eth0"}) ||
         !ip({"-n", h, "link", "set", "eth0", "up"})) {
       return false;
     }
   }
   return true;
+}
+
+bool NetnsLab::narrow_scanner(int subnet) {
+  const std::string br = "br" + std::to_string(subnet);
+  return ip({"-n", scanner_, "addr", "del", scanner_addr(subnet) + "/24", "dev", br}) &&
+         ip({"-n", scanner_, "addr", "add", scanner_addr(subnet) + "/32", "dev", br});
 }
 
 void NetnsLab::remove_namespaces() {
@@ -172,6 +206,22 @@ pid_t NetnsLab::spawn(const std::string& ns, const std::vector<std::string>& arg
   const pid_t pid = rig::spawn_child(spec);
   pids_.push_back(pid);
   return pid;
+}
+
+pid_t NetnsLab::spawn_desk(int i, const std::string& program, const std::string& control_path,
+                           const std::vector<std::string>& options) {
+  unlink(control_path.c_str());
+  std::vector<std::string> argv = {program,      "--ip",       "0.0.0.0", "--control",
+                                   control_path, "--no-stdin", "--quiet"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  const pid_t pid = spawn(host(i), argv);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeskStartMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (control_command(control_path, "clients", 1000).ok) return pid;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  stop(pid, 0);
+  return -1;
 }
 
 int NetnsLab::stop(pid_t pid, int grace_ms) {
@@ -227,4 +277,4 @@ bool run_in_netns(const std::string& ns, const std::function<std::string()>& fn,
   return false;
 }
 
-}  // namespace gmtest
+}  // namespace rig
