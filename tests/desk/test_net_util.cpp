@@ -2,17 +2,13 @@
 // the broadcast list, the local-network-blocked detector and the per-interface sockets.
 //
 // Traffic stays on loopback addresses, except in the NetNamespace tests, which run in a child
-// process inside a network namespace of their own with veth interfaces.
+// process inside a namespace of the lab with veth interfaces of their own.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +30,7 @@
 #include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/module_fixture.h"
+#include "support/netns.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -509,45 +506,27 @@ void report(std::ostream& out) {
   (void)!std::system("ip route del unreachable 10.77.0.1/32 2>/dev/null");
 }
 
-// Runs report in a child process inside a new network namespace holding kInterfaces; the map
-// of its lines, with "skip" when the namespace could not be made.
+// Runs report inside a namespace of the lab whose bridge is swapped for kInterfaces; the map of
+// its lines, with "skip" when the namespace could not be made.
 std::map<std::string, std::string> in_namespace() {
-  int p[2];
-  if (pipe2(p, O_CLOEXEC) != 0) return {{"skip", "no pipe"}};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(p[0]);
+  gmtest::NetnsLab lab(0);
+  if (!lab.ok()) return {{"skip", "no network namespace lab: " + lab.why()}};
+  const auto fn = [] {
     std::ostringstream out;
-    if (unshare(CLONE_NEWNET) != 0) {
-      out << "skip=cannot create a network namespace: " << strerror(errno) << "\n";
-    } else if (std::system(("(" + std::string(kInterfaces) + ") 2>/dev/null").c_str()) != 0) {
+    if (std::system(("(ip link del br0 && " + std::string(kInterfaces) + ") 2>/dev/null").c_str()))
       out << "skip=cannot set up the interfaces of the namespace\n";
-    } else {
+    else
       report(out);
-    }
-    const std::string text = out.str();
-    (void)!write(p[1], text.data(), text.size());
-    _exit(0);
-  }
-  close(p[1]);
-  std::string text;
-  char buf[512];
-  pollfd pf{p[0], POLLIN, 0};
-  for (ssize_t n; poll(&pf, 1, 30000) == 1 && (n = read(p[0], buf, sizeof buf)) > 0;) {
-    text.append(buf, static_cast<size_t>(n));
-  }
-  close(p[0]);
-  if (pid > 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+    return out.str();
+  };
+  std::string text, err;
+  if (!gmtest::run_in_netns(lab.scanner(), fn, &text, &err)) return {{"skip", err}};
   std::map<std::string, std::string> result;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     const size_t eq = line.find('=');
     if (eq != std::string::npos) result[line.substr(0, eq)] = line.substr(eq + 1);
   }
-  if (pid < 0) result["skip"] = "cannot fork";
   return result;
 }
 

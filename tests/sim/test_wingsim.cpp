@@ -33,19 +33,6 @@ using gmtest::WingSimProcess;
 constexpr int kWait = 3000;  // ms for something that must arrive
 constexpr int kQuiet = 300;  // ms of silence that shows nothing arrived
 
-sockaddr_in addr(const std::string& ip, int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-  return a;
-}
-
-bool readable(int fd, int timeout_ms) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, timeout_ms) == 1;
-}
-
 // One UDP question and the first answer within the time-out ("" when none came).
 std::string ask(const std::string& ip, int port, const std::string& msg, int timeout_ms = kWait) {
   char buf[2048];
@@ -89,7 +76,10 @@ class Client {
  public:
   explicit Client(const std::string& ip) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = addr(ip, 2222);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(2222);
+    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
     connected_ = connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   }
   ~Client() { close(fd_); }
@@ -159,7 +149,8 @@ class Client {
   void send(const gm::WbinBuf& b) { send_raw(Bytes(b.b, b.b + b.n)); }
 
   bool receive(int timeout_ms) {
-    if (closed_ || !readable(fd_, timeout_ms)) return false;
+    pollfd p{fd_, POLLIN, 0};
+    if (closed_ || poll(&p, 1, timeout_ms) != 1) return false;
     uint8_t buf[4096], out[8192];
     const ssize_t n = recv(fd_, buf, sizeof buf, 0);
     if (n <= 0) {
