@@ -1,0 +1,306 @@
+// The dashboard's view model: which state wins, the exact texts the user reads, the address
+// controls, and the small text rules, all from hand-built snapshots.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "model.h"
+
+namespace gm {
+namespace {
+
+template <size_t N>
+void put(char (&field)[N], const std::string& text) {
+  const size_t n = std::min(text.size(), N - 1);
+  memcpy(field, text.data(), n);
+  field[n] = 0;
+}
+
+// WING (or X32 / M32) installed, switched on, LV1 up for a minute, a connected format-17 block.
+Inputs running(int type = 0) {
+  Inputs in;
+  in.waves_module[type] = in.installed[type] = in.enabled[type] = true;
+  in.lv1_running = true;
+  in.lv1_uptime_ms = 60000;
+  ConStatus& st = in.status[type];
+  st.valid = true;
+  st.connected = 1;
+  st.version = 17;
+  put(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
+                             : "X32,10.0.0.6,FOH,X32 Rack,4.06");
+  return in;
+}
+
+void loader_entry(Inputs& in, int type, bool in_slot, const char* running, uint32_t error,
+                  const char* file = "") {
+  in.loader_ok = true;
+  GmLoaderConsole& e = in.loader.consoles[type];
+  put(e.key, type == 0 ? "wing" : "x32");
+  e.in_slot = in_slot;
+  put(e.running_version, running);
+  e.load_error = error;
+  put(e.module_file, file);
+}
+
+void silent_for(Inputs& in, int64_t ms, uint32_t find_state = 0) {
+  in.status[0].connected = 0;
+  in.since_answer_ms[0] = ms;
+  in.status[0].find_state = find_state;
+}
+
+void no_block_at(Inputs& in, int64_t up_ms, bool in_slot) {
+  in.status[0] = {};
+  in.lv1_uptime_ms = up_ms;
+  loader_entry(in, 0, in_slot, "3.2.0", 0);
+}
+
+// Where two rules could apply, the earlier one decides.
+TEST(ModelState, FirstMatchingRuleWins) {
+  using S = ConState;
+  const struct {
+    const char* what;
+    ConState state;
+    const char* status;
+    const char* tones;  // dot, edge, message
+    std::function<void(Inputs&)> setup;
+  } cases[] = {
+      {"shared beats legacy", S::shared, "Shared from another LV1", "000",
+       [](Inputs& in) { in.shared[0] = in.legacy[0] = true; }},
+      {"blocked loader beats a failed module", S::not_loaded, "Not loaded in LV1", "330",
+       [](Inputs& in) { in.loader_blocked = true, loader_entry(in, 0, true, "", 3); }},
+      {"no local network while connected", S::lan_blocked, "Blocked by macOS", "333",
+       [](Inputs& in) { put(in.status[0].text, "no local network"), in.lv1_net_switch = 0; }},
+      {"local network text with LV1's switch on", S::connected, "Connected", "140",
+       [](Inputs& in) { put(in.status[0].text, "no local network"), in.lv1_net_switch = 1; }},
+      {"refinding beats lost", S::refinding, "Looking for it again", "333",
+       [](Inputs& in) { silent_for(in, 20000, 1); }},
+      {"5000 ms is not lost", S::not_answering, "Not answering", "222",
+       [](Inputs& in) { silent_for(in, 5000); }},
+      {"5001 ms is lost", S::lost, "Lost contact", "333", [](Inputs& in) { silent_for(in, 5001); }},
+      {"lost beats a blocked update", S::lost, "Lost contact", "333",
+       [](Inputs& in) { silent_for(in, 9000), loader_entry(in, 0, true, "3.2.0", 2, "w-3.dll"); }},
+      {"blocked update beats another console at the address", S::update_blocked, "Update blocked",
+       "222",
+       [](Inputs& in) {
+         silent_for(in, 0, 3), put(in.status[0].answer_id, "S9");
+         loader_entry(in, 0, true, "3.2.0", 2, "w-3.dll");
+       }},
+      {"LV1 at 29999 ms, no block", S::looking, "Looking for it…", "000",
+       [](Inputs& in) { no_block_at(in, 29999, false); }},
+      {"LV1 at 30000 ms, no block, no slot", S::no_slot, "Not in a rack slot", "222",
+       [](Inputs& in) { no_block_at(in, 30000, false); }},
+      {"LV1 at 30000 ms, no block, in a slot", S::not_answering, "Not answering", "222",
+       [](Inputs& in) { no_block_at(in, 30000, true); }},
+  };
+  for (const auto& c : cases) {
+    Inputs in = running();
+    c.setup(in);
+    const ConView v = build_view(0, in);
+    EXPECT_EQ(v.state, c.state) << c.what;
+    EXPECT_EQ(v.status, c.status) << c.what;
+    EXPECT_EQ(std::to_string(v.dot) + std::to_string(v.edge) + std::to_string(v.msg_tone), c.tones)
+        << c.what;
+  }
+}
+
+TEST(ModelMessage, SilenceReadsInSecondsThenMinutes) {
+  const struct {
+    int64_t ms;
+    const char* lost;
+  } cases[] = {{89999, "No answer for 89 s."},
+               {90000, "No answer for 1 min."},
+               {179999, "No answer for 2 min."}};
+  for (const auto& c : cases) {
+    Inputs in = running();
+    in.status[0].connected = 0;
+    in.since_answer_ms[0] = c.ms;
+    EXPECT_EQ(build_view(0, in).msg,
+              std::string(c.lost) +
+                  " Gain and 48V on its strips are inert; audio is untouched. When it answers, "
+                  "the desk's values stand.")
+        << c.ms;
+  }
+  Inputs in = running();
+  silent_for(in, 90000, 1);
+  EXPECT_EQ(build_view(0, in).msg,
+            "No answer at 10.0.0.5 for 1 min. Gainmesh is looking for this same WING Rack "
+            "(Stage) at any address, in case its address changed, and reconnects where it "
+            "answers. Gain and 48V on its strips are inert; audio is untouched.");
+}
+
+TEST(ModelMessage, AddressProblems) {
+  Inputs in = running(1);
+  in.status[1].connected = 0;
+  in.status[1].find_state = 2;
+  put(in.status[1].typed_ip, "10.0.0.9");
+  in.ip[1] = "10.0.0.9";
+  ConView v = build_view(1, in);
+  EXPECT_EQ(v.state, ConState::not_answering);
+  EXPECT_EQ(v.msg,
+            "Nothing answers at 10.0.0.9, the address set for it. Is it powered, and is that "
+            "still its address? Trying again every few seconds.");
+  EXPECT_TRUE(v.addr_band);
+
+  in.status[1].find_state = 3;
+  put(in.status[1].answer_id, "X-77");
+  put(in.status[1].answer_name, "Monitor");
+  in.status[1].cand_count = 1;
+  put(in.status[1].candidates[0].id, "X-77");
+  put(in.status[1].candidates[0].model, "M32C");
+  in.status[1].candidates[0].sg_card = 0;
+  v = build_view(1, in);
+  EXPECT_EQ(v.state, ConState::wrong_console);
+  EXPECT_EQ(v.msg,
+            "10.0.0.9, the address set for it, answers as Monitor, not the X32 / M32 chosen for "
+            "this LV1 (the one chosen in Setup). Gainmesh won't drive it, and is looking for that "
+            "one on the network instead. If Monitor is this LV1's console, use it.");
+  ASSERT_EQ(v.cands.size(), 1u);
+  EXPECT_EQ(v.cands[0].sub, "Midas M32C · 10.0.0.9 · no SoundGrid card");
+}
+
+TEST(ModelMessage, ChoiceAndCandidates) {
+  Inputs in = running();
+  in.status[0].connected = 0;
+  ConStatus& st = in.status[0];
+  st.choice = 4;
+  st.cand_count = 2;
+  put(st.candidates[0].address, "10.0.0.7");
+  put(st.candidates[0].model, "WING Compact");
+  put(st.candidates[0].id, "S1");
+  st.candidates[0].sg_card = 1;
+  ConView v = build_view(0, in);
+  EXPECT_EQ(v.state, ConState::choose);
+  EXPECT_EQ(v.msg,
+            "2 WINGs answered. Choose the one whose card is in this LV1 — until then Gainmesh "
+            "drives none of them.");
+  ASSERT_EQ(v.cands.size(), 2u);
+  EXPECT_EQ(v.cands[0].head, "10.0.0.7");
+  EXPECT_EQ(v.cands[0].sub, "WING Compact · 10.0.0.7 · SoundGrid card");
+}
+
+TEST(ModelMessage, LoaderFacts) {
+  Inputs in = running(1);
+  loader_entry(in, 1, true, "3.2.0", 4, "x32-3.2.1.dylib");
+  in.loader.consoles[1].card_kind = 4;
+  ConView v = build_view(1, in);
+  EXPECT_EQ(v.msg,
+            "The update to 3.2.1 would not load. Gainmesh keeps running 3.2.0 — nothing on "
+            "the strip changed.");
+  EXPECT_EQ(v.card, "DN32-WSG card");
+
+  in = running(1);
+  loader_entry(in, 1, true, "3.2.0", 0);
+  in.loader.extra_cards[1] = 1;
+  v = build_view(1, in);
+  EXPECT_EQ(v.msg,
+            "LV1 has another X-WSG card in a rack slot. Gainmesh drives one X32 / M32 per LV1, "
+            "so that card's strips have no gain or 48V.");
+}
+
+TEST(ModelMessage, EmptyPortsComeFirst) {
+  Inputs in = running(1);
+  put(in.status[1].identity, "X32,10.0.0.6,FOH,X32,4.06");
+  in.status[1].addr_followed = 1;
+  in.status[1].port_count = 3;
+  put(in.status[1].ports[0].port, "A");
+  in.status[1].ports[0].strips = 3;
+  in.status[1].ports[1].flag = 1;  // its stagebox is there
+  in.status[1].ports[1].strips = 4;
+  put(in.status[1].ports[2].port, "B");
+  in.status[1].ports[2].strips = 5;
+  const ConView v = build_view(1, in);
+  EXPECT_EQ(v.meta, "X-WSG card · 10.0.0.6 · fw 4.06");
+  EXPECT_EQ(v.msg,
+            "No gain knobs on 8 strips: nothing is connected to the X32's AES50 A or B, where the "
+            "X-WSG card takes them from. Connect the stagebox and the knobs appear by themselves. "
+            "Its address changed while LV1 was running; Gainmesh followed it to 10.0.0.6.");
+}
+
+TEST(ModelText, PrettyModel) {
+  const struct {
+    int type;
+    const char* model;
+    const char* name;
+  } cases[] = {{1, "M32R", "Midas M32R"},
+               {1, "X32 Rack", "Behringer X32 Rack"},
+               {0, "wing-compact", "WING Compact"},
+               {1, "m32c", "Midas M32C"},
+               {1, "X32 Producer", "Behringer X32 Producer"}};
+  for (const auto& c : cases) EXPECT_EQ(pretty_model(c.type, c.model), c.name) << c.model;
+}
+
+TEST(ModelText, PreampRunsAndRemoteInputs) {
+  ConStatus st = {};
+  int s = 0;
+  auto strip = [&](bool local, const char* group, uint32_t number) {
+    st.strip_local[s] = local;
+    put(st.strip_group[s], group);
+    st.strip_number[s++] = number;
+  };
+  for (uint32_t n = 1; n <= 8; ++n) strip(true, "LCL", n);
+  strip(true, "LCL", 11);
+  strip(true, "LCL", 0);   // no preamp number: not counted
+  strip(false, "LCL", 3);  // a remote input
+  for (uint32_t n = 1; n <= 16; ++n) strip(true, "A", n);
+  strip(false, "LCL", 1);
+  strip(false, "LCL", 2);
+  strip(false, "LCL", 12);
+  int32_t count = 0;
+  EXPECT_EQ(preamp_summary(st, &count), "Local 1–8, 11 · AES50 A 1–16");
+  EXPECT_EQ(count, 25);
+  EXPECT_EQ(remote_inputs(st), "1–3, 12");
+}
+
+TEST(ModelText, TypedAddress) {
+  const char* kNotIp = "That isn't an IP address. Type four numbers with dots, like 192.168.1.20.";
+  const char* kNoConsole =
+      "No console can have that address. Type the one on its Setup ▸ Network page.";
+  const struct {
+    const char* text;
+    bool ok;
+    const char* result;  // the address, or the error
+  } cases[] = {{" 010.1.2.3 ", true, "10.1.2.3"},
+               {"\t192.168.1.20\r\n", true, "192.168.1.20"},
+               {" \t\r\n", false, "Type the console's address, like 192.168.1.20."},
+               {"1.2.3", false, kNotIp},
+               {"1.2.3.4.5", false, kNotIp},
+               {"1.2.3.256", false, kNotIp},
+               {"1.2.3.4 x", false, kNotIp},
+               {"0.1.2.3", false, kNoConsole},
+               {"239.1.1.1", false, kNoConsole}};
+  for (const auto& c : cases) {
+    std::string address = "old", error = "old";
+    EXPECT_EQ(ip_text_ok(c.text, &address, &error), c.ok) << c.text;
+    EXPECT_EQ(c.ok ? address : error, c.result) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(error, "");
+    }
+  }
+}
+
+TEST(ModelClock, ConnectedClockAndAddressPin) {
+  Inputs in = running();
+  track_connected(in, 1000);
+  EXPECT_EQ(in.since_answer_ms[0], 0);
+  in.status[0].connected = 0;
+  track_connected(in, 7001);
+  EXPECT_EQ(in.since_answer_ms[0], 6001);
+  in.lv1_running = false;
+  track_connected(in, 8000);
+  EXPECT_EQ(in.since_answer_ms[0], -1);
+
+  ConStatus st = running().status[0];
+  put(st.typed_ip, "10.0.0.9");
+  put(st.answer_id, "S7");
+  ip_pin_after(0, "10.0.0.9");
+  EXPECT_EQ(ip_pin_due(0, st, ""), "S7");
+  ip_pin_after(0, "10.0.0.9");
+  EXPECT_EQ(ip_pin_due(0, st, "S1"), "");  // a console is already chosen
+  EXPECT_EQ(ip_pin_due(0, st, ""), "");
+}
+
+}  // namespace
+}  // namespace gm
