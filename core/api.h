@@ -57,6 +57,10 @@ bool gm_tick(void);
  * off. gm_reinstall installs again, keeping every setting. Both block for the whole install. */
 bool gm_install(void);
 bool gm_reinstall(void);
+/* Removes Gainmesh from LV1 (through the administrator prompt when the folder needs it), with its
+ * settings, and says so in the setup message. While LV1 runs it changes nothing, sets no message
+ * and returns false. Blocks for the whole removal. */
+bool gm_remove(void);
 /* Toggles the console type; installs Gainmesh first when it is not installed yet (then only this
  * type is on). 1 when switching off needs the user's confirmation because LV1 is running
  * (nothing changed), else 0. gm_switch_off switches off without asking. */

@@ -9,7 +9,9 @@
 #include "api.h"
 #include "core_state.h"
 #include "install_state.h"
+#include "lv1.h"
 #include "netperm.h"
+#include "privileged.h"
 #include "util.h"
 
 namespace gm {
@@ -80,6 +82,21 @@ int cli_install() {
   return 1;
 }
 
+int cli_remove() {
+  // gm_remove leaves LV1 running without a message; the command line says why.
+  if (lv1_running()) {
+    std::fputs("Close eMotion LV1 first.\n", stderr);
+    return 1;
+  }
+  if (gm_remove()) {
+    std::puts("removed");
+    return 0;
+  }
+  const std::string msg = current_msg();
+  std::fprintf(stderr, "%s\n", msg.empty() ? "Close eMotion LV1 first." : msg.c_str());
+  return 1;
+}
+
 int cli_setting(int argc, char** argv) {
   if (argc < 5) return usage();
   const int which = console_key(argv[2]);
@@ -124,7 +141,8 @@ extern "C" int gm_cli(int argc, char** argv) {
   using namespace gm;
   if (argc < 2 || !argv || !argv[1]) return -1;
   const std::string opt = argv[1];
-  if (opt == "--install-root" || opt == "--remove-root") return not_yet(argv[1]);
+  if (opt == "--install-root") return cli_install_root(argc, argv);
+  if (opt == "--remove-root") return cli_remove_root(argc, argv);
   bool known = false;
   for (const char* o : kOptions) known = known || opt == o;
   if (!known) return -1;
@@ -132,6 +150,7 @@ extern "C" int gm_cli(int argc, char** argv) {
   const char* app = std::getenv("GAINMESH_APP");
   if (app && app[0]) set_app_path(app);
   if (opt == "--install") return cli_install();
+  if (opt == "--remove") return cli_remove();
   if (opt == "--switch") return cli_switch(argc, argv);
   if (opt == "--setting") return cli_setting(argc, argv);
   if (opt == "--scan") return cli_scan();

@@ -169,7 +169,13 @@ bool do_install(std::string& err, bool allow_admin, int only) {
   if (writable(io_modules_dir()) && (!present || writable(our_bundle()))) {
     return install_impl(err, kKeepOwner, kKeepOwner, only);
   }
-  if (allow_admin) return run_privileged_install(err, only) && installed();
+  if (allow_admin) {
+    if (!run_privileged("--install-root", err, only)) return false;
+    if (installed()) return true;
+    // The root child reported success but left no bundle that reads as installed.
+    err = "Gainmesh is not installed after the administrator step.";
+    return false;
+  }
   err = "LV1's IO Modules folder needs an administrator password.";
   return false;
 }

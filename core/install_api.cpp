@@ -11,6 +11,7 @@
 #include "install_state.h"
 #include "lv1.h"
 #include "module_update.h"
+#include "remove.h"
 #include "util.h"
 
 namespace gm {
@@ -131,6 +132,18 @@ bool gm_reinstall(void) {
     core_state().loader_blocked = false;
   }
   set_msg("Gainmesh was reinstalled. Start LV1.");
+  return true;
+}
+
+bool gm_remove(void) {
+  if (lv1_running()) return false;
+  Busy busy;
+  std::string err;
+  if (!do_remove(err)) {
+    set_msg(std::string("Could not remove Gainmesh") + kDash + err);
+    return false;
+  }
+  set_msg("Gainmesh was removed. LV1 runs every card on Waves' stock modules.");
   return true;
 }
 

@@ -55,6 +55,18 @@ bool read_bundle_info(const std::string& bundle, std::map<std::string, std::stri
 // Blocks the calling thread until the program ends or is killed; call it off the UI thread.
 int run(const std::vector<std::string>& argv, std::string* output, int timeout_seconds);
 
+// Runs the shell command `command` as root behind the system's administrator prompt and waits
+// for it, reading back as osascript does for `script` (an AppleScript "do shell script ... with
+// administrator privileges" text, which is what runs it on macOS). Here pkexec runs
+// "/bin/sh -c command"; the build that carries the tests takes the elevation program from
+// GAINMESH_TEST_ELEVATE instead when that is set. The command's standard output and error are
+// appended to `output`. Returns 0 when the command succeeded; when the prompt was dismissed or
+// authorisation refused, "User canceled. (-128)" is appended and the result is 1; otherwise the
+// status of the command, or -1 as for run() (with a line saying so when the elevation program is
+// missing). Blocks until the command ends or timeout_seconds pass; call it off the UI thread.
+int run_as_administrator(const std::string& script, const std::string& command, std::string* output,
+                         int timeout_seconds);
+
 // Opens an application or a document. A path ending in ".app" starts the bundle's executable
 // (Contents/MacOS/<CFBundleExecutable>) detached from this process, in a session of its own, with
 // `args`; it outlives this process and is never left as its zombie. A second instance is started

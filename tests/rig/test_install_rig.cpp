@@ -1,10 +1,14 @@
 // Installing with the built Gainmesh executable into an IO Modules folder that holds Waves' three
 // card bundles: an install killed at any step leaves a bundle the next install completes, and the
 // installed loader runs the signed wing module inside LV1 until the command line switches it off.
+// The administrator step runs the app as an ordinary user against a root-owned folder, with a
+// setuid stand-in for pkexec running the real root child.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "drive/card_bundles.h"
@@ -23,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using gmtest::read_file;
 
+constexpr const char* kApp = GM_BUILD_DIR "/Gainmesh.app";
 constexpr const char* kGainmesh = GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh";
 
 struct Outcome {
@@ -44,10 +49,12 @@ class InstallRig : public gmtest::Lv1RigTest {
     }
   }
 
-  // Runs the built executable with the home's environment plus `extra`.
-  Outcome gainmesh(std::vector<std::string> args, const std::vector<std::string>& extra = {}) {
+  // Runs the built executable (or `exe`, a command line to start it) with the home's environment
+  // plus `extra`.
+  Outcome gainmesh(std::vector<std::string> args, const std::vector<std::string>& extra = {},
+                   std::vector<std::string> exe = {kGainmesh}) {
     rig::ChildSpec spec;
-    spec.argv = {kGainmesh};
+    spec.argv = exe;
     spec.argv.insert(spec.argv.end(), args.begin(), args.end());
     for (char** e = environ; *e; ++e) spec.env.emplace_back(*e);
     spec.env.insert(spec.env.end(), extra.begin(), extra.end());
@@ -133,6 +140,59 @@ TEST_F(InstallRig, TheInstalledLoaderRunsTheModuleUntilTheCommandLineSwitchesItO
   auto after = rig::tree_snapshot(home_.io_modules_dir());
   std::erase_if(after, [](const auto& f) { return f.first.rfind("Gainmesh.bundle", 0) == 0; });
   EXPECT_EQ(after, waves) << "Waves' bundles are left as they were";
+}
+
+TEST_F(InstallRig, RemovalWaitsForLv1ToQuitAndLeavesWavesBundlesAsTheyWere) {
+  const auto waves = rig::tree_snapshot(home_.io_modules_dir());
+  ASSERT_TRUE(exited(gainmesh({"--install"}), 0));
+  start_lv1_with_loader();
+  EXPECT_EQ(gainmesh({"--remove"}).err, "Close eMotion LV1 first.\n");
+  ASSERT_EQ(lv1_->quit(), 0);
+  EXPECT_EQ(gainmesh({"--remove"}).out, "removed\n");
+  EXPECT_EQ(rig::tree_snapshot(home_.io_modules_dir()), waves);
+}
+
+class AdminRig : public InstallRig {
+ protected:
+  void SetUp() override {
+    InstallRig::SetUp();
+    // The user nobody needs nothing from the build or source folders, which may be closed to it.
+    const std::string home = "'" + home_.path() + "'";
+    const std::string cmd = "chown -R 65534:65534 " + home + " && chown -R 0:0 " + home +
+                            "/'IO Modules' && install -m 4755 '" GM_FAKE_PKEXEC "' " + home +
+                            "/pkexec && install '" GM_SOURCE_DIR
+                            "/tests/support/pkexec_dismissed' " +
+                            home + "/dismissed";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  // The executable of `app` run as the user nobody, with `elevate` playing pkexec.
+  Outcome as_user(const std::vector<std::string>& args, const std::string& elevate,
+                  const std::string& app) {
+    return gainmesh(args, {"GAINMESH_TEST_ELEVATE=" + elevate},
+                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                     app + "/Contents/MacOS/Gainmesh"});
+  }
+};
+
+TEST_F(AdminRig, TheRootChildInstallsForTheUserFromAnAppPathWithQuotesAndRemoves) {
+  const auto waves = rig::tree_snapshot(home_.io_modules_dir());
+  const std::string app = home_.path() + "/it's \"ours\".app";
+  fs::copy(kApp, app, fs::copy_options::recursive);
+  const Outcome dismissed = as_user({"--install"}, home_.path() + "/dismissed", app);
+  EXPECT_NE(dismissed.err.find("No administrator password was given, so nothing was changed."),
+            std::string::npos);
+  const Outcome install = as_user({"--install"}, home_.path() + "/pkexec", app);
+  ASSERT_TRUE(exited(install, 0)) << install.err;
+  struct stat st {};
+  stat((bundle() + "/Contents/MacOS/state.cfg").c_str(), &st);
+  EXPECT_EQ(st.st_uid, 65534u) << "handed to the user";
+  // The AppleScript text as logged: the path's quotes survived both quotings.
+  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
+                .find(R"(/it'\\''s \"ours\".app' ')" + home_.path() +
+                      R"(' 65534 65534 -1" with prompt "Gainmesh needs)"),
+            std::string::npos);
+  EXPECT_EQ(as_user({"--remove"}, home_.path() + "/pkexec", app).out, "removed\n");
+  EXPECT_EQ(rig::tree_snapshot(home_.io_modules_dir()), waves);
 }
 
 }  // namespace
