@@ -16,7 +16,9 @@ constexpr const char* kEllipsis = "\xE2\x80\xA6";
 constexpr const char* kCloseLv1First =
     "Close eMotion LV1 first \xE2\x80\x94 the button enables itself.";
 
-bool is_state(const ConView& v, ConState s) { return v.state == s; }
+bool is_state(const ConView& v, ConState s) {
+  return v.state == s;
+}
 
 std::string lower_first(std::string s) {
   if (!s.empty()) s[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(s[0])));
@@ -29,7 +31,9 @@ struct Pill {
   bool edge = false;
 };
 
-Pill with_tone(std::string text, int tone) { return {std::move(text), tone, tone == 2 || tone == 3}; }
+Pill with_tone(std::string text, int tone) {
+  return {std::move(text), tone, tone == 2 || tone == 3};
+}
 
 Pill pill(const Page& p) {
   const Inputs& in = p.in;
@@ -234,13 +238,13 @@ void write_confirm(Json& j, const Page& p, const char* key, const char* title, c
 }
 
 void write_confirms(Json& j, const Page& p) {
-  write_confirm(j, p, "confirmRemove",
-                p.in.platform == 1 ? "Remove Gainmesh from this computer?"
-                                   : "Remove Gainmesh from this Mac?",
-                "These consoles' strips lose their gain and 48V controls; LV1 runs their cards on "
-                "Waves' stock modules. The sound is not affected and the consoles keep their "
-                "values.",
-                "Remove Gainmesh");
+  write_confirm(
+      j, p, "confirmRemove",
+      p.in.platform == 1 ? "Remove Gainmesh from this computer?" : "Remove Gainmesh from this Mac?",
+      "These consoles' strips lose their gain and 48V controls; LV1 runs their cards on "
+      "Waves' stock modules. The sound is not affected and the consoles keep their "
+      "values.",
+      "Remove Gainmesh");
   if (p.in.legacy_any) {
     write_confirm(j, p, "confirmUpdate", "Update to Gainmesh 3",
                   "Moves every console into Gainmesh's own bundle and keeps their settings. "

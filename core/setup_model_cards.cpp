@@ -9,7 +9,7 @@
 namespace gm {
 namespace {
 
-constexpr const char* kDot = " \xC2\xB7 ";      // " · "
+constexpr const char* kDot = " \xC2\xB7 ";       // " · "
 constexpr const char* kDash = " \xE2\x80\x94 ";  // " — "
 constexpr const char* kNotNeededDesc =
     "Only macOS 15 and later ask apps about the local network, so on this Mac there is nothing to "
@@ -95,8 +95,8 @@ Row folder_row(const Inputs& in) {
 
 Row admin_row(const Page& p) {
   Row r{"Administrator approval",
-        "macOS asks for your password once, when you first switch a console on.",
-        "Not needed yet", kToneDim};
+        "macOS asks for your password once, when you first switch a console on.", "Not needed yet",
+        kToneDim};
   if (p.in.needs_admin && p.any_installed) {
     r.state = "Given", r.tone = kToneOk;
     r.desc = "macOS asked for your password when Gainmesh was installed.";
@@ -137,7 +137,8 @@ void write_details(Json& j, const ConView& v, const ConView& other) {
     const std::string s = without_maker(other.name);
     if (other.shown) {
       write_detail(j, "From the " + s,
-                   "Local " + v.remote + kDash + "their knobs are on the " + s + "'s strips", false);
+                   "Local " + v.remote + kDash + "their knobs are on the " + s + "'s strips",
+                   false);
     } else {
       write_detail(j, "Remote",
                    "Local " + v.remote + kDash + "controlled from another console over AES50",
@@ -195,12 +196,15 @@ void write_card(Json& j, const ConView& v, const ConView& other) {
   j.close_array();
   write_details(j, v, other);
   j.kv("recallDesc",
-       "Opening a session \xE2\x80\x94 or LV1 starting on Previous Session or Last State \xE2\x80\x94"
-       " sends its saved gain and 48V to the " + v.name + ".");
+       "Opening a session \xE2\x80\x94 or LV1 starting on Previous Session or Last State "
+       "\xE2\x80\x94"
+       " sends its saved gain and 48V to the " +
+           v.name + ".");
   j.kv("dropTitle", "When the " + v.name + " comes back after a dropout");
   j.kv("dropDesc", "Scene recall always applies, within LV1's own recall-safe.");
-  j.kv("summary", std::string("Recall with sessions: ") + (v.recall ? "on" : "off") + kDot +
-                      "After a dropout: " + (v.resync_lv1 ? "resend LV1 values" : "keep desk values"));
+  j.kv("summary",
+       std::string("Recall with sessions: ") + (v.recall ? "on" : "off") + kDot +
+           "After a dropout: " + (v.resync_lv1 ? "resend LV1 values" : "keep desk values"));
   j.key("addr");
   write_addr(j, v);
   j.open_object("confirmOff");
@@ -268,11 +272,12 @@ void write_addr(Json& j, const ConView& v) {
   j.kv("short", v.addr_set.empty() ? "Set\xE2\x80\xA6" : "Change\xE2\x80\xA6");
   j.kv("desc", v.addr_desc);
   j.kv("title", "Address of the " + v.name);
-  j.kv("body",
-       "Gainmesh finds the console by itself on most networks. If it can't \xE2\x80\x94 the console "
-       "is on another subnet or VLAN, or the network blocks broadcasts \xE2\x80\x94 type the IP "
-       "address on the console's Setup \xE2\x96\xB8 Network page. Gainmesh asks that address which "
-       "console it is before it drives anything.");
+  j.kv(
+      "body",
+      "Gainmesh finds the console by itself on most networks. If it can't \xE2\x80\x94 the console "
+      "is on another subnet or VLAN, or the network blocks broadcasts \xE2\x80\x94 type the IP "
+      "address on the console's Setup \xE2\x96\xB8 Network page. Gainmesh asks that address which "
+      "console it is before it drives anything.");
   j.kv("placeholder", "e.g. 192.168.1.20");
   j.close_object();
 }

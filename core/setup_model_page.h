@@ -12,8 +12,8 @@ namespace gm {
 struct Page {
   const Inputs& in;
   ConView v[2];
-  int count = 0;    // views shown
-  int worst = -1;   // the most urgent shown view; -1 when none is shown
+  int count = 0;   // views shown
+  int worst = -1;  // the most urgent shown view; -1 when none is shown
   bool both_attention = false;
   bool any_installed = false;
   bool slot_any = false;  // the loader has a card in a rack slot
