@@ -75,6 +75,12 @@ void gm_scan(void);
 /* gm_scan, then tells the loader to re-read its files. `which` is not used. */
 void gm_retry(int which);
 
+/* The whole dashboard as one JSON page document, built now from the last scan, the setup message
+ * and what LV1, the loader and the modules report. The text belongs to the calling thread and
+ * stays valid until that thread's next gm_snapshot. Blocks briefly for file and shared-memory
+ * reads; never null. */
+const char* gm_snapshot(void);
+
 #ifdef __cplusplus
 }
 #endif

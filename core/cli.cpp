@@ -10,6 +10,7 @@
 #include "core_state.h"
 #include "install_state.h"
 #include "lv1.h"
+#include "lv1db.h"
 #include "netperm.h"
 #include "privileged.h"
 #include "util.h"
@@ -134,6 +135,20 @@ int cli_scan() {
   return 0;
 }
 
+// Scans, turns the loader's live status into messages, reads which consoles LV1 only borrows,
+// then prints the page document.
+int cli_status() {
+  gm_scan();
+  check_blocks();
+  bool guest[2] = {false, false};
+  if (lv1_guest_consoles(guest)) {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    for (int i = 0; i < 2; ++i) core_state().guest[i] = guest[i];
+  }
+  std::puts(gm_snapshot());
+  return 0;
+}
+
 }  // namespace
 }  // namespace gm
 
@@ -149,6 +164,7 @@ extern "C" int gm_cli(int argc, char** argv) {
   set_app_path(app_from_exe());
   const char* app = std::getenv("GAINMESH_APP");
   if (app && app[0]) set_app_path(app);
+  if (opt == "--status") return cli_status();
   if (opt == "--install") return cli_install();
   if (opt == "--remove") return cli_remove();
   if (opt == "--switch") return cli_switch(argc, argv);

@@ -136,6 +136,11 @@ struct PageExtras {
   std::string message;
   bool busy = false;
   std::string version;
+  // Demo mode only: the dialog the scenario shows, the console it is about, the expanded cards.
+  bool demo = false;
+  std::string fake_modal;
+  int32_t fake_modal_con = -1;
+  bool fake_open[2] = {false, false};
 };
 
 // One snapshot. In demo mode returns fake_inputs() and reads nothing. Otherwise reads LV1, the

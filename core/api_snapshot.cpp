@@ -1,0 +1,31 @@
+// gm_snapshot: the dashboard as one page document, built from nothing on every call.
+#include <mutex>
+#include <string>
+
+#include "api.h"
+#include "core_state.h"
+#include "install_state.h"
+#include "lv1.h"
+#include "model.h"
+#include "setup_model.h"
+#include "util.h"
+
+extern "C" const char* gm_snapshot(void) {
+  using namespace gm;
+  thread_local std::string page;
+  CoreState s;
+  {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    s = core_state();
+  }
+  // No app update is ever staged yet: only a newer loader that waits for LV1 to close counts.
+  const bool update_pending = !s.fake && lv1_running() && loader_update_pending();
+  const Inputs in = gather(s.found, s.loader_blocked, update_pending, s.guest);
+  PageExtras extras;
+  extras.message = s.fake ? "" : s.msg;
+  extras.busy = s.busy;
+  extras.version = version_text();
+  extras.demo = s.fake;
+  page = page_json(in, extras);
+  return page.c_str();
+}

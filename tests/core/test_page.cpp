@@ -1,0 +1,245 @@
+// The dashboard's page document: the writer's exact bytes, the key order of every object, the
+// page-level decisions, and that every page is one well-formed JSON text (read back by Python's
+// own parser, which must re-write it byte for byte).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "json_writer.h"
+#include "setup_model.h"
+#include "setup_model_page.h"
+#include "support/temp_home.h"
+
+namespace gm {
+namespace {
+
+template <size_t N>
+void put(char (&field)[N], const std::string& text) {
+  const size_t n = std::min(text.size(), N - 1);
+  memcpy(field, text.data(), n);
+  field[n] = 0;
+}
+
+// Runs a Python script on the document; its stdout, or "parse error" when the text is no JSON.
+std::string python(const std::string& doc, const char* script) {
+  gmtest::TempHome dir;
+  const std::string file = dir.write("page.json", doc);
+  const std::string code =
+      dir.write("check.py", std::string("import json, sys\n"
+                                        "try:\n"
+                                        "  doc = json.loads(open(sys.argv[1], 'rb').read())\n"
+                                        "except ValueError:\n"
+                                        "  print('parse error'); sys.exit(0)\n") +
+                                script);
+  std::string out;
+  FILE* p = popen(("python3 '" + code + "' '" + file + "'").c_str(), "r");
+  if (!p) return "no python";
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// Python's compact rewrite of the document; equal to it when the page is well-formed and plain.
+std::string rewritten(const std::string& doc) {
+  return python(doc,
+                "sys.stdout.buffer.write(json.dumps(doc, ensure_ascii=False, "
+                "separators=(',', ':')).encode())\n");
+}
+
+// "path=key,key,..." for the first object met at each path; array items share the path "[]".
+std::string key_orders(const std::string& doc) {
+  return python(doc,
+                "seen = {}\n"
+                "def walk(o, path):\n"
+                "  if isinstance(o, dict):\n"
+                "    seen.setdefault(path, ','.join(o))\n"
+                "    for k, v in o.items(): walk(v, path + '.' + k)\n"
+                "  elif isinstance(o, list):\n"
+                "    for v in o: walk(v, path + '[]')\n"
+                "walk(doc, '')\n"
+                "for p, keys in seen.items(): print(p + '=' + keys)\n");
+}
+
+// A console type installed, switched on and connected in a running LV1 that has its card in a
+// slot; `strips` local preamps on its strips.
+void rig(Inputs& in, int type, int strips = 8) {
+  in.lv1_installed = in.lv1_running = true;
+  in.lv1_version = "3.2.1";
+  in.lv1_uptime_ms = 600000;
+  in.waves_module[type] = in.installed[type] = in.enabled[type] = true;
+  ConStatus& st = in.status[type];
+  st.valid = true;
+  st.connected = 1;
+  st.version = 17;
+  put(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
+                             : "X32,10.0.0.6,FOH,X32 Rack,4.06");
+  for (int s = 0; s < strips; ++s) {
+    st.strip_local[s] = 1;
+    put(st.strip_group[s], "LCL");
+    st.strip_number[s] = static_cast<uint32_t>(s + 1);
+  }
+  in.loader_ok = true;
+  GmLoaderConsole& e = in.loader.consoles[type];
+  put(e.key, type == 0 ? "wing" : "x32");
+  e.in_slot = 1;
+  put(e.running_version, "3.2.0");
+}
+
+Inputs both_connected() {
+  Inputs in;
+  rig(in, 0);
+  rig(in, 1);
+  return in;
+}
+
+TEST(JsonWriter, StringsAndNumbersAreWrittenByteForByte) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"a\tb", "\"a\\u0009b\""},
+      {"line\nnext", "\"line\\nnext\""},
+      {"say \"hi\" \\ bye", "\"say \\\"hi\\\" \\\\ bye\""},
+      {std::string("\x01\x1f\r", 3), "\"\\u0001\\u001f\\u000d\""},
+      {std::string("nul\0end", 7), "\"nul\\u0000end\""},
+      {"\x7f\xC2\xB7\xE2\x80\x94\xE2\x96\xB8/", "\"\x7f\xC2\xB7\xE2\x80\x94\xE2\x96\xB8/\""},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    json_escape(out, c.in);
+    EXPECT_EQ(out, c.out) << c.in;
+  }
+}
+
+// Texts cut to a length limit never end inside a UTF-8 sequence.
+TEST(PageDocument, CutTextsEndOnACharacterBoundary) {
+  EXPECT_EQ(fit_text("ab\xC2\xB7", 4), "ab");
+  EXPECT_EQ(fit_text("ab\xC2\xB7", 5), "ab\xC2\xB7");
+}
+
+TEST(PageDocument, EveryObjectKeepsItsKeyOrder) {
+  // Both consoles on the previous major version and connected: cards, notice and both
+  // confirmations; demo keys on.
+  Inputs in = both_connected();
+  in.legacy[0] = in.legacy[1] = in.legacy_any = true;
+  PageExtras demo;
+  demo.demo = true;
+  demo.fake_modal = "off";
+  demo.fake_modal_con = -1;
+  demo.fake_open[1] = true;
+  const std::string card =
+      "c,name,beta,meta,status,dot,edge,state,on,switchEnabled,msg,msgTone,retry,support,blink,"
+      "installed,recall,resyncLv1,cands,details,recallDesc,dropTitle,dropDesc,summary,addr,"
+      "confirmOff";
+  const std::string addr = "set,can,band,btn,short,desc,title,body,placeholder";
+  EXPECT_EQ(key_orders(page_json(in, demo)),
+            "=header,menu,steps,lv1,perm,notice,nothing,installAnyway,nothingAddr,cards,"
+            "confirmRemove,confirmUpdate,message,messageBad,anyInstalled,legacyAny,lv1Up,version,"
+            "busy,fakeModal,fakeModalCon,fakeOpen\n"
+            ".header=sub,pill,tone,edge\n.menu=state,tone\n"
+            ".lv1=found,version,up,canStart,slots\n.lv1.slots[]=ok,text\n"
+            ".perm=open,summary,tone,rows\n.perm.rows[]=title,desc,state,tone,btn,action,note\n"
+            ".notice=kind,head,body,btn,action,enabled,note\n"
+            ".cards[]=" +
+                card + "\n.cards[].details[]=k,v,mono\n.cards[].addr=" + addr +
+                "\n.cards[].confirmOff=title,body,ok\n"
+                ".confirmRemove=title,body,ok,list\n.confirmRemove.list[]=name,card,beta\n"
+                ".confirmUpdate=title,body,ok,list\n.confirmUpdate.list[]=name,card,beta\n");
+  EXPECT_TRUE(page_json(in, demo).ends_with("\"fakeModalCon\":-1,\"fakeOpen\":[false,true]}"));
+}
+
+TEST(PageDocument, PillStepsAndPageFlagsFollowTheConsoles) {
+  struct Case {
+    const char* what;
+    std::function<void(Inputs&, PageExtras&)> set;
+    std::vector<std::string> has, lacks;
+  } cases[] = {
+      {"no console, network allowed",
+       [](Inputs&, PageExtras&) {},
+       {"\"pill\":\"No console found\",\"tone\":\"warn\",\"edge\":true", "\"nothing\":true",
+        "\"cards\":[]", "\"sub\":\"0 consoles \xC2\xB7 eMotion LV1 not found\""},
+       {"netGate", "fakeModal"}},
+      {"WING found, nothing installed",
+       [](Inputs& in, PageExtras&) {
+         in.lv1_installed = in.waves_module[0] = in.found[0].found = true;
+         in.found[0].reply = "WING,10.0.0.5,Stage,wing-rack,S123,3.1";
+       },
+       {"\"steps\":[{\"done\":false,\"active\":true,\"title\":\"Install Gainmesh in LV1\","
+        "\"detail\":\"Switches the WING Rack on. Each switches off and on later, even while LV1 "
+        "runs.\",\"start\":false,\"install\":true},{\"done\":false,\"active\":false,"
+        "\"title\":\"Open eMotion LV1\",\"detail\":\"\",\"start\":true,"},
+       {}},
+      {"no console, network not asked",
+       [](Inputs& in, PageExtras&) { in.net_perm = 1; },
+       {"\"pill\":\"Not set up yet\",\"tone\":\"dim\",\"edge\":false", "\"nothing\":false",
+        "\"netGate\":{\"kind\":\"info\",\"head\":\"Allow Gainmesh on the local network to look for "
+        "consoles\",\"body\":\"Open macOS",
+        "\"summary\":\"1 to allow\",\"tone\":\"lv1\""},
+       {}},
+      {"WING connected, X32 / M32 switched off",
+       [](Inputs& in, PageExtras&) {
+         rig(in, 0);
+         in.installed[1] = in.waves_module[1] = in.found[1].found = true;
+         in.found[1].reply = "X32,10.0.0.6,FOH,X32 Rack,4.06";
+       },
+       {"\"pill\":\"WING Rack \xC2\xB7 connected\",\"tone\":\"ok\",\"edge\":false",
+        "\"sub\":\"2 consoles \xC2\xB7 eMotion LV1 v3.2\"", "\"steps\":[]"},
+       {"notice"}},
+      {"both connected",
+       [](Inputs& in, PageExtras&) { in = both_connected(); },
+       {"\"pill\":\"All consoles connected\"", "{\"ok\":true,\"text\":\"WSG card \xC2\xB7 in a"},
+       {}},
+      {"worst console off",
+       [](Inputs& in, PageExtras&) {
+         rig(in, 0);
+         in.enabled[0] = false;
+       },
+       {"\"pill\":\"WING Rack \xC2\xB7 off\""},
+       {}},
+      {"loader blocked on a PC",
+       [](Inputs& in, PageExtras&) {
+         rig(in, 0);
+         in.loader_blocked = true;
+         in.platform = 1;
+       },
+       {"\"pill\":\"Windows blocked Gainmesh\",\"tone\":\"bad\",\"edge\":true",
+        "\"action\":\"reinstall\",\"enabled\":false", "this computer?"},
+       {}},
+      {"failure message",
+       [](Inputs&, PageExtras& x) { x.message = "Could not \"x\"\nnext"; },
+       {"\"message\":\"Could not \\\"x\\\"\\nnext\",\"messageBad\":true"},
+       {}},
+      {"one preamp strip",
+       [](Inputs& in, PageExtras&) { rig(in, 0, 1); },
+       {"\"v\":\"1 input \xC2\xB7 Local 1\"", "Its 1 strip loses their gain and 48V controls"},
+       {}},
+      {"update ready",
+       [](Inputs& in, PageExtras& x) {
+         rig(in, 0);
+         in.update_waiting = true;
+         x.version = "3.2.0 core \xC2\xB7 abcdef0";
+       },
+       {"\"notice\":{\"kind\":\"info\",\"head\":\"Gainmesh update ready\"",
+        "\"version\":\"Gainmesh 3.2.0 core \xC2\xB7 abcdef0\""},
+       {}},
+  };
+  for (Case& c : cases) {
+    Inputs in;
+    PageExtras x;
+    c.set(in, x);
+    const std::string doc = page_json(in, x);
+    for (const std::string& s : c.has)
+      EXPECT_NE(doc.find(s), std::string::npos) << c.what << ": " << s << "\n" << doc;
+    for (const std::string& s : c.lacks)
+      EXPECT_EQ(doc.find(s), std::string::npos) << c.what << ": " << s;
+    EXPECT_EQ(rewritten(doc), doc) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace gm
