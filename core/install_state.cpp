@@ -11,7 +11,7 @@
 
 #include "base/modules_changed.h"
 #include "install_files.h"
-#include "install_version.h"
+#include "release_text.h"
 #include "util.h"
 
 namespace gm {
@@ -147,7 +147,8 @@ bool loader_update_pending() {
   if (!installed()) return false;
   const std::string inst = installed_version();
   if (exists(our_bundle()) && waves_resources_changed()) return true;
-  if (version_parses(inst) && !newer_version(kAppVersion, inst)) return false;
+  const gm_release::Ver have = gm_release::parse_ver(inst);
+  if (have.major >= 0 && gm_release::parse_ver(kAppVersion) <= have) return false;
   const std::string payload = payload_dir() + "/Gainmesh";
   if (!exists(payload)) return false;
   std::string mine, theirs;

@@ -11,7 +11,6 @@
 #include "install.h"
 #include "install_state.h"
 #include "install_texts.h"
-#include "install_version.h"
 #include "module_update.h"
 #include "platform.h"
 #include "support/temp_home.h"
@@ -29,18 +28,6 @@ std::string names(const std::string& dir) {
   std::string out;
   for (const std::string& n : all) out += (out.empty() ? "" : " ") + n;
   return out;
-}
-
-TEST(InstallTexts, VersionsOrderByNumbersThenReleaseAbovePreRelease) {
-  struct Case {
-    const char *a, *b;
-    bool newer;
-  } cases[] = {{"3.2.0", "3.1.9", true},      {"3.10.0", "3.9.9", true},
-               {"3.2.0", "3.2.0", false},     {"3.2.0", "3.2.0-beta", true},
-               {"3.2.0-rc1", "3.2.0", false}, {"3.2.1-a", "3.2.0", true},
-               {"0.0.0", "junk", true},       {"3.2", "", false},
-               {"4.0.0x", "4.0.0", false}};
-  for (const Case& c : cases) EXPECT_EQ(gm::newer_version(c.a, c.b), c.newer) << c.a << " " << c.b;
 }
 
 TEST(InstallTexts, DeviceListsMergeOnceEachAndPrioritiesBecome600) {
