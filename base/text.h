@@ -16,5 +16,10 @@ namespace gm_base {
 void copy_text(char* dst, size_t size, const char* src, size_t max = SIZE_MAX);
 // The same for a view; a NUL inside `text` ends it.
 void copy_text(char* dst, size_t size, std::string_view text);
+// The same into a field whose size the compiler knows.
+template <size_t N>
+void copy_text(char (&dst)[N], std::string_view text) {
+  copy_text(dst, N, text);
+}
 
 }  // namespace gm_base

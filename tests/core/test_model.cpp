@@ -7,17 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "base/text.h"
 #include "model.h"
 
 namespace gm {
 namespace {
-
-template <size_t N>
-void put(char (&field)[N], const std::string& text) {
-  const size_t n = std::min(text.size(), N - 1);
-  memcpy(field, text.data(), n);
-  field[n] = 0;
-}
 
 // WING (or X32 / M32) installed, switched on, LV1 up for a minute, a connected format-17 block.
 Inputs running(int type = 0) {
@@ -29,8 +23,8 @@ Inputs running(int type = 0) {
   st.valid = true;
   st.connected = 1;
   st.version = 17;
-  put(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
-                             : "X32,10.0.0.6,FOH,X32 Rack,4.06");
+  gm_base::copy_text(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
+                                            : "X32,10.0.0.6,FOH,X32 Rack,4.06");
   return in;
 }
 
@@ -38,11 +32,11 @@ void loader_entry(Inputs& in, int type, bool in_slot, const char* running, uint3
                   const char* file = "") {
   in.loader_ok = true;
   GmLoaderConsole& e = in.loader.consoles[type];
-  put(e.key, type == 0 ? "wing" : "x32");
+  gm_base::copy_text(e.key, type == 0 ? "wing" : "x32");
   e.in_slot = in_slot;
-  put(e.running_version, running);
+  gm_base::copy_text(e.running_version, running);
   e.load_error = error;
-  put(e.module_file, file);
+  gm_base::copy_text(e.module_file, file);
 }
 
 void silent_for(Inputs& in, int64_t ms, uint32_t find_state = 0) {
@@ -72,9 +66,13 @@ TEST(ModelState, FirstMatchingRuleWins) {
       {"blocked loader beats a failed module", S::not_loaded, "Not loaded in LV1", "330",
        [](Inputs& in) { in.loader_blocked = true, loader_entry(in, 0, true, "", 3); }},
       {"no local network while connected", S::lan_blocked, "Blocked by macOS", "333",
-       [](Inputs& in) { put(in.status[0].text, "no local network"), in.lv1_net_switch = 0; }},
+       [](Inputs& in) {
+         gm_base::copy_text(in.status[0].text, "no local network"), in.lv1_net_switch = 0;
+       }},
       {"local network text with LV1's switch on", S::connected, "Connected", "140",
-       [](Inputs& in) { put(in.status[0].text, "no local network"), in.lv1_net_switch = 1; }},
+       [](Inputs& in) {
+         gm_base::copy_text(in.status[0].text, "no local network"), in.lv1_net_switch = 1;
+       }},
       {"refinding beats lost", S::refinding, "Looking for it again", "333",
        [](Inputs& in) { silent_for(in, 20000, 1); }},
       {"5000 ms is not lost", S::not_answering, "Not answering", "222",
@@ -85,7 +83,7 @@ TEST(ModelState, FirstMatchingRuleWins) {
       {"blocked update beats another console at the address", S::update_blocked, "Update blocked",
        "222",
        [](Inputs& in) {
-         silent_for(in, 0, 3), put(in.status[0].answer_id, "S9");
+         silent_for(in, 0, 3), gm_base::copy_text(in.status[0].answer_id, "S9");
          loader_entry(in, 0, true, "3.2.0", 2, "w-3.dll");
        }},
       {"LV1 at 29999 ms, no block", S::looking, "Looking for it…", "000",
@@ -135,7 +133,7 @@ TEST(ModelMessage, AddressProblems) {
   Inputs in = running(1);
   in.status[1].connected = 0;
   in.status[1].find_state = 2;
-  put(in.status[1].typed_ip, "10.0.0.9");
+  gm_base::copy_text(in.status[1].typed_ip, "10.0.0.9");
   in.ip[1] = "10.0.0.9";
   ConView v = build_view(1, in);
   EXPECT_EQ(v.state, ConState::not_answering);
@@ -145,11 +143,11 @@ TEST(ModelMessage, AddressProblems) {
   EXPECT_TRUE(v.addr_band);
 
   in.status[1].find_state = 3;
-  put(in.status[1].answer_id, "X-77");
-  put(in.status[1].answer_name, "Monitor");
+  gm_base::copy_text(in.status[1].answer_id, "X-77");
+  gm_base::copy_text(in.status[1].answer_name, "Monitor");
   in.status[1].cand_count = 1;
-  put(in.status[1].candidates[0].id, "X-77");
-  put(in.status[1].candidates[0].model, "M32C");
+  gm_base::copy_text(in.status[1].candidates[0].id, "X-77");
+  gm_base::copy_text(in.status[1].candidates[0].model, "M32C");
   in.status[1].candidates[0].sg_card = 0;
   v = build_view(1, in);
   EXPECT_EQ(v.state, ConState::wrong_console);
@@ -167,9 +165,9 @@ TEST(ModelMessage, ChoiceAndCandidates) {
   ConStatus& st = in.status[0];
   st.choice = 4;
   st.cand_count = 2;
-  put(st.candidates[0].address, "10.0.0.7");
-  put(st.candidates[0].model, "WING Compact");
-  put(st.candidates[0].id, "S1");
+  gm_base::copy_text(st.candidates[0].address, "10.0.0.7");
+  gm_base::copy_text(st.candidates[0].model, "WING Compact");
+  gm_base::copy_text(st.candidates[0].id, "S1");
   st.candidates[0].sg_card = 1;
   ConView v = build_view(0, in);
   EXPECT_EQ(v.state, ConState::choose);
@@ -202,14 +200,14 @@ TEST(ModelMessage, LoaderFacts) {
 
 TEST(ModelMessage, EmptyPortsComeFirst) {
   Inputs in = running(1);
-  put(in.status[1].identity, "X32,10.0.0.6,FOH,X32,4.06");
+  gm_base::copy_text(in.status[1].identity, "X32,10.0.0.6,FOH,X32,4.06");
   in.status[1].addr_followed = 1;
   in.status[1].port_count = 3;
-  put(in.status[1].ports[0].port, "A");
+  gm_base::copy_text(in.status[1].ports[0].port, "A");
   in.status[1].ports[0].strips = 3;
   in.status[1].ports[1].flag = 1;  // its stagebox is there
   in.status[1].ports[1].strips = 4;
-  put(in.status[1].ports[2].port, "B");
+  gm_base::copy_text(in.status[1].ports[2].port, "B");
   in.status[1].ports[2].strips = 5;
   const ConView v = build_view(1, in);
   EXPECT_EQ(v.meta, "X-WSG card · 10.0.0.6 · fw 4.06");
@@ -237,7 +235,7 @@ TEST(ModelText, PreampRunsAndRemoteInputs) {
   int s = 0;
   auto strip = [&](bool local, const char* group, uint32_t number) {
     st.strip_local[s] = local;
-    put(st.strip_group[s], group);
+    gm_base::copy_text(st.strip_group[s], group);
     st.strip_number[s++] = number;
   };
   for (uint32_t n = 1; n <= 8; ++n) strip(true, "LCL", n);
@@ -293,8 +291,8 @@ TEST(ModelClock, ConnectedClockAndAddressPin) {
   EXPECT_EQ(in.since_answer_ms[0], -1);
 
   ConStatus st = running().status[0];
-  put(st.typed_ip, "10.0.0.9");
-  put(st.answer_id, "S7");
+  gm_base::copy_text(st.typed_ip, "10.0.0.9");
+  gm_base::copy_text(st.answer_id, "S7");
   ip_pin_after(0, "10.0.0.9");
   EXPECT_EQ(ip_pin_due(0, st, ""), "S7");
   ip_pin_after(0, "10.0.0.9");

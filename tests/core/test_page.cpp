@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "json_writer.h"
 #include "setup_model.h"
 #include "setup_model_page.h"
@@ -17,13 +18,6 @@
 
 namespace gm {
 namespace {
-
-template <size_t N>
-void put(char (&field)[N], const std::string& text) {
-  const size_t n = std::min(text.size(), N - 1);
-  memcpy(field, text.data(), n);
-  field[n] = 0;
-}
 
 // Runs a Python script on the document; its stdout, or "parse error" when the text is no JSON.
 std::string python(const std::string& doc, const char* script) {
@@ -77,18 +71,18 @@ void rig(Inputs& in, int type, int strips = 8) {
   st.valid = true;
   st.connected = 1;
   st.version = 17;
-  put(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
-                             : "X32,10.0.0.6,FOH,X32 Rack,4.06");
+  gm_base::copy_text(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
+                                            : "X32,10.0.0.6,FOH,X32 Rack,4.06");
   for (int s = 0; s < strips; ++s) {
     st.strip_local[s] = 1;
-    put(st.strip_group[s], "LCL");
+    gm_base::copy_text(st.strip_group[s], "LCL");
     st.strip_number[s] = static_cast<uint32_t>(s + 1);
   }
   in.loader_ok = true;
   GmLoaderConsole& e = in.loader.consoles[type];
-  put(e.key, type == 0 ? "wing" : "x32");
+  gm_base::copy_text(e.key, type == 0 ? "wing" : "x32");
   e.in_slot = 1;
-  put(e.running_version, "3.2.0");
+  gm_base::copy_text(e.running_version, "3.2.0");
 }
 
 Inputs both_connected() {
