@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "core_state.h"
 #include "drive/card_bundles.h"
 #include "drive/child.h"
 #include "lv1.h"
+#include "module_update.h"
 #include "status.h"
 #include "support/eventually.h"
 #include "support/installed_bundle.h"
@@ -140,6 +142,52 @@ TEST_F(InstallRig, TheInstalledLoaderRunsTheModuleUntilTheCommandLineSwitchesItO
   auto after = rig::tree_snapshot(home_.io_modules_dir());
   std::erase_if(after, [](const auto& f) { return f.first.rfind("Gainmesh.bundle", 0) == 0; });
   EXPECT_EQ(after, waves) << "Waves' bundles are left as they were";
+}
+
+// A newer console module that the app carries goes live in the running LV1 without a restart; one
+// whose signature does not verify is refused by the loader, which keeps the module it runs, and
+// the refusal reaches the setup message.
+TEST_F(InstallRig, ACarriedModuleGoesLiveWhileLv1RunsAndABadlySignedOneIsRefused) {
+  ASSERT_TRUE(exited(gainmesh({"--install"}), 0));
+  start_lv1_with_loader();
+  const auto wing = [] {
+    GmLoaderStatus block{};
+    gm::read_loader_status(&block, gm::live_blocks(gm::lv1_info()));
+    return block.consoles[0];
+  };
+  ASSERT_TRUE(
+      gmtest::wait_for([&] { return std::string(wing().running_version) == "3.2.0"; }, 10000));
+  const pid_t lv1 = lv1_->pid();
+
+  // Carried through the per-user mirror, as the updater leaves verified modules there.
+  const std::string mirror = gm::mirror_modules_dir();
+  ASSERT_TRUE(gm::make_dirs(mirror));
+  const std::string built = GM_WING_DYLIB;
+  fs::copy_file(built, mirror + "/wing-3.3.0.dylib");
+  gmtest::sign_file(mirror + "/wing-3.3.0.dylib", mirror + "/wing-3.3.0.dylib.sig");
+  std::string err;
+  ASSERT_TRUE(gm::apply_live_module_updates(err)) << err;
+  EXPECT_TRUE(
+      gmtest::wait_for([&] { return std::string(wing().running_version) == "3.3.0"; }, 1500))
+      << "live within a second of the notification";
+  EXPECT_EQ(lv1_->pid(), lv1) << "LV1 was not restarted";
+
+  fs::copy_file(built, mirror + "/wing-3.4.0.dylib");
+  fs::copy_file(mirror + "/wing-3.3.0.dylib.sig", mirror + "/wing-3.4.0.dylib.sig");
+  std::string text = read_file(mirror + "/wing-3.4.0.dylib");
+  text.back() = static_cast<char>(text.back() ^ 1);  // the signature is over the other bytes
+  ASSERT_TRUE(gm::write_text(mirror + "/wing-3.4.0.dylib", text));
+  const uint32_t refusals = wing().load_error;
+  gm::check_blocks();
+  gm::set_msg("");
+  ASSERT_TRUE(gm::apply_live_module_updates(err)) << err;
+  ASSERT_TRUE(gmtest::wait_for([&] { return wing().load_error != refusals; }, 10000));
+  EXPECT_EQ(std::string(wing().running_version), "3.3.0") << "the previous module keeps running";
+  gm::check_blocks();
+  EXPECT_EQ(gm::current_msg().rfind("The WING module ", 0), 0u) << gm::current_msg();
+  EXPECT_NE(gm::current_msg().find("would not load"), std::string::npos);
+  EXPECT_NE(gm::current_msg().find("Gainmesh keeps running the version it had."),
+            std::string::npos);
 }
 
 TEST_F(InstallRig, RemovalWaitsForLv1ToQuitAndLeavesWavesBundlesAsTheyWere) {
