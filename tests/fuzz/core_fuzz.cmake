@@ -1,7 +1,7 @@
 # The app core's parsers of outside bytes, compiled with clang the same way as the module for the
 # fuzz targets: libfuzz_core.a. A target links it with LIBS "${GM_FUZZ_CORE_LIB}"
-# "${OPENSSL_CRYPTO_LIBRARY}" (it also needs gm_base, which the module's archive holds), or is
-# added with gm_add_core_fuzzer when it reads through libplist.
+# "${OPENSSL_CRYPTO_LIBRARY}" (it also needs gm_base, which the module's archive holds), and with
+# LINK ${GM_FUZZ_PLIST_LDFLAGS} when it reads through libplist.
 find_package(OpenSSL REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GM_FUZZ_PLIST REQUIRED libplist-2.0)

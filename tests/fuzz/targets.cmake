@@ -13,3 +13,5 @@ gm_add_fuzzer(fuzz_load_release SOURCES tests/fuzz/fuzz_load_release.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}")
 gm_add_fuzzer(fuzz_install_texts SOURCES tests/fuzz/fuzz_install_texts.cpp core/install_texts.cpp)
 gm_add_fuzzer(fuzz_scan_reply SOURCES tests/fuzz/fuzz_scan_reply.cpp core/discovery_reply.cpp)
+gm_add_fuzzer(fuzz_ln_archive SOURCES tests/fuzz/fuzz_ln_archive.cpp LIBS "${GM_FUZZ_CORE_LIB}"
+  LINK ${GM_FUZZ_PLIST_LDFLAGS})
