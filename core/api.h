@@ -81,6 +81,12 @@ void gm_retry(int which);
  * reads; never null. */
 const char* gm_snapshot(void);
 
+/* Demo mode with the named scenario ("setup-rig", ...): from then on the dashboard shows the
+ * scenario instead of the machine, and scans, ticks, installs and network requests do nothing.
+ * A later call with another name starts that scenario afresh. False for a null or unknown name,
+ * which leaves demo mode off. */
+bool gm_fake(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

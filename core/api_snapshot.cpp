@@ -1,4 +1,5 @@
-// gm_snapshot: the dashboard as one page document, built from nothing on every call.
+// gm_snapshot: the dashboard as one page document, built from nothing on every call; gm_fake:
+// the demo scenario that the dashboard shows instead of the machine.
 #include <mutex>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "install_state.h"
 #include "lv1.h"
 #include "model.h"
+#include "model_fake.h"
 #include "setup_model.h"
 #include "util.h"
 
@@ -25,7 +27,15 @@ extern "C" const char* gm_snapshot(void) {
   extras.message = s.fake ? "" : s.msg;
   extras.busy = s.busy;
   extras.version = version_text();
-  extras.demo = s.fake;
+  if (s.fake) fake_page_extras(extras);
   page = page_json(in, extras);
   return page.c_str();
+}
+
+extern "C" bool gm_fake(const char* name) {
+  using namespace gm;
+  const bool ok = fake_setup(name);
+  std::lock_guard<std::mutex> lock(core_mutex());
+  core_state().fake = ok;
+  return ok;
 }

@@ -159,6 +159,8 @@ ConView build_view(int type, const Inputs& in);
 // time in milliseconds.
 void track_connected(Inputs& in);
 void track_connected(Inputs& in, int64_t now_ms);
+// Forgets when either type was last seen connected.
+void forget_connected();
 
 // The display name of a console model: "WING", "WING Rack", "Behringer X32 Compact",
 // "Midas M32R", ...

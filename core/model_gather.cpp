@@ -94,6 +94,10 @@ void track_connected(Inputs& in, int64_t now) {
   }
 }
 
+void forget_connected() {
+  g_seen_connected[0] = g_seen_connected[1] = 0;
+}
+
 void ip_pin_after(int type, const std::string& address) {
   if (type == 0 || type == 1) g_pin_after[type] = address;
 }
