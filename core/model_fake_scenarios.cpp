@@ -266,7 +266,7 @@ const Scenario kScenarios[] = {
        x.found = false;
        x.has_hint = true;
        x.find_state = 2;
-       x.typed_ip = "192.168.1.90";
+       x.typed_ip = x.ip = "192.168.1.90";
      }},
     {"setup-notfound", not_found},
     {"setup-addr",
