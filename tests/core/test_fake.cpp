@@ -3,9 +3,14 @@
 // dashboard's harder states really reach them on the page.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "api.h"
+#include "model.h"
+#include "model_fake.h"
 #include "support/temp_home.h"
 
 namespace {
@@ -85,6 +90,61 @@ TEST(Fake, ALaterScenarioStartsFromACleanRecord) {
   EXPECT_NE(card(page, 0).find("\"state\":10,"), std::string::npos);
   EXPECT_NE(page.find("\"fakeModal\":\"\",\"fakeModalCon\":-1"), std::string::npos);
   EXPECT_NE(scenario_page("setup-nothing").find("\"fakeOpen\":[false,false]"), std::string::npos);
+}
+
+TEST(Fake, SnapshotFollowsTheRecordsRules) {
+  gmtest::TempHome home;
+  gm_fake("setup-blocked");  // the loader never appeared: its entries are not read
+  gm::Inputs in = gm::fake_inputs();
+  EXPECT_FALSE(in.loader_ok);
+  EXPECT_TRUE(in.loader_blocked);
+  EXPECT_EQ(in.status[0].version, 17u);
+  EXPECT_TRUE(in.status[0].valid && !in.status[0].connected);
+  gm_fake("setup-cfm-update");  // LV1 closed: no age, the WING still legacy and connected
+  in = gm::fake_inputs();
+  EXPECT_EQ(in.lv1_uptime_ms, -1);
+  EXPECT_TRUE(in.legacy[0] && in.legacy[1] && in.legacy_any);
+  EXPECT_FALSE(in.installed[0] || in.enabled[0]);
+  gm_fake("setup-nolv1");
+  in = gm::fake_inputs();
+  EXPECT_TRUE(!in.lv1_installed && in.lv1_version.empty());
+  EXPECT_EQ(in.found[0].ip, "192.168.1.62");
+  gm_fake("setup-off");  // switched off counts as not enabled; nothing was lost
+  in = gm::fake_inputs();
+  EXPECT_TRUE(in.installed[0] && !in.enabled[0] && in.enabled[1]);
+  EXPECT_EQ(in.since_answer_ms[0], -1);
+  gm_fake("setup-aes50-both");  // A and B each feed 16 strips, none with a local preamp
+  in = gm::fake_inputs();
+  EXPECT_EQ(in.status[1].port_count, 2u);
+  EXPECT_EQ(gm::preamp_summary(in.status[1]), "");
+  EXPECT_EQ(gm::preamp_summary(in.status[0]), "Local 1\u201324 \u00b7 AES50 A 1\u201314");
+}
+
+// The page of every scenario against tests/golden/<scenario>.json, byte for byte, with the app's
+// own version replaced so that a release does not touch them. GAINMESH_UPDATE_GOLDEN=1 rewrites
+// the files instead, for a change of the pages that is meant.
+TEST(Fake, PagesMatchTheGoldenFiles) {
+  gmtest::TempHome home;
+  const char* update = getenv("GAINMESH_UPDATE_GOLDEN");
+  const bool rewrite = update && std::string(update) == "1";
+  for (const char* name : kNames) {
+    std::string page = scenario_page(name);
+    const std::string key = "\"version\":\"Gainmesh ";
+    const size_t at = page.rfind(key);
+    ASSERT_NE(at, std::string::npos) << name;
+    page.replace(at + key.size(), page.find('"', at + key.size()) - at - key.size(), "VERSION");
+    page += "\n";
+    const std::string path = std::string(GM_GOLDEN_DIR) + "/" + name + ".json";
+    if (rewrite) {
+      std::ofstream(path, std::ios::binary) << page;
+      continue;
+    }
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream want;
+    want << f.rdbuf();
+    EXPECT_TRUE(f.is_open()) << path << " is missing; GAINMESH_UPDATE_GOLDEN=1 writes it";
+    EXPECT_EQ(page, want.str()) << name;
+  }
 }
 
 }  // namespace
