@@ -75,6 +75,12 @@ TEST(Fake, ScenariosReachTheirStatesOnThePage) {
       {"setup-aes50", 1, "No gain knobs on 32 strips"},
       {"setup-netblocked", 1, "\"state\":13,"},
       {"setup-nothing-addr-open", -1, "\"fakeModal\":\"addr\",\"fakeModalCon\":1"},
+      {"setup-refind", 0, "\"state\":15,"},
+      {"setup-shared", 0, "\"state\":14,"},
+      {"setup-noslot", 0, "\"state\":6,"},
+      {"setup-trouble", 1, "\"state\":2,"},
+      {"setup-extracard", 0, "LV1 has another WSG card in a rack slot."},
+      {"setup-moved", 0, "Gainmesh followed it to 192.168.1.62."},
   };
   for (const Case& k : cases) {
     const std::string page = scenario_page(k.name);
