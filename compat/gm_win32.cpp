@@ -738,6 +738,12 @@ void SetLastError(DWORD err) {
 
 // ---- threads, events, waits ---------------------------------------------------------------------
 
+int gm_threads_running() {
+  Threads& all = threads();
+  std::lock_guard lock(all.mu);
+  return all.running;
+}
+
 HANDLE CreateThread(void*, size_t stack, LPTHREAD_START_ROUTINE fn, void* arg, DWORD,
                     DWORD* id_out) {
   if (!fn) return fail(ERROR_INVALID_PARAMETER, HANDLE{nullptr});

@@ -86,6 +86,8 @@ void SetLastError(DWORD err);
 // ended threads itself (at the next CreateThread and when the library is unloaded).
 HANDLE CreateThread(void* attr, size_t stack, LPTHREAD_START_ROUTINE fn, void* arg, DWORD flags,
                     DWORD* id_out);
+// How many threads of the layer have not returned from their function yet. Any thread.
+int gm_threads_running();
 
 // A new event, manual-reset or auto-reset, set or clear at first. The name is ignored.
 HANDLE CreateEventW(void* attr, BOOL manual_reset, BOOL initial, LPCWSTR name);

@@ -163,6 +163,11 @@ TEST(CompatHandles, ThreadsOutliveTheirClosedHandlesWhichAreRejected) {
   for (int i = 0; i < 64; ++i) {
     EXPECT_TRUE(FindClose(CreateThread(nullptr, 0, return_seven, nullptr, 0, nullptr)));
   }
+  // Every one of them ends by itself; the layer joins them (at the latest when the process ends).
+  for (int i = 0; i < 500 && gm_threads_running() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(gm_threads_running(), 0);
 }
 
 TEST(CompatCriticalSections, AreRecursive) {
