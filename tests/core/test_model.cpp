@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "model.h"
+#include "sample_inputs.h"
 
 namespace gm {
 namespace {
@@ -16,27 +17,9 @@ namespace {
 // WING (or X32 / M32) installed, switched on, LV1 up for a minute, a connected format-17 block.
 Inputs running(int type = 0) {
   Inputs in;
-  in.waves_module[type] = in.installed[type] = in.enabled[type] = true;
-  in.lv1_running = true;
+  connect(in, type);
   in.lv1_uptime_ms = 60000;
-  ConStatus& st = in.status[type];
-  st.valid = true;
-  st.connected = 1;
-  st.version = 17;
-  gm_base::copy_text(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
-                                            : "X32,10.0.0.6,FOH,X32 Rack,4.06");
   return in;
-}
-
-void loader_entry(Inputs& in, int type, bool in_slot, const char* running, uint32_t error,
-                  const char* file = "") {
-  in.loader_ok = true;
-  GmLoaderConsole& e = in.loader.consoles[type];
-  gm_base::copy_text(e.key, type == 0 ? "wing" : "x32");
-  e.in_slot = in_slot;
-  gm_base::copy_text(e.running_version, running);
-  e.load_error = error;
-  gm_base::copy_text(e.module_file, file);
 }
 
 void silent_for(Inputs& in, int64_t ms, uint32_t find_state = 0) {

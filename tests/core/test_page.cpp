@@ -12,6 +12,7 @@
 
 #include "base/text.h"
 #include "json_writer.h"
+#include "sample_inputs.h"
 #include "setup_model.h"
 #include "setup_model_page.h"
 #include "support/temp_home.h"
@@ -63,26 +64,17 @@ std::string key_orders(const std::string& doc) {
 // A console type installed, switched on and connected in a running LV1 that has its card in a
 // slot; `strips` local preamps on its strips.
 void rig(Inputs& in, int type, int strips = 8) {
-  in.lv1_installed = in.lv1_running = true;
+  connect(in, type);
+  in.lv1_installed = true;
   in.lv1_version = "3.2.1";
   in.lv1_uptime_ms = 600000;
-  in.waves_module[type] = in.installed[type] = in.enabled[type] = true;
   ConStatus& st = in.status[type];
-  st.valid = true;
-  st.connected = 1;
-  st.version = 17;
-  gm_base::copy_text(st.identity, type == 0 ? "WING,10.0.0.5,Stage,wing-rack,S123,3.1-0-gabc:rel"
-                                            : "X32,10.0.0.6,FOH,X32 Rack,4.06");
   for (int s = 0; s < strips; ++s) {
     st.strip_local[s] = 1;
     gm_base::copy_text(st.strip_group[s], "LCL");
     st.strip_number[s] = static_cast<uint32_t>(s + 1);
   }
-  in.loader_ok = true;
-  GmLoaderConsole& e = in.loader.consoles[type];
-  gm_base::copy_text(e.key, type == 0 ? "wing" : "x32");
-  e.in_slot = 1;
-  gm_base::copy_text(e.running_version, "3.2.0");
+  loader_entry(in, type, true, "3.2.0", 0);
 }
 
 Inputs both_connected() {

@@ -17,23 +17,9 @@ set(GM_FUZZ_CORE_SOURCES
 )
 
 function(gm_build_fuzz_core)
-  set(objs)
-  foreach(rel IN LISTS GM_FUZZ_CORE_SOURCES)
-    set(src "${PROJECT_SOURCE_DIR}/${rel}")
-    get_filename_component(stem "${src}" NAME_WE)
-    set(obj "${CMAKE_CURRENT_BINARY_DIR}/obj_core/${stem}.o")
-    add_custom_command(OUTPUT "${obj}"
-      COMMAND "${GM_CLANGXX}" ${GM_FUZZ_FLAGS} ${GM_FUZZ_PLIST_CFLAGS} -MD -MF "${obj}.d" -c "${src}"
-              -o "${obj}"
-      DEPENDS "${src}" DEPFILE "${obj}.d"
-      COMMENT "Compiling core ${stem} for the fuzz targets" VERBATIM)
-    list(APPEND objs "${obj}")
-  endforeach()
-  add_custom_command(OUTPUT "${GM_FUZZ_CORE_LIB}"
-    COMMAND ${CMAKE_COMMAND} -E rm -f "${GM_FUZZ_CORE_LIB}"
-    COMMAND ${CMAKE_AR} rcs "${GM_FUZZ_CORE_LIB}" ${objs}
-    DEPENDS ${objs} VERBATIM)
-  file(MAKE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/obj_core")
+  list(TRANSFORM GM_FUZZ_CORE_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/" OUTPUT_VARIABLE srcs)
+  gm_fuzz_archive("${GM_FUZZ_CORE_LIB}" "${CMAKE_CURRENT_BINARY_DIR}/obj_core" SOURCES ${srcs}
+    FLAGS ${GM_FUZZ_PLIST_CFLAGS})
 endfunction()
 
 if(GM_CLANGXX AND GM_SANITIZE STREQUAL "")
