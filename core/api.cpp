@@ -94,13 +94,6 @@ void gm_set_recall(int which, int on) { set_recall(which, on != 0); }
 
 void gm_set_resync(int which, int lv1) { set_resync(which, lv1 != 0); }
 
-void gm_clear_ip(int which) {
-  if (which != 0 && which != 1) return;
-  if (cfg_set_line(con_cfg(which), "ip", "")) {
-    set_msg(std::string("Gainmesh finds the ") + short_name(which) + " by itself again.");
-  }
-}
-
 void gm_scan(void) {
   static std::mutex scan_mu;
   std::unique_lock<std::mutex> scanning(scan_mu, std::try_to_lock);

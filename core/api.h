@@ -41,6 +41,17 @@ void gm_set_recall(int which, int on);
 void gm_set_resync(int which, int lv1);
 /* Forgets the console address typed in Setup, so the module finds the console by itself. */
 void gm_clear_ip(int which);
+/* The user typed a console address. Checks it and saves it in plain dotted form as the console's
+ * address, then says in the setup message when the module asks there. False when the text is no
+ * console address or the settings cannot be written: the reason is then copied into buf (at most
+ * size - 1 bytes, NUL-terminated; "" for a bad `which` or a null text) and the setup message is
+ * left alone. Blocks for small file and shared-memory reads. */
+bool gm_set_ip(int which, const char* text, char* buf, int size);
+/* The user chose the console with this id among those the running module found (or the one that
+ * answers at the typed address): the module connects to that one from now on. Says in the setup
+ * message which console that is, or that it is gone (nothing changed). A null or empty id does
+ * nothing. */
+void gm_pick(int which, const char* id);
 
 /* The "Allow..." action: asks macOS for local-network access (records that the user was asked
  * and sends the probe that makes macOS show its prompt), then scans. Does nothing in demo mode.

@@ -5,9 +5,8 @@
 // Console types are 0 (WING) and 1 (X32 / M32) everywhere.
 //
 // Threads: gather, track_connected and the address pin use process-wide values (the last time
-// each console was seen connected, the address awaiting a pin); snapshots are taken one at a
-// time on the app's work queue, and gm_set_ip runs on the same queue, so they take no lock.
-// Everything else is a pure function and may run on any thread.
+// each console was seen connected, the address awaiting a pin) behind a lock of their own, so
+// snapshots and gm_set_ip may run on any thread. Everything else is a pure function and may run on any thread.
 // Blocking: gather reads files and shared memory (see status.h, install_state.h, netperm.h);
 // nothing else blocks. Nothing here fails: unreadable inputs leave their initial values.
 #pragma once

@@ -2,6 +2,7 @@
 // the address that waits to pin the console answering there.
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "core_state.h"
@@ -14,7 +15,9 @@
 namespace gm {
 namespace {
 
-// Process-wide, touched only from the snapshot queue (see model.h).
+// Process-wide. Snapshots may be taken on more than one thread and gm_set_ip may run on another,
+// so both sit behind g_track_mu (held only while reading or assigning them).
+std::mutex g_track_mu;
 int64_t g_seen_connected[2] = {0, 0};  // monotonic ms, 0 = never
 std::string g_pin_after[2];
 
@@ -86,6 +89,7 @@ void track_connected(Inputs& in) {
 }
 
 void track_connected(Inputs& in, int64_t now) {
+  std::lock_guard<std::mutex> lock(g_track_mu);
   for (int type = 0; type < 2; ++type) {
     const ConStatus& st = in.status[type];
     if (st.valid && st.connected) g_seen_connected[type] = now > 0 ? now : 1;
@@ -95,15 +99,19 @@ void track_connected(Inputs& in, int64_t now) {
 }
 
 void forget_connected() {
+  std::lock_guard<std::mutex> lock(g_track_mu);
   g_seen_connected[0] = g_seen_connected[1] = 0;
 }
 
 void ip_pin_after(int type, const std::string& address) {
-  if (type == 0 || type == 1) g_pin_after[type] = address;
+  if (type != 0 && type != 1) return;
+  std::lock_guard<std::mutex> lock(g_track_mu);
+  g_pin_after[type] = address;
 }
 
 std::string ip_pin_due(int type, const ConStatus& st, const std::string& console_value) {
   if (type != 0 && type != 1) return "";
+  std::lock_guard<std::mutex> lock(g_track_mu);
   std::string& waiting = g_pin_after[type];
   if (waiting.empty()) return "";
   if (!console_value.empty()) {
