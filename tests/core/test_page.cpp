@@ -15,29 +15,14 @@
 #include "sample_inputs.h"
 #include "setup_model.h"
 #include "setup_model_page.h"
+#include "support/json_check.h"
 #include "support/temp_home.h"
 
 namespace gm {
 namespace {
 
-// Runs a Python script on the document; its stdout, or "parse error" when the text is no JSON.
 std::string python(const std::string& doc, const char* script) {
-  gmtest::TempHome dir;
-  const std::string file = dir.write("page.json", doc);
-  const std::string code =
-      dir.write("check.py", std::string("import json, sys\n"
-                                        "try:\n"
-                                        "  doc = json.loads(open(sys.argv[1], 'rb').read())\n"
-                                        "except ValueError:\n"
-                                        "  print('parse error'); sys.exit(0)\n") +
-                                script);
-  std::string out;
-  FILE* p = popen(("python3 '" + code + "' '" + file + "'").c_str(), "r");
-  if (!p) return "no python";
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
+  return gmtest::python_on_json(doc, script);
 }
 
 // Python's compact rewrite of the document; equal to it when the page is well-formed and plain.

@@ -19,6 +19,7 @@
 #include "status.h"
 #include "support/eventually.h"
 #include "support/installed_bundle.h"
+#include "support/json_check.h"
 #include "support/loopback.h"
 #include "support/lv1host_process.h"
 #include "support/status_file.h"
@@ -75,13 +76,27 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
 
   gm::Live live() const { return gm::live_blocks(gm::lv1_info()); }
 
-  // The built executable's --scan, in this test's home (where broadcasts are off).
-  std::string scan() const {
+  // The built executable run with this option, in this test's home (where broadcasts are off).
+  static std::string gainmesh(const char* option) {
     std::string out;
-    FILE* p = popen("'" GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh' --scan", "r");
-    char buf[1024];
+    FILE* p = popen(
+        ("'" GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh' " + std::string(option)).c_str(),
+        "r");
+    char buf[4096];
     for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
     return p && pclose(p) == 0 ? out : out + "(failed)";
+  }
+  std::string scan() const { return gainmesh("--scan"); }
+
+  // The WING's card of a page document: its status, message, name and the line under the name.
+  static std::string wing_card(const std::string& page) {
+    return gmtest::python_on_json(page,
+                                  "c = doc['cards'][0]\n"
+                                  "for k in ('status', 'msg', 'name', 'meta'): print(c[k])\n");
+  }
+  bool connected() const { return gm::read_con_status(0, live()).connected == 1; }
+  std::string wing_cfg(const char* key) const {
+    return gm::cfg_value(bundle_->wing_cfg_path(), key);
   }
 
   std::string app_;
@@ -200,6 +215,85 @@ TEST_F(CoreLiveStatus, TheScanReportsTheDeskTheModuleDrivesWithoutAskingIt) {
   EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
   const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
   EXPECT_NE(cfg.find("\nhint=" + desk_->ip() + "\n"), std::string::npos) << cfg;
+}
+
+// The page document, from the command line, names the desk the WING card is connected to; in the
+// app, once the desk stops answering, the card says for how long.
+TEST_F(CoreLiveStatus, TheWingIsShownConnectedByNameAndThenLostWithTheTimeSinceItAnswered) {
+  start();
+  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  const std::string card = wing_card(gainmesh("--status"));
+  EXPECT_EQ(card.rfind("Connected\n", 0), 0u) << card;
+  EXPECT_NE(card.find("\nWING Rack\nWSG card \xC2\xB7 " + desk_->ip() + " \xC2\xB7 fw 3.1-0\n"),
+            std::string::npos)
+      << card;
+
+  gm_snapshot();  // the app saw it connected
+  desk_.reset();
+  ASSERT_TRUE(gmtest::wait_for([&] { return !connected(); }, kWait));
+  std::string lost;
+  EXPECT_TRUE(gmtest::wait_for(
+      [&] { return (lost = wing_card(gm_snapshot())).rfind("Lost contact\n", 0) == 0; }, kWait))
+      << lost;
+  int seconds = 0;
+  EXPECT_EQ(sscanf(lost.c_str(), "Lost contact\nNo answer for %d s. Gain and 48V", &seconds), 1)
+      << lost;
+  EXPECT_TRUE(seconds >= 5 && seconds < 10) << lost;
+}
+
+// An address typed in Setup while nothing answers at the configured one: the module asks it, and
+// the console answering there becomes the chosen one.
+TEST_F(CoreLiveStatus, ATypedAddressIsAskedAndTheConsoleAnsweringThereIsChosen) {
+  ASSERT_TRUE(gm::cfg_set_line(bundle_->wing_cfg_path(), "ip", gmtest::unique_loopback()));
+  start();
+  char buf[256];
+  unsigned a, b, c, d;
+  ASSERT_EQ(sscanf(desk_->ip().c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+  char typed[48];
+  snprintf(typed, sizeof typed, " %03u.%03u.%u.%03u ", a, b, c, d);
+  ASSERT_TRUE(gm_set_ip(0, typed, buf, sizeof buf)) << buf;
+  EXPECT_EQ(gm::current_msg(), "Saved. Gainmesh asks " + desk_->ip() + " within a few seconds.");
+  EXPECT_EQ(wing_cfg("ip"), desk_->ip());
+  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  EXPECT_STREQ(gm::read_con_status(0, live()).desk_ip, desk_->ip().c_str());
+
+  gm_snapshot();
+  const std::string id = gm::read_con_status(0, live()).answer_id;
+  EXPECT_FALSE(id.empty());
+  EXPECT_EQ(wing_cfg("console"), id) << "pinned by the snapshot after it answered";
+
+  ASSERT_TRUE(gm_set_ip(0, "127.0.0.1", buf, sizeof buf));
+  EXPECT_EQ(gm::current_msg(),
+            "Saved. Gainmesh uses 127.0.0.1 the next time it looks for the console \xE2\x80\x94 "
+            "after a dropout, or when LV1 starts.");
+}
+
+// Another console answers at the typed address: choosing it pins it, and the module connects.
+TEST_F(CoreLiveStatus, PickingTheConsoleThatAnswersAtTheTypedAddressConnectsToIt) {
+  gmtest::WingSimProcess::Options o;
+  o.ip = gmtest::unique_loopback();
+  o.name = "Monitors";
+  o.serial = "S0002";
+  gmtest::WingSimProcess other(o);
+  ASSERT_TRUE(gm::cfg_set_line(bundle_->wing_cfg_path(), "ip", other.ip()));
+  ASSERT_TRUE(gm::cfg_set_line(bundle_->wing_cfg_path(), "console", "S0001"));
+  start();
+  gm::ConStatus st{};
+  ASSERT_TRUE(gmtest::wait_for(
+      [&] { return (st = gm::read_con_status(0, live())).find_state == 3 && st.answer_id[0]; },
+      kWait))
+      << bundle_->log_text();
+  EXPECT_EQ(st.connected, 0u);
+
+  gm_pick(0, "S0001");
+  EXPECT_EQ(gm::current_msg(),
+            "That console is not on the network any more \xE2\x80\x94 nothing was changed.");
+  gm_pick(0, st.answer_id);
+  EXPECT_EQ(gm::current_msg(), "This LV1 uses Monitors (" + other.ip() +
+                                   "). Gainmesh connects to it within a few seconds.");
+  EXPECT_EQ(wing_cfg("console"), st.answer_id);
+  EXPECT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  EXPECT_STREQ(gm::read_con_status(0, live()).desk_ip, other.ip().c_str());
 }
 
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
