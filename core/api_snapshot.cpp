@@ -20,9 +20,13 @@ extern "C" const char* gm_snapshot(void) {
     std::lock_guard<std::mutex> lock(core_mutex());
     s = core_state();
   }
+  // The process table is the costliest read of a page: LV1 is looked up once, and not at all in
+  // demo mode.
+  const Lv1 lv1 = s.fake ? Lv1{} : lv1_info();
   // No app update is ever staged yet: only a newer loader that waits for LV1 to close counts.
-  const bool update_pending = !s.fake && lv1_running() && loader_update_pending();
-  const Inputs in = gather(s.found, s.loader_blocked, update_pending, s.guest);
+  const bool update_pending = !s.fake && lv1.pid != 0 && loader_update_pending();
+  const Inputs in =
+      gather(s.found, s.loader_blocked, update_pending, s.guest, s.fake ? nullptr : &lv1);
   PageExtras extras;
   extras.message = s.fake ? "" : s.msg;
   extras.busy = s.busy;

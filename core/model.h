@@ -6,9 +6,10 @@
 //
 // Threads: gather, track_connected and the address pin use process-wide values (the last time
 // each console was seen connected, the address awaiting a pin) behind a lock of their own, so
-// snapshots and gm_set_ip may run on any thread. Everything else is a pure function and may run on any thread.
-// Blocking: gather reads files and shared memory (see status.h, install_state.h, netperm.h);
-// nothing else blocks. Nothing here fails: unreadable inputs leave their initial values.
+// snapshots and gm_set_ip may run on any thread. Everything else is a pure function and may run on
+// any thread. Blocking: gather reads files and shared memory (see status.h, install_state.h,
+// netperm.h); nothing else blocks. Nothing here fails: unreadable inputs leave their initial
+// values.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 #include "discovery.h"
 #include "loader_layout.h"
+#include "lv1.h"
 #include "status.h"
 
 namespace gm {
@@ -145,8 +147,11 @@ struct PageExtras {
 // One snapshot. In demo mode returns fake_inputs() and reads nothing. Otherwise reads LV1, the
 // install state, the live blocks, the settings of each installed type and the permissions; pins
 // a console answering at a typed address (writing `console` into its settings file); then calls
-// track_connected. Takes core_mutex() briefly: call it without holding that mutex.
-Inputs gather(const Found found[2], bool loader_blocked, bool update_waiting, const bool guest[2]);
+// track_connected. Takes core_mutex() briefly: call it without holding that mutex. `lv1` is what
+// the caller has just read with lv1_info(), so that one snapshot lists the process table once;
+// null: gather reads it.
+Inputs gather(const Found found[2], bool loader_blocked, bool update_waiting, const bool guest[2],
+              const Lv1* lv1 = nullptr);
 // The demo record as Inputs.
 Inputs fake_inputs();
 

@@ -46,13 +46,14 @@ void read_settings(int type, Inputs& in) {
 
 }  // namespace
 
-Inputs gather(const Found found[2], bool loader_blocked, bool update_waiting, const bool guest[2]) {
+Inputs gather(const Found found[2], bool loader_blocked, bool update_waiting, const bool guest[2],
+              const Lv1* lv1_read) {
   {
     std::lock_guard<std::mutex> lock(core_mutex());
     if (core_state().fake) return fake_inputs();
   }
   Inputs in;
-  const Lv1 lv1 = lv1_info();
+  const Lv1 lv1 = lv1_read ? *lv1_read : lv1_info();
   const std::string app = app_path();
   in.translocated = app.find("/AppTranslocation/") != std::string::npos;
   in.outside_applications = in.translocated || (!starts(app, "/Applications/") &&
