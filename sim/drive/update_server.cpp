@@ -72,8 +72,19 @@ UpdateServer::UpdateServer(Options options) : options_(std::move(options)) {
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/gmupdate.XXXXXX";
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make the update server's folder");
   dir_ = pattern;
-  fs::create_directories(release_dir() + "/files");
-  make_certificates();
+  try {
+    fs::create_directories(release_dir() + "/files");
+    make_certificates();
+    start();
+  } catch (...) {
+    kill_child(pid_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    throw;
+  }
+}
+
+void UpdateServer::start() {
   ChildSpec spec;
   spec.argv = {options_.python, options_.script,
                "--addr",        ip(),

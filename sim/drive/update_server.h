@@ -80,6 +80,7 @@ class UpdateServer {
 
  private:
   void make_certificates();
+  void start();  // the server process, once it listens
   void set_fault(const std::string& path, const std::string& rule);
 
   Options options_;
