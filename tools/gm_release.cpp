@@ -37,16 +37,16 @@ constexpr const char* kUsage =
 
 struct Args {
   std::string key_path;
-  gm_tools::ReleaseSpec spec;
+  gm_tools::ReleasePlan plan;
   bool help = false;
 };
 
 // The field that an option with one value fills; null for any other argument.
 std::string* single(const std::string& arg, Args& a) {
   if (arg == "--key") return &a.key_path;
-  if (arg == "--version") return &a.spec.version;
-  if (arg == "--base-url") return &a.spec.base_url;
-  if (arg == "--out") return &a.spec.out_dir;
+  if (arg == "--version") return &a.plan.version;
+  if (arg == "--base-url") return &a.plan.base_url;
+  if (arg == "--out") return &a.plan.out_dir;
   return nullptr;
 }
 
@@ -61,7 +61,7 @@ bool parse_abi(const char* text, int& abi) {
 // One option at argv[i] with its values; i ends on the last value taken.
 bool parse_option(int argc, char** argv, int& i, Args& a) {
   const std::string arg = argv[i];
-  auto& files = a.spec.files;
+  auto& files = a.plan.files;
   const int left = argc - 1 - i;
   if (arg == "--help" || arg == "-h") {
     a.help = true;
@@ -96,7 +96,7 @@ bool parse(int argc, char** argv, Args& a, std::string& err) {
       return false;
     }
   }
-  const auto& s = a.spec;
+  const auto& s = a.plan;
   if (!a.help &&
       (a.key_path.empty() || s.version.empty() || s.base_url.empty() || s.out_dir.empty())) {
     err = "The options --key, --version, --base-url and --out are required.";
@@ -120,12 +120,12 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (!gm_tools::check_spec(args.spec, err)) return fail(err, 2);
+  if (!gm_tools::check_plan(args.plan, err)) return fail(err, 2);
   std::string pem;
   gm_loader::Ed25519Key key;
   if (!gm_loader::read_file(args.key_path, pem, 1 << 16) || !key.load_private_pem(pem)) {
     return fail(args.key_path + " is not an Ed25519 private key in PEM form.", 2);
   }
-  if (!gm_tools::build_release(args.spec, key, err)) return fail(err, 1);
+  if (!gm_tools::build_release(args.plan, key, err)) return fail(err, 1);
   return 0;
 }

@@ -50,7 +50,7 @@ bool read_source(const ReleaseFile& f, std::string& bytes, std::string& err) {
 }
 
 // Copies and signs one file into <out>/files and writes its item object.
-bool add_item(const ReleaseFile& f, const ReleaseSpec& spec, const gm_loader::Ed25519Key& key,
+bool add_item(const ReleaseFile& f, const ReleasePlan& plan, const gm_loader::Ed25519Key& key,
               gm::Json& json, std::string& err) {
   std::string bytes;
   if (!read_source(f, bytes, err)) return false;
@@ -59,7 +59,7 @@ bool add_item(const ReleaseFile& f, const ReleaseSpec& spec, const gm_loader::Ed
     return false;
   }
   const std::string name = file_name(f);
-  const std::string dest = spec.out_dir + "/files/" + name;
+  const std::string dest = plan.out_dir + "/files/" + name;
   std::string sig, sha;
   if (!write_whole(dest, bytes) || (sig = sign_beside(key, bytes, dest)).empty() ||
       !gm::sha256_hex(gm::Bytes(bytes.begin(), bytes.end()), sha)) {
@@ -69,7 +69,7 @@ bool add_item(const ReleaseFile& f, const ReleaseSpec& spec, const gm_loader::Ed
   json.kv("file", name);
   json.kv("version", f.version);
   if (f.kind == Kind::kModule) json.kv("console", f.console);
-  json.kv("url", spec.base_url + "/" + name);
+  json.kv("url", plan.base_url + "/" + name);
   json.kv("sha256", sha);
   json.kn("size", static_cast<int64_t>(bytes.size()));
   if (f.kind == Kind::kModule && f.abi >= 0) json.kn("abi", f.abi);
@@ -78,25 +78,25 @@ bool add_item(const ReleaseFile& f, const ReleaseSpec& spec, const gm_loader::Ed
 }
 
 // The signed body: product, platform, version, then the modules, the loader and the app.
-bool write_body(const ReleaseSpec& spec, const gm_loader::Ed25519Key& key, gm::Json& json,
+bool write_body(const ReleasePlan& plan, const gm_loader::Ed25519Key& key, gm::Json& json,
                 std::string& err) {
   json.open_object();
   json.kv("product", "gainmesh");
   json.kv("platform", kMac.name);
-  json.kv("version", spec.version);
+  json.kv("version", plan.version);
   json.open_array("modules");
-  for (const ReleaseFile& f : spec.files) {
+  for (const ReleaseFile& f : plan.files) {
     if (f.kind != Kind::kModule) continue;
     json.open_object();
-    if (!add_item(f, spec, key, json, err)) return false;
+    if (!add_item(f, plan, key, json, err)) return false;
     json.close_object();
   }
   json.close_array();
   for (Kind kind : {Kind::kLoader, Kind::kApp}) {
-    for (const ReleaseFile& f : spec.files) {
+    for (const ReleaseFile& f : plan.files) {
       if (f.kind != kind) continue;
       json.open_object(kind == Kind::kLoader ? "loader" : "app");
-      if (!add_item(f, spec, key, json, err)) return false;
+      if (!add_item(f, plan, key, json, err)) return false;
       json.close_object();
     }
   }
@@ -106,18 +106,18 @@ bool write_body(const ReleaseSpec& spec, const gm_loader::Ed25519Key& key, gm::J
 
 }  // namespace
 
-bool check_spec(const ReleaseSpec& spec, std::string& err) {
-  if (gm_release::parse_ver(spec.version).major < 0) {
-    err = "The release version " + spec.version + " is not three numbers joined by dots.";
+bool check_plan(const ReleasePlan& plan, std::string& err) {
+  if (gm_release::parse_ver(plan.version).major < 0) {
+    err = "The release version " + plan.version + " is not three numbers joined by dots.";
     return false;
   }
-  if (spec.base_url.rfind("https://", 0) != 0 || spec.base_url.size() <= 8 ||
-      spec.base_url.back() == '/') {
+  if (plan.base_url.rfind("https://", 0) != 0 || plan.base_url.size() <= 8 ||
+      plan.base_url.back() == '/') {
     err = "The base URL must begin with https:// and not end with a slash.";
     return false;
   }
   std::set<std::string> names;
-  for (const ReleaseFile& f : spec.files) {
+  for (const ReleaseFile& f : plan.files) {
     const std::string name = file_name(f);
     if (f.kind == Kind::kModule
             ? !gm_release::module_name_ok(f.console, f.version, name, kMac.module_ext)
@@ -134,15 +134,15 @@ bool check_spec(const ReleaseSpec& spec, std::string& err) {
   return true;
 }
 
-bool build_release(const ReleaseSpec& spec, const gm_loader::Ed25519Key& key, std::string& err) {
+bool build_release(const ReleasePlan& plan, const gm_loader::Ed25519Key& key, std::string& err) {
   std::error_code ec;
-  fs::create_directories(spec.out_dir + "/files", ec);
+  fs::create_directories(plan.out_dir + "/files", ec);
   if (ec) {
-    err = "Cannot create the folder " + spec.out_dir + "/files.";
+    err = "Cannot create the folder " + plan.out_dir + "/files.";
     return false;
   }
   gm::Json body;
-  if (!write_body(spec, key, body, err)) return false;
+  if (!write_body(plan, key, body, err)) return false;
   const std::string sig = key.sign(body.text());
   gm::Json reply;
   reply.open_object();
@@ -154,8 +154,8 @@ bool build_release(const ReleaseSpec& spec, const gm_loader::Ed25519Key& key, st
   reply.kv("sig", b64(sig));
   for (int i = 0; i < 4; ++i) reply.close_object();
   if (sig.size() != gm_loader::kSigBytes ||
-      !write_whole(spec.out_dir + "/manifest.json", reply.text() + "\n")) {
-    err = "Cannot sign or write " + spec.out_dir + "/manifest.json.";
+      !write_whole(plan.out_dir + "/manifest.json", reply.text() + "\n")) {
+    err = "Cannot sign or write " + plan.out_dir + "/manifest.json.";
     return false;
   }
   return true;

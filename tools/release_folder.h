@@ -29,7 +29,7 @@ struct ReleaseFile {
   int abi = -1;        // modules: the loader interface they need; -1 leaves "abi" out
 };
 
-struct ReleaseSpec {
+struct ReleasePlan {
   std::string version;   // the release's own version
   std::string base_url;  // "https://host[:port]/path" the files are served under
   std::string out_dir;
@@ -39,11 +39,11 @@ struct ReleaseSpec {
 // Checks what the app would refuse or drop before anything is built: versions that do not
 // parse, a base URL that is not HTTPS, a console key or module version that breaks the module
 // naming rule, the same file twice. False with one sentence in err.
-bool check_spec(const ReleaseSpec& spec, std::string& err);
+bool check_plan(const ReleasePlan& plan, std::string& err);
 
 // Copies, signs and lists every file, then writes the manifest signed with the private `key`.
 // False with one sentence in err when a file cannot be read (or is empty or above 64 MiB) or
 // something cannot be written; the manifest is then left as it was.
-bool build_release(const ReleaseSpec& spec, const gm_loader::Ed25519Key& key, std::string& err);
+bool build_release(const ReleasePlan& plan, const gm_loader::Ed25519Key& key, std::string& err);
 
 }  // namespace gm_tools
