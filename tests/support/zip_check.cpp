@@ -1,3 +1,4 @@
+// Reading zip archives with Python's zipfile, for tests that check what another program unpacks.
 #include "support/zip_check.h"
 
 #include <cstdio>
