@@ -104,8 +104,7 @@ TEST_F(Diagnostics, AFolderThatCannotBeMadeOrWrittenFailsWithOneSentenceAndLeave
   EXPECT_TRUE(std::regex_match(gm::current_msg(), std::regex("Could not save the support file "
                                                              "\xE2\x80\x94 Could not write " +
                                                              home_.path() + kZipName + "\\.")));
-  EXPECT_TRUE(std::filesystem::is_empty(gm::support_dir() + "/support"));
-  std::filesystem::remove(gm::support_dir() + "/support");
+  EXPECT_TRUE(std::filesystem::remove(gm::support_dir() + "/support")) << "left empty";
   home_.write("Library/Application Support/Gainmesh/support", "a file");
   std::string path, err;
   EXPECT_FALSE(gm::save_support(path, err));
