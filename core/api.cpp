@@ -6,12 +6,14 @@
 #include <mutex>
 #include <string>
 
+#include "base/text.h"
 #include "core_state.h"
 #include "discovery.h"
 #include "install_state.h"
 #include "netperm.h"
 #include "platform.h"
 #include "status.h"
+#include "support.h"
 #include "util.h"
 
 namespace gm {
@@ -89,6 +91,18 @@ void gm_start_lv1(void) {
 }
 
 void gm_clear_message(void) { set_msg(""); }
+
+bool gm_save_support(char* buf, int size) {
+  const size_t room = buf && size > 0 ? static_cast<size_t>(size) : 0;
+  std::string path, err;
+  if (!save_support(path, err)) {
+    gm_base::copy_text(buf, room, "");
+    set_msg("Could not save the support file \xE2\x80\x94 " + err);
+    return false;
+  }
+  gm_base::copy_text(buf, room, path);
+  return true;
+}
 
 void gm_set_recall(int which, int on) { set_recall(which, on != 0); }
 

@@ -92,6 +92,12 @@ void gm_retry(int which);
  * reads; never null. */
 const char* gm_snapshot(void);
 
+/* Writes the support file (the diagnostics report, the app's logs and the settings files, zipped
+ * on the user's Desktop). True with the archive's path copied into buf (at most size - 1 bytes,
+ * NUL-terminated; nothing is written for a null buf or a size below 1). False with the setup
+ * message saying why, and "" in buf. Blocks for the whole packing; call it off the UI thread. */
+bool gm_save_support(char* buf, int size);
+
 /* Demo mode with the named scenario ("setup-rig", ...): from then on the dashboard shows the
  * scenario instead of the machine, and scans, ticks, installs and network requests do nothing.
  * A later call with another name starts that scenario afresh. False for a null or unknown name,

@@ -13,6 +13,7 @@
 #include "lv1db.h"
 #include "netperm.h"
 #include "privileged.h"
+#include "support.h"
 #include "util.h"
 
 namespace gm {
@@ -135,6 +136,21 @@ int cli_scan() {
   return 0;
 }
 
+int cli_diag() {
+  write_diagnostics(stdout);
+  return 0;
+}
+
+int cli_support() {
+  std::string path, err;
+  if (!save_support(path, err)) {
+    std::fprintf(stderr, "%s\n", err.c_str());
+    return 1;
+  }
+  std::printf("%s\n", path.c_str());
+  return 0;
+}
+
 // Scans, turns the loader's live status into messages, reads which consoles LV1 only borrows,
 // then prints the page document.
 int cli_status() {
@@ -170,5 +186,7 @@ extern "C" int gm_cli(int argc, char** argv) {
   if (opt == "--switch") return cli_switch(argc, argv);
   if (opt == "--setting") return cli_setting(argc, argv);
   if (opt == "--scan") return cli_scan();
+  if (opt == "--support") return cli_support();
+  if (opt == "--diag") return cli_diag();
   return not_yet(argv[1]);
 }

@@ -105,6 +105,21 @@ bool bind_to_interface(int fd, unsigned index);
 // permission.
 int os_macos_major();
 
+// The system's release as a person reads it (what sw_vers -productVersion prints on a Mac; here
+// PRETTY_NAME of /etc/os-release, else of /usr/lib/os-release), or "" when it cannot be read.
+// Reads one small file; no state.
+std::string os_version_text();
+
+// ---- archives ---------------------------------------------------------------------------------
+
+// Packs the folder `folder` into the zip archive `zip_path` as ditto -c -k --keepParent does: the
+// folder's own name is the top entry, every folder below it an entry of its own (with a trailing
+// "/"), and every regular file its contents, compressed; symbolic links and other special files
+// are left out. The archive is written beside its target and renamed into place, so a failure
+// leaves whatever was at zip_path untouched and no partial file. False when the folder cannot be
+// read or the archive cannot be written. Runs in this process; blocks for the reading and writing.
+bool zip_folder(const std::string& folder, const std::string& zip_path);
+
 // ---- files of the installed bundle -------------------------------------------------------------
 
 // The name of macOS's download flag as this platform stores it (an extended attribute).

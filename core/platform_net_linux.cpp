@@ -1,6 +1,6 @@
 // Network interfaces through getifaddrs, SO_BINDTODEVICE standing in for the bound-interface
-// socket option, and the system's release. Linux has no per-app Local Network permission, and
-// says so through os_macos_major().
+// socket option, and the system's release from os-release. Linux has no per-app Local Network
+// permission, and says so through os_macos_major().
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "platform.h"
 
@@ -44,5 +45,23 @@ bool bind_to_interface(int fd, unsigned index) {
 }
 
 int os_macos_major() { return -1; }
+
+std::string os_version_text() {
+  for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+    std::ifstream in(path);
+    if (!in) continue;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
+      std::string value = line.substr(12);
+      while (!value.empty() && (value.back() == '\r' || value.back() == ' ')) value.pop_back();
+      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+        value = value.substr(1, value.size() - 2);
+      }
+      return value;
+    }
+    return "";
+  }
+  return "";
+}
 
 }  // namespace gm

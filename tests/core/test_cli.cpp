@@ -106,7 +106,7 @@ TEST_F(CommandLine, UnknownOptionsStartTheAppAndUnbuiltOnesSaySo) {
                      "(see the README)\n");
   EXPECT_NE(gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log").find("---- Gainmesh 3.2.0 "),
             std::string::npos);
-  for (const char* opt : {"--diag", "--update-now"}) {
+  for (const char* opt : {"--update-now"}) {
     const Outcome r = gainmesh(opt);
     EXPECT_EQ(r.code, 1) << opt;
     EXPECT_NE(r.err.find("not available in this build yet"), std::string::npos) << opt;

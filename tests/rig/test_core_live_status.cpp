@@ -15,6 +15,7 @@
 
 #include "api.h"
 #include "core_state.h"
+#include "install_texts.h"
 #include "lv1.h"
 #include "status.h"
 #include "support/eventually.h"
@@ -25,6 +26,7 @@
 #include "support/status_file.h"
 #include "support/temp_home.h"
 #include "support/wingsim_process.h"
+#include "support/zip_check.h"
 #include "util.h"
 
 namespace {
@@ -294,6 +296,28 @@ TEST_F(CoreLiveStatus, PickingTheConsoleThatAnswersAtTheTypedAddressConnectsToIt
   EXPECT_EQ(wing_cfg("console"), st.answer_id);
   EXPECT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
   EXPECT_STREQ(gm::read_con_status(0, live()).desk_ip, other.ip().c_str());
+}
+
+// From the command line: the report names the running LV1, the installed bundle and the desk the
+// module drives; the support file carries that report with the logs and the settings.
+TEST_F(CoreLiveStatus, DiagAndSupportDescribeTheRunningLv1AndTheDeskItsModuleDrives) {
+  ASSERT_TRUE(gm::write_text(bundle_->bundle() + "/Contents/Info.plist", gm::bundle_info_plist()));
+  const std::string lv1 = "LV1          : 14.0.1, running (pid " + std::to_string(start().pid());
+  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  const std::string diag = gainmesh("--diag"), desk = gm::read_con_status(0, live()).identity;
+  for (const std::string& line : {lv1, ": " + bundle_->bundle() + ", version 3.2.0\n",
+                                  "\nwing module status block\n  version 17, desk " + desk + " (" +
+                                      desk_->ip() + ")\n  connected 1,"}) {
+    EXPECT_NE(diag.find(line), std::string::npos) << line << "\nin\n" << diag;
+  }
+  const std::string zip = gainmesh("--support"), top = std::filesystem::path(zip).stem().string();
+  const std::string inside = gmtest::python_on_zip(
+      zip.substr(0, zip.size() - 1), std::string(gmtest::kZipNames) + "\nprint(z.read(\"" + top +
+                                         "/Gainmesh-diagnostics.txt\").decode())");
+  for (const std::string& part : {top + "/logs/gainmesh.log\n", top + "/settings/wing.cfg\n",
+                                  top + "/settings/state.cfg\n", lv1}) {
+    EXPECT_NE(inside.find(part), std::string::npos) << part << " in\n" << inside;
+  }
 }
 
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
