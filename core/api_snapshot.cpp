@@ -10,6 +10,7 @@
 #include "model.h"
 #include "model_fake.h"
 #include "setup_model.h"
+#include "updater.h"
 #include "util.h"
 
 extern "C" const char* gm_snapshot(void) {
@@ -20,8 +21,9 @@ extern "C" const char* gm_snapshot(void) {
     std::lock_guard<std::mutex> lock(core_mutex());
     s = core_state();
   }
-  // No app update is ever staged yet: only a newer loader that waits for LV1 to close counts.
-  const bool update_pending = !s.fake && lv1_running() && loader_update_pending();
+  // A complete stage, or a newer loader this app carries that waits for LV1 to close.
+  const bool update_pending =
+      !s.fake && (updater_staged() || (lv1_running() && loader_update_pending()));
   const Inputs in = gather(s.found, s.loader_blocked, update_pending, s.guest);
   PageExtras extras;
   extras.message = s.fake ? "" : s.msg;

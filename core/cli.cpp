@@ -13,6 +13,7 @@
 #include "lv1db.h"
 #include "netperm.h"
 #include "privileged.h"
+#include "updater.h"
 #include "util.h"
 
 namespace gm {
@@ -170,5 +171,6 @@ extern "C" int gm_cli(int argc, char** argv) {
   if (opt == "--switch") return cli_switch(argc, argv);
   if (opt == "--setting") return cli_setting(argc, argv);
   if (opt == "--scan") return cli_scan();
+  if (opt == "--update-now") return cli_update_now();
   return not_yet(argv[1]);
 }
