@@ -4,13 +4,12 @@
 //   gm-sign --verify --pub <public.pem> <file>...    checks each <file>.sig
 //
 // Exit status: 0 all done / all verified, 1 a file failed, 2 wrong usage or unusable key.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "sign_file.h"
 #include "signature.h"
 
 namespace {
@@ -47,20 +46,6 @@ bool parse(int argc, char** argv, Args& a) {
   return !a.key_path.empty() && !a.files.empty();
 }
 
-// Writes the signature beside the file: a temporary file renamed into place.
-bool write_sig(const std::string& path, const std::string& sig) {
-  const std::string target = path + ".sig";
-  const std::string tmp = target + ".tmp." + std::to_string(getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(sig.data(), 1, sig.size(), f) == sig.size();
-  ok = std::fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  ok = ok && std::rename(tmp.c_str(), target.c_str()) == 0;
-  if (!ok) std::remove(tmp.c_str());
-  return ok;
-}
-
 int sign_files(const Ed25519Key& key, const std::vector<std::string>& files) {
   int status = 0;
   for (const std::string& path : files) {
@@ -70,8 +55,7 @@ int sign_files(const Ed25519Key& key, const std::vector<std::string>& files) {
       status = 1;
       continue;
     }
-    const std::string sig = key.sign(bytes);
-    if (sig.size() != gm_loader::kSigBytes || !write_sig(path, sig)) {
+    if (gm_tools::sign_beside(key, bytes, path).empty()) {
       std::fprintf(stderr, "gm-sign: cannot write %s.sig\n", path.c_str());
       status = 1;
     }
