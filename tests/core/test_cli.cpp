@@ -12,8 +12,11 @@
 #include "lv1.h"
 #include "support/installed_bundle.h"
 #include "support/temp_home.h"
+#include "support/update_server.h"
 
 namespace {
+
+using gmtest::kPayloadLoader;
 
 constexpr const char* kUsage =
     "usage: Gainmesh --status | --diag | --scan | --install | --remove | --switch wing|x32 on|off\n"
@@ -105,8 +108,9 @@ TEST_F(CommandLine, UnknownOptionsStartTheAppAndUnbuiltOnesSaySo) {
   const Outcome app = gainmesh("--login");
   EXPECT_EQ(app.code, 0);
   EXPECT_EQ(app.out, "");
-  EXPECT_EQ(app.err, "Gainmesh: the Setup window is not built yet - use the command-line options "
-                     "(see the README)\n");
+  EXPECT_EQ(app.err,
+            "Gainmesh: the Setup window is not built yet - use the command-line options "
+            "(see the README)\n");
   EXPECT_NE(gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log").find("---- Gainmesh 3.2.0 "),
             std::string::npos);
   const Outcome r = gainmesh("--diag");
@@ -147,6 +151,32 @@ TEST_F(CommandLine, UpdateNowAppliesWhatIsStagedAndSaysWhatIsLeft) {
   EXPECT_EQ(failed.out, "");
   EXPECT_NE(log().find("  update: app not replaced: could not unpack the app - keeping this one\n"),
             std::string::npos);
+}
+
+TEST_F(CommandLine, UpdateNowReplacesTheAppFromTheServerAndSaysWhereToStartIt) {
+  if (gm::lv1_running()) GTEST_SKIP() << "an eMotion LV1 runs on this machine";
+  gmtest::UpdateServerProcess server;
+  server.point_app_here();
+  ASSERT_EQ(server.release({"--version", "3.2.0", "--loader", "3.2.0", kPayloadLoader}), 0);
+  const Outcome same = gainmesh("--update-now");
+  EXPECT_EQ(same.code, 0) << same.err;
+  EXPECT_EQ(same.out, "staged: nothing\n");
+  EXPECT_NE(log().find("  update: release 3.2.0 available (this is 3.2.0)\n"), std::string::npos);
+
+  home_.write("new/Gainmesh.app/Contents/MacOS/Gainmesh", "new app");
+  home_.write("new/Gainmesh.app/Contents/Info.plist", "<plist/>");
+  home_.write("Applications/Gainmesh.app/Contents/MacOS/Gainmesh", "old app");
+  ASSERT_EQ(
+      server.release({"--version", "3.3.0", "--app", "3.3.0", home_.path() + "/new/Gainmesh.app"}),
+      0);
+  const std::string app = home_.path() + "/Applications/Gainmesh.app";
+  setenv("GAINMESH_APP", app.c_str(), 1);
+  const Outcome replaced = gainmesh("--update-now");
+  unsetenv("GAINMESH_APP");
+  EXPECT_EQ(replaced.code, 0) << replaced.err;
+  EXPECT_EQ(replaced.out, "the app was replaced: start " + app + "\nstaged: nothing\n");
+  EXPECT_EQ(gmtest::read_file(app + "/Contents/MacOS/Gainmesh"), "new app");
+  EXPECT_EQ(gmtest::read_file(app + ".old/Contents/MacOS/Gainmesh"), "old app");
 }
 
 TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {
