@@ -17,6 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kStartTimeoutMs = 10000;
+constexpr const char* kUrlVar = "GAINMESH_TEST_UPDATE_URL";
+constexpr const char* kCaVar = "GAINMESH_TEST_UPDATE_CA";
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -92,6 +94,12 @@ UpdateServer::UpdateServer(Options options) : options_(std::move(options)) {
 }
 
 UpdateServer::~UpdateServer() {
+  for (const auto& [name, value] : saved_env_) {
+    if (value)
+      setenv(name.c_str(), value->c_str(), 1);
+    else
+      unsetenv(name.c_str());
+  }
   kill_child(pid_);
   std::error_code ec;
   fs::remove_all(dir_, ec);
@@ -108,6 +116,36 @@ void UpdateServer::make_certificates() {
   openssl(dir_, {"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.pem", "-CAkey",
                  d + "ca.key", "-set_serial", "1", "-days", "2", "-extfile", d + "server.ext",
                  "-out", d + "server.pem"});
+}
+
+std::vector<std::string> UpdateServer::app_env() const {
+  return {std::string(kUrlVar) + "=" + base_url(), std::string(kCaVar) + "=" + ca_file()};
+}
+
+void UpdateServer::point_app_here(const std::string& ca) {
+  for (const char* name : {kUrlVar, kCaVar}) {
+    const char* old = getenv(name);
+    if (!saved_env_.count(name))
+      saved_env_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+  }
+  setenv(kUrlVar, base_url().c_str(), 1);
+  if (ca.empty())
+    unsetenv(kCaVar);
+  else
+    setenv(kCaVar, ca.c_str(), 1);
+}
+
+int UpdateServer::release(const std::vector<std::string>& args, std::string* err) const {
+  ChildSpec spec;
+  spec.argv = {options_.release_tool, "--key", options_.release_key, "--base-url",
+               files_url(),           "--out", release_dir()};
+  spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+  spec.stderr_path = dir_ + "/gm-release.err";
+  pid_t pid = spawn_child(spec);
+  const int status = wait_child(pid, 60000);
+  kill_child(pid);
+  if (err) *err = slurp(dir_ + "/gm-release.err");
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string UpdateServer::make_other_ca(const std::string& name) {

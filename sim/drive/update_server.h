@@ -1,15 +1,17 @@
 // Runs the rig's update server (update_server.py) on a loopback address for a test or a
 // benchmark: a certificate authority and a server certificate for that address made on the spot
 // with the openssl command, the release folder it serves (gm-release writes it), the log of the
-// requests it answered, and its fault switches.
+// requests it answered, its fault switches, and the environment that points the app at it.
 //
 // Threads: one driving thread. Blocking: the constructor runs openssl and waits up to 10 s for
-// the server to listen; the fault switches write a small file the server reads on each request.
+// the server to listen; release() waits for gm-release; the fault switches write a small file
+// the server reads on each request.
 #pragma once
 
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,13 +29,15 @@ class UpdateServer {
     std::string script;              // update_server.py
     std::string python = "python3";  // found on PATH
     std::string ip;                  // required: a 127.x.y.z address
+    std::string release_tool;        // gm-release
+    std::string release_key;         // the Ed25519 private key (PEM) it signs with
   };
 
   // Makes a temporary folder with the authority, the certificate and an empty release folder,
   // starts the server on a free port and waits until it listens. Throws a runtime_error naming
   // the step that failed.
   explicit UpdateServer(Options options);
-  // Kills the server and deletes the folder.
+  // Restores the settings point_app_here changed, kills the server and deletes the folder.
   ~UpdateServer();
   UpdateServer(const UpdateServer&) = delete;
   UpdateServer& operator=(const UpdateServer&) = delete;
@@ -46,6 +50,18 @@ class UpdateServer {
   std::string ca_file() const;       // the PEM certificate of the authority to trust
   std::string release_dir() const;   // manifest.json and files/ as gm-release writes them
   const std::string& dir() const { return dir_; }
+
+  // "GAINMESH_TEST_UPDATE_URL=<base_url()>" and "GAINMESH_TEST_UPDATE_CA=<ca_file()>", for the
+  // environment of an app started as a child process.
+  std::vector<std::string> app_env() const;
+  // Sets both in this process, for the core running in it; `ca` replaces the authority to trust
+  // (empty: the setting is removed, so only the system's authorities count).
+  void point_app_here() { point_app_here(ca_file()); }
+  void point_app_here(const std::string& ca);
+
+  // Runs gm-release --key <release_key> --base-url <files_url()> --out <release_dir()> followed
+  // by `args`: its exit status (-1 when it did not end within 60 s), its error output in *err.
+  int release(const std::vector<std::string>& args, std::string* err = nullptr) const;
 
   // A PEM certificate of another authority, which signed nothing this server holds.
   std::string make_other_ca(const std::string& name);
@@ -72,6 +88,7 @@ class UpdateServer {
   int port_ = 0;
   std::map<std::string, std::string> faults_;  // path -> the JSON object of its rule
   int bodies_ = 0;                             // files written for serve_instead
+  std::map<std::string, std::optional<std::string>> saved_env_;  // before point_app_here
 };
 
 }  // namespace rig

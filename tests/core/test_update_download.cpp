@@ -1,0 +1,217 @@
+// Downloads from the rig's update server over real HTTPS: a release that gm-release built loads
+// and every file of it passes its checks, and each way a reply, a file or the server itself can
+// be wrong is refused with the app's own words.
+#include <archive.h>
+#include <archive_entry.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <functional>
+
+#include "loader/loader_test_util.h"
+#include "release.h"
+#include "support/temp_home.h"
+#include "support/update_server.h"
+#include "updater_net.h"
+
+namespace {
+
+using gm_release::Item;
+using gm_release::Release;
+
+std::string b64(const std::string& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  out.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+  return out;
+}
+
+// The server's reply around a signed body, laid out as gm-release writes it.
+std::string reply(const std::string& body, const std::string& sig) {
+  return R"({"manifest":{"format":"gainmesh-release/1","platforms":{"macos":{"body":")" +
+         b64(body) + R"(","sig":")" + b64(sig) + "\"}}}}\n";
+}
+
+// "<version>: <file>/<abi> ..." for the modules, then the loader's and the app's files.
+std::string listing(const Release& r) {
+  std::string out = r.version + ":";
+  for (const Item& m : r.modules) out += " " + m.file + "/" + std::to_string(m.abi);
+  return out + " " + r.loader.file + " " + r.app.file;
+}
+
+std::string replaced(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+
+class UpdateDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string b = home_.path() + "/build/";
+    home_.write("build/wing.dylib", std::string(3000, 'w'));
+    home_.write("build/x32.dylib", "x32 module");
+    home_.write("build/Gainmesh.dylib", "loader");
+    home_.write("build/Gainmesh.app/Contents/Info.plist", "plist");
+    chmod(home_.write("build/Gainmesh.app/Contents/MacOS/Gainmesh", "app").c_str(), 0755);
+    const std::vector<std::string> args = {
+        "--version", "3.3.0", "--module",           "wing",  "3.3.0", b + "wing.dylib",
+        "--abi",     "3",     "--module",           "x32",   "3.3.0", b + "x32.dylib",
+        "--loader",  "3.3.0", b + "Gainmesh.dylib", "--app", "3.3.0", b + "Gainmesh.app"};
+    std::string err;
+    ASSERT_EQ(server_.release(args, &err), 0) << err;
+    manifest_ = gmtest::read_file(server_.release_dir() + "/manifest.json");
+    server_.point_app_here();
+  }
+
+  // The manifest as the app asks for it and loads it; err holds the HTTP status on a failed get.
+  bool load(Release& r, std::string& err) {
+    gm::Bytes reply;
+    int http = 0;
+    if (!gm::https_get(gm::update_manifest_url(), reply, 262144, http)) {
+      err = "HTTP " + std::to_string(http);
+      return false;
+    }
+    return load_release(std::string(reply.begin(), reply.end()), gm_release::kMac, r, err);
+  }
+
+  // The signed body of the manifest gm-release wrote.
+  std::string body() {
+    gm_release::J j;
+    std::string out;
+    EXPECT_TRUE(gm_release::parse_json(manifest_, j));
+    gm_release::b64_decode(j.get("manifest")->get("platforms")->get("macos")->str("body"), out);
+    return out;
+  }
+
+  gmtest::TempHome home_;
+  gmtest::UpdateServerProcess server_;
+  std::string manifest_;
+};
+
+TEST_F(UpdateDownload, AReleaseFromTheToolLoadsAndEveryFileOfItPassesItsChecks) {
+  EXPECT_EQ(gm::update_manifest_url(), server_.manifest_url());
+  Release r;
+  std::string err;
+  ASSERT_TRUE(load(r, err)) << err;
+  ASSERT_EQ(listing(r),
+            "3.3.0: wing-3.3.0.dylib/3 x32-3.3.0.dylib/-1 Gainmesh.dylib Gainmesh.app.zip");
+  for (const Item& item : {r.modules[0], r.modules[1], r.loader, r.app}) {
+    gm::Bytes bytes;
+    EXPECT_TRUE(gm::fetch_item(item, bytes, err)) << item.file << ": " << err;
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+              gmtest::read_file(server_.release_dir() + "/files/" + item.file));
+  }
+  const std::vector<rig::UpdateRequest> asked = server_.requests();
+  ASSERT_EQ(asked.size(), 5u);
+  EXPECT_EQ(asked[0].path + "?" + asked[0].query, "/v1/updates?product=gainmesh&platform=macos");
+  for (const auto& q : asked)
+    EXPECT_EQ(q.method + " " + q.user_agent + " " + std::to_string(q.status),
+              "GET Gainmesh/3.2.0 updater (macOS) 200");
+  // The app folder went in under "Gainmesh.app/" with its permission bits.
+  const std::string zip = server_.release_dir() + "/files/Gainmesh.app.zip";
+  archive* a = archive_read_new();
+  archive_read_support_format_zip(a);
+  ASSERT_EQ(archive_read_open_filename(a, zip.c_str(), 4096), ARCHIVE_OK);
+  std::string entries;
+  for (archive_entry* e; archive_read_next_header(a, &e) == ARCHIVE_OK;)
+    entries += std::string(archive_entry_strmode(e)) + archive_entry_pathname(e) + "\n";
+  archive_read_free(a);
+  EXPECT_EQ(entries,
+            "drwxr-xr-x Gainmesh.app/\ndrwxr-xr-x Gainmesh.app/Contents/\n"
+            "-rw-r--r-- Gainmesh.app/Contents/Info.plist\ndrwxr-xr-x Gainmesh.app/Contents/MacOS/\n"
+            "-rwxr-xr-x Gainmesh.app/Contents/MacOS/Gainmesh\n");
+}
+
+TEST_F(UpdateDownload, ManifestsNotSignedByTheReleaseKeyAreRefusedAndMisnamedModulesDropped) {
+  const std::string b = body();
+  const std::string x32_upper = replaced(b, "\"console\":\"x32\"", "\"console\":\"X32\"");
+  const std::string refused = "release manifest is NOT signed by Gainmesh - ignored";
+  const std::pair<std::string, std::string> cases[] = {
+      {reply(replaced(b, "3.3.0", "3.3.1"), loadertest::test_private_key().sign(b)), refused},
+      {reply(b, loadertest::sign_with_a_new_key(b)), refused},
+      {reply(x32_upper, loadertest::test_private_key().sign(x32_upper)),
+       "3.3.0: wing-3.3.0.dylib/3 Gainmesh.dylib Gainmesh.app.zip"},
+  };
+  for (const auto& [bytes, want] : cases) {
+    server_.serve_instead("/v1/updates", bytes);
+    Release r;
+    std::string got;
+    EXPECT_EQ(load(r, got) ? listing(r) : got, want);
+  }
+}
+
+TEST_F(UpdateDownload, RepliesOverTheCapOrNotOverVerifiedHttpsFail) {
+  const std::string url = server_.manifest_url();
+  const std::string cap = manifest_ + std::string(262144 - manifest_.size(), ' ');
+  const std::string other_ca = server_.make_other_ca("other");
+  const std::string plain = "http://" + server_.ip() + ":" + std::to_string(server_.port());
+  // Each case makes its fault and names the URL to get; then "<got it> <HTTP status>".
+  const std::pair<std::function<std::string()>, std::string> cases[] = {
+      {[&] { return server_.serve_instead("/v1/updates", cap), url; }, "1 200"},
+      {[&] { return server_.serve_instead("/v1/updates", cap + " "), url; }, "0 200"},
+      {[&] { return server_.fail_with("/v1/updates", 404), url; }, "0 404"},
+      {[&] { return server_.redirect("/v1/updates", plain + "/x"), url; }, "0 302"},
+      {[&] {
+         return server_.redirect("/v1/updates", server_.files_url() + "/x32-3.3.0.dylib"), url;
+       },
+       "1 200"},
+      {[&] { return plain + "/v1/updates"; }, "0 0"},
+      {[&] { return server_.point_app_here(other_ca), url; }, "0 0"},
+      {[&] { return server_.point_app_here(""), url; }, "0 0"},
+  };
+  for (const auto& [setup, want] : cases) {
+    server_.clear_faults();
+    const std::string target = setup();
+    gm::Bytes out;
+    int http = -1;
+    const bool got = gm::https_get(target, out, 262144, http);
+    EXPECT_EQ(std::to_string(got) + " " + std::to_string(http), want) << "case " << want;
+  }
+  // Six requests reached the server; the plain URL and the two refused certificates none.
+  EXPECT_EQ(server_.requests().size(), 6u) << server_.log_text();
+}
+
+TEST_F(UpdateDownload, FilesThatDoNotMatchTheirItemAreRefused) {
+  Release r;
+  std::string err;
+  ASSERT_TRUE(load(r, err)) << err;
+  const Item wing = r.modules[0];
+  const std::string path = "/files/" + wing.file;
+  std::string upper = wing.sha256;
+  for (char& c : upper) c = static_cast<char>(std::toupper(c));
+  const std::pair<std::function<void(Item&)>, std::string> cases[] = {
+      {[&](Item&) { server_.serve_instead(path, std::string(3000, 'x')); }, "SHA-256 mismatch"},
+      {[&](Item&) { server_.serve_instead(path, std::string(2999, 'w')); }, "wrong size"},
+      {[&](Item& i) { i.sha256 = upper; }, "SHA-256 mismatch"},
+      {[](Item& i) { i.sig = loadertest::sign_with_a_new_key(std::string(3000, 'w')); },
+       "signature does not verify"},
+      {[&](Item&) { server_.fail_with(path, 404); }, "download failed (HTTP 404)"},
+      {[&](Item&) { server_.redirect(path, "http://" + server_.ip() + path); },
+       "download failed (HTTP 302)"},
+  };
+  for (const auto& [change, want] : cases) {
+    server_.clear_faults();
+    Item item = wing;
+    change(item);
+    gm::Bytes bytes;
+    EXPECT_EQ(gm::fetch_item(item, bytes, err) ? "accepted" : err, want);
+  }
+}
+
+TEST_F(UpdateDownload, TheToolRefusesWhatTheAppWouldDropAndKeepsTheLastManifest) {
+  const std::string wing = home_.path() + "/build/wing.dylib";
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{"--version", "3.4.0", "--module", "Wing", "3.4.0", wing}, 2},
+      {{"--version", "3.4.0", "--abi", "3", "--module", "wing", "3.4.0", wing}, 2},
+      {{"--version", "3.4.0", "--module", "wing", "3.4.0", wing, "--loader", "3.4.0", "/none"}, 1},
+  };
+  for (const auto& [args, status] : cases) {
+    std::string err;
+    EXPECT_EQ(server_.release(args, &err), status) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+  EXPECT_EQ(gmtest::read_file(server_.release_dir() + "/manifest.json"), manifest_);
+}
+
+}  // namespace
