@@ -158,6 +158,9 @@ TEST_F(Updater, AnArchiveThatWouldWriteOutsideIsRefusedAndTheRunningAppKept) {
   EXPECT_EQ(gm::names_in(gm::updates_root()), Names{"staged"}) << "nothing beside the scratch";
   EXPECT_FALSE(file_exists("/tmp/gm-updater-absolute-evil") || file_exists(app_ + ".old"));
   EXPECT_TRUE(file_exists(at(kStage + "ready"))) << "kept for the next attempt";
+  gm::updater_set_staged(false);
+  gm::check();  // fails: nothing listens where the temporary home points it
+  EXPECT_TRUE(gm::updater_staged()) << "what was staged before still waits";
 
   gm::set_app_path(at("build"));
   stage("Gainmesh.app.zip", archive("app"));
