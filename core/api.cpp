@@ -10,10 +10,12 @@
 #include "core_state.h"
 #include "discovery.h"
 #include "install_state.h"
+#include "lv1.h"
 #include "netperm.h"
 #include "platform.h"
 #include "status.h"
 #include "support.h"
+#include "updater.h"
 #include "util.h"
 
 namespace gm {
@@ -72,10 +74,12 @@ using namespace gm;
 
 extern "C" {
 
-void gm_init(const char* app_path, int /*argc*/, char** /*argv*/) {
+void gm_init(const char* app_path, int argc, char** argv) {
   set_app_path(app_path && app_path[0] ? app_path : app_from_exe());
   logf("---- Gainmesh %s for macOS (%s) ----", version_text().c_str(), gm::app_path().c_str());
   start_guest_watch();
+  updater_wait_previous(argc, argv);
+  apply_carried(lv1_running());
 }
 
 void gm_log(const char* text) { logf("%s", text ? text : ""); }

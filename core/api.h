@@ -21,7 +21,9 @@ extern "C" {
 #endif
 
 /* Start-up, once, before anything else: the app bundle (null or "" to take it from the running
- * executable), the banner in the log, and the watch on which consoles LV1 only borrows. */
+ * executable), the banner in the log, and the watch on which consoles LV1 only borrows. A copy
+ * started by an update ("--updated=<pid>" in argv) waits up to 15 s for the old one to end; then
+ * the replaced copy beside the app is removed and what this app carries is applied. */
 void gm_init(const char* app_path, int argc, char** argv);
 
 /* The command line. -1 when argv[1] is no command-line option (the caller then starts the app);
@@ -59,8 +61,10 @@ void gm_pick(int which, const char* id);
 void gm_request_network(void);
 
 /* Periodic housekeeping, once a second from the app's timer: the loader's live status as
- * messages, and what a newer app carries (console modules at once, the loader while LV1 is
- * closed). True when this process should quit because a newer app has taken over. */
+ * messages, what a newer app carries (console modules at once, the loader while LV1 is closed),
+ * the update check (30 s after the first tick, then every 6 h, on a thread of its own) and a
+ * staged update applied while LV1 is closed. True when this process should quit because the
+ * updated app has been started in its place. */
 bool gm_tick(void);
 
 /* Installs Gainmesh into LV1 (through the administrator prompt when the folder needs it) and says

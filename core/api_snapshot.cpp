@@ -10,6 +10,7 @@
 #include "model.h"
 #include "model_fake.h"
 #include "setup_model.h"
+#include "updater.h"
 #include "util.h"
 
 extern "C" const char* gm_snapshot(void) {
@@ -23,8 +24,9 @@ extern "C" const char* gm_snapshot(void) {
   // The process table is the costliest read of a page: LV1 is looked up once, and not at all in
   // demo mode.
   const Lv1 lv1 = s.fake ? Lv1{} : lv1_info();
-  // No app update is ever staged yet: only a newer loader that waits for LV1 to close counts.
-  const bool update_pending = !s.fake && lv1.pid != 0 && loader_update_pending();
+  // A complete stage, or a newer loader this app carries that waits for LV1 to close.
+  const bool update_pending =
+      !s.fake && (updater_staged() || (lv1.pid != 0 && loader_update_pending()));
   const Inputs in =
       gather(s.found, s.loader_blocked, update_pending, s.guest, s.fake ? nullptr : &lv1);
   PageExtras extras;

@@ -14,6 +14,7 @@
 #include "netperm.h"
 #include "privileged.h"
 #include "support.h"
+#include "updater.h"
 #include "util.h"
 
 namespace gm {
@@ -32,12 +33,6 @@ constexpr const char* kOptions[] = {"--status", "--update-now", "--install", "--
 int usage() {
   std::fputs(kUsage, stderr);
   return 2;
-}
-
-// An option whose work has not been built into this executable yet.
-int not_yet(const char* option) {
-  std::fprintf(stderr, "%s: not available in this build yet\n", option);
-  return 1;
 }
 
 // "wing" -> 0, "x32" -> 1, else -1.
@@ -188,5 +183,5 @@ extern "C" int gm_cli(int argc, char** argv) {
   if (opt == "--scan") return cli_scan();
   if (opt == "--support") return cli_support();
   if (opt == "--diag") return cli_diag();
-  return not_yet(argv[1]);
+  return cli_update_now();  // the last of kOptions
 }

@@ -12,6 +12,7 @@
 #include "lv1.h"
 #include "module_update.h"
 #include "remove.h"
+#include "updater.h"
 #include "util.h"
 
 namespace gm {
@@ -60,7 +61,7 @@ void switch_to(int which, bool on) {
 void apply_carried(bool lv1_running) {
   static std::atomic<int64_t> next_run{0};
   const int64_t now = now_ms();
-  if (now < next_run.load() || !installed()) return;
+  if (now < next_run.load() || !installed() || updater_busy()) return;
   std::unique_lock<std::recursive_mutex> lock(bundle_mutex(), std::try_to_lock);
   if (!lock.owns_lock()) return;
   next_run = now + 60000;
@@ -93,7 +94,9 @@ bool gm_tick(void) {
     if (core_state().msg == kStartingLv1) core_state().msg.clear();
   }
   apply_carried(running);
-  return false;  // the updater, which may ask the app to quit, is not part of this core yet
+  bool quit = false;
+  updater_tick(quit);
+  return quit;
 }
 
 bool gm_install(void) {

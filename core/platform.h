@@ -135,4 +135,21 @@ bool remove_quarantine(const std::string& path);
 // waiting at most 120 s. Its exit status, or -1 as for run().
 int change_owner_tree(const std::string& path, unsigned uid, unsigned gid);
 
+// ---- app bundles as archives and copies ------------------------------------------------------
+
+// Unpacks the zip archive held in `bytes` into the existing folder `dir` (what "ditto -x -k"
+// does), keeping each entry's permission bits and modification time. The whole archive is
+// refused before anything is written when any entry has an empty or absolute path or a ".."
+// component, is neither a folder, a file nor a symbolic link, or is a symbolic link whose target
+// is absolute or leads out of `dir` (resolved from the link's folder; a ".." after another link
+// of the archive counts as leading out). Nothing is ever written through a symbolic link. False
+// when the archive was refused, cannot be read, or an entry could not be written (the entries
+// written before it stay). Blocks on the file system; may be called from any thread.
+bool unpack_zip(const std::string& bytes, const std::string& dir);
+
+// Copies the tree at `from` to `to`, which must not exist yet (what "ditto from to" does):
+// folders, files with their permission bits, symbolic links as links. False when anything could
+// not be copied; what was copied by then stays. Blocks on the file system.
+bool copy_tree(const std::string& from, const std::string& to);
+
 }  // namespace gm

@@ -26,6 +26,9 @@ TempHome::TempHome() {
   // Nothing a test starts may search a real network; tests that broadcast do it in a network
   // namespace of their own and clear this there.
   set_env("GAINMESH_TEST_NO_BROADCAST", "1");
+  // An update check never leaves the machine: unless a test starts its own update server, the
+  // app asks a loopback port where nothing listens.
+  set_env("GAINMESH_TEST_UPDATE_URL", "https://127.0.0.1:1");
   make_dirs(io_modules_dir());
 }
 

@@ -1,5 +1,6 @@
 // A temporary home for one test: a fresh folder that GAINMESH_HOME and HOME point at, with its
-// own IO Modules folder and LV1 session database path. Restores the environment afterwards.
+// own IO Modules folder and LV1 session database path, and an update server address where nothing
+// listens. Restores the environment afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
