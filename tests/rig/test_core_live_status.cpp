@@ -3,6 +3,8 @@
 // sees which status blocks it holds open, reads them and sends the module a resync request.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,8 +27,11 @@
 #include "support/lv1host_process.h"
 #include "support/status_file.h"
 #include "support/temp_home.h"
+#include "support/update_server.h"
 #include "support/wingsim_process.h"
 #include "support/zip_check.h"
+#include "updater.h"
+#include "updater_times.h"
 #include "util.h"
 
 namespace {
@@ -96,6 +101,7 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
                                   "c = doc['cards'][0]\n"
                                   "for k in ('status', 'msg', 'name', 'meta'): print(c[k])\n");
   }
+  std::string app_dir() const { return home_.path() + "/Applications/Gainmesh.app"; }
   bool connected() const { return gm::read_con_status(0, live()).connected == 1; }
   std::string wing_cfg(const char* key) const {
     return gm::cfg_value(bundle_->wing_cfg_path(), key);
@@ -318,6 +324,75 @@ TEST_F(CoreLiveStatus, DiagAndSupportDescribeTheRunningLv1AndTheDeskItsModuleDri
                                   top + "/settings/state.cfg\n", lv1}) {
     EXPECT_NE(inside.find(part), std::string::npos) << part << " in\n" << inside;
   }
+}
+
+// A release on the rig's update server: its newer wing module goes live inside the running LV1;
+// its newer loader and app wait until LV1 has quit, then the app restarts into the new copy,
+// which waits for the old instance to end and removes the old copy.
+TEST_F(CoreLiveStatus, AReleaseGoesLiveInLv1AndItsLoaderAndAppWaitUntilLv1Quits) {
+  namespace fs = std::filesystem;
+  Lv1HostProcess& lv1 = start();
+  const int lv1_pid = lv1.pid();
+  gm::write_text(bundle_->bundle() + "/Contents/Info.plist", gm::bundle_info_plist());
+  gmtest::UpdateServerProcess server;
+  server.point_app_here();
+  const auto running = [&] {
+    return std::string(bundle_->loader_status().consoles[0].running_version);
+  };
+  ASSERT_EQ(
+      server.release({"--version", "3.3.0", "--module", "wing", "3.3.0", gmtest::kPayloadModule}),
+      0);
+  gm::check();
+  EXPECT_TRUE(gmtest::wait_for([&] { return running() == "3.3.0"; }, kWait)) << running();
+  EXPECT_EQ(gm::lv1_info().pid, static_cast<uint32_t>(lv1_pid)) << "LV1 kept running";
+
+  // The new app: the built executable and its Info.plist; the running one: a copy to replace.
+  const std::string src = home_.path() + "/src/Gainmesh.app/Contents", app = app_dir();
+  fs::create_directories(src + "/MacOS");
+  fs::copy_file(GM_BUILD_DIR "/Gainmesh.app/Contents/Info.plist", src + "/Info.plist");
+  fs::copy_file(GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh", src + "/MacOS/Gainmesh");
+  home_.write("Applications/Gainmesh.app/Contents/MacOS/Gainmesh", "the running copy");
+  const std::string loader = home_.write("src/loader", "the loader of 3.4.0");
+  ASSERT_EQ(server.release({"--version", "3.4.0", "--loader", "3.4.0", loader, "--app", "3.4.0",
+                            home_.path() + "/src/Gainmesh.app"}),
+            0);
+  gm::check();
+  ASSERT_TRUE(gm::updater_staged());
+  gm::set_app_path(app);
+  gm::UpdaterTimes times;
+  bool quit = false;
+  for (int64_t now : {1000, 2000}) gm::updater_tick_at(times, now, quit);
+  EXPECT_FALSE(quit ||
+               gmtest::read_file(bundle_->macos_dir() + "/Gainmesh") == "the loader of 3.4.0")
+      << "nothing applied while LV1 runs";
+
+  EXPECT_EQ(lv1.quit(), 0);
+  // The old instance: a child that applies the stage on its tick, starts the new copy and ends
+  // 1.5 s later.
+  const pid_t old = fork();
+  if (old == 0) {
+    bool q = false;
+    gm::updater_tick_at(times, 3000, q);
+    usleep(1500000);
+    _exit(q ? 0 : 1);
+  }
+  const std::string banner = " for macOS (" + app + ") ----";
+  const std::string app_log = home_.logs_dir() + "/gainmesh-app.log";
+  EXPECT_TRUE(gmtest::wait_for(
+      [&] { return gmtest::read_file(app_log).find(banner) != std::string::npos; }, kWait))
+      << gmtest::read_file(app_log);
+  EXPECT_TRUE(gmtest::file_exists(app + ".old")) << "kept while the old instance runs";
+  int status = -1;
+  ASSERT_EQ(waitpid(old, &status, 0), old);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the tick asked it to quit";
+  EXPECT_TRUE(gmtest::wait_for([&] { return !gmtest::file_exists(app + ".old"); }, kWait));
+  EXPECT_NE(gmtest::read_file(app_log).find("update: now running 3.2.0"), std::string::npos);
+  EXPECT_EQ(gmtest::read_file(bundle_->macos_dir() + "/Gainmesh"), "the loader of 3.4.0");
+  const std::string plist = gmtest::read_file(bundle_->bundle() + "/Contents/Info.plist");
+  EXPECT_NE(plist.find("<key>CFBundleShortVersionString</key><string>3.4.0</string>"),
+            std::string::npos)
+      << plist;
+  EXPECT_NE(plist.find("<key>CFBundleVersion</key><string>3.4.0</string>"), std::string::npos);
 }
 
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {
