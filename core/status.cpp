@@ -89,18 +89,25 @@ class Mapped {
 
   unsigned char* data() const { return base_; }  // null when the file could not be mapped
   size_t file_size() const { return file_size_; }
-
-  template <typename T>
-  T read(size_t offset) const {
-    T v;
-    std::memcpy(&v, base_ + offset, sizeof v);
-    return v;
-  }
+  size_t length() const { return length_; }  // the bytes mapped: at most max_bytes
 
  private:
   int fd_ = -1;
   unsigned char* base_ = nullptr;
   size_t file_size_ = 0, length_ = 0;
+};
+
+// The bytes of a block, however they were obtained; every read stays below `size`.
+struct View {
+  const unsigned char* data;
+  size_t size;
+
+  template <typename T>
+  T read(size_t offset) const {
+    T v{};
+    if (offset + sizeof v <= size) std::memcpy(&v, data + offset, sizeof v);
+    return v;
+  }
 };
 
 // Copies a text field and ends it at its last byte.
@@ -124,8 +131,8 @@ bool con_type_ok(int type) {
 
 #define GM_OFF(field) offsetof(GmConsoleStatus, field)
 
-void copy_candidates(const Mapped& m, ConStatus& s) {
-  const unsigned char* b = m.data();
+void copy_candidates(const View& m, ConStatus& s) {
+  const unsigned char* b = m.data;
   s.choice = m.read<int32_t>(GM_OFF(choice));
   s.cand_count = std::min<uint32_t>(m.read<uint32_t>(GM_OFF(n_candidates)), GM_MAX_CANDIDATES);
   for (int i = 0; i < GM_MAX_CANDIDATES; ++i) {
@@ -140,18 +147,18 @@ void copy_candidates(const Mapped& m, ConStatus& s) {
   copy_text(s.pinned, b + GM_OFF(pinned));
 }
 
-void copy_ports(const Mapped& m, ConStatus& s) {
+void copy_ports(const View& m, ConStatus& s) {
   s.port_count = std::min<uint32_t>(m.read<uint32_t>(GM_OFF(n_ports)), GM_MAX_PORTS);
   for (int i = 0; i < GM_MAX_PORTS; ++i) {
-    const unsigned char* p = m.data() + GM_OFF(ports) + i * sizeof(GmPortNote);
+    const unsigned char* p = m.data + GM_OFF(ports) + i * sizeof(GmPortNote);
     copy_text(s.ports[i].port, p + offsetof(GmPortNote, port));
     std::memcpy(&s.ports[i].flag, p + offsetof(GmPortNote, box_connected), 4);
     std::memcpy(&s.ports[i].strips, p + offsetof(GmPortNote, strips_without_knob), 4);
   }
 }
 
-void copy_find(const Mapped& m, ConStatus& s) {
-  const unsigned char* b = m.data();
+void copy_find(const View& m, ConStatus& s) {
+  const unsigned char* b = m.data;
   s.find_state = m.read<uint32_t>(GM_OFF(find_state));
   s.addr_followed = m.read<uint32_t>(GM_OFF(moves));
   copy_text(s.typed_ip, b + GM_OFF(forced_ip));
@@ -159,8 +166,8 @@ void copy_find(const Mapped& m, ConStatus& s) {
   copy_text(s.answer_name, b + GM_OFF(ip_name));
 }
 
-void copy_always(const Mapped& m, ConStatus& s) {
-  const unsigned char* b = m.data();
+void copy_always(const View& m, ConStatus& s) {
+  const unsigned char* b = m.data;
   copy_text(s.identity, b + GM_OFF(desk_desc));
   std::memcpy(s.strip_local, b + GM_OFF(ch_preamp), sizeof s.strip_local);
   for (int ch = 0; ch < 64; ++ch) copy_text(s.strip_group[ch], b + GM_OFF(ch_group) + ch * 8);
@@ -196,15 +203,14 @@ Live live_blocks(const Lv1& lv1) {
   return live;
 }
 
-bool read_loader_status(GmLoaderStatus* out, const Live& live) {
+bool loader_status_of(const unsigned char* data, size_t size, GmLoaderStatus* out) {
   std::memset(out, 0, sizeof *out);
-  if (!live.loader) return false;
-  Mapped m(loader_file(), false, GM_LOADER_READ_BYTES);
-  if (!m.data() || m.file_size() < GM_LOADER_MIN_BYTES) return false;
-  const uint32_t size = m.read<uint32_t>(offsetof(GmLoaderStatus, size));
-  if (m.read<uint32_t>(0) != GM_LOADER_MAGIC || size < GM_LOADER_MIN_BYTES) return false;
-  const size_t n = std::min<size_t>({m.file_size(), size, GM_LOADER_READ_BYTES});
-  std::memcpy(out, m.data(), n);
+  const View m{data, size};
+  if (!data || size < GM_LOADER_MIN_BYTES) return false;
+  const uint32_t declared = m.read<uint32_t>(offsetof(GmLoaderStatus, size));
+  if (m.read<uint32_t>(0) != GM_LOADER_MAGIC || declared < GM_LOADER_MIN_BYTES) return false;
+  const size_t n = std::min<size_t>({size, declared, GM_LOADER_READ_BYTES});
+  std::memcpy(out, data, n);
   out->loader_version[sizeof out->loader_version - 1] = '\0';
   for (GmLoaderConsole& c : out->consoles) {
     c.key[sizeof c.key - 1] = '\0';
@@ -214,32 +220,42 @@ bool read_loader_status(GmLoaderStatus* out, const Live& live) {
   return true;
 }
 
-ConStatus read_con_status(int type, const Live& live) {
+bool read_loader_status(GmLoaderStatus* out, const Live& live) {
+  std::memset(out, 0, sizeof *out);
+  if (!live.loader) return false;
+  Mapped m(loader_file(), false, GM_LOADER_READ_BYTES);
+  return loader_status_of(m.data(), std::min(m.file_size(), m.length()), out);
+}
+
+ConStatus con_status_of(const unsigned char* data, size_t size) {
   ConStatus s{};
-  if (!con_type_ok(type) || !live.con[type]) return s;
-  Mapped m(con_file(type), false, GM_STATUS_MAP_BYTES);
-  if (!m.data() || m.file_size() < kConMinBytes || m.read<uint32_t>(0) != GM_STATUS_MAGIC) {
-    return s;
-  }
+  const View m{data, size};
+  if (!data || size < kConMinBytes || m.read<uint32_t>(0) != GM_STATUS_MAGIC) return s;
   s.connected = m.read<uint32_t>(GM_OFF(connected));
   s.injected = m.read<uint32_t>(GM_OFF(injected));
   s.version = m.read<uint32_t>(GM_OFF(version));
-  copy_text(s.text, m.data() + GM_OFF(status));
+  copy_text(s.text, data + GM_OFF(status));
   if (s.connected == 0 && s.injected == 0 && std::strcmp(s.text, GM_STATUS_STOPPED_TEXT) == 0) {
     return ConStatus{};
   }
   s.valid = true;
   copy_always(m, s);
-  const size_t size = m.file_size();
   if (s.version >= kCandidatesVersion && size >= kCandidatesEnd) copy_candidates(m, s);
   if (s.version >= kPortsVersion && size >= kPortsEnd) copy_ports(m, s);
   if (s.version >= kFindVersion && size >= kFindEnd) copy_find(m, s);
   return s;
 }
 
+ConStatus read_con_status(int type, const Live& live) {
+  if (!con_type_ok(type) || !live.con[type]) return ConStatus{};
+  Mapped m(con_file(type), false, GM_STATUS_MAP_BYTES);
+  return con_status_of(m.data(), m.length());
+}
+
 bool con_write_resync(const std::string& path, bool lv1_wins) {
   Mapped m(path, true, kConMinBytes);
-  if (!m.data() || m.file_size() < kConMinBytes || m.read<uint32_t>(0) != GM_STATUS_MAGIC) {
+  const View v{m.data(), m.length()};
+  if (!m.data() || m.file_size() < kConMinBytes || v.read<uint32_t>(0) != GM_STATUS_MAGIC) {
     return false;
   }
   unsigned char* b = m.data();

@@ -10,6 +10,7 @@
 // false, or false); nothing logs or throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -87,6 +88,11 @@ bool read_loader_status(GmLoaderStatus* out, const Live& live);
 // The console module's block; valid false for another type, a block not live, short or foreign,
 // or one whose module has stopped.
 ConStatus read_con_status(int type, const Live& live);
+
+// The same readings from a block's bytes however they were obtained (`size` bytes at data; null
+// data reads as absent). Used by the two above; every read stays within the bytes given.
+bool loader_status_of(const unsigned char* data, size_t size, GmLoaderStatus* out);
+ConStatus con_status_of(const unsigned char* data, size_t size);
 
 // Asks a running console module to take "LV1 wins" (lv1_wins) or "desk wins" as its resync
 // direction on its next cycle, leaving its bank, base and watch as they are. Does nothing when
