@@ -56,6 +56,12 @@ bool parse_int(const std::string& text, long lo, long hi, long& out) {
 }
 
 ParseResult parse_options(int argc, char** argv, Options& o, std::string& err) {
+  // Started as an app is (by "Start LV1", with no arguments), it takes its control socket from
+  // the environment and reads no stdin.
+  if (const char* control = getenv("GAINMESH_LV1_CONTROL"); control && *control) {
+    o.control = control;
+    o.use_stdin = false;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") return ParseResult::kHelp;
@@ -109,6 +115,8 @@ std::string usage_text() {
          "(IO Modules = $GAINMESH_IO_MODULES, else LV1's own folder) and takes commands.\n"
          "Keeps LV1's session database (SQLite, write-ahead log: a row per card and who owns\n"
          "it) at $GAINMESH_LV1_DB; none when that is unset or empty.\n"
+         "With $GAINMESH_LV1_CONTROL set, takes commands on that Unix socket and not on stdin\n"
+         "(what an LV1 started by the app uses); --control overrides the socket.\n"
          "\n"
          "options:\n"
          "  --control PATH        also take commands on a Unix socket at PATH\n"
