@@ -8,8 +8,9 @@ int main(int argc, char** argv) {
   const int cli = gm_cli(argc, argv);
   if (cli >= 0) return cli;
   gm_init(nullptr, argc, argv);
-  std::fputs("Gainmesh: the Setup window is not built yet - use the command-line options "
-             "(see the README)\n",
-             stderr);
+  std::fputs(
+      "Gainmesh: the Setup window is not built yet - use the command-line options "
+      "(see the README)\n",
+      stderr);
   return 0;
 }
