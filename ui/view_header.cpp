@@ -1,4 +1,7 @@
-// HeaderView: the app's mark and name, the page's "sub" line and the state pill.
+// HeaderView: the app's mark and name, the state pill beside the name and the page's "sub" line
+// below both, so that the line keeps the whole width on a narrow page.
+#include <QGridLayout>
+
 #include "views.h"
 
 namespace gmui::view {
@@ -6,31 +9,30 @@ namespace gmui::view {
 QWidget* header(const Header& h) {
   QVBoxLayout* inner = nullptr;
   Panel* p = panel("header", &inner, h.edge ? tone(h.tone) : QColor());
-  auto* row = hbox(14);
-  inner->addLayout(row);
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(14);
+  grid->setVerticalSpacing(2);
+  inner->addLayout(grid);
 
   auto* mark = new MarkView(mark_state(h.tone), tone(h.tone == "dim" ? "lv1" : h.tone), 34);
-  row->addWidget(mark, 0, Qt::AlignVCenter);
-
-  auto* names = new QVBoxLayout;
-  names->setSpacing(2);
-  names->addWidget(text("Gainmesh", Text::title, QColor(), false));
+  grid->addWidget(mark, 0, 0, 2, 1, Qt::AlignVCenter);
+  grid->addWidget(text("Gainmesh", Text::title, QColor(), false), 0, 1, Qt::AlignVCenter);
   QLabel* sub = text(h.sub, Text::small, theme::dim());
   sub->setObjectName("header-sub");
-  names->addWidget(sub);
-  row->addLayout(names, 1);
+  grid->addWidget(sub, 1, 1, 1, 2);
+  grid->setColumnStretch(1, 1);
 
   auto* pill = new Panel;
   pill->setObjectName("header-pill");
   pill->setFill(theme::panelRaised());
   auto* pillRow = hbox(8);
-  pillRow->setContentsMargins(12, 6, 14, 6);
+  pillRow->setContentsMargins(12, 5, 14, 5);
   pill->setLayout(pillRow);
   pillRow->addWidget(new Dot(h.tone));
   QLabel* state = text(h.pill, Text::strong, QColor(), false);
   state->setObjectName("header-pill-text");
   pillRow->addWidget(state);
-  row->addWidget(pill, 0, Qt::AlignVCenter);
+  grid->addWidget(pill, 0, 2, Qt::AlignVCenter | Qt::AlignRight);
   return p;
 }
 
