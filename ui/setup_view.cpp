@@ -47,7 +47,8 @@ class PageWidget : public QWidget {
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int w) const override { return kTopPad + fit(column_, inner(w)) + kBottomPad; }
   QSize sizeHint() const override { return {kPageWidth, heightForWidth(kPageWidth)}; }
-  QSize minimumSizeHint() const override { return {kMinWidth, heightForWidth(kMinWidth)}; }
+  // No height of its own: the scroll area gives it the height its width needs.
+  QSize minimumSizeHint() const override { return {kMinWidth, kTopPad + kBottomPad}; }
 
   // After parts were rebuilt: lay the column out again and tell the scroll area.
   void relayout() {
@@ -113,7 +114,7 @@ class Section {
 
 // What a dialog shows; the dialog is rebuilt when this changes.
 struct ModalKey {
-  Modal modal;
+  Modal modal{Modal::off, 0};
   std::optional<Card> card;
   std::optional<Addr> addr;
   ConfirmRemove remove;
@@ -203,6 +204,7 @@ struct SetupView::Impl {
   std::unique_ptr<Section<NothingKey>> nothing;
   std::unique_ptr<Section<NoticeKey>> notice;
   std::unique_ptr<Section<bool>> consolesTitle;
+  QWidget* cardBox = nullptr;
   QVBoxLayout* cardColumn = nullptr;
   std::vector<std::unique_ptr<Section<CardKey>>> cards;
   std::unique_ptr<Section<Perm>> perm;
@@ -246,9 +248,9 @@ SetupView::SetupView(Store& store, QWidget* parent)
   d_->nothing = std::make_unique<Section<NothingKey>>(column);
   d_->notice = std::make_unique<Section<NoticeKey>>(column);
   d_->consolesTitle = std::make_unique<Section<bool>>(column);
-  auto* cards = new QWidget;
-  d_->cardColumn = view::vbox(cards, kGap);
-  column->addWidget(cards);
+  d_->cardBox = new QWidget;
+  d_->cardColumn = view::vbox(d_->cardBox, kGap);
+  column->addWidget(d_->cardBox);
   d_->perm = std::make_unique<Section<Perm>>(column);
   d_->footer = std::make_unique<Section<FooterKey>>(column);
   column->addStretch(1);
@@ -296,6 +298,7 @@ void SetupView::redraw() {
         return view::consoleCard(std::get<0>(k), std::get<1>(k), std::get<2>(k), store);
       });
     }
+    d_->cardBox->setVisible(!p.cards.isEmpty());
     d_->perm->show(std::optional<Perm>(p.perm),
                    [&store](const Perm& perm) { return view::permLine(perm, store); });
     d_->footer->show(
@@ -314,7 +317,8 @@ void SetupView::redrawModal() {
   std::optional<ModalKey> key;
   if (page && store.modal()) {
     const Page& p = *page;
-    ModalKey k{*store.modal()};
+    ModalKey k;
+    k.modal = *store.modal();
     k.blocked = store.working() || p.busy;
     const int index = k.modal.index;
     for (const Card& c : p.cards)

@@ -15,7 +15,11 @@ QString name(int c, const QString& part) {
 
 QLayout* head(const Card& card, bool blocked, Store& store) {
   auto* row = hbox(10);
-  row->addWidget(new Dot(card.dot, 10), 0, Qt::AlignTop);
+  // The dot, the status and the switch sit on the name's line.
+  auto* dot = new Dot(card.dot, 10);
+  dot->setContentsMargins(0, 0, 0, 0);
+  dot->setFixedHeight(20);
+  row->addWidget(dot, 0, Qt::AlignTop);
 
   auto* words = new QVBoxLayout;
   words->setSpacing(3);
@@ -32,6 +36,7 @@ QLayout* head(const Card& card, bool blocked, Store& store) {
   if (!card.status.isEmpty()) {
     QLabel* status = text(card.status, Text::strong, tone(card.dot), false);
     status->setObjectName(name(card.c, "status"));
+    status->setFixedHeight(21);
     row->addWidget(status, 0, Qt::AlignTop);
   }
   auto* sw = new GMSwitch(card.on);
@@ -40,8 +45,6 @@ QLayout* head(const Card& card, bool blocked, Store& store) {
   const int c = card.c;
   QObject::connect(sw, &QAbstractButton::clicked, sw, [&store, c] { store.toggle(c); });
   row->addWidget(sw, 0, Qt::AlignTop);
-  // The dot and the switch sit on the name's line.
-  row->setAlignment(Qt::AlignTop);
   return row;
 }
 

@@ -36,7 +36,7 @@ class StepMark : public QWidget {
       return;
     }
     p.setPen(active_ ? Qt::NoPen : QPen(theme::line(), 1.5));
-    p.setBrush(active_ ? theme::accent() : Qt::NoBrush);
+    p.setBrush(active_ ? QBrush(theme::accent()) : QBrush(Qt::NoBrush));
     p.drawEllipse(r);
     p.setPen(active_ ? QColor(Qt::white) : theme::dim());
     p.drawText(r, Qt::AlignCenter, QString::number(number_));

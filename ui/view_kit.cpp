@@ -28,7 +28,6 @@ QLabel* text(const QString& s, Text kind, const QColor& color, bool wrap) {
       break;
   }
   setColor(l, color.isValid() ? color : theme::text());
-  if (wrap) l->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
   return l;
 }
 

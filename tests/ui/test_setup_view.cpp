@@ -1,0 +1,275 @@
+// The Setup page drawn over a Store and the real core: every demo scenario renders and shows the
+// words of its page document, nothing is cut off at the narrowest and widest page, gestures on the
+// widgets reach the Store (and through it the core), and a refresh that changes nothing keeps
+// every widget in place. Also the built executable's --render and --make-iconset.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include "api.h"
+#include "qt_app.h"
+#include "setup_view.h"
+#include "store.h"
+#include "support/installed_bundle.h"
+#include "support/temp_home.h"
+#include "theme.h"
+
+namespace {
+
+using gmui::Modal;
+using gmui::SetupView;
+using gmui::Store;
+
+constexpr const char* kExe = GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh";
+
+QStringList scenarios() {
+  QStringList names;
+  for (const QString& f : QDir(GM_GOLDEN_DIR).entryList({"*.json"}, QDir::Files, QDir::Name))
+    names << f.chopped(5);
+  return names;
+}
+
+// Every text a user can read on the view now: labels and button titles of shown widgets.
+QStringList shownTexts(QWidget& root) {
+  QStringList out;
+  for (QLabel* l : root.findChildren<QLabel*>())
+    if (l->isVisibleTo(&root)) out << l->text();
+  for (QAbstractButton* b : root.findChildren<QAbstractButton*>())
+    if (b->isVisibleTo(&root)) out << b->text();
+  return out;
+}
+
+template <class W = QWidget>
+W* shown(QWidget& root, const QString& name) {
+  for (W* w : root.findChildren<W*>(name))
+    if (w->isVisibleTo(&root)) return w;
+  return nullptr;
+}
+
+// The words of the page document that must be on screen.
+QStringList expectedTexts(const Store& store) {
+  const gmui::Page& p = *store.page();
+  QStringList want = {p.header.pill, p.header.sub, p.version, p.perm.summary};
+  for (const gmui::Step& s : p.steps) want << s.title;
+  if (p.netGate) want << p.netGate->head << p.netGate->body;
+  if (p.notice) want << p.notice->head;
+  if (p.nothing) want << "No console answered";
+  for (const gmui::NothingAddr& a : p.nothingAddr) want << a.btn;
+  if (!p.message.isEmpty()) want << p.message;
+  for (const gmui::Card& c : p.cards) {
+    want << c.name << c.meta;
+    if (!c.status.isEmpty()) want << c.status;
+    if (!c.msg.isEmpty()) want << c.msg;
+    for (const gmui::Cand& cand : c.cands) want << cand.head << cand.sub;
+    if (store.open(c.c)) {
+      want << "Hide details ▴" << c.summary << c.recallDesc << c.dropTitle;
+      for (const gmui::Detail& d : c.details) want << d.k << d.v;
+    } else {
+      want << "Details ▾";
+    }
+  }
+  if (const std::optional<Modal>& m = store.modal()) {
+    switch (m->kind) {
+      case Modal::off:
+        for (const gmui::Card& c : p.cards)
+          if (c.c == m->index) want << c.confirmOff.title << c.confirmOff.body << c.confirmOff.ok;
+        break;
+      case Modal::remove:
+        want << p.confirmRemove.title << p.confirmRemove.ok
+             << (p.lv1Up ? "◌  Waiting for eMotion LV1 to close…" : "✓  eMotion LV1 is closed.");
+        break;
+      case Modal::address:
+        want << "Find it automatically";
+        break;
+      case Modal::permissions:
+        want << "macOS permissions";
+        for (const gmui::PermRow& r : p.perm.rows) want << r.title << r.state;
+        break;
+    }
+  }
+  return want;
+}
+
+// A wrapped label shorter than its text needs, or a page that needs scrolling at its own fitting
+// height, means something is cut off.
+void expectNothingClipped(SetupView& view, const QString& where) {
+  for (QLabel* l : view.findChildren<QLabel*>()) {
+    if (!l->isVisibleTo(&view) || !l->wordWrap()) continue;
+    EXPECT_GE(l->height(), l->heightForWidth(l->width())) << where.toStdString() << ": "
+                                                          << l->text().toStdString();
+  }
+  for (QScrollBar* bar : view.findChildren<QScrollBar*>())
+    EXPECT_FALSE(bar->isVisibleTo(&view)) << where.toStdString() << " scrolls";
+}
+
+class SetupViewTest : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override { gmtest::qt_app(); }
+  void TearDown() override { gm_fake("none"); }
+  QString png(const QString& name) const {
+    return QString::fromStdString(home_.path()) + "/" + name + ".png";
+  }
+};
+
+TEST_F(SetupViewTest, EveryScenarioRendersItsPageAtTheNarrowestAndWidestWidth) {
+  const QStringList names = scenarios();
+  ASSERT_GE(names.size(), 40);
+  for (const QString& name : names) {
+    ASSERT_TRUE(gm_fake(name.toUtf8().constData())) << name.toStdString();
+    Store store;
+    store.refresh();
+    ASSERT_TRUE(store.page()) << name.toStdString();
+    SetupView view(store);
+    for (const auto& [width, scale] : {std::pair{gmui::kMinWidth, 1.5}, {gmui::kMaxContent, 1.0}}) {
+      const QString where = QString("%1 at %2").arg(name).arg(width);
+      ASSERT_TRUE(gmui::renderPNG(view, width, png(name), scale)) << where.toStdString();
+      const QImage img(png(name));
+      EXPECT_EQ(img.width(), qRound(width * scale)) << where.toStdString();
+      EXPECT_GT(img.height(), 300 * scale) << where.toStdString();
+      expectNothingClipped(view, where);
+    }
+    const QStringList texts = shownTexts(view);
+    for (const QString& want : expectedTexts(store))
+      EXPECT_TRUE(texts.contains(want)) << name.toStdString() << " lacks " << want.toStdString();
+  }
+}
+
+TEST_F(SetupViewTest, ASharedConsoleCannotBeSwitchedTheOtherCan) {
+  ASSERT_TRUE(gm_fake("setup-shared"));
+  Store store;
+  store.refresh();
+  SetupView view(store);
+  auto* shared = shown<QAbstractButton>(view, "card-0-switch");
+  auto* other = shown<QAbstractButton>(view, "card-1-switch");
+  ASSERT_TRUE(shared && other);
+  EXPECT_FALSE(shared->isEnabled());
+  QTest::mouseClick(shared, Qt::LeftButton);
+  EXPECT_FALSE(store.working());
+  EXPECT_FALSE(store.modal());
+
+  ASSERT_TRUE(other->isEnabled());
+  QTest::mouseClick(other, Qt::LeftButton);
+  EXPECT_TRUE(store.working());
+  // While the call works no switch takes another click.
+  EXPECT_FALSE(shown<QAbstractButton>(view, "card-1-switch")->isEnabled());
+  ASSERT_TRUE(gmtest::settle(store));
+  EXPECT_TRUE(shown<QAbstractButton>(view, "card-1-switch")->isEnabled());
+}
+
+TEST_F(SetupViewTest, DetailsAndTheAddressDialogOpenFromTheirButtons) {
+  ASSERT_TRUE(gm_fake("setup-lost"));
+  Store store;
+  store.refresh();
+  SetupView view(store);
+  EXPECT_FALSE(shown(view, "card-0-details"));
+  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-details-toggle"), Qt::LeftButton);
+  EXPECT_TRUE(store.open(0));
+  ASSERT_TRUE(shown(view, "card-0-details"));
+  EXPECT_EQ(shown<QAbstractButton>(view, "card-0-details-toggle")->text(), "Hide details ▴");
+
+  auto* address = shown<QAbstractButton>(view, "card-0-address");
+  ASSERT_TRUE(address);
+  QTest::mouseClick(address, Qt::LeftButton);
+  ASSERT_EQ(store.modal(), (Modal{Modal::address, 0}));
+  ASSERT_TRUE(shown(view, "dialog-address"));
+  auto* field = shown<QLineEdit>(view, "address-field");
+  ASSERT_TRUE(field);
+  EXPECT_EQ(field->placeholderText(), store.page()->cards[0].addr.placeholder);
+
+  // A refresh that changes nothing keeps every widget, and what the user is typing.
+  QPointer<QWidget> before = shown(view, "card-1-switch");
+  QTest::keyClicks(field, "10.0.0.");
+  store.refresh();
+  EXPECT_EQ(shown(view, "card-1-switch"), before.data());
+  EXPECT_EQ(shown<QLineEdit>(view, "address-field")->text().toStdString(), "10.0.0.");
+
+  QTest::keyClick(shown<QLineEdit>(view, "address-field"), Qt::Key_Escape);
+  EXPECT_FALSE(store.modal());
+  EXPECT_FALSE(shown(view, "dialog-address"));
+}
+
+TEST_F(SetupViewTest, TheDialogsGestureReachTheCore) {
+  gmtest::InstalledBundle::Options o;
+  o.wing_ip = "127.0.97.1";  // nothing answers there
+  gmtest::InstalledBundle bundle(home_, o);
+  gm_fake("none");  // this machine: the temporary home with Gainmesh installed
+  const std::string wingCfg = home_.io_modules_dir() + "/Gainmesh.bundle/Contents/MacOS/wing.cfg";
+  Store store;
+  store.refresh();
+  ASSERT_TRUE(store.page());
+  ASSERT_FALSE(store.page()->cards.isEmpty());
+  SetupView view(store);
+
+  store.showModal({Modal::address, 0});
+  auto* field = shown<QLineEdit>(view, "address-field");
+  ASSERT_TRUE(field);
+  EXPECT_EQ(field->text().toStdString(), "127.0.97.1");  // the address set before
+  const std::string cfgBefore = gmtest::read_file(wingCfg);
+  field->selectAll();
+  QTest::keyClicks(field, "300.1.2.3");
+  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-ok"), Qt::LeftButton);
+  // Refused: the dialog stays with the core's reason and what was typed; nothing is written.
+  ASSERT_EQ(store.modal(), (Modal{Modal::address, 0}));
+  auto* error = shown<QLabel>(view, "address-error");
+  ASSERT_TRUE(error);
+  EXPECT_FALSE(error->text().isEmpty());
+  EXPECT_EQ(shown<QLineEdit>(view, "address-field")->text().toStdString(), "300.1.2.3");
+  EXPECT_EQ(gmtest::read_file(wingCfg), cfgBefore);
+
+  field = shown<QLineEdit>(view, "address-field");
+  field->clear();
+  QTest::keyClicks(field, "127.0.0.5");
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_FALSE(store.modal());
+  EXPECT_NE(gmtest::read_file(wingCfg).find("ip=127.0.0.5"), std::string::npos);
+  auto* message = shown<QLabel>(view, "footer-message");
+  ASSERT_TRUE(message);
+  EXPECT_TRUE(message->text().contains("127.0.0.5"));
+
+  // The WING's switch goes through the work queue to the core: LV1 is closed, so it is off at once.
+  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-switch"), Qt::LeftButton);
+  ASSERT_TRUE(gmtest::settle(store));
+  EXPECT_NE(gmtest::read_file(home_.io_modules_dir() + "/Gainmesh.bundle/Contents/MacOS/state.cfg")
+                .find("wing=off"),
+            std::string::npos);
+  auto* sw = static_cast<gmui::GMSwitch*>(shown<QAbstractButton>(view, "card-0-switch"));
+  EXPECT_TRUE(!sw || !sw->isOn());  // an off console that was never found leaves the page
+}
+
+// The built executable, as the gallery script runs it.
+TEST_F(SetupViewTest, TheExecutableRendersScenariosAndTheIconSet) {
+  QProcess run;
+  const QString out = png("rig");
+  run.start(kExe, {"--render", "setup-rig", out, "--details", "--width", "700", "--scale", "2"});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  const QImage img(out);
+  EXPECT_EQ(img.width(), 1400);
+  EXPECT_GT(img.height(), 1400);
+
+  run.start(kExe, {"--render", "setup-nope", out});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 2);
+  EXPECT_EQ(run.readAllStandardError(), "unknown scenario setup-nope\n");
+
+  const QString icons = QString::fromStdString(home_.path()) + "/Gainmesh.iconset";
+  run.start(kExe, {"--make-iconset", icons});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  for (int size : {16, 32, 128, 256, 512}) {
+    const QString base = QString("%1/icon_%2x%2").arg(icons).arg(size);
+    EXPECT_EQ(QImage(base + ".png").size(), QSize(size, size)) << size;
+    EXPECT_EQ(QImage(base + "@2x.png").size(), QSize(2 * size, 2 * size)) << size;
+  }
+}
+
+}  // namespace
