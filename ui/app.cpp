@@ -223,6 +223,7 @@ void App::updateIcon() {
       QPixmap::fromImage(Mark::image(qRound(kIconPoints * dpr), mark, Qt::black, /*templ=*/true));
   pixmap.setDevicePixelRatio(dpr);
   icon_ = QIcon(pixmap);
+  icon_.setIsMask(true);  // a template image: the menu bar gives it its own colour
   toolTip_ =
       state.isEmpty() ? QStringLiteral("Gainmesh") : QStringLiteral("Gainmesh \u00B7 ") + state;
   if (tray_) {
@@ -239,8 +240,13 @@ void App::rebuildMenu() {
   auto* header = new QWidgetAction(&menu_);
   auto* label = new QLabel;
   label->setContentsMargins(12, 4, 12, 4);
-  QString line = QStringLiteral("<b>Gainmesh</b>");
-  if (page) line += QStringLiteral("&nbsp;&nbsp;") + tone_html(page->menu.tone, page->menu.state);
+  // The header takes no clicks but reads as plainly as the items below it.
+  const QColor text = menu_.palette().color(QPalette::Active, QPalette::WindowText);
+  QString line = QStringLiteral("<b style=\"color:%1\">Gainmesh</b>").arg(text.name());
+  if (page) {
+    line += QStringLiteral("&nbsp;&nbsp;") +
+            tone_html(page->menu.tone, QStringLiteral("\u25CF ") + page->menu.state);
+  }
   label->setText(line);
   header->setDefaultWidget(label);
   header->setEnabled(false);

@@ -110,9 +110,9 @@ TEST_F(AppTest, TheMenuAndIconFollowThePage) {
 
   const QStringList all_allowed = texts(app.menu());
   ASSERT_EQ(all_allowed.size(), 9);
-  EXPECT_EQ(all_allowed.mid(1),
-            (QStringList{"-", "Open Setup\u2026", "macOS Permissions\u2026", "Save Support File\u2026",
-                         "Always on Top", "-", app.store().page()->version, "Quit Gainmesh"}));
+  EXPECT_EQ(all_allowed.mid(1), (QStringList{"-", "Open Setup\u2026", "macOS Permissions\u2026",
+                                             "Save Support File\u2026", "Always on Top", "-",
+                                             app.store().page()->version, "Quit Gainmesh"}));
   EXPECT_TRUE(action(app.menu(), "macOS Permissions")->icon().isNull());
   EXPECT_FALSE(action(app.menu(), "Gainmesh 3")->isEnabled());
 
@@ -185,8 +185,7 @@ TEST(Executable, LoginStartsTheAppWithoutTheSetupWindow) {
   EXPECT_EQ(out, "");
   const std::string log = gmtest::read_file(home.logs_dir() + "/gainmesh-app.log");
   EXPECT_NE(log.find("---- Gainmesh 3.2.0 "), std::string::npos) << log;
-  EXPECT_NE(log.find("app: launched with no menu-bar item, Setup window closed"),
-            std::string::npos)
+  EXPECT_NE(log.find("app: launched with no menu-bar item, Setup window closed"), std::string::npos)
       << log;
 }
 

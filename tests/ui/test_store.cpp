@@ -99,8 +99,9 @@ TEST_F(StoreTest, AddressRecallAndResyncGoStraightIntoTheSettingsFile) {
 
   const auto refused = store.setIp(QStringLiteral("192.168.1"), 0);
   ASSERT_TRUE(refused);
-  EXPECT_EQ(*refused,
-            QStringLiteral("That isn't an IP address. Type four numbers with dots, like 192.168.1.20."));
+  EXPECT_EQ(
+      *refused,
+      QStringLiteral("That isn't an IP address. Type four numbers with dots, like 192.168.1.20."));
   EXPECT_EQ(store.modal(), (Modal{Modal::address, 0}));
   EXPECT_EQ(gmtest::read_file(cfg("wing.cfg")).find("ip="), std::string::npos);
 
@@ -120,12 +121,15 @@ TEST_F(StoreTest, AddressRecallAndResyncGoStraightIntoTheSettingsFile) {
   EXPECT_NE(text.find("resync=lv1\n"), std::string::npos) << text;
 
   store.pick(0, QStringLiteral("S2207-0001842"));
-  EXPECT_EQ(message(store),
-            QStringLiteral("That console is not on the network any more \u2014 nothing was changed."));
+  EXPECT_EQ(
+      message(store),
+      QStringLiteral("That console is not on the network any more \u2014 nothing was changed."));
 }
 
 TEST_F(StoreTest, QueuedCallsRunInOrderWhileWorkingAndRefreshAfter) {
-  gmtest::InstalledBundle bundle(home_, {});
+  gmtest::InstalledBundle::Options o;
+  o.wing_ip = "127.0.97.1";
+  gmtest::InstalledBundle bundle(home_, o);
   Store store;
   QVector<bool> seen;
   QObject::connect(&store, &Store::changed, [&] { seen << store.working(); });
@@ -193,7 +197,8 @@ TEST_F(StoreTest, TheSupportFileIsRevealedAndSettingsOpenTheSystemPage) {
   EXPECT_TRUE(path.startsWith(QString::fromStdString(home_.path() + "/Desktop/Gainmesh-support-")));
   EXPECT_TRUE(gmtest::file_exists(path.toStdString()));
   ASSERT_EQ(desktop.urls.size(), 1);
-  EXPECT_EQ(desktop.urls[0], QUrl::fromLocalFile(QString::fromStdString(home_.path() + "/Desktop")));
+  EXPECT_EQ(desktop.urls[0],
+            QUrl::fromLocalFile(QString::fromStdString(home_.path() + "/Desktop")));
 
   store.permAction(QStringLiteral("settings"));
   store.permAction(QStringLiteral("update3"));
