@@ -99,13 +99,17 @@ QStringList expectedTexts(const Store& store) {
   return want;
 }
 
-// A wrapped label shorter than its text needs, or a page that needs scrolling at its own fitting
-// height, means something is cut off.
+// A wrapped label shorter than its text needs, a line narrower than its text, or a page that needs
+// scrolling at its own fitting height, means something is cut off.
 void expectNothingClipped(SetupView& view, const QString& where) {
   for (QLabel* l : view.findChildren<QLabel*>()) {
-    if (!l->isVisibleTo(&view) || !l->wordWrap()) continue;
-    EXPECT_GE(l->height(), l->heightForWidth(l->width())) << where.toStdString() << ": "
-                                                          << l->text().toStdString();
+    if (!l->isVisibleTo(&view)) continue;
+    if (l->wordWrap())
+      EXPECT_GE(l->height(), l->heightForWidth(l->width()))
+          << where.toStdString() << ": " << l->text().toStdString();
+    else
+      EXPECT_GE(l->width(), l->sizeHint().width())
+          << where.toStdString() << ": " << l->text().toStdString();
   }
   for (QScrollBar* bar : view.findChildren<QScrollBar*>())
     EXPECT_FALSE(bar->isVisibleTo(&view)) << where.toStdString() << " scrolls";
