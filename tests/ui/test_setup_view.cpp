@@ -144,6 +144,21 @@ TEST_F(SetupViewTest, EveryScenarioRendersItsPageAtTheNarrowestAndWidestWidth) {
     const QStringList texts = shownTexts(view);
     for (const QString& want : expectedTexts(store))
       EXPECT_TRUE(texts.contains(want)) << name.toStdString() << " lacks " << want.toStdString();
+
+    // Every card's details, at the narrowest page.
+    const int closedHeight = view.heightForWidth(gmui::kMinWidth);
+    bool anyClosed = false;
+    for (const gmui::Card& c : store.page()->cards) anyClosed = anyClosed || !store.open(c.c);
+    store.setOpen(0, true);
+    store.setOpen(1, true);
+    ASSERT_TRUE(gmui::renderPNG(view, gmui::kMinWidth, png(name), 1.0));
+    expectNothingClipped(view, name + " with details");
+    if (anyClosed) {
+      EXPECT_GT(view.height(), closedHeight) << name.toStdString();
+    }
+    const QStringList open = shownTexts(view);
+    for (const QString& want : expectedTexts(store))
+      EXPECT_TRUE(open.contains(want)) << name.toStdString() << " lacks " << want.toStdString();
   }
 }
 
