@@ -104,8 +104,8 @@ QStringList expectedTexts(const Store& store) {
 void expectNothingClipped(SetupView& view, const QString& where) {
   for (QLabel* l : view.findChildren<QLabel*>()) {
     if (!l->isVisibleTo(&view) || !l->wordWrap()) continue;
-    EXPECT_GE(l->height(), l->heightForWidth(l->width()))
-        << where.toStdString() << ": " << l->text().toStdString();
+    EXPECT_GE(l->height(), l->heightForWidth(l->width())) << where.toStdString() << ": "
+                                                          << l->text().toStdString();
   }
   for (QScrollBar* bar : view.findChildren<QScrollBar*>())
     EXPECT_FALSE(bar->isVisibleTo(&view)) << where.toStdString() << " scrolls";
