@@ -109,6 +109,13 @@ QWidget* message(const Card& card, bool blocked, Store& store) {
   return w;
 }
 
+// A detail's key, quieter and smaller than its value but on the value's baseline.
+QLabel* key(const QString& k) {
+  QLabel* l = text(k, Text::small, theme::dim());
+  l->setContentsMargins(0, 1, 0, 0);
+  return l;
+}
+
 QWidget* details(const Card& card, bool blocked, Store& store) {
   auto* w = new QWidget;
   w->setObjectName(name(card.c, "details"));
@@ -122,12 +129,12 @@ QWidget* details(const Card& card, bool blocked, Store& store) {
   grid->setColumnStretch(1, 1);
   int r = 0;
   for (const Detail& d : card.details) {
-    grid->addWidget(text(d.k, Text::small, theme::dim()), r, 0, Qt::AlignTop);
+    grid->addWidget(key(d.k), r, 0, Qt::AlignTop);
     grid->addWidget(d.mono ? static_cast<QWidget*>(mono(d.v)) : text(d.v, Text::body), r, 1, 1, 2,
                     Qt::AlignTop);
     ++r;
   }
-  grid->addWidget(text("Console address", Text::small, theme::dim()), r, 0, Qt::AlignTop);
+  grid->addWidget(key("Console address"), r, 0, Qt::AlignTop);
   grid->addWidget(text(card.addr.desc, Text::body), r, 1, Qt::AlignTop);
   if (card.addr.can && !card.addr.btn.isEmpty()) {
     const int c = card.c;

@@ -29,7 +29,8 @@ QWidget* notice(const Notice& n, bool blocked, Store& store) {
   inner->setSpacing(8);
   inner->addWidget(text(n.head, Text::heading, ink));
   if (!n.body.isEmpty()) inner->addWidget(text(n.body, Text::body));
-  // Only the actions the app can carry out get a button; a button that did nothing would lie.
+  // Only the actions the app can carry out get a button (a button that did nothing would lie),
+  // and the note, which speaks of the button, goes with it.
   if (!n.btn.isEmpty() && n.action == "reinstall") {
     auto* row = hbox(12);
     auto* b =
@@ -42,8 +43,6 @@ QWidget* notice(const Notice& n, bool blocked, Store& store) {
       row->addStretch(1);
     inner->addSpacing(2);
     inner->addLayout(row);
-  } else if (!n.note.isEmpty()) {
-    inner->addWidget(text(n.note, Text::small, theme::dim()));
   }
   return p;
 }

@@ -5,8 +5,25 @@
 
 namespace gmui::view {
 
+namespace {
+
+// A label that asks for the width of its text on one line and wraps only when it gets less.
+// (QLabel's own guess for wrapped text is a narrow block, which a row then keeps.)
+class Label : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QSize sizeHint() const override {
+    if (!wordWrap()) return QLabel::sizeHint();
+    const QMargins m = contentsMargins();
+    const int w = fontMetrics().horizontalAdvance(text()) + m.left() + m.right() + 1;
+    return {w, heightForWidth(w)};
+  }
+};
+
+}  // namespace
+
 QLabel* text(const QString& s, Text kind, const QColor& color, bool wrap) {
-  auto* l = new QLabel(s);
+  auto* l = new Label(s);
   l->setTextFormat(Qt::PlainText);
   l->setWordWrap(wrap);
   l->setTextInteractionFlags(Qt::NoTextInteraction);
@@ -32,7 +49,7 @@ QLabel* text(const QString& s, Text kind, const QColor& color, bool wrap) {
 }
 
 QLabel* mono(const QString& s, const QColor& color) {
-  auto* l = new QLabel(s);
+  auto* l = new Label(s);
   l->setTextFormat(Qt::PlainText);
   l->setWordWrap(true);
   l->setFont(theme::mono(12));

@@ -99,13 +99,17 @@ QStringList expectedTexts(const Store& store) {
   return want;
 }
 
-// A wrapped label shorter than its text needs, or a page that needs scrolling at its own fitting
-// height, means something is cut off.
+// A wrapped label shorter than its text needs, a line narrower than its text, or a page that needs
+// scrolling at its own fitting height, means something is cut off.
 void expectNothingClipped(SetupView& view, const QString& where) {
   for (QLabel* l : view.findChildren<QLabel*>()) {
-    if (!l->isVisibleTo(&view) || !l->wordWrap()) continue;
-    EXPECT_GE(l->height(), l->heightForWidth(l->width())) << where.toStdString() << ": "
-                                                          << l->text().toStdString();
+    if (!l->isVisibleTo(&view)) continue;
+    if (l->wordWrap())
+      EXPECT_GE(l->height(), l->heightForWidth(l->width()))
+          << where.toStdString() << ": " << l->text().toStdString();
+    else
+      EXPECT_GE(l->width(), l->sizeHint().width())
+          << where.toStdString() << ": " << l->text().toStdString();
   }
   for (QScrollBar* bar : view.findChildren<QScrollBar*>())
     EXPECT_FALSE(bar->isVisibleTo(&view)) << where.toStdString() << " scrolls";
@@ -197,7 +201,7 @@ TEST_F(SetupViewTest, DetailsAndTheAddressDialogOpenFromTheirButtons) {
   EXPECT_FALSE(shown(view, "dialog-address"));
 }
 
-TEST_F(SetupViewTest, TheDialogsGestureReachTheCore) {
+TEST_F(SetupViewTest, TheAddressDialogAndCardSettingsReachTheCore) {
   gmtest::InstalledBundle::Options o;
   o.wing_ip = "127.0.97.1";  // nothing answers there
   gmtest::InstalledBundle bundle(home_, o);
@@ -235,14 +239,110 @@ TEST_F(SetupViewTest, TheDialogsGestureReachTheCore) {
   ASSERT_TRUE(message);
   EXPECT_TRUE(message->text().contains("127.0.0.5"));
 
-  // The WING's switch goes through the work queue to the core: LV1 is closed, so it is off at once.
-  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-switch"), Qt::LeftButton);
+  // The settings in the card's details, and forgetting the typed address.
+  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-details-toggle"), Qt::LeftButton);
+  auto* resync = shown<gmui::GMSegmented>(view, "card-0-resync");
+  ASSERT_TRUE(resync);
+  QTest::mouseClick(resync, Qt::LeftButton, {}, QPoint(resync->width() * 3 / 4, 5));
+  EXPECT_NE(gmtest::read_file(wingCfg).find("resync=lv1\n"), std::string::npos);
+  EXPECT_EQ(shown<gmui::GMSegmented>(view, "card-0-resync")->selected(), 1);
+  EXPECT_TRUE(shown<QLabel>(view, "card-0-summary")->text().endsWith("resend LV1 values"));
+  const bool recallWasOn = store.page()->cards[0].recall;
+  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-recall"), Qt::LeftButton);
+  EXPECT_NE(
+      gmtest::read_file(wingCfg).find(recallWasOn ? "session_recall=off\n" : "session_recall=on\n"),
+      std::string::npos);
+  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-address"), Qt::LeftButton);
+  auto* automatic = shown<QAbstractButton>(view, "address-auto");
+  ASSERT_TRUE(automatic && automatic->isEnabled());
+  QTest::mouseClick(automatic, Qt::LeftButton);
+  EXPECT_FALSE(store.modal());
+  EXPECT_EQ(gmtest::read_file(wingCfg).find("ip=127"), std::string::npos);
+  EXPECT_TRUE(shown<QLabel>(view, "footer-message")->text().endsWith("by itself again."));
+}
+
+TEST_F(SetupViewTest, TheSwitchGoesThroughTheWorkQueueToTheCore) {
+  gmtest::InstalledBundle::Options o;
+  o.wing_ip = "127.0.97.1";
+  gmtest::InstalledBundle bundle(home_, o);
+  gm_fake("none");
+  Store store;
+  store.refresh();
+  SetupView view(store);
+  auto* wing = shown<QAbstractButton>(view, "card-0-switch");
+  ASSERT_TRUE(wing);
+  QTest::mouseClick(wing, Qt::LeftButton);
+  EXPECT_TRUE(store.working());
+  EXPECT_FALSE(shown<QAbstractButton>(view, "footer-rescan")->isEnabled());
   ASSERT_TRUE(gmtest::settle(store));
+  // LV1 is closed, so the WING is off at once, without asking.
+  EXPECT_FALSE(store.modal());
   EXPECT_NE(gmtest::read_file(home_.io_modules_dir() + "/Gainmesh.bundle/Contents/MacOS/state.cfg")
                 .find("wing=off"),
             std::string::npos);
-  auto* sw = static_cast<gmui::GMSwitch*>(shown<QAbstractButton>(view, "card-0-switch"));
-  EXPECT_TRUE(!sw || !sw->isOn());  // an off console that was never found leaves the page
+  EXPECT_TRUE(shown<QAbstractButton>(view, "footer-rescan")->isEnabled());
+}
+
+TEST_F(SetupViewTest, ConfirmationsCloseOrConfirmAndRemovalWaitsForLv1) {
+  ASSERT_TRUE(gm_fake("setup-cfm-off"));
+  Store store;
+  store.refresh();
+  SetupView view(store);
+  ASSERT_TRUE(shown(view, "dialog-off"));
+  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-cancel"), Qt::LeftButton);
+  EXPECT_FALSE(store.modal());
+  EXPECT_FALSE(shown(view, "dialog-off"));
+  store.showModal({Modal::off, 0});
+  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-ok"), Qt::LeftButton);
+  EXPECT_FALSE(store.modal());
+  EXPECT_TRUE(store.working());  // the switch-off is queued
+  ASSERT_TRUE(gmtest::settle(store));
+
+  // While LV1 runs, removing cannot be confirmed.
+  ASSERT_TRUE(gm_fake("setup-cfm-remove-lv1"));
+  Store running;
+  running.refresh();
+  SetupView lv1Up(running);
+  ASSERT_TRUE(shown(lv1Up, "dialog-remove"));
+  EXPECT_EQ(shown<QLabel>(lv1Up, "dialog-lv1")->text(), "◌  Waiting for eMotion LV1 to close…");
+  EXPECT_FALSE(shown<QAbstractButton>(lv1Up, "dialog-ok")->isEnabled());
+
+  ASSERT_TRUE(gm_fake("setup-cfm-remove"));
+  Store closed;
+  closed.refresh();
+  SetupView lv1Closed(closed);
+  EXPECT_EQ(shown<QLabel>(lv1Closed, "dialog-lv1")->text(), "✓  eMotion LV1 is closed.");
+  EXPECT_TRUE(shown<QAbstractButton>(lv1Closed, "dialog-ok")->isEnabled());
+  // A click beside the dialog does not reach the page under it.
+  QTest::mouseClick(shown(lv1Closed, "modal-host"), Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_TRUE(closed.modal());
+}
+
+TEST_F(SetupViewTest, PermissionRowsCallTheirActionAndGatesOpenTheSheet) {
+  ASSERT_TRUE(gm_fake("setup-netask"));
+  Store store;
+  store.refresh();
+  SetupView view(store);
+  EXPECT_FALSE(store.modal());
+  QTest::mouseClick(shown<QAbstractButton>(view, "net-gate-permissions"), Qt::LeftButton);
+  ASSERT_EQ(store.modal(), (Modal{Modal::permissions, 0}));
+  auto* allow = shown<QAbstractButton>(view, "perm-row-0-button");
+  ASSERT_TRUE(allow);
+  EXPECT_EQ(allow->text(), "Allow…");
+  QTest::mouseClick(allow, Qt::LeftButton);
+  EXPECT_TRUE(store.working());  // the request for local-network access is queued
+  ASSERT_TRUE(gmtest::settle(store));
+  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-done"), Qt::LeftButton);
+  EXPECT_FALSE(store.modal());
+
+  // A notice's button follows its "enabled": reinstalling waits for LV1 to close.
+  ASSERT_TRUE(gm_fake("setup-blocked"));
+  Store blocked;
+  blocked.refresh();
+  SetupView blockedView(blocked);
+  auto* reinstall = shown<QAbstractButton>(blockedView, "notice-button");
+  ASSERT_TRUE(reinstall);
+  EXPECT_FALSE(reinstall->isEnabled());
 }
 
 // The built executable, as the gallery script runs it.
@@ -260,6 +360,14 @@ TEST_F(SetupViewTest, TheExecutableRendersScenariosAndTheIconSet) {
   ASSERT_TRUE(run.waitForFinished(60000));
   EXPECT_EQ(run.exitCode(), 2);
   EXPECT_EQ(run.readAllStandardError(), "unknown scenario setup-nope\n");
+
+  run.start(kExe,
+            {"--render", "setup-rig", QString::fromStdString(home_.path()) + "/no/dir/x.png"});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 1);
+  run.start(kExe, {"--render", "setup-rig", out, "--width", "wide"});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 2);
 
   const QString icons = QString::fromStdString(home_.path()) + "/Gainmesh.iconset";
   run.start(kExe, {"--make-iconset", icons});
