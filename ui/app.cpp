@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QScreen>
-#include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWidgetAction>
 
@@ -137,20 +136,10 @@ void App::createWindow() {
   window->setPalette(palette);
   window->setAutoFillBackground(true);
 
-  auto* page = new QWidget;
-  auto* column = new QVBoxLayout(page);
-  column->setContentsMargins(0, kTopPadding, 0, 0);
-  column->addWidget(new SetupView(store_));
-  auto* scroll = new QScrollArea;
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setWidget(page);
-  scroll->viewport()->setAutoFillBackground(false);
-  page->setAutoFillBackground(false);
+  // The page view scrolls by itself; the window gives it room below the title bar.
   auto* layout = new QVBoxLayout(window);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(scroll);
+  layout->setContentsMargins(0, kTopPadding, 0, 0);
+  layout->addWidget(new SetupView(store_, window));
 
   window_ = window;
   window_->installEventFilter(this);

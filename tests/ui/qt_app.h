@@ -1,5 +1,6 @@
-// The one QApplication of a shell test process, on Qt's offscreen platform, and waiting for the
-// Store's queued calls to come back through the event loop.
+// The one QApplication of a shell test process, on the offscreen platform (CTest sets it; a
+// test binary run by hand falls back to it), and waiting for the Store's queued calls to come
+// back through the event loop.
 #pragma once
 
 #include <QApplication>
@@ -10,27 +11,24 @@
 
 namespace gmtest {
 
-inline QApplication& qt_app() {
+inline void qt_app() {
   static int argc = 1;
-  static char name[] = "gainmesh-ui-test";
-  static char* argv[] = {name, nullptr};
+  static char* argv[] = {const_cast<char*>("gainmesh-ui-test"), nullptr};
   static QApplication* app = [] {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    auto* a = new QApplication(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    return a;
+    return new QApplication(argc, argv);
   }();
-  return *app;
+  app->setQuitOnLastWindowClosed(false);
 }
 
-// Runs the event loop until the store has no queued call left (false after `ms`).
+// False when the store still works after `ms`.
 inline bool settle(gmui::Store& store, int ms = 20000) {
   QElapsedTimer t;
   t.start();
-  do {
+  while (store.working() && t.elapsed() < ms) {
     store.waitForWork();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  } while (store.working() && t.elapsed() < ms);
+  }
   return !store.working();
 }
 
