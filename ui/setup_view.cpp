@@ -129,6 +129,7 @@ class ModalHost : public QWidget {
  public:
   ModalHost(Store& store, QWidget* parent) : QWidget(parent), store_(store) {
     setObjectName("modal-host");
+    setFocusPolicy(Qt::StrongFocus);  // Escape reaches it while no field of the dialog has focus
     hide();
   }
 
@@ -144,6 +145,7 @@ class ModalHost : public QWidget {
       dialog_->show();
       show();
       raise();
+      setFocus();
     } else {
       hide();
     }
