@@ -1,15 +1,24 @@
-// The Gainmesh executable: the command line first; without an option, the app. The Setup window
-// and the menu-bar item are not part of this build yet, so the app only starts its core.
-#include <cstdio>
+// The Gainmesh executable: the command line first, then the drawing tools, and otherwise the
+// menu-bar app with its Setup window.
+#include <QApplication>
+#include <QStringList>
 
 #include "api.h"
+#include "app.h"
+#include "render_tool.h"
 
 int main(int argc, char** argv) {
   const int cli = gm_cli(argc, argv);
   if (cli >= 0) return cli;
-  gm_init(nullptr, argc, argv);
-  std::fputs("Gainmesh: the Setup window is not built yet - use the command-line options "
-             "(see the README)\n",
-             stderr);
-  return 0;
+  if (gmui::is_render_tool(argc, argv)) return gmui::run_render_tool(argc, argv);
+
+  // The core finds the app bundle from the running executable.
+  gm_init("", argc, argv);
+  QApplication qt(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Gainmesh"));
+  QApplication::setQuitOnLastWindowClosed(false);
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  gmui::App app(args);
+  return qt.exec();
 }

@@ -15,70 +15,86 @@ namespace gmui {
 struct Header {
   QString sub, pill, tone;
   bool edge = false;
+  bool operator==(const Header&) const = default;
 };
 struct Menu {
   QString state, tone;
+  bool operator==(const Menu&) const = default;
 };
 struct Step {
   bool done = false, active = false;
   QString title, detail;
   bool start = false, install = false;
+  bool operator==(const Step&) const = default;
 };
 struct Slot {
   bool ok = false;
   QString text;
+  bool operator==(const Slot&) const = default;
 };
 struct Lv1 {
   bool found = false;
   QString version;
   bool up = false, canStart = false;
   QVector<Slot> slots;
+  bool operator==(const Lv1&) const = default;
 };
 struct PermRow {
   QString title, desc, state, tone, btn, action, note;
+  bool operator==(const PermRow&) const = default;
 };
 struct Perm {
   bool open = false;
   QString summary, tone;
   QVector<PermRow> rows;
+  bool operator==(const Perm&) const = default;
 };
 struct Notice {
   QString kind, head, body, btn, action;
   bool enabled = false;
   QString note;
+  bool operator==(const Notice&) const = default;
 };
 struct Gate {
   QString kind, head, body;
+  bool operator==(const Gate&) const = default;
 };
 struct Addr {
   QString set;
   bool can = false, band = false;
   QString btn, shortBtn /* "short" */, desc, title, body, placeholder;
+  bool operator==(const Addr&) const = default;
 };
 struct NothingAddr {
   int c = 0;
   QString btn;
   Addr addr;
+  bool operator==(const NothingAddr&) const = default;
 };
 struct Cand {
   QString head, sub;
   bool card = false;
   QString id;
+  bool operator==(const Cand&) const = default;
 };
 struct Detail {
   QString k, v;
   bool mono = false;
+  bool operator==(const Detail&) const = default;
 };
 struct Confirm {
   QString title, body, ok;
+  bool operator==(const Confirm&) const = default;
 };
 struct RemoveItem {
   QString name, card;
   bool beta = false;
+  bool operator==(const RemoveItem&) const = default;
 };
 struct ConfirmRemove {
   QString title, body, ok;
   QVector<RemoveItem> list;
+  bool operator==(const ConfirmRemove&) const = default;
 };
 struct Card {
   int c = 0;
@@ -94,6 +110,7 @@ struct Card {
   QString recallDesc, dropTitle, dropDesc, summary;
   Confirm confirmOff;
   Addr addr;
+  bool operator==(const Card&) const = default;
 };
 struct Page {
   Header header;
@@ -115,6 +132,7 @@ struct Page {
   std::optional<QString> fakeModal;
   std::optional<int> fakeModalCon;
   std::optional<QVector<bool>> fakeOpen;  // two entries
+  bool operator==(const Page&) const = default;
 };
 
 // Decodes one page document. std::nullopt when the text is no JSON object or misses a key.
@@ -122,6 +140,7 @@ std::optional<Page> decode_page(const QByteArray& json);
 
 // The tone word's colour is the theme's; this is the mark a tone stands for.
 enum class MarkState { searching, linked, attention, lost };
-MarkState mark_state(const QString& tone);  // "ok" linked, "warn" attention, "bad" lost, else searching
+MarkState mark_state(
+    const QString& tone);  // "ok" linked, "warn" attention, "bad" lost, else searching
 
 }  // namespace gmui

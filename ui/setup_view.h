@@ -7,24 +7,47 @@
 
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 namespace gmui {
 
 class Store;
 
 // Layout constants, in points.
-inline constexpr int kPageWidth = 628;  // the window's first width and the default render width
-inline constexpr int kMinWidth = 540;   // the narrowest page
+inline constexpr int kPageWidth = 628;   // the window's first width and the default render width
+inline constexpr int kMinWidth = 540;    // the narrowest page
 inline constexpr int kMaxContent = 900;  // the widest the content grows
 
+// The page scrolls inside the view; its content is never narrower than kMinWidth (the view then
+// scrolls sideways) and never wider than kMaxContent (it is then centred). A part of the page is
+// rebuilt only when what it shows changed, so hover and focus survive the once-a-second refresh.
 class SetupView : public QWidget {
   Q_OBJECT
  public:
-  // Redraws from `store` whenever it emits changed().
+  // Draws the store's page now and again whenever the store emits changed(). `store` outlives
+  // the view.
   explicit SetupView(Store& store, QWidget* parent = nullptr);
+  ~SetupView() override;
+
+  // The height that shows the whole page (and an open dialog) at `width` without scrolling.
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void redraw();
+  void redrawModal();
+  struct Impl;
+  std::unique_ptr<Impl> d_;
 };
 
-// Lays `view` out at `width` and its fitting height, draws it at `scale` and writes a PNG.
+// Lays `view` out at `width` and its fitting height (heightForWidth, else sizeHint), draws it at
+// `scale` device pixels per point on the page colour and writes a PNG of width * scale pixels.
+// False when `width` or `scale` is not positive or the file cannot be written.
 bool renderPNG(QWidget& view, int width, const QString& path, double scale);
 
 }  // namespace gmui

@@ -4,9 +4,10 @@
 //
 // Threads: every member function is called on the GUI thread, and `changed` is emitted there.
 // Calls that may block (scan, network request, switching, install, reinstall, remove, support
-// file, retry) run one at a time on the store's own work thread ("queued"): `working` is true
-// from the gesture until the call has returned and the page was refreshed. gm_snapshot is called
-// only on the GUI thread.
+// file, retry) run one at a time, in order, on the store's own work thread ("queued"): `working`
+// is true from the gesture until every queued call has returned and the page was refreshed.
+// gm_snapshot is called only on the GUI thread. The other calls (recall, resync, pick, address,
+// start LV1) reach the core directly and block the GUI thread for small file reads only.
 #pragma once
 
 #include <QObject>
@@ -45,8 +46,11 @@ class Store : public QObject {
   // the document's fakeOpen and fakeModal/fakeModalCon set `open` and `modal`.
   void refresh();
   // The queued pattern: set working, run job on the work thread, then on the GUI thread clear
-  // working and refresh.
+  // working (once no other call is queued) and refresh.
   void run(std::function<void()> job);
+  // Blocks until every queued call has returned (their results are then delivered by the event
+  // loop). For shutting down and for tests.
+  void waitForWork();
 
   void scan();          // queued gm_scan
   void allowNetwork();  // queued gm_request_network
@@ -65,19 +69,33 @@ class Store : public QObject {
   void install();    // queued gm_install
   void reinstall();  // queued gm_reinstall
   void startLv1();
-  void saveSupport();  // queued gm_save_support; on success the file is revealed
+  // Queued gm_save_support; on success the folder holding the file is opened with the desktop's
+  // file viewer and supportSaved is emitted. A failure is told by the page's message.
+  void saveSupport();
 
- signals:
+ Q_SIGNALS:
   // The page, open, modal or working changed; views redraw from the store.
   void changed();
   // A support file was written (GUI thread), with its path.
   void supportSaved(const QString& path);
 
  private:
+  // run(), with `done` called on the GUI thread after job and before the refresh.
+  void queue(std::function<void()> job, std::function<void()> done);
+  // gm_snapshot decoded into page_; true when the page (or a demo key) changed.
+  bool reload();
+  void applyDemoKeys(const Page& p);
+
   std::optional<Page> page_;
+  QByteArray text_;  // the document page_ was decoded from
   bool open_[2] = {false, false};
   std::optional<Modal> modal_;
   bool working_ = false;
+  int queued_ = 0;  // queued calls that have not been delivered back
+  // The demo keys last applied, so that a dialog the user closes in demo mode stays closed.
+  std::optional<QString> demoModal_;
+  std::optional<int> demoModalCon_;
+  std::optional<QVector<bool>> demoOpen_;
   struct Worker;
   std::unique_ptr<Worker> worker_;
 };
