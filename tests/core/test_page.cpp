@@ -124,54 +124,13 @@ TEST(PageDocument, EveryObjectKeepsItsKeyOrder) {
   EXPECT_TRUE(page_json(in, demo).ends_with("\"fakeModalCon\":-1,\"fakeOpen\":[false,true]}"));
 }
 
-TEST(PageDocument, PillStepsAndPageFlagsFollowTheConsoles) {
+// What the golden pages of the demo scenarios do not show; each page must also parse as JSON.
+TEST(PageDocument, PagesTheDemoScenariosDoNotShow) {
   struct Case {
     const char* what;
     std::function<void(Inputs&, PageExtras&)> set;
-    std::vector<std::string> has, lacks;
+    std::vector<std::string> has;
   } cases[] = {
-      {"no console, network allowed",
-       [](Inputs&, PageExtras&) {},
-       {"\"pill\":\"No console found\",\"tone\":\"warn\",\"edge\":true", "\"nothing\":true",
-        "\"cards\":[]", "\"sub\":\"0 consoles \xC2\xB7 eMotion LV1 not found\""},
-       {"netGate", "fakeModal"}},
-      {"WING found, nothing installed",
-       [](Inputs& in, PageExtras&) {
-         in.lv1_installed = in.waves_module[0] = in.found[0].found = true;
-         in.found[0].reply = "WING,10.0.0.5,Stage,wing-rack,S123,3.1";
-       },
-       {"\"steps\":[{\"done\":false,\"active\":true,\"title\":\"Install Gainmesh in LV1\","
-        "\"detail\":\"Switches the WING Rack on. Each switches off and on later, even while LV1 "
-        "runs.\",\"start\":false,\"install\":true},{\"done\":false,\"active\":false,"
-        "\"title\":\"Open eMotion LV1\",\"detail\":\"\",\"start\":true,"},
-       {}},
-      {"no console, network not asked",
-       [](Inputs& in, PageExtras&) { in.net_perm = 1; },
-       {"\"pill\":\"Not set up yet\",\"tone\":\"dim\",\"edge\":false", "\"nothing\":false",
-        "\"netGate\":{\"kind\":\"info\",\"head\":\"Allow Gainmesh on the local network to look for "
-        "consoles\",\"body\":\"Open macOS",
-        "\"summary\":\"1 to allow\",\"tone\":\"lv1\""},
-       {}},
-      {"WING connected, X32 / M32 switched off",
-       [](Inputs& in, PageExtras&) {
-         rig(in, 0);
-         in.installed[1] = in.waves_module[1] = in.found[1].found = true;
-         in.found[1].reply = "X32,10.0.0.6,FOH,X32 Rack,4.06";
-       },
-       {"\"pill\":\"WING Rack \xC2\xB7 connected\",\"tone\":\"ok\",\"edge\":false",
-        "\"sub\":\"2 consoles \xC2\xB7 eMotion LV1 v3.2\"", "\"steps\":[]"},
-       {"notice"}},
-      {"both connected",
-       [](Inputs& in, PageExtras&) { in = both_connected(); },
-       {"\"pill\":\"All consoles connected\"", "{\"ok\":true,\"text\":\"WSG card \xC2\xB7 in a"},
-       {}},
-      {"worst console off",
-       [](Inputs& in, PageExtras&) {
-         rig(in, 0);
-         in.enabled[0] = false;
-       },
-       {"\"pill\":\"WING Rack \xC2\xB7 off\""},
-       {}},
       {"loader blocked on a PC",
        [](Inputs& in, PageExtras&) {
          rig(in, 0);
@@ -179,25 +138,13 @@ TEST(PageDocument, PillStepsAndPageFlagsFollowTheConsoles) {
          in.platform = 1;
        },
        {"\"pill\":\"Windows blocked Gainmesh\",\"tone\":\"bad\",\"edge\":true",
-        "\"action\":\"reinstall\",\"enabled\":false", "this computer?"},
-       {}},
+        "\"action\":\"reinstall\",\"enabled\":false", "this computer?"}},
       {"failure message",
        [](Inputs&, PageExtras& x) { x.message = "Could not \"x\"\nnext"; },
-       {"\"message\":\"Could not \\\"x\\\"\\nnext\",\"messageBad\":true"},
-       {}},
+       {"\"message\":\"Could not \\\"x\\\"\\nnext\",\"messageBad\":true"}},
       {"one preamp strip",
        [](Inputs& in, PageExtras&) { rig(in, 0, 1); },
-       {"\"v\":\"1 input \xC2\xB7 Local 1\"", "Its 1 strip loses their gain and 48V controls"},
-       {}},
-      {"update ready",
-       [](Inputs& in, PageExtras& x) {
-         rig(in, 0);
-         in.update_waiting = true;
-         x.version = "3.2.0 core \xC2\xB7 abcdef0";
-       },
-       {"\"notice\":{\"kind\":\"info\",\"head\":\"Gainmesh update ready\"",
-        "\"version\":\"Gainmesh 3.2.0 core \xC2\xB7 abcdef0\""},
-       {}},
+       {"\"v\":\"1 input \xC2\xB7 Local 1\"", "Its 1 strip loses their gain and 48V controls"}},
   };
   for (Case& c : cases) {
     Inputs in;
@@ -206,8 +153,6 @@ TEST(PageDocument, PillStepsAndPageFlagsFollowTheConsoles) {
     const std::string doc = page_json(in, x);
     for (const std::string& s : c.has)
       EXPECT_NE(doc.find(s), std::string::npos) << c.what << ": " << s << "\n" << doc;
-    for (const std::string& s : c.lacks)
-      EXPECT_EQ(doc.find(s), std::string::npos) << c.what << ": " << s;
     EXPECT_EQ(rewritten(doc), doc) << c.what;
   }
 }
