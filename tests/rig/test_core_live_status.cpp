@@ -199,32 +199,35 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
   EXPECT_FALSE(gm::core_state().guest[0]);
 }
 
-// "Start LV1" opens the installed LV1 bundle, which starts detached from the app.
-// The desk a running module drives is reported from its status block, without asking the desk,
-// and its address is left as the module's hint.
-TEST_F(CoreLiveStatus, TheScanReportsTheDeskTheModuleDrivesWithoutAskingIt) {
-  start();
-  ASSERT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, live()).identity[0]; }, kWait));
+// With the WING connected: the scan reports the desk the module drives from its status block,
+// without asking the desk, and leaves its address as the module's hint; the report names the
+// running LV1, the installed bundle and that desk (what the support file holds: Diagnostics in
+// test_support, and the demo); the page document names the desk, and once it stops answering the
+// app's card says for how long.
+TEST_F(CoreLiveStatus, TheConnectedWingIsScannedReportedShownAndThenLost) {
+  ASSERT_TRUE(gm::write_text(bundle_->bundle() + "/Contents/Info.plist", gm::bundle_info_plist()));
+  const std::string lv1 = "LV1          : 14.0.1, running (pid " + std::to_string(start().pid());
+  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  const std::string desk = gm::read_con_status(0, live()).identity;
   const std::vector<std::string> asked = desk_->cmd("discovery");
   ASSERT_TRUE(desk_->ok() && asked.size() == 1) << desk_->error();
-
-  EXPECT_EQ(gainmesh("--scan"), gm::read_con_status(0, live()).identity + std::string("\n-\n"));
+  EXPECT_EQ(gainmesh("--scan"), desk + "\n-\n");
   EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
   const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
   EXPECT_NE(cfg.find("\nhint=" + desk_->ip() + "\n"), std::string::npos) << cfg;
-}
 
-// The page document, from the command line, names the desk the WING card is connected to; in the
-// app, once the desk stops answering, the card says for how long.
-TEST_F(CoreLiveStatus, TheWingIsShownConnectedByNameAndThenLostWithTheTimeSinceItAnswered) {
-  start();
-  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  const std::string diag = gainmesh("--diag");
+  for (const std::string& line : {lv1, ": " + bundle_->bundle() + ", version 3.2.0\n",
+                                  "\nwing module status block\n  version 17, desk " + desk + " (" +
+                                      desk_->ip() + ")\n  connected 1,"}) {
+    EXPECT_NE(diag.find(line), std::string::npos) << line << "\nin\n" << diag;
+  }
+
   const std::string card = wing_card(gainmesh("--status"));
   EXPECT_EQ(card.rfind("Connected\n", 0), 0u) << card;
   EXPECT_NE(card.find("\nWING Rack\nWSG card \xC2\xB7 " + desk_->ip() + " \xC2\xB7 fw 3.1-0\n"),
             std::string::npos)
       << card;
-
   gm_snapshot();  // the app saw it connected
   desk_.reset();
   ASSERT_TRUE(gmtest::wait_for([&] { return !connected(); }, kWait));
@@ -283,20 +286,6 @@ TEST_F(CoreLiveStatus, PickingTheConsoleThatAnswersAtTheTypedAddressConnectsToIt
   EXPECT_EQ(wing_cfg("console"), st.answer_id);
   EXPECT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
   EXPECT_STREQ(gm::read_con_status(0, live()).desk_ip, other.ip().c_str());
-}
-
-// From the command line: the report names the running LV1, the installed bundle and the desk the
-// module drives. What the support file holds: Diagnostics (test_support) and the demo.
-TEST_F(CoreLiveStatus, DiagDescribesTheRunningLv1AndTheDeskItsModuleDrives) {
-  ASSERT_TRUE(gm::write_text(bundle_->bundle() + "/Contents/Info.plist", gm::bundle_info_plist()));
-  const std::string lv1 = "LV1          : 14.0.1, running (pid " + std::to_string(start().pid());
-  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
-  const std::string diag = gainmesh("--diag"), desk = gm::read_con_status(0, live()).identity;
-  for (const std::string& line : {lv1, ": " + bundle_->bundle() + ", version 3.2.0\n",
-                                  "\nwing module status block\n  version 17, desk " + desk + " (" +
-                                      desk_->ip() + ")\n  connected 1,"}) {
-    EXPECT_NE(diag.find(line), std::string::npos) << line << "\nin\n" << diag;
-  }
 }
 
 // A release on the rig's update server: its newer wing module goes live inside the running LV1;
