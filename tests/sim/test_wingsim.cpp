@@ -448,8 +448,7 @@ TEST_F(WingSim, StereoPairsLinkModeGainAndPhantom) {
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/6/vph")), Bytes{0x01});
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/5/vph")), Bytes{0x01});
 
-  sim.cmd("set /io/in/LCL/6/mode M");  // at the desk: both legs become mono again
-  ASSERT_TRUE(sim.ok()) << sim.error();
+  ASSERT_TRUE(took(sim, "set /io/in/LCL/6/mode M"));  // at the desk: both legs become mono
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/6/mode")), mono);
   EXPECT_EQ(get(sim, "/io/in/LCL/5/mode"), "M");
   c.set_float("/io/in/LCL/6/g", 30.0f);
