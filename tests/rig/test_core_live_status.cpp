@@ -348,7 +348,9 @@ TEST_F(CoreLiveStatus, AReleaseGoesLiveInLv1AndItsLoaderAndAppWaitUntilLv1Quits)
   ASSERT_EQ(waitpid(old, &status, 0), old);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the tick asked it to quit";
   EXPECT_TRUE(gmtest::wait_for([&] { return !gmtest::file_exists(app + ".old"); }, kWait));
-  EXPECT_NE(gmtest::read_file(app_log).find("update: now running 3.2.0"), std::string::npos);
+  const std::string log = gmtest::read_file(app_log);
+  EXPECT_NE(log.find("  update: Gainmesh 3.4.0 applied - restarting into it\n"), std::string::npos);
+  EXPECT_NE(log.find("update: now running 3.2.0"), std::string::npos);
   EXPECT_EQ(gmtest::read_file(bundle_->macos_dir() + "/Gainmesh"), "the loader of 3.4.0");
   EXPECT_EQ(gm::names_in(gm::updates_root()), std::vector<std::string>{})
       << "the stage and the scratch folder are gone";
