@@ -38,6 +38,7 @@ class ConsoleChoice : public gmtest::TempHomeTest {
   }
 };
 
+// Each text's reason is ModelText.TypedAddress's; here, where a refusal goes.
 TEST_F(ConsoleChoice, AnAddressThatIsRefusedWritesNothingAndTellsOnlyTheCaller) {
   const std::string cfg = install_wing("ip=10.0.0.9\n");
   struct Case {
@@ -46,12 +47,6 @@ TEST_F(ConsoleChoice, AnAddressThatIsRefusedWritesNothingAndTellsOnlyTheCaller) 
     const char* error;
   } cases[] = {
       {0, "1.2.3.256", "That isn't an IP address. Type four numbers with dots, like 192.168.1.20."},
-      {0, "1.2.3", "That isn't an IP address. Type four numbers with dots, like 192.168.1.20."},
-      {0, " \t ", "Type the console's address, like 192.168.1.20."},
-      {0, "0.1.2.3",
-       "No console can have that address. Type the one on its Setup \xE2\x96\xB8 Network page."},
-      {0, "224.0.0.1",
-       "No console can have that address. Type the one on its Setup \xE2\x96\xB8 Network page."},
       {2, "10.1.2.3", ""},
       {0, nullptr, ""},
   };

@@ -59,10 +59,12 @@ class Lv1Db : public gmtest::TempHomeTest {
   sqlite3* lv1_ = nullptr;
 };
 
-TEST_F(Lv1Db, WithoutADatabaseNothingIsAGuestAndNothingIsWritten) {
+TEST_F(Lv1Db, WithoutADatabaseNothingIsAGuestAndNothingIsWrittenAndAnUnreadableOneFails) {
   EXPECT_EQ(guests(), "wing=0 x32=0");
   EXPECT_FALSE(file_exists(gm::support_dir()));
   EXPECT_FALSE(file_exists(home_.logs_dir()));
+  home_.write("lv1.db", "this is not an SQLite database, only some text of LV1's");
+  EXPECT_EQ(guests(), "failed");
 }
 
 // Own cards have no owner or one of only '0' and ':'; WING cards are devices 2 and 5 of vendor
@@ -80,11 +82,6 @@ TEST_F(Lv1Db, AConsoleIsAGuestWhenAllItsCardsBelongToAnotherLv1) {
     make_db(c[0]);
     EXPECT_EQ(guests(), c[1]) << c[0];
   }
-}
-
-TEST_F(Lv1Db, ADatabaseThatCannotBeQueriedFails) {
-  home_.write("lv1.db", "this is not an SQLite database, only some text of LV1's");
-  EXPECT_EQ(guests(), "failed");
 }
 
 TEST_F(Lv1Db, AChangeStillInLv1sLogIsSeen) {

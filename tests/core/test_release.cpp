@@ -2,7 +2,6 @@
 // (which the test build takes as its release key): the reader's byte-exact rules, the item
 // checks, each refusal, and files checked against their ".sig".
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <map>
 #include <string>
@@ -14,13 +13,8 @@ namespace {
 
 using namespace gm_release;
 using Fields = std::map<std::string, std::string>;
-
-std::string b64(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  out.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
-  return out;
-}
+using loadertest::b64;
+using loadertest::release_reply;
 
 // A valid module item with some fields replaced (as JSON text; "" leaves the field out).
 std::string item(Fields with = {}) {
@@ -34,15 +28,6 @@ std::string item(Fields with = {}) {
   std::string j;
   for (const auto& [k, v] : with) j += v.empty() ? "" : (j.empty() ? "\"" : ",\"") + k + "\":" + v;
   return "{" + j + "}";
-}
-
-// The server's reply around `body`, signed with the test key unless `sig` is given.
-std::string reply(const std::string& body, std::string sig = "", const char* format = "/1",
-                  const char* platform = "macos") {
-  if (sig.empty()) sig = loadertest::test_private_key().sign(body);
-  return std::string(R"({"manifest":{"format":"gainmesh-release)") + format +
-         R"(","platforms":{")" + platform + R"(":{"body":")" + b64(body) + R"(","sig":")" +
-         b64(sig) + "\"}}}}";
 }
 
 TEST(ReleaseText, JsonBase64AndVersionsFollowTheirExactRules) {
@@ -91,16 +76,16 @@ TEST(ReleaseItem, AcceptsOnlyCompleteItemsAndModulesNamedAfterConsoleAndVersion)
 TEST(ReleaseManifest, RefusesWithItsReasonOrKeepsTheValidItemsAndFilesVerifyTheSame) {
   const std::string head = R"({"product":"gainmesh","platform":"macos","version":"3.3.0")";
   const std::string body = head + "}";
-  std::string changed = reply(body);
+  std::string changed = release_reply(body);
   changed[changed.find("body") + 20] ^= 1;
   const std::pair<std::string, const char*> refused[] = {
-      {reply(body) + " {}", "reply is not JSON"},
-      {reply(body, "", "/2"), "no release in the current format"},
-      {reply(body, "", "/1", "windows"), "no release for this platform"},
-      {reply(body, std::string(63, 's')), "malformed release entry"},
+      {release_reply(body) + " {}", "reply is not JSON"},
+      {release_reply(body, "", "/2"), "no release in the current format"},
+      {release_reply(body, "", "/1", "windows"), "no release for this platform"},
+      {release_reply(body, std::string(63, 's')), "malformed release entry"},
       {changed, "release manifest is NOT signed by Gainmesh - ignored"},
-      {reply(head), "signed manifest is not JSON"},
-      {reply(R"({"product":"other","platform":"macos"})"),
+      {release_reply(head), "signed manifest is not JSON"},
+      {release_reply(R"({"product":"other","platform":"macos"})"),
        "manifest is for another product or platform"}};
   Release out;
   std::string err;
@@ -110,7 +95,7 @@ TEST(ReleaseManifest, RefusesWithItsReasonOrKeepsTheValidItemsAndFilesVerifyTheS
   const std::string items = R"(,"modules":[)" + item() + "," + item({{"console", "\"Wing\""}}) +
                             "," + item() + R"(],"loader":)" + item({{"file", "\"Loader.dylib\""}}) +
                             R"(,"app":)" + item({{"file", "\"Gainmesh.app.zip\""}});
-  ASSERT_TRUE(load_release(reply(head + items + "}") + "\n", kMac, out, err)) << err;
+  ASSERT_TRUE(load_release(release_reply(head + items + "}") + "\n", kMac, out, err)) << err;
   EXPECT_TRUE(out.version == "3.3.0" && out.modules.size() == 2);
   EXPECT_TRUE(out.loader.file.empty()) << "a loader under another name is no loader";
   EXPECT_EQ(out.app.file, "Gainmesh.app.zip");

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/app_run.h"
 #include "support/netns.h"
 #include "support/temp_home.h"
 
@@ -24,14 +24,10 @@ class ScanNetns : public gmtest::TempHomeTest {
 
   // The built executable's --scan in the scanner namespace, where it may broadcast.
   static std::string scan(const NetnsLab& lab) {
-    const std::string cmd = "ip netns exec " + lab.scanner() +
-                            " env -u GAINMESH_TEST_NO_BROADCAST '" GM_BUILD_DIR
-                            "/Gainmesh.app/Contents/MacOS/Gainmesh' --scan";
-    std::string text;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[1024];
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-    return p && pclose(p) == 0 ? text : text + "(failed)";
+    const gmtest::AppRun r = gmtest::run_app(
+        "--scan", {},
+        {"ip", "netns", "exec", lab.scanner(), "env", "-u", "GAINMESH_TEST_NO_BROADCAST"});
+    return r.exited(0) ? r.out : r.out + "(failed)";
   }
 };
 

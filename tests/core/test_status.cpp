@@ -50,26 +50,14 @@ TEST_F(StatusBlocks, ConsoleGroupsFollowTheBlocksVersionAndSize) {
     uint32_t candidates, ports, find_state;
   } cases[] = {
       {"current", [](GmConsoleStatus&) {}, GM_STATUS_FILE_BYTES, true, 2, 3, GM_FIND_IP_OTHER},
-      {"stopped",
-       [&](GmConsoleStatus& b) {
-         stopped(b);
-         b.connected = b.injected = 0;
-       },
+      {"stopped", [&](GmConsoleStatus& b) { stopped(b), b.connected = b.injected = 0; },
        GM_STATUS_FILE_BYTES, false, 0, 0, 0},
-      {"stopped text, still injected",
-       [&](GmConsoleStatus& b) {
-         stopped(b);
-         b.connected = 0;
-       },
+      {"stopped text, still injected", [&](GmConsoleStatus& b) { stopped(b), b.connected = 0; },
        GM_STATUS_FILE_BYTES, true, 2, 3, GM_FIND_IP_OTHER},
       {"version 15", [](GmConsoleStatus& b) { b.version = 15; }, GM_STATUS_FILE_BYTES, true, 2, 0,
        0},
       {"version 16, 11100 bytes", [](GmConsoleStatus& b) { b.version = 16; }, 11100, true, 2, 3, 0},
-      {"counts beyond their room",
-       [](GmConsoleStatus& b) {
-         b.n_candidates = 9;
-         b.n_ports = 99;
-       },
+      {"counts beyond their room", [](GmConsoleStatus& b) { b.n_candidates = 9, b.n_ports = 99; },
        GM_STATUS_FILE_BYTES, true, 6, 4, GM_FIND_IP_OTHER},
       {"shortest block", [](GmConsoleStatus&) {}, 2232, true, 0, 0, 0},
       {"one byte shorter", [](GmConsoleStatus&) {}, 2231, false, 0, 0, 0},

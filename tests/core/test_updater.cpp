@@ -1,7 +1,7 @@
 // The updater in a temporary home: signed module folders and pruning, applying a stage (modules,
-// the loader, the app from sample zip archives), the tick that restarts into
-// the new app, and the check against the rig's HTTPS update server with releases from
-// gm-release. Files are signed with the build's gm-sign and the TEST-ONLY key.
+// the loader, app archives that would write outside), and the check against the rig's HTTPS
+// update server with releases from gm-release. The tick that restarts into a new app runs with
+// LV1 on the rig (test_core_live_status). Files are signed with gm-sign and the TEST-ONLY key.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
@@ -13,6 +13,7 @@
 #include "install_texts.h"
 #include "platform.h"
 #include "status.h"
+#include "support/app_run.h"
 #include "support/eventually.h"
 #include "support/installed_bundle.h"
 #include "support/update_server.h"
@@ -129,25 +130,6 @@ TEST_F(Updater, StagedModulesAndLoaderGoWhereGainmeshIsAndABadLoaderSignatureDis
   EXPECT_FALSE(gm::updater_staged() || file_exists(at(kStage)) || read_file(loader) != "loader");
 }
 
-TEST_F(Updater, TheTickSwapsTheAppForTheArchivedOneAndStartsItAndTheNewCopyRemovesTheOld) {
-  if (gm::lv1_running()) GTEST_SKIP() << "an eMotion LV1 runs on this machine";
-  stage("Gainmesh.app.zip", archive("app"));
-  gm::UpdaterTimes times;
-  bool quit = false;
-  gm::updater_tick_at(times, 1000, quit);
-  EXPECT_TRUE(quit);
-  const std::string args = "--updated=" + std::to_string(getpid()) + "\n";
-  EXPECT_TRUE(gmtest::eventually([&] { return read_file(at("started")) == args; }));
-  EXPECT_EQ(count("  update: Gainmesh 3.3.0 applied - restarting into it\n"), 1);
-  EXPECT_TRUE(file_exists(app_ + "/Contents/Current/Gainmesh") && file_exists(app_ + ".old"));
-  EXPECT_EQ(gm::names_in(gm::updates_root()), Names{}) << "stage and scratch folder gone";
-
-  char arg[] = "--updated=2147483647", *argv[] = {arg, arg};  // no such process
-  gm::updater_wait_previous(2, argv);
-  EXPECT_EQ(count("  update: now running 3.2.0\n"), 1);
-  EXPECT_FALSE(file_exists(app_ + ".old"));
-}
-
 TEST_F(Updater, AnArchiveThatWouldWriteOutsideIsRefusedAndTheRunningAppKept) {
   bool restart = false;
   for (const char* name : {"dotdot", "absolute", "link-out"}) {
@@ -184,10 +166,8 @@ TEST_F(Updater, TheCheckPutsNewerModulesLiveOnceAndStagesANewerLoaderAndAppWithT
   };
   // The first check from the command line, which then has nothing staged to apply.
   ASSERT_EQ(server.release({"--version", "3.3.0", "--module", "wing", "3.3.0", at("src/wing")}), 0);
-  FILE* cli = popen(GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh --update-now", "r");
-  char out[32] = "";
-  EXPECT_TRUE(fgets(out, sizeof out, cli) && out == std::string("staged: nothing\n") &&
-              !pclose(cli));
+  const gmtest::AppRun cli = gmtest::run_app("--update-now");
+  EXPECT_TRUE(cli.exited(0) && cli.out == "staged: nothing\n") << cli.out << cli.err;
   EXPECT_EQ(count("  update: release 3.3.0 available (this is 3.2.0)\n"), 1);
   EXPECT_EQ(count("  update: wing-3.3.0.dylib verified and kept for the next install\n"), 1);
 

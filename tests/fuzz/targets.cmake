@@ -5,10 +5,6 @@ gm_add_fuzzer(fuzz_wnat_frame SOURCES tests/fuzz/fuzz_wnat_frame.cpp)
 gm_add_fuzzer(fuzz_wctl_range SOURCES tests/fuzz/fuzz_wctl_range.cpp)
 gm_add_fuzzer(fuzz_osc_arg SOURCES tests/fuzz/fuzz_osc_arg.cpp)
 gm_add_fuzzer(fuzz_desk_reply SOURCES tests/fuzz/fuzz_desk_reply.cpp)
-gm_add_fuzzer(fuzz_release_json SOURCES tests/fuzz/fuzz_release_json.cpp
-  LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}")
-gm_add_fuzzer(fuzz_b64_decode SOURCES tests/fuzz/fuzz_b64_decode.cpp
-  LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}")
 gm_add_fuzzer(fuzz_load_release SOURCES tests/fuzz/fuzz_load_release.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}")
 gm_add_fuzzer(fuzz_install_texts SOURCES tests/fuzz/fuzz_install_texts.cpp core/install_texts.cpp)

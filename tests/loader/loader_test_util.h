@@ -1,14 +1,9 @@
 // Helpers shared by the loader tests: the repository's test key pair, signing and copying files,
-// and a read-only view of the loader status block as the app maps it.
+// and the loader status block as the app reads it.
 #pragma once
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +11,7 @@
 
 #include "loader_layout.h"
 #include "signature.h"
+#include "support/installed_bundle.h"
 #include "support/temp_home.h"
 
 namespace loadertest {
@@ -52,6 +48,24 @@ inline std::string sign_with_a_new_key(const std::string& bytes) {
   return sig;
 }
 
+// Base64 of bytes, as the release manifest carries bodies and signatures.
+inline std::string b64(const std::string& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  out.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+  return out;
+}
+
+// The update server's reply around a signed manifest body, laid out as gm-release writes it;
+// signed with the test key unless `sig` is given.
+inline std::string release_reply(const std::string& body, std::string sig = "",
+                                 const char* format = "/1", const char* platform = "macos") {
+  if (sig.empty()) sig = test_private_key().sign(body);
+  return std::string(R"({"manifest":{"format":"gainmesh-release)") + format +
+         R"(","platforms":{")" + platform + R"(":{"body":")" + b64(body) + R"(","sig":")" +
+         b64(sig) + "\"}}}}";
+}
+
 inline void write_bytes(const std::string& path, const std::string& bytes) {
   gmtest::make_dirs(std::filesystem::path(path).parent_path().string());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -67,50 +81,15 @@ inline void copy(const std::string& from, const std::string& to) {
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
-// A console entry on one line, every field in order, texts cut at their field's size.
-inline std::string summary(const GmLoaderConsole& c) {
-  char s[256];
-  std::snprintf(s, sizeof s, "%.8s on=%u present=%u slot=%u kind=%u run=%.24s err=%u/%u file=%.64s",
-                c.key, c.enabled, c.module_present, c.in_slot, c.card_kind, c.running_version,
-                c.load_error, c.error_code, c.module_file);
-  return s;
+// The loader status block in run_dir as the app reads it, and its rescan counter (the first word
+// of its tail).
+inline GmLoaderStatus loader_block(const std::string& run_dir) {
+  return gmtest::read_loader_block(run_dir + "/" + GM_LOADER_FILE);
 }
-
-// The loader status block mapped read-only, as another process sees it.
-class LoaderBlock {
- public:
-  explicit LoaderBlock(const std::string& run_dir) {
-    const int fd = open((run_dir + "/" + GM_LOADER_FILE).c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0) return;
-    if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(GmLoaderStatus))) {
-      size_ = st.st_size;
-      void* m = mmap(nullptr, sizeof(GmLoaderStatus), PROT_READ, MAP_SHARED, fd, 0);
-      if (m != MAP_FAILED) blk_ = static_cast<const GmLoaderStatus*>(m);
-    }
-    close(fd);
-  }
-  ~LoaderBlock() {
-    if (blk_) munmap(const_cast<GmLoaderStatus*>(blk_), sizeof(GmLoaderStatus));
-  }
-  LoaderBlock(const LoaderBlock&) = delete;
-  LoaderBlock& operator=(const LoaderBlock&) = delete;
-
-  bool ok() const { return blk_ != nullptr; }
-  off_t file_size() const { return size_; }
-  const GmLoaderStatus* operator->() const { return blk_; }
-  const GmLoaderConsole& wing() const { return blk_->consoles[0]; }
-  const GmLoaderConsole& x32() const { return blk_->consoles[1]; }
-  // The tail's first word: how often the loader has rescanned.
-  uint32_t rescans() const {
-    uint32_t n;
-    std::memcpy(&n, blk_->tail, 4);
-    return n;
-  }
-
- private:
-  const GmLoaderStatus* blk_ = nullptr;
-  off_t size_ = 0;
-};
+inline uint32_t rescans(const GmLoaderStatus& b) {
+  uint32_t n;
+  std::memcpy(&n, b.tail, 4);
+  return n;
+}
 
 }  // namespace loadertest

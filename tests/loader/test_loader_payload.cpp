@@ -17,6 +17,7 @@
 namespace {
 
 using namespace loadertest;
+using gmtest::console_summary;
 using gmtest::eventually;
 constexpr std::chrono::seconds kWait{5};
 
@@ -72,9 +73,10 @@ class Payload : public gmtest::TempHomeTest {
   std::string modules() const { return folder_ + "/modules"; }
   std::string log() const { return gmtest::read_file(home_.logs_dir() + "/gainmesh.log"); }
   bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
-  std::string running() const {
-    LoaderBlock blk(home_.run_dir());
-    return blk.ok() ? blk.wing().running_version : "?";
+  GmLoaderConsole wing() const { return loader_block(home_.run_dir()).consoles[0]; }
+  std::string running() const {  // "?" without a block
+    const GmLoaderStatus b = loader_block(home_.run_dir());
+    return b.magic == GM_LOADER_MAGIC ? b.consoles[0].running_version : "?";
   }
   // A copy of the built module under a newer name, signed or not.
   void add_version(const std::string& version, bool signed_ok) {
@@ -109,14 +111,13 @@ TEST_F(Payload, RunsTheSignedModuleForAnLv1ItCanServeAndForwardsLv1ToIt) {
   EXPECT_TRUE(eventually([&] { return logged("[loader] wing: attached to LV1's device"); }, kWait));
   EXPECT_GT(lv1_.gain_iface_calls.load(), 0);
 
-  {
-    // The block's layout is StatusBlockTest's (test_loader_rules.cpp); here, what it says.
-    LoaderBlock blk(home_.run_dir());
-    ASSERT_TRUE(blk.ok());
-    EXPECT_EQ(summary(blk.wing()), "wing on=1 present=1 slot=1 kind=7 run=3.2.0 err=0/0 file=");
-    EXPECT_EQ(summary(blk.x32()), "x32 on=1 present=0 slot=0 kind=0 run= err=0/0 file=");
-    EXPECT_EQ(blk->extra_cards[1], 2u);
-  }
+  // The block's layout is StatusBlockTest's (test_loader_rules.cpp); here, what it says.
+  const GmLoaderStatus blk = loader_block(home_.run_dir());
+  EXPECT_EQ(console_summary(blk.consoles[0]),
+            "wing on=1 present=1 slot=1 kind=7 run=3.2.0 err=0/0 file=");
+  EXPECT_EQ(console_summary(blk.consoles[1]),
+            "x32 on=1 present=0 slot=0 kind=0 run= err=0/0 file=");
+  EXPECT_EQ(blk.extra_cards[1], 2u);
 
   // LV1's calls reach the running WING module; the X32 type has none and answers the defaults.
   EXPECT_EQ(io_->has_preamp(0, 0), 1);
@@ -131,7 +132,7 @@ TEST_F(Payload, RunsTheSignedModuleForAnLv1ItCanServeAndForwardsLv1ToIt) {
   // The rack changes: the block follows without a rescan being due.
   lv1_.wing_in_slot.store(0);
   io_->rack_changed();
-  EXPECT_TRUE(eventually([&] { return LoaderBlock(home_.run_dir()).wing().in_slot == 0; },
+  EXPECT_TRUE(eventually([&] { return loader_block(home_.run_dir()).consoles[0].in_slot == 0; },
                          std::chrono::seconds(1)));
 
   const Lv1IoModule* table = io_;
@@ -143,9 +144,10 @@ TEST_F(Payload, RunsTheSignedModuleForAnLv1ItCanServeAndForwardsLv1ToIt) {
 }
 
 // Taking up a newer module (announced or not), refusing an unsigned one and switching the type
-// off are also run inside LV1 by the rig (tests/rig/test_lv1host_loader.cpp). Here: what the
-// loader keeps between rescans, and a type handed off and taken back while LV1 runs.
-TEST_F(Payload, KeepsRefusalsAcrossRescansAndHandsTheTypeOffAndBack) {
+// off are also run inside LV1 by the rig (tests/rig/test_lv1host_loader.cpp), and a type handed
+// off and taken back by CoreLiveStatus (test_core_live_status). Here: what the loader keeps
+// between rescans, and a rescan of its own.
+TEST_F(Payload, KeepsRefusalsAcrossRescansAndRescansByItself) {
   io_ = entry_(&lv1_.api);
   ASSERT_NE(io_, nullptr);
   ASSERT_EQ(running(), "3.2.0");
@@ -153,33 +155,16 @@ TEST_F(Payload, KeepsRefusalsAcrossRescansAndHandsTheTypeOffAndBack) {
 
   add_version("3.11.0", false);
   ASSERT_TRUE(gm_base::post_modules_changed(err)) << err;
-  EXPECT_TRUE(
-      eventually([&] { return LoaderBlock(home_.run_dir()).wing().load_error != 0; }, kWait));
-  uint32_t rescans_before;
-  {
-    LoaderBlock blk(home_.run_dir());
-    EXPECT_EQ(summary(blk.wing()),
-              "wing on=1 present=1 slot=1 kind=7 run=3.2.0 err=1/1 file=wing-3.11.0.dylib");
-    rescans_before = blk.rescans();
-  }
+  EXPECT_TRUE(eventually([&] { return wing().load_error != 0; }, kWait));
+  EXPECT_EQ(console_summary(wing()),
+            "wing on=1 present=1 slot=1 kind=7 run=3.2.0 err=1/1 file=wing-3.11.0.dylib");
+  const uint32_t rescans_before = rescans(loader_block(home_.run_dir()));
 
   // Found by a rescan of its own; the unchanged unsigned file is not refused again.
   add_version("3.12.0", true);
   EXPECT_TRUE(eventually([&] { return running() == "3.12.0"; }, kWait));
-  EXPECT_GT(LoaderBlock(home_.run_dir()).rescans(), rescans_before);
-  EXPECT_EQ(LoaderBlock(home_.run_dir()).wing().load_error, 1u);
-
-  // Handed off as a guest: stopped and unloaded, still enabled; back on: running again.
-  home_.write("IO Modules/Gainmesh.bundle/Contents/MacOS/state.cfg", "wing.guest=1\n");
-  ASSERT_TRUE(gm_base::post_modules_changed(err));
-  EXPECT_TRUE(eventually([&] { return running().empty(); }, kWait));
-  EXPECT_EQ(io_->has_preamp(0, 0), 0);
-  EXPECT_EQ(LoaderBlock(home_.run_dir()).wing().enabled, 1u);
-
-  home_.write("IO Modules/Gainmesh.bundle/Contents/MacOS/state.cfg", "wing=on\n");
-  ASSERT_TRUE(gm_base::post_modules_changed(err));
-  EXPECT_TRUE(eventually([&] { return running() == "3.12.0"; }, kWait));
-  EXPECT_EQ(io_->has_preamp(0, 0), 1);
+  EXPECT_GT(rescans(loader_block(home_.run_dir())), rescans_before);
+  EXPECT_EQ(wing().load_error, 1u);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ namespace {
 using namespace gm_base;
 using namespace gm_loader;
 using namespace loadertest;
+using gmtest::console_summary;
 
 TEST(StateCfg, SwitchesATypeOffOnlyForItsOwnKeyFollowedByEquals) {
   struct Case {
@@ -115,28 +116,28 @@ TEST_F(StatusBlockTest, PublishesTheLayoutTheAppReads) {
   blk.write(1, x32);
   blk.set_rescans(5);
 
-  LoaderBlock view(run);
-  ASSERT_TRUE(view.ok());
-  EXPECT_EQ(view.file_size(), 304);
-  EXPECT_EQ(std::memcmp(view.operator->(), "DLMG", 4), 0) << "magic 0x474D4C44, little-endian";
-  EXPECT_EQ(view->size, 304u);
-  EXPECT_STREQ(view->loader_version, "3.2.0");
+  const GmLoaderStatus view = loader_block(run);
+  EXPECT_EQ(std::filesystem::file_size(run + "/GainmeshLoader"), 304u);
+  EXPECT_EQ(std::memcmp(&view, "DLMG", 4), 0) << "magic 0x474D4C44, little-endian";
+  EXPECT_EQ(view.size, 304u);
+  EXPECT_STREQ(view.loader_version, "3.2.0");
   EXPECT_EQ(
-      summary(view.wing()),
+      console_summary(view.consoles[0]),
       "wing on=1 present=1 slot=1 kind=7 run=3.10.0 err=3/2 file=wing-" + std::string(58, '9'));
-  EXPECT_EQ(std::strlen(view.wing().module_file), 63u) << "cut and NUL-terminated";
-  EXPECT_EQ(summary(view.x32()), "x32 on=0 present=0 slot=0 kind=0 run= err=0/0 file=");
-  EXPECT_EQ(view->extra_cards[0], 2u);
+  EXPECT_EQ(std::strlen(view.consoles[0].module_file), 63u) << "cut and NUL-terminated";
+  EXPECT_EQ(console_summary(view.consoles[1]),
+            "x32 on=0 present=0 slot=0 kind=0 run= err=0/0 file=");
+  EXPECT_EQ(view.extra_cards[0], 2u);
   uint32_t pid;
-  std::memcpy(&pid, view->tail + 4, 4);
-  EXPECT_EQ(view.rescans(), 5u);
+  std::memcpy(&pid, view.tail + 4, 4);
+  EXPECT_EQ(rescans(view), 5u);
   EXPECT_EQ(pid, static_cast<uint32_t>(getpid()));
 
-  wing.running_version = "";  // a later update shows through the same mapping
+  wing.running_version = "";  // a later update goes into the same file
   blk.write(0, wing);
-  EXPECT_EQ(view.wing().running_version[0], '\0');
+  EXPECT_EQ(loader_block(run).consoles[0].running_version[0], '\0');
   blk.close();
-  EXPECT_EQ(view->magic, GM_LOADER_MAGIC) << "the file stays after close";
+  EXPECT_EQ(loader_block(run).magic, GM_LOADER_MAGIC) << "the file stays after close";
 }
 
 class Notification : public gmtest::TempHomeTest {};

@@ -5,9 +5,6 @@
 // structure back at the moment of the call, and answers capability queries from a table. Its own
 // thread plays a console module: it follows the lines a test appends to
 // <GAINMESH_HOME>/fake-loader.in and calls LV1's services from there:
-//   push <type> <ch> <dB>             a gain push
-//   push48 <type> <ch> 0|1            a 48V push
-//   redraw <type> <ch>                refresh_strip
 //   caps <type> <ch> <preamp> <min> <max> <step>
 //                                     what the capability queries answer from now on
 //   changed <type>                    channel_type_state_changed with the type's device MAC
@@ -110,14 +107,7 @@ void run_trigger(const std::string& line) {
   }
   in >> ch;
   if (!valid(type, ch)) return log_line("bad trigger: " + line);
-  if (cmd == "push" || cmd == "push48") {
-    double v = 0;
-    in >> v;
-    const bool gain = cmd == "push";
-    g_host->push(g_host->ctx, type, ch, gain ? v : 0, gain, !gain && v != 0, !gain, true);
-  } else if (cmd == "redraw") {
-    g_host->refresh_strip(g_host->ctx, type, ch);
-  } else if (cmd == "caps") {
+  if (cmd == "caps") {
     Caps c;
     in >> c.preamp >> c.min >> c.max >> c.step;
     std::lock_guard<std::mutex> lock(g_mu);

@@ -6,12 +6,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/control_socket.h"
 #include "support/loopback.h"
 #include "support/lv1_rig_test.h"
 #include "support/status_file.h"
@@ -23,6 +23,7 @@ using gmtest::InstalledBundle;
 using gmtest::Lv1HostProcess;
 using gmtest::WingSimProcess;
 using Clock = std::chrono::steady_clock;
+using gmtest::took;
 
 constexpr int kSeedWait = 30000;  // the module starts, adopts the desk, reads the patch, seeds
 constexpr int kWait = 10000;      // ms for something that must happen once the bridge runs
@@ -52,14 +53,9 @@ class BridgeE2eTest : public gmtest::Lv1RigTest {
 
   // Installs the bundle with wing.cfg = ip=<the desk> plus cfg_extra (never a console= line).
   void install(const std::string& cfg_extra = "") {
-    ASSERT_TRUE(desk_);
     ASSERT_EQ(cfg_extra.find("console="), std::string::npos);
-    InstalledBundle::Options o;
-    o.wing_ip = desk_->ip();
-    bundle_ = std::make_unique<InstalledBundle>(home_, o);
-    std::ofstream cfg(bundle_->macos_dir() + "/wing.cfg", std::ios::trunc);
-    cfg << "ip=" << desk_->ip() << "\n" << cfg_extra;
-    ASSERT_TRUE(cfg.flush()) << "cannot write wing.cfg";
+    bundle_ = std::make_unique<InstalledBundle>(
+        home_, InstalledBundle::Options{.wing_ip = desk_->ip(), .wing_cfg_more = cfg_extra});
   }
 
   // The whole rig up to the first seed.
@@ -124,10 +120,10 @@ class BridgeE2eTest : public gmtest::Lv1RigTest {
 
 TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskAndNothingTurnedBeforeThatIsSent) {
   start_desk();
+  // Silent: the desk connects but answers no read, so nothing is seeded.
   for (const char* line : {"set /io/in/LCL/3/g 12.5", "set /io/in/LCL/4/vph 1",
                            "set /io/in/LCL/6/g 10", "fault silent on"}) {
-    desk_->cmd(line);  // silent: the desk connects but answers no read, so nothing is seeded
-    ASSERT_TRUE(desk_->ok()) << line << ": " << desk_->error();
+    ASSERT_TRUE(took(*desk_, line));
   }
   install();
   start_lv1_with_loader();
@@ -135,17 +131,16 @@ TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskAndNothingTurnedBeforeThatIsSent) {
       [&] { return desk_->cmd("clients") == std::vector<std::string>{"1"}; }, kSeedWait))
       << bundle_->log_text();
 
-  lv1_->cmd("gain 0 5 20");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  ASSERT_TRUE(took(*lv1_, "gain 0 5 20"));
   EXPECT_TRUE(wait_log(
       "SET gain ch=5 20.0 dB  [desk value not read yet - LV1 is still starting, not sent]"))
       << bundle_->log_text();
-  lv1_->cmd("phantom 0 5 on");
+  ASSERT_TRUE(took(*lv1_, "phantom 0 5 on"));
   EXPECT_TRUE(wait_log("[48V] ch=5 1 not sent: desk value not read yet - LV1 is still starting"))
       << bundle_->log_text();
 
   // Once the desk answers, LV1 shows the desk's values and nothing was written.
-  desk_->cmd("fault silent off");
+  ASSERT_TRUE(took(*desk_, "fault silent off"));
   ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
   EXPECT_TRUE(wait_strip_gain(2, 12.5)) << lv1_->strip(0, 2).gain;
   EXPECT_TRUE(wait_strip_phantom(3, true));
@@ -168,8 +163,7 @@ TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskAndNothingTurnedBeforeThatIsSent) {
 
 TEST_F(BridgeE2eTest, ARefusedControlLinkIsShownUntilTheDeskAcceptsIt) {
   start_desk();
-  desk_->cmd("fault refuse-tcp on");  // discovery answers, the control port does not
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  ASSERT_TRUE(took(*desk_, "fault refuse-tcp on"));  // discovery answers, the control port not
   install();
   start_lv1_with_loader();
   gmtest::StatusFile status(home_.run_dir());
@@ -180,34 +174,31 @@ TEST_F(BridgeE2eTest, ARefusedControlLinkIsShownUntilTheDeskAcceptsIt) {
       << bundle_->log_text();
   EXPECT_EQ(status->connected, 0u);
 
-  desk_->cmd("fault refuse-tcp off");
+  ASSERT_TRUE(took(*desk_, "fault refuse-tcp off"));
   EXPECT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
   EXPECT_TRUE(gmtest::wait_for([&] { return status->status[0] == '\0'; }, kWait)) << status->status;
 }
 
 TEST_F(BridgeE2eTest, GainCrossesBothWaysToEveryStripOfAHeadAmpWithoutEcho) {
   start_all("watch=32\n", {"--patch", "MOD:1-24=LCL:1-24,MOD:25=LCL:1"});
-  desk_->cmd("clear-sets");
+  ASSERT_TRUE(took(*desk_, "clear-sets"));
 
   // LV1 -> desk: strip 5 is LCL 6.
-  lv1_->cmd("gain 0 5 20");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  ASSERT_TRUE(took(*lv1_, "gain 0 5 20"));
   EXPECT_TRUE(wait_desk_gain(6, 20)) << rig_text();
   EXPECT_EQ(desk_->sets(), std::vector<std::string>{"/io/in/LCL/6/g 20"}) << rig_text();
   sleep_ms(600);  // past the confirmation of the module's own set
   EXPECT_TRUE(near(lv1_->strip(0, 5).gain, 20)) << lv1_->strip(0, 5).gain;
 
   // desk -> LV1: LCL 7 is strip 6; LCL 1 feeds strips 0 and 24.
-  desk_->cmd("set /io/in/LCL/7/g 30");
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  ASSERT_TRUE(took(*desk_, "set /io/in/LCL/7/g 30"));
   EXPECT_TRUE(wait_strip_gain(6, 30)) << lv1_->strip(0, 6).gain;
-  desk_->cmd("set /io/in/LCL/1/g 17.5");
+  ASSERT_TRUE(took(*desk_, "set /io/in/LCL/1/g 17.5"));
   EXPECT_TRUE(wait_strip_gain(0, 17.5)) << lv1_->strip(0, 0).gain;
   EXPECT_TRUE(wait_strip_gain(24, 17.5)) << lv1_->strip(0, 24).gain;
 
   // Turned on the second strip of LCL 1, it reaches the head amp and the first strip follows.
-  lv1_->cmd("gain 0 24 22.5");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  ASSERT_TRUE(took(*lv1_, "gain 0 24 22.5"));
   EXPECT_TRUE(wait_desk_gain(1, 22.5)) << rig_text();
   EXPECT_TRUE(wait_strip_gain(0, 22.5)) << lv1_->strip(0, 0).gain;
 
@@ -221,8 +212,7 @@ TEST_F(BridgeE2eTest, GainCrossesBothWaysToEveryStripOfAHeadAmpWithoutEcho) {
 
 TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
   start_desk();
-  desk_->cmd("set /io/in/LCL/5/mode ST");  // LCL 5 and 6 are a stereo pair
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
+  ASSERT_TRUE(took(*desk_, "set /io/in/LCL/5/mode ST"));  // LCL 5 and 6 are a stereo pair
   install("protect=LCL:2,LCL:6\n");
   start_lv1_with_loader();
   ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
@@ -230,7 +220,7 @@ TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
   ASSERT_TRUE(status.ok());
   ASSERT_TRUE(gmtest::wait_for([&] { return status->ch_stereo[4] != 0; }, kWait))
       << "the module has not read the pair";
-  desk_->cmd("clear-sets");
+  ASSERT_TRUE(took(*desk_, "clear-sets"));
 
   // Strip 1 is the protected LCL 2 itself; strip 4 is LCL 5, whose 48V the desk switches
   // together with the protected LCL 6.
@@ -244,8 +234,7 @@ TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
        "protected in gainmesh.cfg"},
   };
   for (const auto& c : cases) {
-    lv1_->cmd("phantom 0 " + std::to_string(c.ch) + " on");
-    ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+    ASSERT_TRUE(took(*lv1_, "phantom 0 " + std::to_string(c.ch) + " on"));
     EXPECT_TRUE(wait_log(c.refusal)) << bundle_->log_text();
     EXPECT_TRUE(wait_strip_phantom(c.ch, false)) << c.ch << ": LV1's switch must flip back";
   }
@@ -256,7 +245,7 @@ TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
   }
 
   // An input next to them is not protected: its 48V goes through.
-  lv1_->cmd("phantom 0 2 on");
+  ASSERT_TRUE(took(*lv1_, "phantom 0 2 on"));
   EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value("/io/in/LCL/3/vph"), 1); }, kWait))
       << rig_text();
   EXPECT_FALSE(lv1_->strip(0, 1).phantom);
@@ -272,16 +261,14 @@ void dropout(WingSimProcess& desk, const std::string& run_dir, Fn fn) {
   gmtest::StatusFile status(run_dir);
   ASSERT_TRUE(status.ok());
   ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait));
-  desk.cmd("fault refuse-tcp on");
-  ASSERT_TRUE(desk.ok()) << desk.error();
+  ASSERT_TRUE(took(desk, "fault refuse-tcp on"));
   desk.cmd("fault drop");
   const auto down = Clock::now();
   fn();
   // No reply for 6 s: the module counts it as a dropout.
   ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 0; }, 7500));
   std::this_thread::sleep_until(down + std::chrono::milliseconds(10000));
-  desk.cmd("fault refuse-tcp off");
-  ASSERT_TRUE(desk.ok()) << desk.error();
+  ASSERT_TRUE(took(desk, "fault refuse-tcp off"));
 }
 
 // After a dropout in which LV1 turned strip 8 to 25 and the desk's LCL 9 went to 10, the side
@@ -303,14 +290,14 @@ class ResyncE2eTest : public BridgeE2eTest, public ::testing::WithParamInterface
 TEST_P(ResyncE2eTest, AfterADropoutTheConfiguredSideWins) {
   const Resync& r = GetParam();
   start_all(r.cfg);
-  desk_->cmd("set /io/in/LCL/9/g 15");
+  ASSERT_TRUE(took(*desk_, "set /io/in/LCL/9/g 15"));
   ASSERT_TRUE(wait_strip_gain(8, 15));
   sleep_ms(1000);  // the desk's push of that change is applied before the dropout starts
-  desk_->cmd("clear-sets");
+  ASSERT_TRUE(took(*desk_, "clear-sets"));
 
   dropout(*desk_, home_.run_dir(), [&] {
     EXPECT_TRUE(turn_while_down(8, 25)) << bundle_->log_text();
-    desk_->cmd("set /io/in/LCL/9/g 10");  // nobody connected to hear it
+    ASSERT_TRUE(took(*desk_, "set /io/in/LCL/9/g 10"));  // nobody connected to hear it
   });
   if (HasFatalFailure()) return;
 
@@ -337,9 +324,8 @@ TEST_F(BridgeE2eTest, AnotherConsoleAtTheAdoptedAddressIsNeverWritten) {
 
   dropout(*desk_, home_.run_dir(), [&] {
     // While the desk is away, another console takes its address.
-    desk_->cmd("identity name=MON serial=S0999");
-    ASSERT_TRUE(desk_->ok()) << desk_->error();
-    desk_->cmd("clear-sets");
+    ASSERT_TRUE(took(*desk_, "identity name=MON serial=S0999"));
+    ASSERT_TRUE(took(*desk_, "clear-sets"));
     EXPECT_TRUE(turn_while_down(5, 21)) << bundle_->log_text();
   });
   if (HasFatalFailure()) return;
@@ -364,20 +350,20 @@ TEST_F(BridgeE2eTest, AnotherConsoleAtTheAdoptedAddressIsNeverWritten) {
     lv1_->cmd("gain 0 " + std::to_string(i) + " 30");
     lv1_->cmd("phantom 0 " + std::to_string(i) + " on");
   }
-  desk_->cmd("set /io/in/LCL/8/g 40");
+  ASSERT_TRUE(took(*desk_, "set /io/in/LCL/8/g 40"));
   sleep_ms(2000);
   EXPECT_TRUE(desk_->sets().empty()) << rig_text();
   EXPECT_FALSE(near(lv1_->strip(0, 7).gain, 40));
   EXPECT_FALSE(bundle_->log_has("[sync] desk back")) << bundle_->log_text();
 }
 
-// ---- session recall --------------------------------------------------------------------------
+// ---- session recall (held while the desk is away, or not applied when off: the bridge's and the
+// module's own suites) ---------------------------------------------------------------------------
 
 TEST_F(BridgeE2eTest, ASessionsPreampValuesAreAppliedToTheDesk) {
   start_all();
-  desk_->cmd("clear-sets");
-  lv1_->cmd("session 0 5:17.5 6:12.5:on");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  ASSERT_TRUE(took(*desk_, "clear-sets"));
+  ASSERT_TRUE(took(*lv1_, "session 0 5:17.5 6:12.5:on"));
   EXPECT_TRUE(wait_log("[recall] LV1 opened a session with Gainmesh preamp values - applying now"))
       << bundle_->log_text();
   EXPECT_TRUE(wait_log("[recall] session preamp values applied to the console: 2 channel(s)"))
@@ -391,51 +377,12 @@ TEST_F(BridgeE2eTest, ASessionsPreampValuesAreAppliedToTheDesk) {
   EXPECT_TRUE(wait_strip_phantom(6, true));
 }
 
-TEST_F(BridgeE2eTest, ASessionOpenedWhileTheDeskIsAwayIsHeldUntilItIsBack) {
-  start_all();
-  dropout(*desk_, home_.run_dir(), [&] {
-    gmtest::StatusFile status(home_.run_dir());
-    ASSERT_TRUE(gmtest::wait_for([&] { return status->connected == 0; }, 7500));
-    lv1_->cmd("session 0 3:-2.5");
-    ASSERT_TRUE(lv1_->ok()) << lv1_->error();
-    EXPECT_TRUE(
-        wait_log("[recall] the console is not answering - LV1's values are held until "
-                 "it is back"))
-        << bundle_->log_text();
-  });
-  if (HasFatalFailure()) return;
-  EXPECT_TRUE(
-      wait_log("[recall] session preamp values applied to the console: 1 channel(s)", 20000))
-      << bundle_->log_text();
-  EXPECT_TRUE(wait_desk_gain(4, -2.5)) << rig_text();
-  sleep_ms(1000);
-  EXPECT_TRUE(near(lv1_->strip(0, 3).gain, -2.5)) << lv1_->strip(0, 3).gain;
-}
-
-TEST_F(BridgeE2eTest, ASessionIsNotAppliedWithSessionRecallOff) {
-  start_all("session_recall=off\n");
-  desk_->cmd("set /io/in/LCL/6/g 5");
-  ASSERT_TRUE(wait_strip_gain(5, 5));
-  desk_->cmd("clear-sets");
-  lv1_->cmd("session 0 5:17.5:on");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
-  EXPECT_TRUE(
-      wait_log("[recall] LV1 opened a session with Gainmesh preamp values - not applied "
-               "(session_recall=off)"))
-      << bundle_->log_text();
-  sleep_ms(600);
-  EXPECT_TRUE(desk_->sets().empty()) << rig_text();
-  EXPECT_TRUE(near(desk_gain(6), 5));
-  EXPECT_TRUE(near(desk_value("/io/in/LCL/6/vph"), 0));
-}
-
 // ---- stopping ------------------------------------------------------------------------------
 
 TEST_F(BridgeE2eTest, QuitsPromptlyWhileTheDeskHangs) {
   start_all();
-  desk_->cmd("fault silent on");
-  ASSERT_TRUE(desk_->ok()) << desk_->error();
-  lv1_->cmd("gain 0 5 20");  // goes out into the silence
+  ASSERT_TRUE(took(*desk_, "fault silent on"));
+  ASSERT_TRUE(took(*lv1_, "gain 0 5 20"));  // goes out into the silence
   sleep_ms(1000);
   // The module's stop takes about 3 s at most; LV1 leaves well within 10 s.
   EXPECT_EQ(lv1_->quit(10000), 0) << lv1_->stderr_text() << bundle_->log_text();

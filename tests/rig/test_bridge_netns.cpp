@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -31,8 +30,8 @@ namespace {
 
 using gmtest::NetnsLab;
 using Clock = std::chrono::steady_clock;
+using gmtest::took;
 
-constexpr int kStartMs = 20000;
 constexpr int kSeedWait = 30000;    // start, broadcast search, adoption, patch read, first seed
 constexpr int kRefindWait = 45000;  // 20 s of dropout, then a sweep every 4 s
 constexpr int kWait = 10000;        // something that must happen once the link runs
@@ -46,56 +45,39 @@ bool near(double a, double b) {
   return a > b - 0.01 && a < b + 0.01;
 }
 
-// A virtual desk in host namespace `host`, bound to the wildcard address as a desk that hears
-// broadcasts is, and driven through its control socket (a path in /tmp, which every namespace
-// reaches).
+// The desk in host namespace `host`, hearing broadcasts, driven through its control socket (a path
+// in /tmp, which every namespace reaches). It must end with status 0 (no sanitizer report).
 class NetnsDesk {
  public:
   NetnsDesk(NetnsLab& lab, int host) : lab_(lab), control_(gmtest::unique_control_path("wingsim")) {
-    pid_ = lab_.spawn(lab_.host(host), {GM_BUILD_DIR "/sim/wingsim", "--ip", "0.0.0.0", "--name",
-                                        kName, "--model", "wing-rack", "--serial", kSerial,
-                                        "--control", control_, "--no-stdin", "--quiet"});
-    ready_ = pid_ > 0 && gmtest::wait_for(
-                             [&] {
-                               cmd("clients");
-                               return ok_;
-                             },
-                             kStartMs);
+    pid_ = lab_.spawn_desk(host, GM_BUILD_DIR "/sim/wingsim", control_,
+                           {"--name", kName, "--model", "wing-rack", "--serial", kSerial});
   }
   ~NetnsDesk() {
-    if (pid_ > 0) {
-      const int status = lab_.stop(pid_, kQuitGraceMs);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-          << "wingsim ended with status " << status;
-    }
+    const int status = pid_ > 0 ? lab_.stop(pid_, kQuitGraceMs) : 0;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wingsim ended with " << status;
     unlink(control_.c_str());
   }
-  NetnsDesk(const NetnsDesk&) = delete;
-  NetnsDesk& operator=(const NetnsDesk&) = delete;
 
-  bool ready() const { return ready_; }
-  bool ok() const { return ok_; }
-
-  // One control command: the data lines of the answer; ok() is false unless it ended in "ok".
+  bool ready() const { return pid_ > 0; }
+  // One control command: the data lines of the answer; `ok` is false unless it ended in "ok".
   std::vector<std::string> cmd(const std::string& line) {
     gmtest::ControlReply r = gmtest::control_command(control_, line, kWait);
     ok_ = r.ok;
     return std::move(r.lines);
   }
-
+  bool ok(const std::string& line) { return cmd(line), ok_; }
   // The gain of local input n (the number ending the answer), NaN when there is none.
   double gain(int n) {
     const std::vector<std::string> lines = cmd("get /io/in/LCL/" + std::to_string(n) + "/g");
     if (!ok_ || lines.empty()) return std::nan("");
-    const size_t sp = lines.front().find_last_of(' ');
-    return std::strtod(lines.front().c_str() + (sp == std::string::npos ? 0 : sp + 1), nullptr);
+    return std::strtod(lines.front().c_str() + lines.front().find_last_of(' ') + 1, nullptr);
   }
 
  private:
   NetnsLab& lab_;
   std::string control_;
   pid_t pid_ = -1;
-  bool ready_ = false;
   bool ok_ = false;
 };
 
@@ -150,12 +132,9 @@ class BridgeNetnsTest : public gmtest::TempHomeTest {
   // wing.cfg without ip=, so the module searches by broadcast; the hint is where the app's own
   // scan last saw the desk.
   void install(const std::string& hint, const std::string& more = "") {
-    gmtest::InstalledBundle::Options o;
-    o.in_network_namespace = true;
-    bundle_ = std::make_unique<gmtest::InstalledBundle>(home_, o);
-    std::ofstream cfg(bundle_->wing_cfg_path(), std::ios::trunc);
-    cfg << "hint=" << hint << "\n" << more;
-    ASSERT_TRUE(cfg.flush()) << "cannot write wing.cfg";
+    bundle_ = std::make_unique<gmtest::InstalledBundle>(
+        home_, gmtest::InstalledBundle::Options{.in_network_namespace = true,
+                                                .wing_cfg_more = "hint=" + hint + "\n" + more});
   }
 
   // LV1 in the scanner namespace, where its module may broadcast.
@@ -182,7 +161,7 @@ TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
   const std::string old_ip = lab_->host_addr(0), new_ip = lab_->host_addr(1);
   old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
   ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
-  ASSERT_NO_FATAL_FAILURE(install(old_ip));
+  install(old_ip);
   start_lv1();
 
   // Found by broadcast: the only desk on the network, and it has a SoundGrid card.
@@ -200,8 +179,7 @@ TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
 
   // The desk moves: it closes its connections and is unplugged, and the same desk comes up at
   // another address of the subnet.
-  old_desk_->cmd("fault refuse-tcp on");
-  ASSERT_TRUE(old_desk_->ok());
+  ASSERT_TRUE(old_desk_->ok("fault refuse-tcp on"));
   old_desk_->cmd("fault drop");
   ASSERT_TRUE(lab_->set_link(0, false)) << lab_->why();
   old_desk_->cmd("clear-sets");
@@ -229,20 +207,17 @@ TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
   // The old desk is plugged back in and takes connections again, so that a link or a set still
   // aimed at the old address would reach it.
   ASSERT_TRUE(lab_->set_link(0, true)) << lab_->why();
-  old_desk_->cmd("fault refuse-tcp off");
-  ASSERT_TRUE(old_desk_->ok());
+  ASSERT_TRUE(old_desk_->ok("fault refuse-tcp off"));
   const auto replugged = Clock::now();
   ASSERT_TRUE(gmtest::wait_for([&] { return takes_connections(lab_->scanner(), old_ip); }, kWait));
 
   // Both directions work at the new address: LV1 strip 5 is LCL 6, LCL 8 is strip 7.
   ASSERT_TRUE(wait_log("[sync] replayed ")) << log();
-  lv1_->cmd("gain 0 5 20");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  ASSERT_TRUE(took(*lv1_, "gain 0 5 20"));
   EXPECT_TRUE(gmtest::wait_for([&] { return near(new_desk_->gain(6), 20); }, kWait)) << log();
   // The replay has just set every input; a desk change this soon would be taken for its echo.
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  new_desk_->cmd("set /io/in/LCL/8/g 30");
-  ASSERT_TRUE(new_desk_->ok());
+  ASSERT_TRUE(new_desk_->ok("set /io/in/LCL/8/g 30"));
   EXPECT_TRUE(gmtest::wait_for([&] { return near(lv1_->strip(0, 7).gain, 30); }, kWait))
       << lv1_->strip(0, 7).gain;
 
@@ -259,7 +234,7 @@ TEST_F(BridgeNetnsTest, AMoveOntoAnAddressWhereAnotherConsoleAnswersWritesNothin
   const std::string old_ip = lab_->host_addr(0), new_ip = lab_->host_addr(1);
   old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
   ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
-  ASSERT_NO_FATAL_FAILURE(install(old_ip, "resync=lv1\n"));
+  install(old_ip, "resync=lv1\n");
   start_lv1();
   ASSERT_TRUE(wait_log("[bridge] seeded ", kSeedWait)) << log();
 
@@ -269,24 +244,20 @@ TEST_F(BridgeNetnsTest, AMoveOntoAnAddressWhereAnotherConsoleAnswersWritesNothin
   // The new address answers discovery as the adopted desk but takes no connection yet.
   new_desk_ = std::make_unique<NetnsDesk>(*lab_, 1);
   ASSERT_TRUE(new_desk_->ready()) << "the moved desk did not start";
-  new_desk_->cmd("fault refuse-tcp on");
-  ASSERT_TRUE(new_desk_->ok());
+  ASSERT_TRUE(new_desk_->ok("fault refuse-tcp on"));
   ASSERT_TRUE(wait_log("[refind] Stage Left (id SL-2041) answers at " + new_ip + " now, not " +
                            old_ip + " - moving the link there",
                        kRefindWait))
       << log();
 
   // Now another console holds the address, and it takes connections.
-  new_desk_->cmd("identity name=Monitors serial=MON-7");
-  ASSERT_TRUE(new_desk_->ok());
-  new_desk_->cmd("fault refuse-tcp off");
-  ASSERT_TRUE(new_desk_->ok());
+  ASSERT_TRUE(new_desk_->ok("identity name=Monitors serial=MON-7"));
+  ASSERT_TRUE(new_desk_->ok("fault refuse-tcp off"));
   ASSERT_TRUE(wait_log("[refind] ANOTHER console answers at " + new_ip +
                        " now: wing-rack Monitors, id MON-7 - not Stage Left (id SL-2041). NOT "
                        "driving it, nothing written; looking for Stage Left at other addresses"))
       << log();
-  lv1_->cmd("gain 0 5 20");
-  ASSERT_TRUE(lv1_->ok()) << lv1_->error();
+  ASSERT_TRUE(took(*lv1_, "gain 0 5 20"));
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(new_desk_->cmd("sets"), std::vector<std::string>{}) << log();
   EXPECT_FALSE(bundle_->log_has("[sync] replayed ")) << log();

@@ -17,19 +17,19 @@
 
 #include "api.h"
 #include "core_state.h"
+#include "install_files.h"
 #include "install_texts.h"
 #include "lv1.h"
+#include "lv1db.h"
 #include "status.h"
-#include "support/eventually.h"
-#include "support/installed_bundle.h"
+#include "support/app_run.h"
+#include "support/control_socket.h"
 #include "support/json_check.h"
 #include "support/loopback.h"
-#include "support/lv1host_process.h"
+#include "support/lv1_rig_test.h"
 #include "support/status_file.h"
-#include "support/temp_home.h"
 #include "support/update_server.h"
 #include "support/wingsim_process.h"
-#include "support/zip_check.h"
 #include "updater.h"
 #include "updater_times.h"
 #include "util.h"
@@ -38,12 +38,13 @@ namespace {
 
 using gmtest::InstalledBundle;
 using gmtest::Lv1HostProcess;
+using gmtest::took;
 
 constexpr int kWait = 10000;
 constexpr int kOtherLv1WaitMs = 60000;
 constexpr const char* kStarted = "---- wing module 3.2.0 started by the loader ----";
 
-class CoreLiveStatus : public gmtest::TempHomeTest {
+class CoreLiveStatus : public gmtest::Lv1RigTest {
  protected:
   void SetUp() override {
     // LV1 is the first process of that name in the table, so ours must start while no other
@@ -64,18 +65,12 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
     gm::lv1_forget_bundle();
   }
 
-  void TearDown() override {
-    if (lv1_ && lv1_->pid() > 0) {
-      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
-    }
-  }
-
   // Starts LV1 from its installed bundle and waits until the wing module runs.
   Lv1HostProcess& start() {
     Lv1HostProcess::Options o;
     o.executable = app_ + "/Contents/MacOS/eMotion LV1";
     o.leak_check = false;  // the loader unloads modules with dlclose
-    lv1_ = std::make_unique<Lv1HostProcess>(home_, o);
+    start_lv1(o);
     EXPECT_TRUE(gmtest::wait_for([&] { return bundle_->log_has(kStarted); }, kWait))
         << bundle_->log_text();
     return *lv1_;
@@ -83,17 +78,12 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
 
   gm::Live live() const { return gm::live_blocks(gm::lv1_info()); }
 
-  // The built executable run with this option, in this test's home (where broadcasts are off).
+  // The built executable's output with this option, in this test's home (where broadcasts are
+  // off).
   static std::string gainmesh(const char* option) {
-    std::string out;
-    FILE* p = popen(
-        ("'" GM_BUILD_DIR "/Gainmesh.app/Contents/MacOS/Gainmesh' " + std::string(option)).c_str(),
-        "r");
-    char buf[4096];
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    return p && pclose(p) == 0 ? out : out + "(failed)";
+    const gmtest::AppRun r = gmtest::run_app(option);
+    return r.exited(0) ? r.out : r.out + "(failed)";
   }
-  std::string scan() const { return gainmesh("--scan"); }
 
   // The WING's card of a page document: its status, message, name and the line under the name.
   static std::string wing_card(const std::string& page) {
@@ -109,8 +99,6 @@ class CoreLiveStatus : public gmtest::TempHomeTest {
 
   std::string app_;
   std::unique_ptr<gmtest::WingSimProcess> desk_;
-  std::unique_ptr<InstalledBundle> bundle_;
-  std::unique_ptr<Lv1HostProcess> lv1_;
 };
 
 TEST_F(CoreLiveStatus, FindsLv1AndReadsOnlyTheBlocksItHoldsOpen) {
@@ -181,6 +169,7 @@ TEST_F(CoreLiveStatus, ASetResyncReachesTheRunningModule) {
 
 // LV1's session takes the WING card from another LV1: the guest watch stores it at once and the
 // loader lets go of the console; owned again, it is stored only once it has stayed so for 3 s.
+// LV1 keeps its session database open meanwhile, as the app reads it.
 TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfterThreeSeconds) {
   Lv1HostProcess& lv1 = start();
   const auto stored = [] { return gm::cfg_value(gm::state_cfg(), "wing.guest"); };
@@ -189,14 +178,14 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
   };
   gm::start_guest_watch();
 
-  lv1.cmd("share wing 9f3a1c00-5e21-4b7d");
-  ASSERT_TRUE(lv1.ok()) << lv1.error();
+  ASSERT_TRUE(took(lv1, "share wing 9f3a1c00-5e21-4b7d"));
   EXPECT_TRUE(gmtest::wait_for([&] { return stored() == "1"; }, kWait));
   const std::string app_log = home_.logs_dir() + "/gainmesh-app.log";
   EXPECT_NE(gmtest::read_file(app_log).find(
                 "guest: wing is shared to this LV1 from another one - Gainmesh hands-off"),
             std::string::npos);
   EXPECT_TRUE(gmtest::wait_for([&] { return running().empty(); }, kWait)) << "the loader let go";
+  EXPECT_TRUE(gmtest::holds_open(lv1.pid(), gm::lv1_db_path()));
 
   lv1.cmd("own wing");
   const auto owned = std::chrono::steady_clock::now();
@@ -210,32 +199,35 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
   EXPECT_FALSE(gm::core_state().guest[0]);
 }
 
-// "Start LV1" opens the installed LV1 bundle, which starts detached from the app.
-// The desk a running module drives is reported from its status block, without asking the desk,
-// and its address is left as the module's hint.
-TEST_F(CoreLiveStatus, TheScanReportsTheDeskTheModuleDrivesWithoutAskingIt) {
-  start();
-  ASSERT_TRUE(gmtest::wait_for([&] { return gm::read_con_status(0, live()).identity[0]; }, kWait));
+// With the WING connected: the scan reports the desk the module drives from its status block,
+// without asking the desk, and leaves its address as the module's hint; the report names the
+// running LV1, the installed bundle and that desk (what the support file holds: Diagnostics in
+// test_support, and the demo); the page document names the desk, and once it stops answering the
+// app's card says for how long.
+TEST_F(CoreLiveStatus, TheConnectedWingIsScannedReportedShownAndThenLost) {
+  ASSERT_TRUE(gm::write_text(bundle_->bundle() + "/Contents/Info.plist", gm::bundle_info_plist()));
+  const std::string lv1 = "LV1          : 14.0.1, running (pid " + std::to_string(start().pid());
+  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  const std::string desk = gm::read_con_status(0, live()).identity;
   const std::vector<std::string> asked = desk_->cmd("discovery");
   ASSERT_TRUE(desk_->ok() && asked.size() == 1) << desk_->error();
-
-  EXPECT_EQ(scan(), gm::read_con_status(0, live()).identity + std::string("\n-\n"));
+  EXPECT_EQ(gainmesh("--scan"), desk + "\n-\n");
   EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
   const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
   EXPECT_NE(cfg.find("\nhint=" + desk_->ip() + "\n"), std::string::npos) << cfg;
-}
 
-// The page document, from the command line, names the desk the WING card is connected to; in the
-// app, once the desk stops answering, the card says for how long.
-TEST_F(CoreLiveStatus, TheWingIsShownConnectedByNameAndThenLostWithTheTimeSinceItAnswered) {
-  start();
-  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
+  const std::string diag = gainmesh("--diag");
+  for (const std::string& line : {lv1, ": " + bundle_->bundle() + ", version 3.2.0\n",
+                                  "\nwing module status block\n  version 17, desk " + desk + " (" +
+                                      desk_->ip() + ")\n  connected 1,"}) {
+    EXPECT_NE(diag.find(line), std::string::npos) << line << "\nin\n" << diag;
+  }
+
   const std::string card = wing_card(gainmesh("--status"));
   EXPECT_EQ(card.rfind("Connected\n", 0), 0u) << card;
   EXPECT_NE(card.find("\nWING Rack\nWSG card \xC2\xB7 " + desk_->ip() + " \xC2\xB7 fw 3.1-0\n"),
             std::string::npos)
       << card;
-
   gm_snapshot();  // the app saw it connected
   desk_.reset();
   ASSERT_TRUE(gmtest::wait_for([&] { return !connected(); }, kWait));
@@ -255,12 +247,7 @@ TEST_F(CoreLiveStatus, ATypedAddressIsAskedAndTheConsoleAnsweringThereIsChosen) 
   ASSERT_TRUE(gm::cfg_set_line(bundle_->wing_cfg_path(), "ip", gmtest::unique_loopback()));
   start();
   char buf[256];
-  unsigned a, b, c, d;
-  ASSERT_EQ(sscanf(desk_->ip().c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
-  char typed[48];
-  snprintf(typed, sizeof typed, " %03u.%03u.%u.%03u ", a, b, c, d);
-  ASSERT_TRUE(gm_set_ip(0, typed, buf, sizeof buf)) << buf;
-  EXPECT_EQ(gm::current_msg(), "Saved. Gainmesh asks " + desk_->ip() + " within a few seconds.");
+  ASSERT_TRUE(gm_set_ip(0, desk_->ip().c_str(), buf, sizeof buf)) << buf;
   EXPECT_EQ(wing_cfg("ip"), desk_->ip());
   ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
   EXPECT_STREQ(gm::read_con_status(0, live()).desk_ip, desk_->ip().c_str());
@@ -293,37 +280,12 @@ TEST_F(CoreLiveStatus, PickingTheConsoleThatAnswersAtTheTypedAddressConnectsToIt
       << bundle_->log_text();
   EXPECT_EQ(st.connected, 0u);
 
-  gm_pick(0, "S0001");
-  EXPECT_EQ(gm::current_msg(),
-            "That console is not on the network any more \xE2\x80\x94 nothing was changed.");
   gm_pick(0, st.answer_id);
   EXPECT_EQ(gm::current_msg(), "This LV1 uses Monitors (" + other.ip() +
                                    "). Gainmesh connects to it within a few seconds.");
   EXPECT_EQ(wing_cfg("console"), st.answer_id);
   EXPECT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
   EXPECT_STREQ(gm::read_con_status(0, live()).desk_ip, other.ip().c_str());
-}
-
-// From the command line: the report names the running LV1, the installed bundle and the desk the
-// module drives; the support file carries that report with the logs and the settings.
-TEST_F(CoreLiveStatus, DiagAndSupportDescribeTheRunningLv1AndTheDeskItsModuleDrives) {
-  ASSERT_TRUE(gm::write_text(bundle_->bundle() + "/Contents/Info.plist", gm::bundle_info_plist()));
-  const std::string lv1 = "LV1          : 14.0.1, running (pid " + std::to_string(start().pid());
-  ASSERT_TRUE(gmtest::wait_for([&] { return connected(); }, kWait)) << bundle_->log_text();
-  const std::string diag = gainmesh("--diag"), desk = gm::read_con_status(0, live()).identity;
-  for (const std::string& line : {lv1, ": " + bundle_->bundle() + ", version 3.2.0\n",
-                                  "\nwing module status block\n  version 17, desk " + desk + " (" +
-                                      desk_->ip() + ")\n  connected 1,"}) {
-    EXPECT_NE(diag.find(line), std::string::npos) << line << "\nin\n" << diag;
-  }
-  const std::string zip = gainmesh("--support"), top = std::filesystem::path(zip).stem().string();
-  const std::string inside = gmtest::python_on_zip(
-      zip.substr(0, zip.size() - 1), std::string(gmtest::kZipNames) + "\nprint(z.read(\"" + top +
-                                         "/Gainmesh-diagnostics.txt\").decode())");
-  for (const std::string& part : {top + "/logs/gainmesh.log\n", top + "/settings/wing.cfg\n",
-                                  top + "/settings/state.cfg\n", lv1}) {
-    EXPECT_NE(inside.find(part), std::string::npos) << part << " in\n" << inside;
-  }
 }
 
 // A release on the rig's update server: its newer wing module goes live inside the running LV1;
@@ -342,8 +304,8 @@ TEST_F(CoreLiveStatus, AReleaseGoesLiveInLv1AndItsLoaderAndAppWaitUntilLv1Quits)
   ASSERT_EQ(
       server.release({"--version", "3.3.0", "--module", "wing", "3.3.0", gmtest::kPayloadModule}),
       0);
-  gm::check();
-  EXPECT_TRUE(gmtest::wait_for([&] { return running() == "3.3.0"; }, kWait)) << running();
+  gm::check();  // announced: live within about a second
+  EXPECT_TRUE(gmtest::wait_for([&] { return running() == "3.3.0"; }, 3000)) << running();
   EXPECT_EQ(gm::lv1_info().pid, static_cast<uint32_t>(lv1_pid)) << "LV1 kept running";
 
   // The new app: the built executable and its Info.plist; the running one: a copy to replace.
@@ -386,13 +348,12 @@ TEST_F(CoreLiveStatus, AReleaseGoesLiveInLv1AndItsLoaderAndAppWaitUntilLv1Quits)
   ASSERT_EQ(waitpid(old, &status, 0), old);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the tick asked it to quit";
   EXPECT_TRUE(gmtest::wait_for([&] { return !gmtest::file_exists(app + ".old"); }, kWait));
-  EXPECT_NE(gmtest::read_file(app_log).find("update: now running 3.2.0"), std::string::npos);
+  const std::string log = gmtest::read_file(app_log);
+  EXPECT_NE(log.find("  update: Gainmesh 3.4.0 applied - restarting into it\n"), std::string::npos);
+  EXPECT_NE(log.find("update: now running 3.2.0"), std::string::npos);
   EXPECT_EQ(gmtest::read_file(bundle_->macos_dir() + "/Gainmesh"), "the loader of 3.4.0");
-  const std::string plist = gmtest::read_file(bundle_->bundle() + "/Contents/Info.plist");
-  EXPECT_NE(plist.find("<key>CFBundleShortVersionString</key><string>3.4.0</string>"),
-            std::string::npos)
-      << plist;
-  EXPECT_NE(plist.find("<key>CFBundleVersion</key><string>3.4.0</string>"), std::string::npos);
+  EXPECT_EQ(gm::names_in(gm::updates_root()), std::vector<std::string>{})
+      << "the stage and the scratch folder are gone";
 }
 
 TEST_F(CoreLiveStatus, StartLv1OpensTheInstalledBundle) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "loader_layout.h"
+#include "support/control_socket.h"
 #include "support/loopback.h"
 #include "support/lv1_rig_test.h"
 #include "support/status_file.h"
@@ -19,6 +20,7 @@ using gmtest::InstalledBundle;
 using gmtest::Lv1HostProcess;
 using Sig = InstalledBundle::Signature;
 using Clock = std::chrono::steady_clock;
+using gmtest::took;
 
 constexpr int kWait = 10000;           // ms for something that must happen
 constexpr int kNotifiedWaitMs = 3000;  // with a notification, "about a second"
@@ -58,18 +60,13 @@ TEST_F(LoaderRigTest, LoadsTheSignedModulePublishesBothBlocksAndFollowsLv1) {
   ASSERT_TRUE(wait_running("3.2.0", kWait)) << bundle_->log_text();
   EXPECT_TRUE(gmtest::holds_open(lv1.pid(), bundle_->loader_block_path()));
   const GmLoaderStatus b = block();
-  EXPECT_EQ(b.magic, GM_LOADER_MAGIC);
-  EXPECT_GE(b.size, GM_LOADER_MIN_BYTES);
-  EXPECT_STREQ(b.consoles[0].key, "wing");
-  EXPECT_STREQ(b.consoles[1].key, "x32");
-  EXPECT_EQ(b.consoles[0].enabled, 1u);
-  EXPECT_EQ(b.consoles[0].module_present, 1u) << "SoundGrid Wing Control.bundle is there";
-  EXPECT_EQ(b.consoles[1].module_present, 0u) << "SoundGrid X-WSG Control.bundle is not";
-  EXPECT_EQ(b.consoles[0].in_slot, 1u);
-  EXPECT_EQ(b.consoles[1].in_slot, 0u);
-  EXPECT_EQ(b.consoles[0].card_kind, 1u);
-  EXPECT_STREQ(b.consoles[1].running_version, "") << "no x32 module file is installed";
-  EXPECT_EQ(b.consoles[0].load_error, 0u);
+  EXPECT_TRUE(b.magic == GM_LOADER_MAGIC && b.size >= GM_LOADER_MIN_BYTES);
+  // Only the WING's Waves bundle is there, only a WING module file is installed, and LV1 tells
+  // the X32 / M32 card's kind while it is out of its slot.
+  EXPECT_EQ(gmtest::console_summary(b.consoles[0]),
+            "wing on=1 present=1 slot=1 kind=1 run=3.2.0 err=0/0 file=");
+  EXPECT_EQ(gmtest::console_summary(b.consoles[1]),
+            "x32 on=1 present=0 slot=0 kind=2 run= err=0/0 file=");
 
   ASSERT_TRUE(wait_log(kStarted)) << bundle_->log_text();
   EXPECT_TRUE(gmtest::holds_open(lv1.pid(), bundle_->status_block_path()));
@@ -80,8 +77,7 @@ TEST_F(LoaderRigTest, LoadsTheSignedModulePublishesBothBlocksAndFollowsLv1) {
 
   // The module answers 0..45 dB in 2.5 dB steps until it has read the desk patch.
   const uint64_t before = lv1.strip(0, 0).queries;
-  lv1.cmd("requery wing");
-  ASSERT_TRUE(lv1.ok()) << lv1.error();
+  ASSERT_TRUE(took(lv1, "requery wing"));
   for (const Lv1HostProcess::Strip& s : lv1.strips(0)) {
     EXPECT_TRUE(s.preamp) << s.ch;
     EXPECT_EQ(s.min, 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "module_entry.h"
+#include "support/control_socket.h"
 #include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
@@ -20,6 +21,7 @@ namespace {
 
 using namespace gmtest;
 using namespace std::chrono_literals;
+using gmtest::took;
 
 class ClientVsWingSim : public ::testing::Test {
  protected:
@@ -57,8 +59,7 @@ class ClientVsWingSim : public ::testing::Test {
 // desk's echo of every set in WingSim.SetsArePushed...
 TEST_F(ClientVsWingSim, ReadsMuteModeAndGainRanges) {
   connect();
-  sim_->cmd("set /io/in/LCL/2/mute 1");
-  ASSERT_TRUE(sim_->ok()) << sim_->error();
+  ASSERT_TRUE(took(*sim_, "set /io/in/LCL/2/mute 1"));
   int mute = -1;
   ASSERT_TRUE(gm::wctl_get_mute("LCL", 2, &mute));
   EXPECT_EQ(mute, 1);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "net_util.h"
+#include "support/control_socket.h"
 #include "support/loopback.h"
 #include "support/wingsim_process.h"
 #include "wingbin_codec.h"
@@ -28,6 +29,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+using gmtest::took;
 using gmtest::WingSimProcess;
 
 constexpr int kWait = 3000;  // ms for something that must arrive
@@ -446,8 +448,7 @@ TEST_F(WingSim, StereoPairsLinkModeGainAndPhantom) {
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/6/vph")), Bytes{0x01});
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/5/vph")), Bytes{0x01});
 
-  sim.cmd("set /io/in/LCL/6/mode M");  // at the desk: both legs become mono again
-  ASSERT_TRUE(sim.ok()) << sim.error();
+  ASSERT_TRUE(took(sim, "set /io/in/LCL/6/mode M"));  // at the desk: both legs become mono
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/6/mode")), mono);
   EXPECT_EQ(get(sim, "/io/in/LCL/5/mode"), "M");
   c.set_float("/io/in/LCL/6/g", 30.0f);
@@ -459,12 +460,10 @@ TEST_F(WingSim, DeskSideChangesArePushedAndNotRecorded) {
   WingSimProcess sim = start();
   Client c(ip_);
   ASSERT_TRUE(c.connected());
-  sim.cmd("set /io/in/A/3/g 12.5");
-  ASSERT_TRUE(sim.ok()) << sim.error();
+  ASSERT_TRUE(took(sim, "set /io/in/A/3/g 12.5"));
   EXPECT_EQ(float_of(c.next_of(hash_of(sim, "/io/in/A/3/g"))), 12.5f);
 
-  sim.cmd("patch MOD:2=A:3");
-  ASSERT_TRUE(sim.ok()) << sim.error();
+  ASSERT_TRUE(took(sim, "patch MOD:2=A:3"));
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/out/MOD/2/grp")), (Bytes{0x80, 'A'}));
   EXPECT_EQ(c.next_of(hash_of(sim, "/io/out/MOD/2/in")), Bytes{0x03});
 
@@ -505,8 +504,7 @@ TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
   sim.cmd("fault split off");
 
   const size_t mark = c.wire().size();
-  sim.cmd("fault garbage 64");
-  ASSERT_TRUE(sim.ok()) << sim.error();
+  ASSERT_TRUE(took(sim, "fault garbage 64"));
   const Bytes noise = c.wire_since(mark, 64);
   EXPECT_EQ(noise.size(), 64u);
   EXPECT_EQ(std::count(noise.begin(), noise.end(), 0xDF), 0);
@@ -545,8 +543,7 @@ TEST_F(WingSim, SurvivesBadBytesTornMessagesAndMoves) {
   EXPECT_FALSE(c.next_of(kLcl1Gain).empty());
 
   const std::string other = gmtest::unique_loopback();
-  sim.cmd("move " + other);
-  ASSERT_TRUE(sim.ok()) << sim.error();
+  ASSERT_TRUE(took(sim, "move " + other));
   EXPECT_TRUE(c.wait_closed());
   EXPECT_FALSE(Client(ip_).connected());
   EXPECT_EQ(ask(other, 2222, "WING?"), "WING," + other + ",FOH,wing-rack,S0001,3.1-0-g9f314617");

@@ -101,11 +101,6 @@ std::vector<DeskRequest> FakeDesk::requests() const {
   return requests_;
 }
 
-Bytes FakeDesk::raw_received() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return raw_;
-}
-
 bool FakeDesk::wait_for_requests(size_t n, int timeout_ms) const {
   std::unique_lock<std::mutex> lock(mu_);
   return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
@@ -173,15 +168,11 @@ void FakeDesk::client_loop(int fd) {
     const size_t got = unesc.feed(buf, static_cast<size_t>(n), plain, sizeof plain);
     stream.insert(stream.end(), plain, plain + got);
     pending.insert(pending.end(), buf, buf + n);
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      raw_.insert(raw_.end(), buf, buf + n);
-    }
     size_t off = 0;
     while (off < stream.size()) {
       gm::WbinRequest req;
-      const int used = gm::wbin_parse_request(stream.data() + off,
-                                              static_cast<int>(stream.size() - off), &req);
+      const int used =
+          gm::wbin_parse_request(stream.data() + off, static_cast<int>(stream.size() - off), &req);
       if (used == 0) break;
       if (used < 0) {
         ++off;

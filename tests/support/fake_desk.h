@@ -23,7 +23,7 @@ struct DeskRequest {
   Bytes raw;         // as on the wire, escaping included, from DF D1 on
   std::string path;  // "/io/in/LCL/1/g" (indexes as numbers)
   gm::WbinRequest::Kind kind;
-  Bytes value;       // the value token of a set (unescaped)
+  Bytes value;  // the value token of a set (unescaped)
 };
 
 class FakeDesk {
@@ -45,7 +45,6 @@ class FakeDesk {
   void stop_listening();
 
   std::vector<DeskRequest> requests() const;
-  Bytes raw_received() const;
   int connections() const { return connections_.load(); }
   bool wait_for_requests(size_t n, int timeout_ms) const;
   bool wait_for_connections(int n, int timeout_ms) const;
@@ -70,7 +69,6 @@ class FakeDesk {
   std::vector<int> clients_;
   std::vector<std::thread> client_threads_;
   std::vector<DeskRequest> requests_;
-  Bytes raw_;
 };
 
 }  // namespace gmtest

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -108,7 +109,8 @@ InstalledBundle::InstalledBundle(const TempHome& home, Options options)
     copy(std::string(kPayloadModule) + ".sig", modules_dir() + "/wing-3.2.0.dylib.sig");
   }
   write_state(options_.state_cfg);
-  replace_file(wing_cfg_path(), options_.wing_ip.empty() ? "" : "ip=" + options_.wing_ip + "\n");
+  replace_file(wing_cfg_path(), (options_.wing_ip.empty() ? "" : "ip=" + options_.wing_ip + "\n") +
+                                    options_.wing_cfg_more);
   for (const std::string& card : options_.cards) add_card_bundle(card);
 }
 
@@ -173,13 +175,25 @@ std::string InstalledBundle::status_block_path() const {
 }
 
 GmLoaderStatus InstalledBundle::loader_status() const {
+  return read_loader_block(loader_block_path());
+}
+
+GmLoaderStatus read_loader_block(const std::string& path) {
   GmLoaderStatus s;
   memset(&s, 0, sizeof s);
-  const std::string bytes = read_file(loader_block_path());
+  const std::string bytes = read_file(path);
   memcpy(&s, bytes.data(), std::min(bytes.size(), sizeof s));
   if (s.size >= GM_LOADER_MIN_BYTES && s.size < sizeof s) {
     memset(reinterpret_cast<char*>(&s) + s.size, 0, sizeof s - s.size);
   }
+  return s;
+}
+
+std::string console_summary(const GmLoaderConsole& c) {
+  char s[256];
+  snprintf(s, sizeof s, "%.8s on=%u present=%u slot=%u kind=%u run=%.24s err=%u/%u file=%.64s",
+           c.key, c.enabled, c.module_present, c.in_slot, c.card_kind, c.running_version,
+           c.load_error, c.error_code, c.module_file);
   return s;
 }
 

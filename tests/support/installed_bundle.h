@@ -31,11 +31,12 @@ class InstalledBundle {
     bool with_module = true;              // modules/wing-3.2.0.dylib and its .sig
     // The desk's address for wing.cfg (ip=). Must be in 127.0.0.0/8, so that the module asks
     // only there and never searches the network.
-    std::string wing_ip;
+    std::string wing_ip{};
     // For a module that runs inside a NetnsLab (lv1host started in its scanner namespace): then
     // wing_ip may be empty (no ip=, the module searches by broadcast) or an address on the lab's
     // subnet.
     bool in_network_namespace = false;
+    std::string wing_cfg_more{};  // further lines of wing.cfg, after the ip= line
     std::string state_cfg = "wing=on\nx32=on\n";
     std::vector<std::string> cards = {kWingCard};  // Waves card bundles beside ours
   };
@@ -67,9 +68,7 @@ class InstalledBundle {
   std::string wing_cfg_path() const;      // <bundle>/Contents/MacOS/wing.cfg
   std::string loader_block_path() const;  // <run>/GainmeshLoader
   std::string status_block_path() const;  // <run>/GainmeshStatus
-  // The loader's status block as the app reads it (at most 304 bytes, the rest zero); all zero
-  // when the file is missing.
-  GmLoaderStatus loader_status() const;
+  GmLoaderStatus loader_status() const;   // read_loader_block of loader_block_path()
   // gainmesh.log, or empty.
   std::string log_text() const;
   bool log_has(const std::string& needle) const;
@@ -81,5 +80,11 @@ class InstalledBundle {
 
 // Signs file with the build's gm-sign and the test key, writing sig_path.
 void sign_file(const std::string& file, const std::string& sig_path);
+
+// The loader's status block at path as the app reads it (at most 304 bytes, the rest zero); all
+// zero when the file is missing.
+GmLoaderStatus read_loader_block(const std::string& path);
+// A console entry of that block on one line, every field in order, texts cut at their size.
+std::string console_summary(const GmLoaderConsole& c);
 
 }  // namespace gmtest
