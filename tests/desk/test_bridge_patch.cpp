@@ -3,25 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "bridge_cfg.h"
 #include "bridge_flags.h"
 #include "bridge_patch.h"
-#include "desk_wing.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "module/module_test_util.h"
 #include "support/eventually.h"
-#include "support/loopback.h"
 #include "support/module_fixture.h"
-#include "support/temp_home.h"
-#include "support/wingsim_process.h"
 #include "wing_ctl.h"
-#include "wingbin.h"
 
 namespace {
 
@@ -76,12 +66,11 @@ TEST_F(PatchModel, UnroutedOutputsStereoPartnersAndSharedHeadAmps) {
   EXPECT_EQ(gm::wing_gain_src(3), 5) << "gain goes to the pair's head amp";
   EXPECT_TRUE(right.parked_valid);
   EXPECT_DOUBLE_EQ(right.parked_db, 10.0);
-  EXPECT_TRUE(host_.has_line("[patch] LCL 6 is a stereo partner - head amp is LCL 5"));
-  EXPECT_TRUE(host_.has_line("[patch] LCL 6 parked node holds 10.0 dB"));
-  EXPECT_TRUE(host_.has_line("[patch] 6 channel(s) re-patched"));
-  EXPECT_TRUE(host_.has_line("[ha] B: 1=0"));
-  EXPECT_TRUE(host_.has_line("[ha] LCL: 5=3 6=3 5=3"));
-  EXPECT_TRUE(host_.has_line("[gang] LCL 5 drives 3 LV1 channel(s): 3(LCL 5), 4(LCL 6), 5(LCL 5)"));
+  gmtest::expect_lines(
+      host_, {"[patch] LCL 6 is a stereo partner - head amp is LCL 5",
+              "[patch] LCL 6 parked node holds 10.0 dB", "[patch] 6 channel(s) re-patched",
+              "[ha] B: 1=0", "[ha] LCL: 5=3 6=3 5=3",
+              "[gang] LCL 5 drives 3 LV1 channel(s): 3(LCL 5), 4(LCL 6), 5(LCL 5)"});
   EXPECT_EQ(gm::ch_for_wing("lcl", 5), 2);
   EXPECT_EQ(gm::ch_for_wing("LCL", 6), 3);
   EXPECT_EQ(gm::ch_for_wing("B", 1), -1);
@@ -119,10 +108,9 @@ TEST_F(PatchModel, APortBoxOfEightInputsHidesTheNinth) {
   EXPECT_TRUE(gm::wing_has_preamp(0));
   EXPECT_FALSE(gm::wing_has_preamp(1));
   EXPECT_EQ(gm::port_preamps("A"), 8);
-  EXPECT_TRUE(host_.has_line("[ports] A: SD8, HA remote on, known box"));
-  EXPECT_TRUE(host_.has_line("[ports] A: 8 preamp input(s) on that box"));
-  EXPECT_TRUE(host_.has_line("[ports] B: (nothing connected), HA remote OFF"));
-  EXPECT_TRUE(host_.has_line("[ports] SC: (nothing connected)"));
+  gmtest::expect_lines(
+      host_, {"[ports] A: SD8, HA remote on, known box", "[ports] A: 8 preamp input(s) on that box",
+              "[ports] B: (nothing connected), HA remote OFF", "[ports] SC: (nothing connected)"});
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_EQ(host_.count_lines("[ports] A:"), 2) << "the ports are read once per run";
 
@@ -153,8 +141,8 @@ TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
   at_desk("set /io/in/A/3/$ract 0");
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(gm::wing_has_preamp(0));
-  EXPECT_TRUE(host_.has_line("[patch] A 3 head amp is now present (desk reports type 3)"));
-  EXPECT_TRUE(host_.has_line("[patch] 1 channel(s) re-patched"));
+  gmtest::expect_lines(host_, {"[patch] A 3 head amp is now present (desk reports type 3)",
+                               "[patch] 1 channel(s) re-patched"});
   EXPECT_EQ(revalidate_bits(), 1u);
 }
 
@@ -182,9 +170,9 @@ TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
   start_desk({"--patch", "CRD:1-2=A:5-6", "--mod-card", "NONE", "--crd-card", "WSG"});
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=NONE CRD=WSG"));
-  EXPECT_TRUE(
-      host_.has_line("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
+  gmtest::expect_lines(host_,
+                       {"[patch] card slots: MOD=NONE CRD=WSG",
+                        "[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"});
   EXPECT_EQ(gm::wing_grp(1), "A");
   EXPECT_EQ(gm::wing_src(1), 6);
 }
@@ -194,9 +182,10 @@ TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomet
   start_desk({"--patch", "CRD:1-4=LCL:1-4", "--crd-card", "WSG"});
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=WSG CRD=WSG"));
-  EXPECT_TRUE(host_.has_line(
-      "[patch] card MOD has no routed outputs; card CRD has 4 - reading LV1's patch from CRD"));
+  gmtest::expect_lines(
+      host_,
+      {"[patch] card slots: MOD=WSG CRD=WSG",
+       "[patch] card MOD has no routed outputs; card CRD has 4 - reading LV1's patch from CRD"});
   EXPECT_EQ(gm::patch_card(), "CRD");
   EXPECT_EQ(gm::wing_src(3), 4);
   EXPECT_TRUE(gm::wing_has_preamp(3));
@@ -213,10 +202,9 @@ TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomet
   start_desk({"--patch", "", "--mod-card", "NONE"});
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(
-      host_.has_line("[patch] the desk reports no WSG card in either slot - staying on MOD"));
-  EXPECT_TRUE(
-      host_.has_line("[patch] card MOD has no routed outputs, and no other card slot does either"));
+  gmtest::expect_lines(
+      host_, {"[patch] the desk reports no WSG card in either slot - staying on MOD",
+              "[patch] card MOD has no routed outputs, and no other card slot does either"});
   EXPECT_EQ(gm::patch_card(), "MOD");
   EXPECT_FALSE(gm::wing_has_preamp(0));
 }

@@ -229,8 +229,7 @@ TEST_F(ModuleCfg, PinReloadFollowsIpAndConsole) {
 
   home_.write("wing.cfg", "bank=A\n");
   gm::cfg_reload_pin();
-  EXPECT_TRUE(host_.has_line("[cfg] ip= (cleared - discovery finds the console)"));
-  EXPECT_TRUE(host_.has_line("[cfg] console= (cleared)"));
+  gmtest::expect_lines(host_, {"[cfg] ip= (cleared - discovery finds the console)", "[cfg] console= (cleared)"});
   EXPECT_EQ(gm::cfg_console(), "");
 }
 

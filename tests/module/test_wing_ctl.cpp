@@ -2,18 +2,13 @@
 // answers it refuses, and the node hashes it learns.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <map>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
+#include "module/module_test_util.h"
 #include "module_entry.h"
 #include "support/eventually.h"
 #include "support/fake_desk.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
 #include "wing_ctl.h"
 
@@ -26,11 +21,7 @@ constexpr auto rec = &FakeDesk::value_record;
 constexpr auto flt = &FakeDesk::float_token;
 constexpr auto str = &FakeDesk::string_token;
 
-Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+constexpr auto join = &cat<Bytes>;
 
 // A definition record of a numeric node: DF, length, 10 bytes, two names, a byte, the kind byte,
 // min, max and the step count.
@@ -42,15 +33,6 @@ Bytes definition(float lo, float hi, uint32_t steps, uint8_t kind = 0x10, bool t
   Bytes head = tag ? Bytes{0xDF} : Bytes{};
   head.insert(head.end(), {uint8_t(body.size() >> 8), uint8_t(body.size())});
   return join({head, body});
-}
-
-std::mutex g_push_mu;
-std::vector<std::string> g_pushes;  // "group index/leaf=value"
-
-void record_push(const char* group, int index, const char* leaf, double value, bool) {
-  std::lock_guard<std::mutex> lock(g_push_mu);
-  g_pushes.push_back(std::string(group) + " " + std::to_string(index) + "/" + leaf + "=" +
-                     std::to_string(value));
 }
 
 class WingCtl : public ::testing::Test {
@@ -272,7 +254,8 @@ TEST_F(WingCtl, PatchReadChecksGroupAndInput) {
 
 TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   gm::wbin_hash_learn(0x11200001, "LCL", 20, "mute");
-  gm::wctl_on_push(record_push);
+  pushes().clear();
+  gm::wctl_on_push(PushLog::record);
   answer("/io/in/LCL/10", join({rec(0x11200001, {0x01}),
                                 rec(0x11100001, str("M")),
                                 rec(0x11100002, flt(12.5f)),
@@ -287,10 +270,7 @@ TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   EXPECT_TRUE(phantom);
   EXPECT_EQ(gm::wbin_known_hash("LCL", 10, "g"), 0x11100002u);
   EXPECT_EQ(gm::wbin_known_hash("LCL", 10, "vph"), 0x11100003u);
-  {
-    std::lock_guard<std::mutex> lock(g_push_mu);
-    EXPECT_EQ(g_pushes, std::vector<std::string>{"LCL 20/mute=1.000000"});
-  }
+  EXPECT_EQ(pushes().lines(), std::vector<std::string>{"LCL 20/mute=1"});
 
   // Once learned, the hashes decide, wherever the records stand.
   answer("/io/in/LCL/10", join({rec(0x11100003, {0x00}),

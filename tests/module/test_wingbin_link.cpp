@@ -1,28 +1,19 @@
 // The control link against a scripted desk on a loopback address: connecting, requests and
 // their replies, pushes, keep-alive, reconnects and stop; the receive split fed directly; and
 // the node-hash table with its preload.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "module/module_test_util.h"
 #include "module_entry.h"
 #include "support/eventually.h"
 #include "support/fake_desk.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
 #include "wingbin.h"
 
@@ -31,26 +22,15 @@ namespace {
 using gmtest::Bytes;
 using gmtest::eventually;
 using gmtest::FakeDesk;
+using gmtest::ms_since;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+constexpr auto cat = &gmtest::cat<Bytes>;
+constexpr auto rec = &FakeDesk::value_record;
+constexpr auto flt = &FakeDesk::float_token;
 
 long ms_between(Clock::time_point a, Clock::time_point b) {
   return static_cast<long>(std::chrono::duration_cast<milliseconds>(b - a).count());
-}
-long ms_since(Clock::time_point t) {
-  return ms_between(t, Clock::now());
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Bytes rec(uint32_t hash, const Bytes& token) {
-  return FakeDesk::value_record(hash, token);
-}
-Bytes flt(float x) {
-  return FakeDesk::float_token(x);
 }
 
 gm::WbinBuf get_msg(const char* group, int index, const char* leaf) {
@@ -63,29 +43,18 @@ gm::WbinBuf get_msg(const char* group, int index, const char* leaf) {
   return m;
 }
 
-// What the push callbacks saw: known nodes as "group index/leaf=value", unknown ones by hash.
+// What the push callbacks saw: known nodes in gmtest::pushes(), unknown ones here by hash.
 struct Unknown {
   uint32_t hash;
   double value;
   uint8_t token;
 };
-std::mutex g_seen_mu;
-std::vector<std::string> g_pushes;
+std::mutex g_unknown_mu;
 std::vector<Unknown> g_unknown;
 
-std::vector<std::string> pushes() {
-  std::lock_guard<std::mutex> lock(g_seen_mu);
-  return g_pushes;
-}
 std::vector<Unknown> unknowns() {
-  std::lock_guard<std::mutex> lock(g_seen_mu);
+  std::lock_guard<std::mutex> lock(g_unknown_mu);
   return g_unknown;
-}
-
-void clear_seen() {
-  std::lock_guard<std::mutex> lock(g_seen_mu);
-  g_pushes.clear();
-  g_unknown.clear();
 }
 
 class WbinTest : public ::testing::Test {
@@ -93,15 +62,11 @@ class WbinTest : public ::testing::Test {
   void SetUp() override {
     host_.install();
     gm::set_detail_level(2);
-    clear_seen();
-    gm::wbin_on_push([](const char* group, int index, const char* leaf, double value, bool) {
-      std::ostringstream s;
-      s << group << " " << index << "/" << leaf << "=" << value;
-      std::lock_guard<std::mutex> lock(g_seen_mu);
-      g_pushes.push_back(s.str());
-    });
+    gmtest::pushes().clear();
+    g_unknown.clear();
+    gm::wbin_on_push(gmtest::PushLog::record);
     gm::wbin_on_unknown([](uint32_t hash, double value, bool, uint8_t token) {
-      std::lock_guard<std::mutex> lock(g_seen_mu);
+      std::lock_guard<std::mutex> lock(g_unknown_mu);
       g_unknown.push_back({hash, value, token});
     });
   }
@@ -143,12 +108,8 @@ class WbinLinkTest : public WbinTest {
 
 TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe) {
   const std::string ip = gmtest::unique_loopback();  // nothing listens on TCP here
-  const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(2222);
-  inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-  ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  const int udp = gmtest::bound_socket(ip, 2222);
+  ASSERT_GE(udp, 0);
   timeval tv{5, 0};
   setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 
@@ -304,7 +265,7 @@ TEST_F(WbinLinkTest, ALearnedRecordBeforeTheReplyIsDeliveredAsAPush) {
   // Without an expected hash, a record of a learned node is still no reply.
   ASSERT_TRUE(ask(get_msg("B", 8, "vph"), 0, &reply));
   EXPECT_EQ(reply, rec(0x53000002u, {0x00}));
-  EXPECT_EQ(pushes(), (std::vector<std::string>{"LCL 2/g=5", "B 7/vph=1"}));
+  EXPECT_EQ(gmtest::pushes().lines(), (std::vector<std::string>{"LCL 2/g=5", "B 7/vph=1"}));
   EXPECT_EQ(gm::wbin_pushes(), before + 2);
 }
 
