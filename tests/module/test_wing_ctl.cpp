@@ -95,14 +95,10 @@ TEST_F(WingCtl, GainOfLocalInputOneTravelsAsInTheWorkedExample) {
 }
 
 TEST_F(WingCtl, SetsLayOutPathAndValueTokensAndInvalidOnesSendNothing) {
-  EXPECT_FALSE(gm::wctl_set_patch("CRD", 65, "LCL", 1));
-  EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "LCL", 0));
-  EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "LCL", 65));
-  EXPECT_FALSE(gm::wctl_set_patch("CRD", 1, "", 1));
-  EXPECT_FALSE(gm::wctl_set_gain("LCL", 1, std::nan("")));
-  EXPECT_FALSE(gm::wctl_set_gain("", 1, 0.0));
-  EXPECT_FALSE(gm::wctl_set_phantom("LCL", 0, true));
-  EXPECT_FALSE(gm::wctl_set_mode("LCL", 1, nullptr));
+  EXPECT_FALSE(gm::wctl_set_patch("CRD", 65, "LCL", 1) || gm::wctl_set_patch("CRD", 1, "LCL", 0) ||
+               gm::wctl_set_patch("CRD", 1, "LCL", 65) || gm::wctl_set_patch("CRD", 1, "", 1));
+  EXPECT_FALSE(gm::wctl_set_gain("LCL", 1, std::nan("")) || gm::wctl_set_gain("", 1, 0.0));
+  EXPECT_FALSE(gm::wctl_set_phantom("LCL", 0, true) || gm::wctl_set_mode("LCL", 1, nullptr));
 
   ASSERT_TRUE(gm::wctl_set_phantom("LCL", 2, true));
   ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
@@ -256,12 +252,9 @@ TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   gm::wbin_hash_learn(0x11200001, "LCL", 20, "mute");
   pushes().clear();
   gm::wctl_on_push(PushLog::record);
-  answer("/io/in/LCL/10", join({rec(0x11200001, {0x01}),
-                                rec(0x11100001, str("M")),
-                                rec(0x11100002, flt(12.5f)),
-                                rec(0x11100003, {0x01}),
-                                rec(0x11100004, {0x00}),
-                                {0xDE}}));
+  answer("/io/in/LCL/10",
+         join({rec(0x11200001, {0x01}), rec(0x11100001, str("M")), rec(0x11100002, flt(12.5f)),
+               rec(0x11100003, {0x01}), rec(0x11100004, {0x00}), Bytes{0xDE}}));
   double db = 0;
   bool phantom = false, found = false;
   ASSERT_TRUE(gm::wctl_get_channel("LCL", 10, &db, &phantom, &found));
@@ -273,11 +266,9 @@ TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   EXPECT_EQ(pushes().lines(), std::vector<std::string>{"LCL 20/mute=1"});
 
   // Once learned, the hashes decide, wherever the records stand.
-  answer("/io/in/LCL/10", join({rec(0x11100003, {0x00}),
-                                rec(0x11100001, str("M")),
-                                rec(0x11100004, {0x01}),
-                                rec(0x11100002, flt(-6.0f)),
-                                {0xDE}}));
+  answer("/io/in/LCL/10",
+         join({rec(0x11100003, {0x00}), rec(0x11100001, str("M")), rec(0x11100004, {0x01}),
+               rec(0x11100002, flt(-6.0f)), Bytes{0xDE}}));
   phantom = true;
   ASSERT_TRUE(gm::wctl_get_channel("LCL", 10, &db, &phantom, &found));
   EXPECT_EQ(db, -6.0);
