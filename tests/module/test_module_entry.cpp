@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "module/module_test_util.h"
 #include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
@@ -104,7 +105,8 @@ TEST_F(ModuleRun, StartsOnlyForItsAbiPublishesAndStopsCleanly) {
   m_->attach(&iface_);
   EXPECT_TRUE(host_.has_line("---- wing module 3.2.0 started by the loader ----"));
   EXPECT_TRUE(host_.has_line("[cfg] using " + cfg_path_));
-  gmtest::expect_lines(host_, {"[shm] status block published as Local\\GainmeshStatus", "[bridge] searching for a Behringer WING ..."});
+  gmtest::expect_lines(host_, {"[shm] status block published as Local\\GainmeshStatus",
+                               "[bridge] searching for a Behringer WING ..."});
   EXPECT_TRUE(host_.wait_for_line("[bridge] discovery sweep 1 ...", 2000));
   {
     StatusFile blk(home_.run_dir());
@@ -159,7 +161,9 @@ TEST_F(ModuleRun, StopGivesUpOnAHungThreadAfterThreeSecondsAndKeepsSayingSo) {
   const long waited = elapsed_ms(t0);
   EXPECT_GE(waited, 2900);
   EXPECT_LT(waited, 10000);
-  gmtest::expect_lines(host_, {"---- a thread did not come back; not re-arming ----", "---- wing module stopped - a thread is still running, the loader keeps this module mapped ----"});
+  gmtest::expect_lines(host_, {"---- a thread did not come back; not re-arming ----",
+                               "---- wing module stopped - a thread is still running, the loader "
+                               "keeps this module mapped ----"});
   EXPECT_STREQ(StatusFile(home_.run_dir())->status, "Module stopped");
 
   // Not re-armed: a later start runs nothing new, and every stop keeps returning 0.
