@@ -66,28 +66,21 @@ T cat(std::initializer_list<T> parts) {
 // no context, so there is one record per test process: pushes().
 class PushLog {
  public:
-  void add(const char* group, int index, const char* leaf, double value) {
-    char line[128];
-    std::snprintf(line, sizeof line, "%s %d/%s=%g", group, index, leaf, value);
-    std::lock_guard<std::mutex> lock(mu_);
-    lines_.push_back(line);
-  }
   std::vector<std::string> lines() const {
     std::lock_guard<std::mutex> lock(mu_);
     return lines_;
   }
-  bool has(const std::string& line) const {
-    const auto all = lines();
-    return std::find(all.begin(), all.end(), line) != all.end();
-  }
+  bool has(const std::string& line) const { return std::ranges::count(lines(), line) > 0; }
   void clear() {
     std::lock_guard<std::mutex> lock(mu_);
     lines_.clear();
   }
   // Callbacks for the link's and the desk backend's push registrations.
   static void record(const char* group, int index, const char* leaf, double value, bool);
-  static void record_desk(const char* group, int index, const char* leaf, double value, bool,
-                          const char*);
+  static void record_desk(const char* group, int index, const char* leaf, double value, bool flag,
+                          const char*) {
+    record(group, index, leaf, value, flag);
+  }
 
  private:
   mutable std::mutex mu_;
@@ -99,11 +92,10 @@ inline PushLog& pushes() {
   return log;
 }
 inline void PushLog::record(const char* group, int index, const char* leaf, double value, bool) {
-  pushes().add(group, index, leaf, value);
-}
-inline void PushLog::record_desk(const char* group, int index, const char* leaf, double value, bool,
-                                 const char*) {
-  pushes().add(group, index, leaf, value);
+  char line[128];
+  std::snprintf(line, sizeof line, "%s %d/%s=%g", group, index, leaf, value);
+  std::lock_guard<std::mutex> lock(pushes().mu_);
+  pushes().lines_.push_back(line);
 }
 
 // Every one of the lines was logged.
