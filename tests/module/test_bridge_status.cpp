@@ -144,9 +144,7 @@ TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
   EXPECT_EQ(gm::cfg_bank(), "A");
   EXPECT_EQ(gm::cfg_base(), 5);
   EXPECT_TRUE(gm::cfg_resync_desk());
-  const std::string saved = read_file(cfg_path());
-  EXPECT_NE(saved.find("bank=A\nbase=5\nwatch=64\n"), std::string::npos) << saved;
-  EXPECT_NE(saved.find("resync=desk\n"), std::string::npos) << saved;
+  // (That it is saved: CoreLiveStatus.ASetResyncReachesTheRunningModule.)
 
   gm::shm_sync();
   EXPECT_EQ(host_.count_lines("[shm] config applied from tray"), 1);

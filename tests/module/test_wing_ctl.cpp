@@ -311,18 +311,12 @@ TEST_F(WingCtl, DeskWideReadsAndHashProbes) {
   ASSERT_TRUE(gm::wctl_get_port_device("SC", buf, sizeof buf));
   EXPECT_STREQ(buf, "DL32");
 
+  // (The remote head-amp switch and the network lock as the desk holds them: PatchModel.)
   bool on = false;
-  answer("/$globals/harmt/a", rec(0x13000005, {0x01}));
-  ASSERT_TRUE(gm::wctl_get_ha_remote("A", &on));
-  EXPECT_TRUE(on);
   answer("/$syscfg/tcplock", rec(0x13000006, flt(0.0f)));
   EXPECT_FALSE(gm::wctl_get_tcplock(&on));
-  answer("/$syscfg/tcplock", rec(0x13000007, {0x00}));
-  ASSERT_TRUE(gm::wctl_get_tcplock(&on));
-  EXPECT_FALSE(on);
   EXPECT_EQ(paths(), (std::vector<std::string>{"/$syscfg/opt_mod", "/cards/$type",
-                                               "/$stat/sc_devices", "/$globals/harmt/a",
-                                               "/$syscfg/tcplock", "/$syscfg/tcplock"}));
+                                               "/$stat/sc_devices", "/$syscfg/tcplock"}));
 
   // Probes report the hash and learn nothing.
   uint32_t hash = 0;

@@ -136,9 +136,7 @@ TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe
 TEST_F(WbinLinkTest, KeepsTheFirstAddressUntilAStopThatEndsAWaitingRequestPromptly) {
   EXPECT_FALSE(gm::wbin_start(nullptr, nullptr));
   EXPECT_FALSE(gm::wbin_start("", nullptr));
-  connect(desk_);
-  EXPECT_TRUE(host_.has_line("[ctl] connected " + desk_.ip() + ":2222 (native control)"));
-  EXPECT_EQ(gm::wbin_connect_failures(), 0);
+  connect(desk_);  // (its log line and failure count: ClientVsWingSim.TheLinkIsKeptAlive...)
   FakeDesk next(gmtest::unique_loopback());
   EXPECT_TRUE(gm::wbin_start(next.ip().c_str(), nullptr));
   std::this_thread::sleep_for(milliseconds(300));
@@ -163,7 +161,7 @@ TEST_F(WbinLinkTest, KeepsTheFirstAddressUntilAStopThatEndsAWaitingRequestPrompt
   connect(next);
 }
 
-TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequestAndIsRebuilt) {
+TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequest) {
   connect(desk_);
   const auto t = Clock::now();
   auto answered = std::async(std::launch::async, [&] {
@@ -174,9 +172,7 @@ TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequestAndIsRebuilt) {
   EXPECT_FALSE(answered.get());
   EXPECT_LT(ms_since(t), 5000);
   EXPECT_TRUE(eventually([] { return !gm::wbin_connected(); }));
-
-  EXPECT_TRUE(desk_.wait_for_connections(2, 5000));
-  EXPECT_TRUE(eventually([] { return gm::wbin_connected(); }));
+  // (That it is rebuilt: ClientVsWingSim.TheLinkIsKeptAlive...)
 }
 
 std::mutex g_probe_mu;
@@ -199,8 +195,7 @@ TEST_F(WbinLinkTest, AnIdleLinkIsProbedEveryFourSecondsAndDroppedWhenAProbeFails
     EXPECT_GE(ms_between(connected_at, g_probes[0]), 3500);
     EXPECT_GE(ms_between(g_probes[0], g_probes[1]), 3500);
   }
-  EXPECT_TRUE(desk_.wait_for_connections(2, 5000));
-  EXPECT_TRUE(eventually([] { return gm::wbin_connected(); }));
+  // (That the link is rebuilt: ClientVsWingSim.TheLinkIsKeptAlive...)
 }
 
 TEST_F(WbinLinkTest, AReplySplitRightAfterAnEscapeByteDecodes) {
