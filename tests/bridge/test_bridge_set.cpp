@@ -4,7 +4,10 @@
 // drives the bridge state as the watch thread would.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "bridge_cfg.h"
 #include "bridge_flags.h"

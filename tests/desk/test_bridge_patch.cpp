@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
+#include <tuple>
 
 #include "bridge_flags.h"
 #include "bridge_patch.h"

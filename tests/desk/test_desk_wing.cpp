@@ -2,13 +2,20 @@
 // group sizes, and, against the virtual WING on a loopback address of its own, unicast discovery
 // with the SoundGrid card check, stereo legs, input names, head amps and pushes.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "desk_wing.h"
 #include "module/module_test_util.h"

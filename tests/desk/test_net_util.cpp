@@ -3,9 +3,13 @@
 //
 // Traffic stays on loopback addresses, except in the NetNamespace tests, which run in a child
 // process inside a namespace of the lab with veth interfaces of their own.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,9 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "bridge_cfg.h"
 #include "module/module_test_util.h"

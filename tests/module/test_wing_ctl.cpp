@@ -2,8 +2,13 @@
 // answers it refuses, and the node hashes it learns.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "module/module_test_util.h"
 #include "module_entry.h"

@@ -1,11 +1,19 @@
 // The metering client: decoding of meter datagrams (sizes, report id, levels, held peaks, clips,
 // which inputs exist), the request bytes, and the real thread against a desk played on a
 // loopback address of its own.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "gm_win32.h"
 #include "module/module_test_util.h"

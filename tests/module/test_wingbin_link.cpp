@@ -3,14 +3,20 @@
 // the node-hash table with its preload.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <future>
 #include <map>
+#include <mutex>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "module/module_test_util.h"
 #include "module_entry.h"
