@@ -22,10 +22,6 @@ namespace {
 using namespace gmtest;
 using Clock = std::chrono::steady_clock;
 
-long elapsed_ms(Clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
 // The first word of every line a shell command prints.
 std::set<std::string> first_words(const std::string& cmd) {
   std::set<std::string> words;
@@ -114,7 +110,7 @@ TEST_F(ModuleRun, StartsOnlyForItsAbiPublishesAndStopsCleanly) {
 
   const auto t0 = Clock::now();
   EXPECT_EQ(m_->stop(), 1);
-  EXPECT_LT(elapsed_ms(t0), 3500);
+  EXPECT_LT(ms_since(t0), 3500);
   // The stop's own lines, in order; a thread may still log between the first two.
   const auto lines = host_.lines();
   ASSERT_GE(lines.size(), 3u);
@@ -151,7 +147,7 @@ TEST_F(ModuleRun, StopGivesUpOnAHungThreadAfterThreeSecondsAndKeepsSayingSo) {
 
   const auto t0 = Clock::now();
   EXPECT_EQ(m_->stop(), 0);
-  const long waited = elapsed_ms(t0);
+  const long waited = ms_since(t0);
   EXPECT_GE(waited, 2900);
   EXPECT_LT(waited, 10000);
   gmtest::expect_lines(host_, {"---- a thread did not come back; not re-arming ----",
