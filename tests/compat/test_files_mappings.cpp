@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gm_win32.h"
@@ -62,9 +63,8 @@ TEST_F(CompatMappings, NameIsMadeSafeAndFoldersAreCreated) {
   EXPECT_EQ(st.st_size, 4096);
   FindClose(h);
 
-  for (LPCWSTR bad : {L"", L"Local\\", L"..", L"Local\\.."}) {
+  for (LPCWSTR bad : {L"", L"Local\\", L"..", L"Local\\.."})
     EXPECT_EQ(make_mapping(bad, 4096), nullptr);
-  }
   EXPECT_EQ(make_mapping(L"empty", 0), nullptr);
   EXPECT_EQ(CreateFileMappingW(nullptr, nullptr, PAGE_READWRITE, 0, 4096, L"x"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
@@ -97,11 +97,9 @@ TEST_F(CompatMappings, GrowAShorterFileViewsShareItStayInsideItAndAreUnmappedWho
 
   EXPECT_TRUE(UnmapViewOfFile(whole));
   EXPECT_EQ(msync(whole + 4096, 4096, MS_ASYNC), -1);  // both pages are gone
-  EXPECT_FALSE(UnmapViewOfFile(whole));
-  EXPECT_TRUE(UnmapViewOfFile(part));
-  EXPECT_TRUE(UnmapViewOfFile(other));
   int local = 0;
-  EXPECT_FALSE(UnmapViewOfFile(&local));
+  EXPECT_FALSE(UnmapViewOfFile(whole) || UnmapViewOfFile(&local));
+  EXPECT_TRUE(UnmapViewOfFile(part) && UnmapViewOfFile(other));
 
   // Views past the end or at an offset are refused; a mapping is never waited on.
   HANDLE small = make_mapping(L"small", 4096);
@@ -133,9 +131,8 @@ TEST_F(CompatFiles, AttributesGiveSizeAndSubSecondWriteTimes) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   ASSERT_TRUE(GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data));
-  EXPECT_EQ(data.nFileSizeLow, 5000u);
-  EXPECT_EQ(data.nFileSizeHigh, 0u);
-  EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(std::tuple(data.nFileSizeLow, data.nFileSizeHigh, data.dwFileAttributes),
+            std::tuple(5000u, 0u, FILE_ATTRIBUTE_NORMAL));
   const uint64_t first = ticks(data.ftLastWriteTime);
   EXPECT_EQ(first, 116444736000000000ull + 1700000000ull * 10000000 + 1234567);
 

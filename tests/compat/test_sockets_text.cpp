@@ -83,12 +83,12 @@ TEST(CompatAdapters, BufferTooSmallReportsTheSizeNeeded) {
 
   ASSERT_EQ(GetAdaptersAddresses(AF_INET, 0, nullptr, records.data(), &size), NO_ERROR);
   size_t count = 0;
-  for (const IP_ADAPTER_ADDRESSES* a = records.data(); a; a = a->Next) {
-    ++count;
-    EXPECT_EQ(a->Address.sin_family, AF_INET);
-    EXPECT_NE(ntohl(a->Address.sin_addr.s_addr) >> 24, 127u);  // loopback is never listed
-    EXPECT_LE(a->PrefixLength, 32);
-    EXPECT_GT(std::strlen(a->AdapterName), 0u);
+  for (const IP_ADAPTER_ADDRESSES* a = records.data(); a; a = a->Next, ++count) {
+    // IPv4, never loopback, a prefix length and a name.
+    EXPECT_TRUE(a->Address.sin_family == AF_INET &&
+                ntohl(a->Address.sin_addr.s_addr) >> 24 != 127 && a->PrefixLength <= 32 &&
+                a->AdapterName[0] != '\0')
+        << a->AdapterName;
   }
   EXPECT_EQ(count, records.size());
   EXPECT_EQ(GetAdaptersAddresses(AF_INET6, 0, nullptr, records.data(), &size), ERROR_NOT_SUPPORTED);

@@ -4,24 +4,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
-#include "bridge_cfg.h"
 #include "bridge_flags.h"
 #include "bridge_patch.h"
-#include "desk_wing.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "module/module_test_util.h"
 #include "support/eventually.h"
-#include "support/loopback.h"
 #include "support/module_fixture.h"
-#include "support/temp_home.h"
-#include "support/wingsim_process.h"
 #include "wing_ctl.h"
-#include "wingbin.h"
 
 namespace {
 
@@ -35,18 +28,27 @@ class PatchModel : public InProcessModuleTest {
     InProcessModuleTest::at_desk(command, gm::wctl_connected() ? 200 : 0);
   }
   uint64_t revalidate_bits() { return gm::take_channel_bits(gm::bridge_flags().revalidate); }
+  // Whether each of the first n channels has a head amp, as "1" and "0".
+  static std::string preamps(int n) {
+    std::string out;
+    for (int ch = 0; ch < n; ++ch) out += gm::wing_has_preamp(ch) ? '1' : '0';
+    return out;
+  }
+  // A channel's source: its group, the input whose gain it drives and the one it takes 48V from.
+  static std::string source(int ch) {
+    return gm::wing_grp(ch) + " " + std::to_string(gm::wing_gain_src(ch)) + "/" +
+           std::to_string(gm::wing_src(ch));
+  }
 };
 
 TEST_F(PatchModel, BeforeThePatchIsReadChannelsMapToBankAndBaseWithAPreamp) {
   load_settings("bank=A\nbase=5\nwatch=8\n");
-  EXPECT_EQ(gm::wing_grp(0), "A");
-  EXPECT_EQ(gm::wing_src(3), 8);
-  EXPECT_EQ(gm::wing_gain_src(3), 8);
-  for (int ch = 0; ch < 64; ++ch) EXPECT_TRUE(gm::wing_has_preamp(ch)) << ch;
-  EXPECT_FALSE(gm::wing_has_preamp(64));
-  EXPECT_FALSE(gm::wing_has_preamp(-1));
-  EXPECT_EQ(gm::ch_for_wing("a", 7), 2);
-  EXPECT_EQ(gm::ch_for_wing("A", 13), -1) << "channel 8 is beyond the watched 8";
+  EXPECT_EQ(source(0), "A 5/5");
+  EXPECT_EQ(source(3), "A 8/8");
+  EXPECT_EQ(preamps(64), std::string(64, '1'));
+  EXPECT_FALSE(gm::wing_has_preamp(64) || gm::wing_has_preamp(-1));
+  // Channel 8 is beyond the watched 8.
+  EXPECT_EQ(std::pair(gm::ch_for_wing("a", 7), gm::ch_for_wing("A", 13)), std::pair(2, -1));
   EXPECT_EQ(gm::patch_age_ms(), 0xFFFFFFFFu);
   EXPECT_EQ(gm::patch_card(), "MOD");
   EXPECT_FALSE(gm::patch_refresh()) << "no control link";
@@ -64,27 +66,24 @@ TEST_F(PatchModel, UnroutedOutputsStereoPartnersAndSharedHeadAmps) {
   EXPECT_TRUE(gm::patch_is_read());
   EXPECT_LT(gm::patch_age_ms(), 5000u);
   const gm::PatchChannel off = gm::patch_channel(0);
-  EXPECT_STREQ(off.group, "OFF");
-  EXPECT_FALSE(off.has_preamp);
-  EXPECT_EQ(off.gain_input, 0);
-  EXPECT_FALSE(gm::wing_has_preamp(1)) << "B 1 reports head-amp type 0";
-  EXPECT_FALSE(gm::wing_has_preamp(5)) << "USB inputs have no head amp";
+  EXPECT_EQ(std::tuple(std::string(off.group), off.has_preamp, off.gain_input),
+            std::tuple("OFF", false, 0));
+  // B 1 reports head-amp type 0, USB inputs have none.
+  EXPECT_EQ(preamps(6), "001110");
 
+  // A right leg: gain goes to the pair's head amp, 48V to the leg's own input.
   const gm::PatchChannel right = gm::patch_channel(3);
-  EXPECT_EQ(right.stereo, 2);
-  EXPECT_EQ(gm::wing_src(3), 6) << "48V goes to the leg's own input";
-  EXPECT_EQ(gm::wing_gain_src(3), 5) << "gain goes to the pair's head amp";
-  EXPECT_TRUE(right.parked_valid);
-  EXPECT_DOUBLE_EQ(right.parked_db, 10.0);
-  EXPECT_TRUE(host_.has_line("[patch] LCL 6 is a stereo partner - head amp is LCL 5"));
-  EXPECT_TRUE(host_.has_line("[patch] LCL 6 parked node holds 10.0 dB"));
-  EXPECT_TRUE(host_.has_line("[patch] 6 channel(s) re-patched"));
-  EXPECT_TRUE(host_.has_line("[ha] B: 1=0"));
-  EXPECT_TRUE(host_.has_line("[ha] LCL: 5=3 6=3 5=3"));
-  EXPECT_TRUE(host_.has_line("[gang] LCL 5 drives 3 LV1 channel(s): 3(LCL 5), 4(LCL 6), 5(LCL 5)"));
-  EXPECT_EQ(gm::ch_for_wing("lcl", 5), 2);
-  EXPECT_EQ(gm::ch_for_wing("LCL", 6), 3);
-  EXPECT_EQ(gm::ch_for_wing("B", 1), -1);
+  EXPECT_EQ(source(3), "LCL 5/6");
+  EXPECT_EQ(std::tuple(right.stereo, right.parked_valid, right.parked_db),
+            std::tuple(2, true, 10.0));
+  gmtest::expect_lines(
+      host_, {"[patch] LCL 6 is a stereo partner - head amp is LCL 5",
+              "[patch] LCL 6 parked node holds 10.0 dB", "[patch] 6 channel(s) re-patched",
+              "[ha] B: 1=0", "[ha] LCL: 5=3 6=3 5=3",
+              "[gang] LCL 5 drives 3 LV1 channel(s): 3(LCL 5), 4(LCL 6), 5(LCL 5)"});
+  EXPECT_EQ(
+      std::tuple(gm::ch_for_wing("lcl", 5), gm::ch_for_wing("LCL", 6), gm::ch_for_wing("B", 1)),
+      std::tuple(2, 3, -1));
   EXPECT_EQ(revalidate_bits(), 0x3Fu);
   EXPECT_TRUE(gm::bridge_flags().need_seed.exchange(false));
   EXPECT_TRUE(gm::bridge_flags().need_names.exchange(false));
@@ -96,15 +95,15 @@ TEST_F(PatchModel, UnroutedOutputsStereoPartnersAndSharedHeadAmps) {
   // Unlinking at the desk: the right leg drives its own head amp again.
   at_desk("set /io/in/LCL/5/mode M");
   EXPECT_EQ(gm::modes_refresh(), 3);
-  EXPECT_TRUE(host_.has_line("[patch] 3 channel(s) changed stereo linking"));
-  EXPECT_EQ(gm::wing_gain_src(3), 6);
+  gmtest::expect_lines(host_, {"[patch] 3 channel(s) changed stereo linking",
+                               "[gang] LCL 5 drives 2 LV1 channel(s): 3(LCL 5), 5(LCL 5)"});
+  EXPECT_EQ(source(3), "LCL 6/6");
   EXPECT_FALSE(gm::patch_channel(3).parked_valid);
   EXPECT_EQ(revalidate_bits(), 1u << 3);
-  EXPECT_TRUE(host_.has_line("[gang] LCL 5 drives 2 LV1 channel(s): 3(LCL 5), 5(LCL 5)"));
 
   at_desk("set /io/in/LCL/6/mode ST");
   EXPECT_EQ(gm::modes_refresh_one(3), 1);
-  EXPECT_EQ(gm::wing_gain_src(3), 5);
+  EXPECT_EQ(source(3), "LCL 5/6");
   EXPECT_TRUE(gm::patch_channel(3).parked_valid);
   EXPECT_EQ(gm::modes_refresh_one(3), 0);
 }
@@ -116,13 +115,11 @@ TEST_F(PatchModel, APortBoxOfEightInputsHidesTheNinth) {
   at_desk("set /$globals/harmt/b 0");
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(gm::wing_has_preamp(0));
-  EXPECT_FALSE(gm::wing_has_preamp(1));
+  EXPECT_EQ(preamps(2), "10");
   EXPECT_EQ(gm::port_preamps("A"), 8);
-  EXPECT_TRUE(host_.has_line("[ports] A: SD8, HA remote on, known box"));
-  EXPECT_TRUE(host_.has_line("[ports] A: 8 preamp input(s) on that box"));
-  EXPECT_TRUE(host_.has_line("[ports] B: (nothing connected), HA remote OFF"));
-  EXPECT_TRUE(host_.has_line("[ports] SC: (nothing connected)"));
+  gmtest::expect_lines(
+      host_, {"[ports] A: SD8, HA remote on, known box", "[ports] A: 8 preamp input(s) on that box",
+              "[ports] B: (nothing connected), HA remote OFF", "[ports] SC: (nothing connected)"});
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_EQ(host_.count_lines("[ports] A:"), 2) << "the ports are read once per run";
 
@@ -132,7 +129,7 @@ TEST_F(PatchModel, APortBoxOfEightInputsHidesTheNinth) {
   ASSERT_TRUE(gm::patch_refresh());
   EXPECT_TRUE(host_.has_line("[ports] A: MYSTERY BOX, HA remote on"));
   EXPECT_EQ(gm::port_preamps("A"), -1);
-  EXPECT_TRUE(gm::wing_has_preamp(1));
+  EXPECT_EQ(preamps(2), "11");
 }
 
 TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
@@ -143,8 +140,7 @@ TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_FALSE(gm::wing_has_preamp(0));
-  EXPECT_TRUE(gm::wing_has_preamp(1));
+  EXPECT_EQ(preamps(2), "01");
   EXPECT_EQ(host_.count_lines(
                 "[patch] A 3: preamp controlled remotely by another desk over AES50 - no knob"),
             1);
@@ -152,9 +148,9 @@ TEST_F(PatchModel, AHeadAmpOwnedByAnotherDeskHasNoKnobUntilItIsReleased) {
 
   at_desk("set /io/in/A/3/$ract 0");
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(gm::wing_has_preamp(0));
-  EXPECT_TRUE(host_.has_line("[patch] A 3 head amp is now present (desk reports type 3)"));
-  EXPECT_TRUE(host_.has_line("[patch] 1 channel(s) re-patched"));
+  EXPECT_EQ(preamps(2), "11");
+  gmtest::expect_lines(host_, {"[patch] A 3 head amp is now present (desk reports type 3)",
+                               "[patch] 1 channel(s) re-patched"});
   EXPECT_EQ(revalidate_bits(), 1u);
 }
 
@@ -182,11 +178,10 @@ TEST_F(PatchModel, TheSlotReportPicksTheSlotHoldingTheWsgCard) {
   start_desk({"--patch", "CRD:1-2=A:5-6", "--mod-card", "NONE", "--crd-card", "WSG"});
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=NONE CRD=WSG"));
-  EXPECT_TRUE(
-      host_.has_line("[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"));
-  EXPECT_EQ(gm::wing_grp(1), "A");
-  EXPECT_EQ(gm::wing_src(1), 6);
+  gmtest::expect_lines(host_,
+                       {"[patch] card slots: MOD=NONE CRD=WSG",
+                        "[patch] the WSG card is in CRD - reading LV1's patch from CRD (was MOD)"});
+  EXPECT_EQ(source(1), "A 6/6");
 }
 
 TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomething) {
@@ -194,13 +189,13 @@ TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomet
   start_desk({"--patch", "CRD:1-4=LCL:1-4", "--crd-card", "WSG"});
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(host_.has_line("[patch] card slots: MOD=WSG CRD=WSG"));
-  EXPECT_TRUE(host_.has_line(
-      "[patch] card MOD has no routed outputs; card CRD has 4 - reading LV1's patch from CRD"));
+  gmtest::expect_lines(
+      host_,
+      {"[patch] card slots: MOD=WSG CRD=WSG",
+       "[patch] card MOD has no routed outputs; card CRD has 4 - reading LV1's patch from CRD"});
   EXPECT_EQ(gm::patch_card(), "CRD");
-  EXPECT_EQ(gm::wing_src(3), 4);
-  EXPECT_TRUE(gm::wing_has_preamp(3));
-  EXPECT_FALSE(gm::wing_has_preamp(4)) << "CRD 5 routes nothing";
+  EXPECT_EQ(source(3), "LCL 4/4");
+  EXPECT_EQ(preamps(5), "11110") << "CRD 5 routes nothing";
 
   at_desk("patch MOD:1-8=LCL:1-8,CRD:1-8=OFF");
   ASSERT_TRUE(gm::patch_refresh());
@@ -213,10 +208,9 @@ TEST_F(PatchModel, NothingRoutedOnItsCardMovesTheModelOnceToACardThatRoutesSomet
   start_desk({"--patch", "", "--mod-card", "NONE"});
   connect_desk();
   ASSERT_TRUE(gm::patch_refresh());
-  EXPECT_TRUE(
-      host_.has_line("[patch] the desk reports no WSG card in either slot - staying on MOD"));
-  EXPECT_TRUE(
-      host_.has_line("[patch] card MOD has no routed outputs, and no other card slot does either"));
+  gmtest::expect_lines(
+      host_, {"[patch] the desk reports no WSG card in either slot - staying on MOD",
+              "[patch] card MOD has no routed outputs, and no other card slot does either"});
   EXPECT_EQ(gm::patch_card(), "MOD");
   EXPECT_FALSE(gm::wing_has_preamp(0));
 }
@@ -228,8 +222,7 @@ TEST_F(PatchModel, RangesAreLearnedPerGroupUpToEightAndRetried) {
   ASSERT_TRUE(gm::patch_refresh());
   gm::RangeRecord lcl;
   ASSERT_TRUE(gm::find_range("lcl", &lcl));
-  EXPECT_TRUE(lcl.from_desk);
-  EXPECT_EQ(lcl.channels, 4);
+  EXPECT_EQ(std::pair(lcl.from_desk, lcl.channels), std::pair(true, 4));
   EXPECT_TRUE(
       host_.has_line("[range] LCL: -2.5 .. 45.0 dB, step 2.50 dB (from the node "
                      "definition)"));

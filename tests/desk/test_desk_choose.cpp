@@ -85,22 +85,17 @@ TEST(DeskIdentity, OnlySerialLikeIdsAreStable) {
   EXPECT_FALSE(gm::desk_id_stable(nullptr));
 }
 
-TEST(DeskRefind, IdentityFollowsThePinOrAStableAdoptedId) {
-  EXPECT_EQ(gm::refind_identity("", "S1"), "S1");
-  EXPECT_EQ(gm::refind_identity(nullptr, "S1"), "S1");
-  // A console that gave no serial (id = its address) is never looked for elsewhere.
-  EXPECT_EQ(gm::refind_identity("", "10.0.0.7"), "");
-  EXPECT_EQ(gm::refind_identity("", "name:FOH"), "");
-  EXPECT_EQ(gm::refind_identity("", ""), "");
-  EXPECT_EQ(gm::refind_identity("S1", ""), "S1");
-  EXPECT_EQ(gm::refind_identity("S1", nullptr), "S1");
-  EXPECT_EQ(gm::refind_identity("S1", "s1"), "S1");
-  // The setting now names another console.
-  EXPECT_EQ(gm::refind_identity("S1", "S2"), "");
-  EXPECT_EQ(gm::refind_identity("S1", "10.0.0.7"), "");
-}
-
-TEST(DeskRefind, DueAfterTwentySecondsDownWithAnIdentity) {
+// Pin, adopted id, identity followed. A console that gave no serial (id = its address) is never
+// looked for elsewhere; a pin naming another console than the adopted one gives none.
+TEST(DeskRefind, IdentityFollowsThePinOrAStableAdoptedIdAndIsDueAfterTwentySecondsDown) {
+  const char* cases[][3] = {{"", "S1", "S1"},      {nullptr, "S1", "S1"}, {"", "10.0.0.7", ""},
+                            {"", "name:FOH", ""},  {"", "", ""},          {"S1", "", "S1"},
+                            {"S1", nullptr, "S1"}, {"S1", "s1", "S1"},    {"S1", "S2", ""},
+                            {"S1", "10.0.0.7", ""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(gm::refind_identity(c[0], c[1]), c[2])
+        << (c[0] ? c[0] : "null") << " / " << (c[1] ? c[1] : "null");
+  }
   EXPECT_FALSE(gm::refind_due(false, 19999, "S1"));
   EXPECT_TRUE(gm::refind_due(false, 20000, "S1"));
   EXPECT_TRUE(gm::refind_due(false, 3600000, "S1"));
@@ -139,18 +134,19 @@ TEST(DeskRefind, SameConsoleAtAnAddress) {
 
 TEST(DeskManualIp, VerdictOnTheTypedAddress) {
   const DeskFound s1 = desk("S1"), no_id = desk("");
-  EXPECT_EQ(gm::manual_ip_verdict(&s1, "", 0), 0);
-  EXPECT_EQ(gm::manual_ip_verdict(&s1, nullptr, 5), 0);
-  EXPECT_EQ(gm::manual_ip_verdict(&s1, "s1", 0), 0);
-  EXPECT_EQ(gm::manual_ip_verdict(&no_id, "", 0), 0);
-  EXPECT_EQ(gm::manual_ip_verdict(&s1, "S2", 0), 1);
-  EXPECT_EQ(gm::manual_ip_verdict(&no_id, "S1", 0), 1);
-  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "S1", 0), 2);
-  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "S1", 9), 2);
-  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "", 0), 3);
-  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "", 2), 3);
-  EXPECT_EQ(gm::manual_ip_verdict(nullptr, "", 3), 4);
-  EXPECT_EQ(gm::manual_ip_verdict(nullptr, nullptr, 7), 4);
+  const struct {
+    const DeskFound* found;
+    const char* console;
+    int silent_sweeps, verdict;
+  } cases[] = {{&s1, "", 0, 0},       {&s1, nullptr, 5, 0},  {&s1, "s1", 0, 0},
+               {&no_id, "", 0, 0},    {&s1, "S2", 0, 1},     {&no_id, "S1", 0, 1},
+               {nullptr, "S1", 0, 2}, {nullptr, "S1", 9, 2}, {nullptr, "", 0, 3},
+               {nullptr, "", 2, 3},   {nullptr, "", 3, 4},   {nullptr, nullptr, 7, 4}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(gm::manual_ip_verdict(c.found, c.console, c.silent_sweeps), c.verdict)
+        << (c.found ? c.found->id : "nothing") << " / " << (c.console ? c.console : "null") << " / "
+        << c.silent_sweeps;
+  }
 }
 
 }  // namespace

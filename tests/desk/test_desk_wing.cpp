@@ -1,31 +1,28 @@
 // The WING desk backend: parsing discovery replies, the pure decisions about stage boxes and
 // group sizes, and, against the virtual WING on a loopback address of its own, unicast discovery
 // with the SoundGrid card check, stereo legs, input names, head amps and pushes.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "desk_wing.h"
+#include "module/module_test_util.h"
 #include "module_entry.h"
 #include "support/eventually.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/module_fixture.h"
-#include "support/wingsim_process.h"
 #include "wing_ctl.h"
 #include "wing_native.h"
 #include "wingbin.h"
@@ -48,6 +45,12 @@ gm::DeskFound parsed(const std::string& datagram, const char* sender = "127.0.0.
   return d;
 }
 
+// What a reply names: "ip | name | model | id | card".
+std::string fields(const gm::DeskFound& d) {
+  return std::string(d.ip) + " | " + d.name + " | " + d.model + " | " + d.id + " | " +
+         std::to_string(d.card);
+}
+
 gm::DeskFound with_line(const std::string& line) {
   gm::DeskFound d{};
   std::snprintf(d.line, sizeof d.line, "%s", line.c_str());
@@ -59,17 +62,12 @@ gm::DeskFound with_line(const std::string& line) {
 TEST(DeskReply, FieldsComeFromBothEndsSoTheNameMayHoldCommasAndEachIsCutToItsRecord) {
   const std::string line = "WING,10.0.0.5,Stage, Left, FOH,wing-rack,S123,3.1-0-g9f314617";
   const gm::DeskFound d = parsed(line);
-  EXPECT_STREQ(d.ip, "127.0.0.9");
-  EXPECT_STREQ(d.name, "Stage, Left, FOH");
-  EXPECT_STREQ(d.model, "wing-rack");
-  EXPECT_STREQ(d.id, "S123");
+  EXPECT_EQ(fields(d), "127.0.0.9 | Stage, Left, FOH | wing-rack | S123 | -1");
   EXPECT_EQ(d.line, line);
-  EXPECT_EQ(d.card, -1);
 
   EXPECT_STREQ(parsed("WING,10.0.0.5,FOH,wing,,3.1").id, "127.0.0.9") << "no serial: the address";
-  const gm::DeskFound short_reply = parsed("WING,10.0.0.5,FOH,wing,3.1");
-  EXPECT_STREQ(short_reply.name, "") << "fields are taken from the back, never before the address";
-  EXPECT_STREQ(short_reply.model, "FOH");
+  // Fields are taken from the back, never before the address.
+  EXPECT_EQ(fields(parsed("WING,10.0.0.5,FOH,wing,3.1")), "127.0.0.9 |  | FOH | wing | -1");
 
   const std::string name(150, 'n'), model(40, 'm');
   const std::string long_line = "WING,10.0.0.5," + name + "," + model + ",SER-7,3.1";
@@ -94,15 +92,13 @@ TEST(DeskReply, OnlyDatagramsBeginningWithWingAreReplies) {
 }
 
 TEST(DeskStageBoxes, HeadAmpsAreSummedOverWholeWordsOnly) {
-  EXPECT_EQ(gm::wing_device_preamps("DL16, DL16"), 32);
-  EXPECT_EQ(gm::wing_device_preamps("DL32 + SD8"), 40);
-  EXPECT_EQ(gm::wing_device_preamps("DL251"), 48);
-  EXPECT_EQ(gm::wing_device_preamps("DN4816"), 0) << "known, without head amps";
-  EXPECT_EQ(gm::wing_device_preamps("DL16X"), -1);
-  EXPECT_EQ(gm::wing_device_preamps("ADL16"), -1);
-  EXPECT_EQ(gm::wing_device_preamps("dl16"), -1);
-  EXPECT_EQ(gm::wing_device_preamps(""), -1);
-  EXPECT_EQ(gm::wing_device_preamps(nullptr), -1);
+  // A DN4816 is known, without head amps.
+  const std::pair<const char*, int> cases[] = {
+      {"DL16, DL16", 32}, {"DL32 + SD8", 40}, {"DL251", 48}, {"DN4816", 0}, {"DL16X", -1},
+      {"ADL16", -1},      {"dl16", -1},       {"", -1},      {nullptr, -1}};
+  for (const auto& [text, n] : cases) {
+    EXPECT_EQ(gm::wing_device_preamps(text), n) << (text ? text : "null");
+  }
 }
 
 TEST(DeskGroups, SizesFollowTheAdoptedModelAndItsFirmwareChangeIsLogged) {
@@ -143,33 +139,21 @@ TEST(DeskGroups, SizesFollowTheAdoptedModelAndItsFirmwareChangeIsLogged) {
 // from another address, and its own reply twice; it never answers the card queries.
 class ScriptedResponder {
  public:
-  ScriptedResponder(const std::string& ip, const std::string& other) : ip_(ip), other_(other) {
-    fd_ = bound(ip);
-    other_fd_ = bound(other);
+  ScriptedResponder(const std::string& ip, const std::string& other)
+      : ip_(ip),
+        other_(other),
+        fd_(gmtest::bound_socket(ip, 2222)),
+        other_fd_(gmtest::bound_socket(other, 2222)) {
     if (fd_ >= 0 && other_fd_ >= 0) thread_ = std::thread([this] { serve(); });
   }
   ~ScriptedResponder() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
-    if (other_fd_ >= 0) close(other_fd_);
+    for (int fd : {fd_, other_fd_}) close(fd);
   }
   bool ready() const { return thread_.joinable(); }
 
  private:
-  static int bound(const std::string& ip) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(2222);
-    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  void send_to(int fd, const std::string& text, const sockaddr_in& to) {
-    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  }
   void serve() {
     while (!stop_) {
       pollfd p{fd_, POLLIN, 0};
@@ -179,16 +163,19 @@ class ScriptedResponder {
       socklen_t len = sizeof from;
       const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
       if (n != 5 || std::memcmp(buf, "WING?", 5) != 0) continue;
-      send_to(other_fd_, "WING," + other_ + ",Impostor,wing-rack,IMP-1,3.1", from);
-      send_to(fd_, "HELLO", from);
       const std::string line = "WING," + ip_ + ",Quiet Desk,wing,Q-1,3.1-0-g9f314617";
-      send_to(fd_, line, from);
-      send_to(fd_, line, from);
+      for (const auto& [fd, text] :
+           {std::pair{other_fd_, "WING," + other_ + ",Impostor,wing-rack,IMP-1,3.1"},
+            {fd_, std::string("HELLO")},
+            {fd_, line},
+            {fd_, line}}) {
+        sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&from), len);
+      }
     }
   }
 
   std::string ip_, other_;
-  int fd_ = -1, other_fd_ = -1;
+  int fd_, other_fd_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -199,10 +186,7 @@ TEST(DeskScan, WithAnAddressOnlyThatDeskCountsOnceAndSilenceLeavesTheCardUnknown
   ASSERT_TRUE(desk.ready());
   gm::DeskFound found[8];
   ASSERT_EQ(gm::wing_scan(ip.c_str(), found, 8, kScanMs), 1);
-  EXPECT_STREQ(found[0].ip, ip.c_str());
-  EXPECT_STREQ(found[0].name, "Quiet Desk");
-  EXPECT_STREQ(found[0].id, "Q-1");
-  EXPECT_EQ(found[0].card, -1);
+  EXPECT_EQ(fields(found[0]), ip + " | Quiet Desk | wing | Q-1 | -1");
 }
 
 std::unique_ptr<WingSimProcess> start_sim(const std::string& name, const std::string& model,
@@ -221,14 +205,10 @@ TEST(DeskScan, FindsTheDeskWithItsIdentityAndTheSlotOfItsSoundGridCard) {
   const auto sim = start_sim("Stage, Left, FOH", "wing-compact", "S-42");
   gm::DeskFound found[8];
   ASSERT_EQ(gm::wing_scan(sim->ip().c_str(), found, 8, kScanMs), 1);
-  const gm::DeskFound& d = found[0];
-  EXPECT_STREQ(d.ip, sim->ip().c_str());
-  EXPECT_STREQ(d.name, "Stage, Left, FOH");
-  EXPECT_STREQ(d.model, "wing-compact");
-  EXPECT_STREQ(d.id, "S-42");
-  EXPECT_EQ(std::string(d.line),
+  // A SoundGrid card in the module slot.
+  EXPECT_EQ(fields(found[0]), sim->ip() + " | Stage, Left, FOH | wing-compact | S-42 | 1");
+  EXPECT_EQ(std::string(found[0].line),
             "WING," + sim->ip() + ",Stage, Left, FOH,wing-compact,S-42,3.1-0-g9f314617");
-  EXPECT_EQ(d.card, 1) << "a SoundGrid card in the module slot";
 
   const auto in_card_slot =
       start_sim("A", "wing", "S-1", {"--mod-card", "NONE", "--crd-card", "WSG"});
@@ -238,24 +218,6 @@ TEST(DeskScan, FindsTheDeskWithItsIdentityAndTheSlotOfItsSoundGridCard) {
   ASSERT_EQ(gm::wing_scan(without->ip().c_str(), found, 1, kScanMs), 1);
   EXPECT_EQ(found[0].card, 0) << "the desk says it has no card";
   EXPECT_STREQ(found[0].id, without->ip().c_str()) << "no serial: the address";
-}
-
-// The desk's pushes as "group index leaf value extra" lines.
-std::mutex g_push_mu;
-std::vector<std::string> g_pushes;
-
-void record_push(const char* group, int index, const char* leaf, double value, bool,
-                 const char* extra) {
-  char line[128];
-  std::snprintf(line, sizeof line, "%s %d %s %g %s", group, index, leaf, value,
-                extra ? extra : "(none)");
-  std::lock_guard<std::mutex> lock(g_push_mu);
-  g_pushes.push_back(line);
-}
-
-bool pushed(const std::string& line) {
-  std::lock_guard<std::mutex> lock(g_push_mu);
-  return std::find(g_pushes.begin(), g_pushes.end(), line) != g_pushes.end();
 }
 
 // A desk adopted and started as the bridge does, with its firmware's node hashes preloaded.
@@ -277,19 +239,11 @@ class DeskLinked : public gmtest::InProcessModuleTest {
   }
   // Waits until the desk's pushes of the changes just made have arrived, as a read that starts
   // while they are in flight could take one for its answer.
+  // (Quiet for 250 ms, for 3 s at most.)
   void settle() {
-    long seen = gm::wctl_pushes();
-    auto quiet_since = std::chrono::steady_clock::now();
-    const auto end = quiet_since + 3s;
-    while (std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(20ms);
-      const long now = gm::wctl_pushes();
-      if (now != seen) {
-        seen = now;
-        quiet_since = std::chrono::steady_clock::now();
-      } else if (std::chrono::steady_clock::now() - quiet_since >= 250ms) {
-        return;
-      }
+    for (long seen = -1, i = 0; i < 12 && seen != gm::wctl_pushes(); ++i) {
+      seen = gm::wctl_pushes();
+      std::this_thread::sleep_for(250ms);
     }
   }
   std::string name_of(const char* grp, int n) {
@@ -319,18 +273,14 @@ TEST_F(DeskLinked, StereoLegsFollowTheInputMode) {
 }
 
 TEST_F(DeskLinked, InputNamesComeFromTheLowestStripElseTheInputUnlessAPatchPlaceholder) {
-  at_desk("set /ch/3/name Kick");
-  at_desk("set /ch/30/in/conn/grp LCL");
-  at_desk("set /ch/30/in/conn/in 3");
-  at_desk("set /ch/30/name Other");
-  at_desk("set /ch/31/in/conn/grp A");
-  at_desk("set /ch/31/in/conn/in 5");
-  at_desk("set /ch/31/name Vox");
-  at_desk("set /ch/7/in/conn/grp OFF");
-  at_desk("set /io/in/LCL/7/name Pastor");
-  at_desk("set /io/in/A/40/name \"patch 12\"");
-  at_desk("set /io/in/A/41/name PatchBay");
-  at_desk("set /io/in/A/42/name \"PATCH\"");
+  for (const char* c :
+       {"set /ch/3/name Kick", "set /ch/30/in/conn/grp LCL", "set /ch/30/in/conn/in 3",
+        "set /ch/30/name Other", "set /ch/31/in/conn/grp A", "set /ch/31/in/conn/in 5",
+        "set /ch/31/name Vox", "set /ch/7/in/conn/grp OFF", "set /io/in/LCL/7/name Pastor",
+        "set /io/in/A/40/name \"patch 12\"", "set /io/in/A/41/name PatchBay",
+        "set /io/in/A/42/name \"PATCH\""}) {
+    at_desk(c);
+  }
   settle();
 
   EXPECT_EQ(name_of("LCL", 3), "Kick") << "strip 3 comes before strip 30";
@@ -349,13 +299,12 @@ TEST_F(DeskLinked, InputNamesComeFromTheLowestStripElseTheInputUnlessAPatchPlace
 
 // The say-once list lives as long as the module, so one test follows it from empty to full.
 TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheListIsFull) {
-  at_desk("set /io/in/LCL/2/rmt \"AES A\"");
-  at_desk("set /io/in/LCL/2/$ract 1");
-  at_desk("set /io/in/LCL/3/rmt \"AES B\"");
-  at_desk("set /io/in/LCL/4/$ha 4");
-  at_desk("set /io/in/LCL/5/$ha 2");
-  at_desk("set /io/in/LCL/5/rmt \"AES A\"");
-  at_desk("set /io/in/LCL/5/$ract 1");
+  for (const char* c :
+       {"set /io/in/LCL/2/rmt \"AES A\"", "set /io/in/LCL/2/$ract 1",
+        "set /io/in/LCL/3/rmt \"AES B\"", "set /io/in/LCL/4/$ha 4", "set /io/in/LCL/5/$ha 2",
+        "set /io/in/LCL/5/rmt \"AES A\"", "set /io/in/LCL/5/$ract 1"}) {
+    at_desk(c);
+  }
   settle();
 
   EXPECT_EQ(headamp("LCL", 1), 3);
@@ -366,16 +315,15 @@ TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheLis
     EXPECT_EQ(headamp("LCL", 4), 4);
     EXPECT_EQ(headamp("LCL", 5), 0);
   }
-  EXPECT_EQ(host_.count_lines("[patch] LCL 2: preamp controlled remotely by another desk over "
-                              "AES50 - no knob here (1)"),
-            1);
-  EXPECT_EQ(host_.count_lines("[patch] LCL 4: head-amp type 4 has not been seen before - counted "
-                              "as a head amp"),
-            1);
-  EXPECT_EQ(host_.count_lines("LCL 5: head-amp type 2 has not been seen before"), 1);
-  EXPECT_EQ(host_.count_lines("LCL 5: preamp controlled remotely"), 1);
-  EXPECT_EQ(host_.count_lines("LCL 3:"), 0);
-  EXPECT_EQ(host_.count_lines("LCL 1:"), 0);
+  gmtest::expect_counts(
+      host_,
+      {{"[patch] LCL 2: preamp controlled remotely by another desk over AES50 - no knob here (1)",
+        1},
+       {"[patch] LCL 4: head-amp type 4 has not been seen before - counted as a head amp", 1},
+       {"LCL 5: head-amp type 2 has not been seen before", 1},
+       {"LCL 5: preamp controlled remotely", 1},
+       {"LCL 3:", 0},
+       {"LCL 1:", 0}});
 
   // Four keys so far; 92 more inputs fill the list.
   for (const char* range : {"A/1-48", "B/1-44", "C/1"}) {
@@ -397,16 +345,16 @@ TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheLis
 }
 
 TEST_F(DeskLinked, PushesReachTheRegisteredCallbackUntilItIsRemoved) {
-  gm::desk()->on_push(record_push);
+  gmtest::pushes().clear();
+  gm::desk()->on_push(gmtest::PushLog::record_desk);
   at_desk("set /io/in/LCL/9/g 5");
-  EXPECT_TRUE(eventually([] { return pushed("LCL 9 g 5 (none)"); }, 2s));
+  EXPECT_TRUE(eventually([] { return gmtest::pushes().has("LCL 9/g=5"); }, 2s));
   gm::wing_on_push(nullptr);
   at_desk("set /io/in/LCL/9/g 7.5");
   at_desk("set /io/in/LCL/10/g 10");
   settle();
   EXPECT_GT(gm::wctl_pushes(), 1) << "the desk did push";
-  EXPECT_FALSE(pushed("LCL 9 g 7.5 (none)"));
-  EXPECT_FALSE(pushed("LCL 10 g 10 (none)"));
+  EXPECT_EQ(gmtest::pushes().lines(), std::vector<std::string>{"LCL 9/g=5"});
 }
 
 }  // namespace

@@ -25,13 +25,11 @@
 #include <vector>
 
 #include "bridge_cfg.h"
-#include "module_entry.h"
+#include "module/module_test_util.h"
 #include "net_util.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
 #include "support/module_fixture.h"
 #include "support/netns.h"
-#include "support/temp_home.h"
 
 namespace {
 
@@ -45,19 +43,19 @@ Bytes osc_query(const char* path, size_t size = 64) {
   return Bytes(buf.data(), n);
 }
 
-struct Arg {
-  char type;
-  std::string text;
-  uint32_t word;
-};
-
-Arg first_arg(const Bytes& msg, size_t str_size = 64) {
-  Arg a{0, "", 0xDEADBEEF};
-  std::vector<char> buf(str_size + 1, '#');
-  buf.back() = '\0';
-  a.type = gm::osc_first_arg(msg.data(), msg.size(), buf.data(), str_size, &a.word);
-  a.text = str_size > 0 ? std::string(buf.data()) : "";
-  return a;
+// The first argument as "s <text>", "i <word>" or "f <word>" (the word in hex), or "none".
+std::string first_arg(const Bytes& msg, size_t str_size = 64) {
+  std::vector<char> text(str_size + 1, '#');
+  text.back() = '\0';
+  uint32_t word = 0;
+  const char type = gm::osc_first_arg(msg.data(), msg.size(), text.data(), str_size, &word);
+  char out[96];
+  if (type == 's' || type == 0) {
+    std::snprintf(out, sizeof out, "%s%s", type ? "s " : "none", text.data());
+  } else {
+    std::snprintf(out, sizeof out, "%c %08X", type, word);
+  }
+  return out;
 }
 
 TEST(OscQuery, PathIsPaddedToFourWithAtLeastOneNulThenAnEmptyTypeTagIfItFits) {
@@ -76,23 +74,12 @@ TEST(OscQuery, PathIsPaddedToFourWithAtLeastOneNulThenAnEmptyTypeTagIfItFits) {
 
 TEST(OscFirstArg, StringIntegerAndFloatAnswers) {
   const Bytes s = osc_query("/$syscfg/opt_mod").substr(0, 20) + Bytes(",s\0\0WSG-card\0\0\0\0", 16);
-  Arg a = first_arg(s);
-  EXPECT_EQ(a.type, 's');
-  EXPECT_EQ(a.text, "WSG-card");
-  a = first_arg(s, 4);
-  EXPECT_EQ(a.type, 's');
-  EXPECT_EQ(a.text, "WSG");
-
-  a = first_arg(Bytes("/x\0\0,i\0\0\x01\x02\x03\x84", 12));
-  EXPECT_EQ(a.type, 'i');
-  EXPECT_EQ(a.word, 0x01020384u);
-  a = first_arg(Bytes("/x\0\0,fs\0\x3f\x80\0\0zz\0\0", 16));
-  EXPECT_EQ(a.type, 'f');
-  EXPECT_EQ(a.word, 0x3F800000u);
+  EXPECT_EQ(first_arg(s), "s WSG-card");
+  EXPECT_EQ(first_arg(s, 4), "s WSG");
+  EXPECT_EQ(first_arg(Bytes("/x\0\0,i\0\0\x01\x02\x03\x84", 12)), "i 01020384");
+  EXPECT_EQ(first_arg(Bytes("/x\0\0,fs\0\x3f\x80\0\0zz\0\0", 16)), "f 3F800000");
   // The first argument's type decides, even when later ones follow.
-  a = first_arg(Bytes("/cards/$type\0\0\0\0,si\0NONE\0\0\0\0\0\0\0\x05", 32));
-  EXPECT_EQ(a.type, 's');
-  EXPECT_EQ(a.text, "NONE");
+  EXPECT_EQ(first_arg(Bytes("/cards/$type\0\0\0\0,si\0NONE\0\0\0\0\0\0\0\x05", 32)), "s NONE");
 }
 
 TEST(OscFirstArg, MalformedOrTruncatedAnswersGiveNothing) {
@@ -109,11 +96,7 @@ TEST(OscFirstArg, MalformedOrTruncatedAnswersGiveNothing) {
       Bytes("/x\0\0,s\0\0WSG-card", 16),      // string without its NUL
       Bytes("/x\0\0,s", 6),                   // type tag without its NUL
   };
-  for (const Bytes& msg : bad) {
-    const Arg a = first_arg(msg);
-    EXPECT_EQ(a.type, 0) << testing::PrintToString(msg);
-    EXPECT_EQ(a.text, "") << testing::PrintToString(msg);
-  }
+  for (const Bytes& msg : bad) EXPECT_EQ(first_arg(msg), "none") << testing::PrintToString(msg);
   uint32_t word = 0;
   EXPECT_EQ(gm::osc_first_arg(nullptr, 12, nullptr, 0, &word), 0);
 }
@@ -123,15 +106,9 @@ TEST(OscFirstArg, MalformedOrTruncatedAnswersGiveNothing) {
 // A UDP socket on a fresh loopback address; with echo, a thread sends the first datagram back.
 class LoopbackPeer {
  public:
-  explicit LoopbackPeer(bool echo) : ip_(gmtest::unique_loopback()) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, ip_.c_str(), &a.sin_addr);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << strerror(errno);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+  explicit LoopbackPeer(bool echo)
+      : ip_(gmtest::unique_loopback()), fd_(gmtest::bound_socket(ip_)) {
+    EXPECT_GE(fd_, 0) << strerror(errno);
     if (echo) thread_ = std::thread([this] { echo_once(); });
   }
   ~LoopbackPeer() {
@@ -140,7 +117,7 @@ class LoopbackPeer {
     close(fd_);
   }
   const std::string& ip() const { return ip_; }
-  int port() const { return port_; }
+  int port() const { return ntohs(gmtest::local_address(fd_).sin_port); }
   // What the echo thread received; waits for it to end.
   std::string received() {
     if (thread_.joinable()) thread_.join();
@@ -162,8 +139,7 @@ class LoopbackPeer {
   }
 
   std::string ip_;
-  int fd_ = -1;
-  int port_ = 0;
+  int fd_;
   std::thread thread_;
   std::string received_;
 };
@@ -206,17 +182,12 @@ TEST(UdpAsk, SilenceAndBadAddressesGiveNothing) {
 }
 
 TEST(NetWaitAny, GivesTheFirstReadableSocketOrMinusOne) {
-  int fds[2];
-  for (int i = 0; i < 2; ++i) fds[i] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  inet_pton(AF_INET, gmtest::unique_loopback().c_str(), &any.sin_addr);
-  for (int fd : fds) ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  const std::string ip = gmtest::unique_loopback();
+  int fds[2] = {gmtest::bound_socket(ip), gmtest::bound_socket(ip)};
+  ASSERT_TRUE(fds[0] >= 0 && fds[1] >= 0);
   EXPECT_EQ(gm::net_wait_any(fds, 2, 20), -1);
-  sockaddr_in to{};
-  socklen_t len = sizeof to;
-  getsockname(fds[1], reinterpret_cast<sockaddr*>(&to), &len);
-  sendto(fds[0], "x", 1, 0, reinterpret_cast<sockaddr*>(&to), len);
+  const sockaddr_in to = gmtest::local_address(fds[1]);
+  sendto(fds[0], "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
   EXPECT_EQ(gm::net_wait_any(fds, 2, 2000), 1);
   EXPECT_EQ(gm::net_wait_any(fds, 1, 0), -1);
   EXPECT_EQ(gm::net_wait_any(fds, 0, 0), -1);
@@ -239,34 +210,24 @@ class NetHintAddresses : public gmtest::InProcessModuleTest {
 
 using Addrs = std::vector<std::string>;
 
-TEST_F(NetHintAddresses, BroadcastListStartsWithLimitedBroadcastThenHintThenForcedAddress) {
+TEST_F(NetHintAddresses, BroadcastListAndHintsComeFromTheHintAndTheForcedAddress) {
   load_settings("hint=10.1.2.3\nip=10.1.2.4\n");
   EXPECT_EQ(gathered(32).at(2), "10.1.2.4");
   EXPECT_EQ(gathered(2), (Addrs{"255.255.255.255", "10.1.2.3"}));
   EXPECT_EQ(gathered(1), (Addrs{"255.255.255.255"}));
   EXPECT_TRUE(gathered(0).empty());
+  for (const char* a : {"10.1.2.3", "10.1.2.4"}) EXPECT_TRUE(gm::net_is_hint(a)) << a;
+  for (const char* a : {"10.1.2.5", "", (const char*)nullptr}) EXPECT_FALSE(gm::net_is_hint(a));
   // Invalid or repeated settings addresses are left out.
   load_settings("hint=10.1.2.3\nip=10.1.2.3\n");
-  Addrs list = gathered(32);
-  EXPECT_EQ(std::count(list.begin(), list.end(), "10.1.2.3"), 1);
+  EXPECT_EQ(std::ranges::count(gathered(32), "10.1.2.3"), 1);
   load_settings("hint=desk.local\nip=10.1.2.4\n");
   EXPECT_EQ(gathered(2), (Addrs{"255.255.255.255", "10.1.2.4"}));
   load_settings("hint=10.1.2.3\nip=10.1.2.300\n");
-  list = gathered(32);
-  EXPECT_EQ(list.at(1), "10.1.2.3");
-  EXPECT_EQ(std::count(list.begin(), list.end(), "10.1.2.300"), 0);
-}
-
-TEST_F(NetHintAddresses, HintIsTheHintOrTheForcedAddress) {
-  load_settings("hint=10.1.2.3\nip=10.1.2.4\n");
-  EXPECT_TRUE(gm::net_is_hint("10.1.2.3"));
-  EXPECT_TRUE(gm::net_is_hint("10.1.2.4"));
-  EXPECT_FALSE(gm::net_is_hint("10.1.2.5"));
-  EXPECT_FALSE(gm::net_is_hint(""));
-  EXPECT_FALSE(gm::net_is_hint(nullptr));
+  EXPECT_EQ(gathered(32).at(1), "10.1.2.3");
+  EXPECT_EQ(std::ranges::count(gathered(32), "10.1.2.300"), 0);
   load_settings("");
-  EXPECT_FALSE(gm::net_is_hint(""));
-  EXPECT_FALSE(gm::net_is_hint("10.1.2.3"));
+  for (const char* a : {"", "10.1.2.3"}) EXPECT_FALSE(gm::net_is_hint(a)) << a;
 }
 
 // ---- the local-network-blocked detector ---------------------------------------------------------
@@ -474,13 +435,8 @@ void report(std::ostream& out) {
   }
   out << "devices=" << joined(devices) << "\n";
   // A broadcast from the gm0 socket reaches a listener of this namespace.
-  const int listener = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  socklen_t len = sizeof any;
-  bind(listener, reinterpret_cast<sockaddr*>(&any), sizeof any);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&any), &len);
-  sockaddr_in to = any;
+  const int listener = gmtest::bound_socket("0.0.0.0");
+  sockaddr_in to = gmtest::local_address(listener);
   to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   const int gm0 = n > 0 && std::string(addrs[0]) == "10.77.0.5" ? fds[0] : -1;
   out << "sent=" << sendto(gm0, "WING?", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) << "\n";
@@ -506,11 +462,10 @@ void report(std::ostream& out) {
   (void)!std::system("ip route del unreachable 10.77.0.1/32 2>/dev/null");
 }
 
-// Runs report inside a namespace of the lab whose bridge is swapped for kInterfaces; the map of
-// its lines, with "skip" when the namespace could not be made.
-std::map<std::string, std::string> in_namespace() {
+// Runs report inside a namespace of the lab whose bridge is swapped for kInterfaces.
+TEST(NetNamespace, AdaptersBroadcastsAndTheDetectorFollowTheInterfaces) {
   gmtest::NetnsLab lab(0);
-  if (!lab.ok()) return {{"skip", "no network namespace lab: " + lab.why()}};
+  if (!lab.ok()) GTEST_SKIP() << "no network namespace lab: " << lab.why();
   const auto fn = [] {
     std::ostringstream out;
     if (std::system(("(ip link del br0 && " + std::string(kInterfaces) + ") 2>/dev/null").c_str()))
@@ -520,31 +475,20 @@ std::map<std::string, std::string> in_namespace() {
     return out.str();
   };
   std::string text, err;
-  if (!gmtest::run_in_netns(lab.scanner(), fn, &text, &err)) return {{"skip", err}};
-  std::map<std::string, std::string> result;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) result[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return result;
-}
-
-TEST(NetNamespace, AdaptersBroadcastsAndTheDetectorFollowTheInterfaces) {
-  const auto r = in_namespace();
-  if (r.count("skip")) GTEST_SKIP() << r.at("skip");
-  // The down interface and the /32 address give no directed broadcast; the two addresses of
-  // gm0 each give theirs.
-  EXPECT_EQ(r.at("broadcasts"), "255.255.255.255 10.77.0.255 10.77.0.255");
-  // One socket per interface, whatever its number of addresses; none for the down one.
-  EXPECT_EQ(r.at("sockets"), "10.77.0.5 10.79.0.1");
-  EXPECT_EQ(r.at("devices"), "gm0 gm1");
-  EXPECT_EQ(r.at("sent"), "5");
-  EXPECT_EQ(r.at("ready"), "1");
-  EXPECT_EQ(r.at("got"), "WING?");
-  EXPECT_EQ(r.at("open"), "0");
-  // Every probe refused: blocked (when the verdict is retested: NetBlocked).
-  EXPECT_EQ(r.at("refused"), "1");
+  if (!gmtest::run_in_netns(lab.scanner(), fn, &text, &err)) GTEST_SKIP() << err;
+  if (text.find("skip=") != std::string::npos) GTEST_SKIP() << text;
+  // The down interface and the /32 address give no directed broadcast; the two addresses of gm0
+  // each give theirs. One socket per interface, whatever its number of addresses; none for the
+  // down one. Every probe refused: blocked (when the verdict is retested: NetBlocked).
+  EXPECT_EQ(text,
+            "broadcasts=255.255.255.255 10.77.0.255 10.77.0.255\n"
+            "sockets=10.77.0.5 10.79.0.1\n"
+            "devices=gm0 gm1\n"
+            "sent=5\n"
+            "ready=1\n"
+            "got=WING?\n"
+            "open=0\n"
+            "refused=1\n");
 }
 
 }  // namespace

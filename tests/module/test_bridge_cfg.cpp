@@ -8,12 +8,9 @@
 #include <thread>
 
 #include "bridge_cfg.h"
+#include "module/module_test_util.h"
 #include "module_entry.h"
 #include "support/module_fixture.h"
-
-namespace gm {
-void module_set_host(const GmHost* h);
-}
 
 namespace {
 
@@ -32,6 +29,16 @@ class ModuleCfg : public gmtest::InProcessModuleTest {
     stat(cfg_path().c_str(), &st);
     return st;
   }
+  // The settings in force, key by key.
+  static std::string values() {
+    const gm::CfgValues v = gm::cfg_snapshot();
+    return "ip=" + v.ip + " hint=" + v.hint + " console=" + v.console + " bank=" + v.bank +
+           " base=" + std::to_string(v.base) + " watch=" + std::to_string(v.watch) +
+           " notify=" + std::to_string(v.notify) + " card=" + v.card +
+           " resync_desk=" + std::to_string(v.resync_desk) +
+           " recall=" + std::to_string(v.session_recall) +
+           " detail=" + std::to_string(gm::detail_level());
+  }
   bool has_part_file() const {
     for (const auto& e : std::filesystem::directory_iterator(home_.path())) {
       if (e.path().filename().string().find(".part.") != std::string::npos) return true;
@@ -46,37 +53,27 @@ TEST_F(ModuleCfg, LoadReadsKeysIgnoringCaseWithCommentsAndLaterLinesWinning) {
       "watch=0\nNOTIFY=0\ncard=CRD ; slot\nresync=Desk\nsession_recall=OFF\nconsole=W 1\n"
       "diag=1\n");
   EXPECT_TRUE(host_.has_line("[cfg] using " + cfg_path()));
-  gm::CfgValues v = gm::cfg_snapshot();
-  EXPECT_EQ(v.ip, "10.0.0.5");
-  EXPECT_EQ(v.bank, "ABCDEFG");
-  EXPECT_EQ(v.base, 17);
-  EXPECT_EQ(v.watch, 1);
-  EXPECT_FALSE(v.notify);
-  EXPECT_EQ(v.card, "CRD ");
-  EXPECT_TRUE(v.resync_desk);
-  EXPECT_FALSE(v.session_recall);
-  EXPECT_EQ(v.console, "W 1");
-  EXPECT_EQ(gm::detail_level(), 2);
+  EXPECT_EQ(values(),
+            "ip=10.0.0.5 hint= console=W 1 bank=ABCDEFG base=17 watch=1 notify=0 card=CRD  "
+            "resync_desk=1 recall=0 detail=2");
 
   load_settings("watch=100\nresync=lv\nsession_recall=offline\ndiag=0\n");
-  EXPECT_EQ(gm::cfg_watch(), 64);
-  EXPECT_FALSE(gm::cfg_resync_desk());
-  EXPECT_FALSE(gm::cfg_session_recall());
-  EXPECT_EQ(gm::detail_level(), 1);
+  const std::string defaults =
+      "ip= hint= console= bank=LCL base=1 watch=64 notify=1 card=MOD resync_desk=0 ";
+  EXPECT_EQ(values(), defaults + "recall=0 detail=1");
 
   load_settings("bank=B\nwatch=3\n");
   std::filesystem::remove(cfg_path());
   gm::load_cfg();
   EXPECT_TRUE(host_.has_line("[cfg] no " + cfg_path() + " - using defaults"));
-  EXPECT_EQ(gm::cfg_bank(), "LCL");
-  EXPECT_EQ(gm::cfg_watch(), 64);
+  EXPECT_EQ(values(), defaults + "recall=1 detail=1");
 
   load_settings("; " + std::string(253, 'x') +
                 "watch=5\n");  // the tail of an overlong line is no setting
   EXPECT_EQ(gm::cfg_watch(), 64);
 }
 
-TEST_F(ModuleCfg, ProtectListParsing) {
+TEST_F(ModuleCfg, ProtectListParsingAndEditsRefuseDuplicatesOverflowAndUnstorableGroups) {
   load_settings("protect=LCL:3, A:12 ; B:4\n");
   gm::ProtectEntry e[gm::kMaxProtect];
   ASSERT_EQ(gm::cfg_protect_copy(e), 2);
@@ -95,13 +92,12 @@ TEST_F(ModuleCfg, ProtectListParsing) {
   EXPECT_EQ(gm::cfg_protect_copy(e), 32);
   EXPECT_STREQ(e[0].group, "LONGGRO");
   EXPECT_TRUE(gm::cfg_is_protected("longgro", 1));
-}
 
-TEST_F(ModuleCfg, ProtectEditsRefuseDuplicatesOverflowAndUnstorableGroups) {
+  load_settings("");
   EXPECT_TRUE(gm::cfg_protect_add("A", 1));
-  EXPECT_FALSE(gm::cfg_protect_add("a", 1));
-  EXPECT_FALSE(gm::cfg_protect_add("A,B", 2));
-  EXPECT_FALSE(gm::cfg_protect_add("A", 0));
+  // A duplicate in any case, a group the file cannot hold, no input.
+  EXPECT_FALSE(gm::cfg_protect_add("a", 1) || gm::cfg_protect_add("A,B", 2) ||
+               gm::cfg_protect_add("A", 0));
   for (int i = 2; i <= 32; ++i) ASSERT_TRUE(gm::cfg_protect_add("B", i));
   EXPECT_FALSE(gm::cfg_protect_add("C", 1));
   EXPECT_TRUE(gm::cfg_protect_remove("a", 1));
@@ -180,10 +176,9 @@ TEST_F(ModuleCfg, SetKeyRefusesOversizedFilesAndUnstorableValues) {
   EXPECT_EQ(read_file(cfg_path()).size(), 16370u);
 
   home_.write("wing.cfg", "a=1\n");
-  EXPECT_FALSE(gm::cfg_set_key("", "1"));
-  EXPECT_FALSE(gm::cfg_set_key("hint", nullptr));
-  EXPECT_FALSE(gm::cfg_set_key("hint", "1.2.3.4\nip=6.6.6.6"));
-  EXPECT_FALSE(gm::cfg_set_key("hint", std::string(160, '1').c_str()));
+  EXPECT_FALSE(gm::cfg_set_key("", "1") || gm::cfg_set_key("hint", nullptr) ||
+               gm::cfg_set_key("hint", "1.2.3.4\nip=6.6.6.6") ||
+               gm::cfg_set_key("hint", std::string(160, '1').c_str()));
   EXPECT_EQ(read_file(cfg_path()), "a=1\n");
 }
 
@@ -229,8 +224,8 @@ TEST_F(ModuleCfg, PinReloadFollowsIpAndConsole) {
 
   home_.write("wing.cfg", "bank=A\n");
   gm::cfg_reload_pin();
-  EXPECT_TRUE(host_.has_line("[cfg] ip= (cleared - discovery finds the console)"));
-  EXPECT_TRUE(host_.has_line("[cfg] console= (cleared)"));
+  gmtest::expect_lines(
+      host_, {"[cfg] ip= (cleared - discovery finds the console)", "[cfg] console= (cleared)"});
   EXPECT_EQ(gm::cfg_console(), "");
 }
 

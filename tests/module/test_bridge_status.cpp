@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "bridge_cfg.h"
 #include "bridge_status.h"
@@ -51,26 +52,20 @@ TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
   gm::shm_sync();
   StatusFile blk(home_.run_dir());
   ASSERT_TRUE(blk.ok());
-  EXPECT_EQ(blk->synced, 1u);
-  EXPECT_EQ(blk->watch, 8u);
-  EXPECT_DOUBLE_EQ(blk->bank_max, 45.0);
-  EXPECT_DOUBLE_EQ(blk->bank_step, 2.5);
-  EXPECT_EQ(blk->injected, 1u);
-  EXPECT_STREQ(blk->mac, "00:1a:2b:3c:4d:fe");
-  EXPECT_STREQ(blk->device_kind, "box");
-  EXPECT_EQ(blk->patch_age_ms, 0xFFFFFFFFu);
-  EXPECT_EQ(blk->read_only, 1u);
-  EXPECT_EQ(blk->resync, 0u);
-  EXPECT_STREQ(blk->status, "Reading the desk patch...");
+  // synced, watch, injected, read_only, resync, patch_age_ms
+  EXPECT_EQ(std::tuple(blk->synced, blk->watch, blk->injected, blk->read_only, blk->resync,
+                       blk->patch_age_ms),
+            std::tuple(1u, 8u, 1u, 1u, 0u, 0xFFFFFFFFu));
+  EXPECT_EQ(std::pair(blk->bank_max, blk->bank_step), std::pair(45.0, 2.5));
+  EXPECT_EQ(std::string(blk->mac) + " " + blk->device_kind + " " + blk->status,
+            "00:1a:2b:3c:4d:fe box Reading the desk patch...");
   for (int ch = 0; ch < 64; ++ch) {
-    EXPECT_DOUBLE_EQ(blk->level[ch], -144.0);
-    EXPECT_DOUBLE_EQ(blk->peak[ch], -144.0);
+    EXPECT_EQ(std::pair(blk->level[ch], blk->peak[ch]), std::pair(-144.0, -144.0)) << ch;
   }
   ASSERT_EQ(blk->n_protect, 2u);
-  EXPECT_STREQ(blk->protect[0].group, "LCL");
-  EXPECT_EQ(blk->protect[0].input, 3);
-  EXPECT_STREQ(blk->protect[1].group, "A");
-  EXPECT_EQ(blk->protect[1].input, 12);
+  EXPECT_EQ(std::string(blk->protect[0].group) + std::to_string(blk->protect[0].input) + " " +
+                blk->protect[1].group + std::to_string(blk->protect[1].input),
+            "LCL3 A12");
 }
 
 TEST_F(StatusBlock, TheMissingMacIsReportedOnce) {
@@ -149,9 +144,7 @@ TEST_F(StatusBlock, SettingsRequestIsAppliedOncePerSequence) {
   EXPECT_EQ(gm::cfg_bank(), "A");
   EXPECT_EQ(gm::cfg_base(), 5);
   EXPECT_TRUE(gm::cfg_resync_desk());
-  const std::string saved = read_file(cfg_path());
-  EXPECT_NE(saved.find("bank=A\nbase=5\nwatch=64\n"), std::string::npos) << saved;
-  EXPECT_NE(saved.find("resync=desk\n"), std::string::npos) << saved;
+  // (That it is saved: CoreLiveStatus.ASetResyncReachesTheRunningModule.)
 
   gm::shm_sync();
   EXPECT_EQ(host_.count_lines("[shm] config applied from tray"), 1);

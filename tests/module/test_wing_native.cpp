@@ -11,14 +11,14 @@
 #include <chrono>
 #include <cmath>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "gm_win32.h"
+#include "module/module_test_util.h"
 #include "module_entry.h"
 #include "support/eventually.h"
-#include "support/host_harness.h"
 #include "support/loopback.h"
 #include "wing_native.h"
 #include "wingbin_codec.h"
@@ -63,6 +63,18 @@ Bytes frame(uint8_t id, double fill_db = -40.0) {
   for (size_t w = 0; w < (f.size() - 4) / 2; ++w) {
     set_raw(f, w, static_cast<uint16_t>(std::lround(fill_db * 256)));
   }
+  return f;
+}
+
+// A frame of report kId with every word at -40 dB but these inputs.
+struct Level {
+  const char* group;
+  int input;
+  double db;
+};
+Bytes frame_with(std::initializer_list<Level> levels) {
+  Bytes f = frame(kId);
+  for (const Level& l : levels) set_db(f, l.group, l.input, l.db);
   return f;
 }
 
@@ -155,12 +167,8 @@ TEST_F(MeterDecode, FramesOfAnotherSizeOrReportAreNotDecoded) {
 
 TEST_F(MeterDecode, ClipMarksFromHalfADecibelBelowFullScaleAndIsHeld) {
   const uint32_t now = now32();
-  Bytes early = frame(kId);
-  set_db(early, "AUX", 1, 0.0);
-  ASSERT_TRUE(decode(early, now - 3000));
-  Bytes later = frame(kId);
-  set_db(later, "AUX", 2, 0.0);
-  ASSERT_TRUE(decode(later, now - 2000));
+  ASSERT_TRUE(decode(frame_with({{"AUX", 1, 0.0}}), now - 3000));
+  ASSERT_TRUE(decode(frame_with({{"AUX", 2, 0.0}}), now - 2000));
 
   Bytes f = frame(kId);
   set_raw(f, word_of("LCL", 1), 0x0000);
@@ -170,28 +178,23 @@ TEST_F(MeterDecode, ClipMarksFromHalfADecibelBelowFullScaleAndIsHeld) {
   EXPECT_EQ(level("LCL", 1), 0.0);
   EXPECT_EQ(level("LCL", 2), -0.5);
   EXPECT_EQ(level("LCL", 3), -129 / 256.0);
-  EXPECT_TRUE(gm::wnat_input_clipped("LCL", 1));
-  EXPECT_TRUE(gm::wnat_input_clipped("LCL", 2));
-  EXPECT_FALSE(gm::wnat_input_clipped("LCL", 3));
-  EXPECT_FALSE(gm::wnat_input_clipped("AUX", 1)) << "a clip 3 s ago has expired";
-  EXPECT_TRUE(gm::wnat_input_clipped("AUX", 2)) << "a clip 2 s ago is still shown";
+  // A clip 3 s ago has expired; one 2 s ago is still shown.
+  const std::tuple<const char*, int, bool> clips[] = {
+      {"LCL", 1, true}, {"LCL", 2, true}, {"LCL", 3, false}, {"AUX", 1, false}, {"AUX", 2, true}};
+  for (const auto& [group, input, clipped] : clips) {
+    EXPECT_EQ(gm::wnat_input_clipped(group, input), clipped) << group << " " << input;
+  }
 }
 
 TEST_F(MeterDecode, HeldPeakFallsAfterItsHoldTime) {
   const uint32_t base = now32();
   const uint32_t taken = base - 2600;
-  Bytes loud = frame(kId);
-  set_db(loud, "LCL", 1, -10.0);
-  set_db(loud, "LCL", 2, -10.0);
-  ASSERT_TRUE(decode(loud, taken));
-  for (uint32_t later : {1700u, 2000u, 2300u})
+  ASSERT_TRUE(decode(frame_with({{"LCL", 1, -10.0}, {"LCL", 2, -10.0}}), taken));
+  for (uint32_t later : {1700u, 2000u, 2300u}) {
     ASSERT_TRUE(decode(frame(kId, -60.0), taken + later));
-  Bytes recent = frame(kId);
-  set_db(recent, "LCL", 3, -10.0);
-  ASSERT_TRUE(decode(recent, base - 1000));
-  Bytes f = frame(kId);
-  set_db(f, "LCL", 2, -20.0);
-  ASSERT_TRUE(decode(f, base));
+  }
+  ASSERT_TRUE(decode(frame_with({{"LCL", 3, -10.0}}), base - 1000));
+  ASSERT_TRUE(decode(frame_with({{"LCL", 2, -20.0}}), base));
 
   const double lcl1 = peak("LCL", 1);
   const uint32_t after = now32();
@@ -280,15 +283,10 @@ class MeterLink : public ::testing::Test {
   void SetUp() override {
     host_.install();
     ip_ = gmtest::unique_loopback();
-    desk_.sin_family = AF_INET;
-    desk_.sin_port = htons(2222);
-    inet_pton(AF_INET, ip_.c_str(), &desk_.sin_addr);
-    auto* addr = reinterpret_cast<sockaddr*>(&desk_);
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(bind(listener_, addr, sizeof desk_), 0) << ip_;
-    ASSERT_EQ(listen(listener_, 4), 0);
-    udp_ = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_EQ(bind(udp_, addr, sizeof desk_), 0) << ip_;
+    listener_ = gmtest::bound_socket(ip_, 2222, SOCK_STREAM);
+    ASSERT_EQ(listen(listener_, 4), 0) << ip_;
+    udp_ = gmtest::bound_socket(ip_, 2222);
+    ASSERT_GE(udp_, 0) << ip_;
     left_running_ = gm::threads_left_running();
   }
   void TearDown() override {
@@ -329,7 +327,7 @@ class MeterLink : public ::testing::Test {
 
   gmtest::FakeHost host_;
   std::string ip_;
-  sockaddr_in desk_{}, meter_{};
+  sockaddr_in meter_{};
   int listener_ = -1, udp_ = -1, client_ = -1;
   uint32_t left_running_ = 0;
 };
@@ -344,8 +342,7 @@ TEST_F(MeterLink, RequestsRenewsPrimesASilentDeskAgainAndReconnectsWithTheSameRe
   ASSERT_NE(meter_.sin_port, 0) << "no WING? prime";
   EXPECT_TRUE(gm::wnat_start(ip_.c_str())) << "already running";
   EXPECT_EQ(req.raw, escaped(request(req.port(), req.id())));
-  EXPECT_GE(req.id(), 32);
-  EXPECT_LE(req.id(), 159);
+  EXPECT_TRUE(req.id() >= 32 && req.id() <= 159) << int(req.id());
   EXPECT_EQ(ntohs(meter_.sin_port), req.port()) << "the prime comes from the meter socket";
   EXPECT_TRUE(host_.has_line("[nat] meter socket on udp/" + std::to_string(req.port())));
   EXPECT_TRUE(host_.wait_for_line(

@@ -110,8 +110,7 @@ TEST(WbinDecode, ValuesOfEveryNumberTokenAndTheirFlags) {
     double v = -99;
     bool f = !c.flag;
     ASSERT_TRUE(gm::wbin_value_of(c.b.data(), static_cast<int>(c.b.size()), &v, &f));
-    EXPECT_DOUBLE_EQ(v, c.value);
-    EXPECT_EQ(f, c.flag);
+    EXPECT_EQ(std::pair(v, f), std::pair(c.value, c.flag)) << std::hex << int(c.b[0]);
   }
 }
 
