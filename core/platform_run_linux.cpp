@@ -149,10 +149,6 @@ bool spawn_detached(const std::vector<std::string>& argv) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
 }
 
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 int run(const std::vector<std::string>& argv, std::string* output, int timeout_seconds) {
@@ -175,7 +171,7 @@ bool open_path(const std::string& path, const std::vector<std::string>& args, bo
   (void)new_instance;  // every start here is a new instance
   std::string app = path;
   while (app.size() > 1 && app.back() == '/') app.pop_back();
-  if (ends_with(app, ".app")) {
+  if (app.ends_with(".app")) {
     const std::string exe = app_executable(app);
     if (exe.empty() || access(exe.c_str(), X_OK) != 0) return false;
     std::vector<std::string> argv = {exe};

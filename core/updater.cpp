@@ -43,10 +43,6 @@ int64_t now_ms() {
       .count();
 }
 
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 void start_check_thread() {
   try {
     std::thread([] {
@@ -265,7 +261,7 @@ std::vector<std::pair<Ver, std::string>> signed_modules(const std::string& dir,
   std::vector<std::pair<Ver, std::string>> out;
   const std::string prefix = console + "-";
   for (const std::string& name : names_in(dir)) {
-    if (!ends_with(name, ".dylib") || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!name.ends_with(".dylib") || !name.starts_with(prefix)) continue;
     const Ver v = parse_ver(std::string_view(name).substr(prefix.size()));
     const std::string path = dir + "/" + name;
     if (v.major < 0 || !pair_ok(path)) continue;

@@ -29,8 +29,9 @@ namespace {
 
 using gm_release::kMaxFileBytes;
 
+// A name that ends with ext and has something before it.
 bool has_extension(const std::string& name, const std::string& ext) {
-  return name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0;
+  return name.size() > ext.size() && name.ends_with(ext);
 }
 
 // Reads a staged file and its ".sig" once and keeps them only when the signature verifies, so
