@@ -46,14 +46,6 @@ long long cpu_ticks(pid_t pid) {
   return utime + stime;
 }
 
-long rss_kib(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
 // Runs the app with these arguments to its end; its exit status, or -1.
 int run_app(const std::vector<std::string>& args) {
   rig::ChildSpec spec;
@@ -83,7 +75,7 @@ Idle measure_idle(const std::vector<std::string>& args) {
   std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
   const long long after = cpu_ticks(pid);
   const double wall_s = static_cast<double>(gmbench::now_ns() - start) / 1e9;
-  r.rss = rss_kib(pid);
+  r.rss = gmbench::rss_kib(pid);
   if (before >= 0 && after >= before) {
     r.cpu_percent = 100.0 * static_cast<double>(after - before) /
                     static_cast<double>(sysconf(_SC_CLK_TCK)) / wall_s;

@@ -26,8 +26,13 @@ double percentile(std::vector<double> samples, double p) {
   return samples[std::min(i, samples.size() - 1)];
 }
 
-long rss_kib() {
-  FILE* f = std::fopen("/proc/self/status", "r");
+long rss_kib(pid_t pid) {
+  char path[64];
+  if (pid == 0)
+    std::snprintf(path, sizeof path, "/proc/self/status");
+  else
+    std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+  FILE* f = std::fopen(path, "r");
   if (!f) return -1;
   char line[256];
   long kib = -1;

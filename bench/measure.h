@@ -2,6 +2,7 @@
 // them. Linux only (/proc/self/status, POSIX CPU-time clocks).
 #pragma once
 
+#include <sys/types.h>
 #include <time.h>
 
 #include <cstdint>
@@ -15,8 +16,9 @@ int64_t now_ns();
 // The p-th percentile (0..100) of the samples, nearest rank; 0 for no samples. Sorts a copy.
 double percentile(std::vector<double> samples, double p);
 
-// VmRSS of this process in KiB; -1 when /proc/self/status cannot be read.
-long rss_kib();
+// VmRSS in KiB of this process, or of another one by its pid; -1 when its status cannot be read
+// (the process is gone).
+long rss_kib(pid_t pid = 0);
 
 // CPU time (user + system) of the whole process, and of one thread's CPU-time clock
 // (pthread_getcpuclockid), in nanoseconds; -1 on failure.
