@@ -122,15 +122,16 @@ TEST(CompatText, Utf8RoundTripsAndConversionSizes) {
   EXPECT_EQ(gm_to_wide(u.c_str()), w);
   EXPECT_EQ(gm_path_utf8(L"C:\\a\\b/c"), "C:/a/b/c");
 
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  EXPECT_EQ(needed, static_cast<int>(u.size()) + 1);
-  std::vector<char> out(needed);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, out.data(), needed, nullptr, nullptr),
-            needed);
+  std::vector<char> out(u.size() + 1);
+  const auto to_utf8 = [&](UINT page, char* to, int size) {
+    return WideCharToMultiByte(page, 0, w.c_str(), -1, to, size, nullptr, nullptr);
+  };
+  const int needed = static_cast<int>(out.size());
+  EXPECT_EQ(to_utf8(CP_UTF8, nullptr, 0), needed);
+  EXPECT_EQ(to_utf8(CP_UTF8, out.data(), needed), needed);
   EXPECT_STREQ(out.data(), u.c_str());
-  EXPECT_EQ(
-      WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, out.data(), needed - 1, nullptr, nullptr), 0);
-  EXPECT_EQ(WideCharToMultiByte(1252, 0, w.c_str(), -1, out.data(), needed, nullptr, nullptr), 0);
+  EXPECT_EQ(to_utf8(CP_UTF8, out.data(), needed - 1), 0);
+  EXPECT_EQ(to_utf8(1252, out.data(), needed), 0);
 
   wchar_t back[8];
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, u.data(), static_cast<int>(u.size()), back, 8), 4);

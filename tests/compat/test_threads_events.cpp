@@ -41,10 +41,7 @@ TEST(CompatThreads, ReportSystemIdGetTheStackAskedAndStaySignalledOnceEnded) {
   ASSERT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(id, static_cast<DWORD>(facts.tid));
   EXPECT_GE(facts.stack, size_t{16} << 20);
-  const uint64_t start = gm_now_ms();
-  EXPECT_EQ(WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_OBJECT_0);
-  EXPECT_LT(gm_now_ms() - start, 1000u);
   EXPECT_TRUE(CloseHandle(t));
 }
 

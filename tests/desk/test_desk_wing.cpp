@@ -207,17 +207,11 @@ TEST(DeskScan, FindsTheDeskWithItsIdentityAndTheSlotOfItsSoundGridCard) {
   ASSERT_EQ(gm::wing_scan(sim->ip().c_str(), found, 8, kScanMs), 1);
   // A SoundGrid card in the module slot.
   EXPECT_EQ(fields(found[0]), sim->ip() + " | Stage, Left, FOH | wing-compact | S-42 | 1");
-  EXPECT_EQ(std::string(found[0].line),
-            "WING," + sim->ip() + ",Stage, Left, FOH,wing-compact,S-42,3.1-0-g9f314617");
-
+  // In the card slot. (No card in either slot: DeskScanNetns.)
   const auto in_card_slot =
       start_sim("A", "wing", "S-1", {"--mod-card", "NONE", "--crd-card", "WSG"});
-  const auto without = start_sim("B", "wing", "", {"--mod-card", "NONE", "--crd-card", "NONE"});
   ASSERT_EQ(gm::wing_scan(in_card_slot->ip().c_str(), found, 1, kScanMs), 1);
   EXPECT_EQ(found[0].card, 1);
-  ASSERT_EQ(gm::wing_scan(without->ip().c_str(), found, 1, kScanMs), 1);
-  EXPECT_EQ(found[0].card, 0) << "the desk says it has no card";
-  EXPECT_STREQ(found[0].id, without->ip().c_str()) << "no serial: the address";
 }
 
 // A desk adopted and started as the bridge does, with its firmware's node hashes preloaded.
@@ -332,15 +326,12 @@ TEST_F(DeskLinked, RemoteHeadAmpsHaveNoKnobAndAreReportedOncePerInputUntilTheLis
     at_desk(std::string("set /io/in/") + range + "/$ract 1");
   }
   settle();
-  const auto report_all = [&] {
+  for (int round = 0; round < 2; ++round) {
     for (int n = 1; n <= 48; ++n) EXPECT_EQ(headamp("A", n), 0) << "A " << n;
     for (int n = 1; n <= 44; ++n) EXPECT_EQ(headamp("B", n), 0) << "B " << n;
-  };
-  report_all();
-  report_all();
+  }
   EXPECT_EQ(host_.count_lines("preamp controlled remotely"), 2 + 92);
-  EXPECT_EQ(headamp("C", 1), 0);
-  EXPECT_EQ(headamp("C", 1), 0);
+  for (int round = 0; round < 2; ++round) EXPECT_EQ(headamp("C", 1), 0);
   EXPECT_EQ(host_.count_lines("C 1: preamp controlled remotely"), 2) << "the list is full";
 }
 
