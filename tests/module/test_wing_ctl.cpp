@@ -246,6 +246,8 @@ TEST_F(WingCtl, PatchReadChecksGroupAndInput) {
   EXPECT_EQ(gm::wbin_known_hash("CRD", 4, "in"), 0x10040002u);
 }
 
+// A foreign record counts for no position here; a record cut short ends the walk without a read
+// past the reply (fuzz_wctl_range).
 TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   gm::wbin_hash_learn(0x11200001, "LCL", 20, "mute");
   pushes().clear();
@@ -351,30 +353,6 @@ TEST(WctlRange, DefinitionParse) {
   zero_len.insert(zero_len.begin() + 3, {0x00, 0x00, 0x00, 0x2E});
   ASSERT_TRUE(gm::wctl_parse_range(zero_len.data(), int(zero_len.size()), &lo, &hi, &step));
   EXPECT_EQ(hi, 45.0);
-}
-
-TEST(WctlScan, ForeignRecordsAreDeliveredAndACutRecordEndsTheWalk) {
-  const Bytes list = join({rec(0x100, {0x05}), rec(0x201, flt(1.0f)), rec(0x202, flt(3.0f)),
-                           rec(0x204, {0x01}), rec(0x206, {0x00})});
-  int delivered = 0;
-  const gm::WctlRecordSink sink{
-      &delivered, [](void*, uint32_t hash) -> bool { return hash & 1; },
-      [](void* ctx, uint32_t, const uint8_t*, int len) { *static_cast<int*>(ctx) += len; }};
-  gm::WctlChannelScan s = gm::wctl_scan_channel(list.data(), int(list.size()), 0, 0, sink);
-  EXPECT_EQ(delivered, 5);
-  EXPECT_EQ(s.counted, 4);
-  EXPECT_TRUE(s.gain_found);
-  EXPECT_EQ(s.db, 3.0);
-  EXPECT_EQ(s.gain_hash, 0x202u);
-  EXPECT_TRUE(s.phantom_found);
-  EXPECT_EQ(s.phantom_hash, 0x204u);
-
-  s = gm::wctl_scan_channel(list.data(), int(list.size()) - 1, 0x206, 0x206, sink);
-  EXPECT_EQ(s.counted, 3);
-  EXPECT_FALSE(s.phantom_found);
-  s = gm::wctl_scan_channel(list.data(), 23, 0, 0, sink);  // the float of 0x202 is cut
-  EXPECT_EQ(s.counted, 1);
-  EXPECT_FALSE(s.gain_found);
 }
 
 }  // namespace
