@@ -237,7 +237,6 @@ TEST_F(BridgeSet, TheProtectListHoldsThirtyTwoInputsAndIsSaved) {
   EXPECT_TRUE(gm::phantom_protected("A", 31));
 }
 
-// (Held while the desk is away: BridgeE2eTest.ASessionOpenedWhileTheDeskIsAwayIsHeld...)
 TEST_F(BridgeSet, ASessionRecallWaitsForTheFirstReadAndNeverSwitchesAProtectedInput) {
   rig("watch=3\nprotect=LCL:3\n", "MOD:1=LCL:1,MOD:2=LCL:2,MOD:3=LCL:3", {}, 3);
   const double gain[64] = {12.5, 20, 5};
@@ -246,6 +245,7 @@ TEST_F(BridgeSet, ASessionRecallWaitsForTheFirstReadAndNeverSwitchesAProtectedIn
   EXPECT_TRUE(
       host_.has_line("[recall] LV1 opened a session with Gainmesh preamp values - held until the "
                      "console has been read"));
+  EXPECT_TRUE(host_.pushes().empty());
   gm::bs().first_seed_done = true;
   gm::apply_pending_recall();
   gm::apply_pending_recall();
@@ -257,6 +257,28 @@ TEST_F(BridgeSet, ASessionRecallWaitsForTheFirstReadAndNeverSwitchesAProtectedIn
   EXPECT_EQ(phantoms(0), "on* on*");
   EXPECT_EQ(phantoms(2), "on* off*") << "LV1 ends showing the desk's 48V";
   EXPECT_EQ(gains(1) + phantoms(1), "") << "not in the session";
+}
+
+// Through the module's entry: BridgeE2eTest.ASessionsPreampValuesAreAppliedToTheDesk.
+TEST_F(BridgeSet, ASessionIsNotAppliedWhenRecallIsOffAndIsHeldUntilTheConsoleAnswers) {
+  rig("watch=1\nsession_recall=off\n", "MOD:1=LCL:1", {}, 1);
+  gm::bs().first_seed_done = true;
+  const double gain[64] = {12.5};
+  const int phantom[64] = {1}, present[64] = {1};
+  gm::bridge_recall(gain, phantom, present);
+  load_settings("watch=1\n");
+  gm::bs().identity_recheck = true;  // the console at the address is being checked again
+  gm::bridge_recall(gain, phantom, present);
+  gm::apply_pending_recall();
+  gm::bs().identity_recheck = false;
+  gm::apply_pending_recall();
+  expect_lines(host_, {"[recall] LV1 opened a session with Gainmesh preamp values - not applied "
+                       "(session_recall=off)",
+                       "[recall] LV1 opened a session with Gainmesh preamp values - held until "
+                       "the console answers",
+                       "[recall] the console is not answering - LV1's values are held until it "
+                       "is back"});
+  EXPECT_EQ(desk_sets(2), (Lines{"/io/in/LCL/1/g 12.5", "/io/in/LCL/1/vph 1"}));
 }
 
 TEST_F(BridgeSet, ADropoutReplaysKnownChannelsOnlyAndFansNothingOut) {

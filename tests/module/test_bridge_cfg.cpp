@@ -98,10 +98,7 @@ TEST_F(ModuleCfg, ProtectListParsingAndEditsRefuseDuplicatesOverflowAndUnstorabl
   // A duplicate in any case, a group the file cannot hold, no input.
   EXPECT_FALSE(gm::cfg_protect_add("a", 1) || gm::cfg_protect_add("A,B", 2) ||
                gm::cfg_protect_add("A", 0));
-  for (int i = 2; i <= 32; ++i) ASSERT_TRUE(gm::cfg_protect_add("B", i));
-  EXPECT_FALSE(gm::cfg_protect_add("C", 1));
-  EXPECT_TRUE(gm::cfg_protect_remove("a", 1));
-  EXPECT_FALSE(gm::cfg_protect_remove("A", 1));
+  // (A full list and removal in any case: BridgeSet.TheProtectListHolds...)
 }
 
 TEST_F(ModuleCfg, SaveWritesEveryValueInOrderReplacingTheFileWhole) {

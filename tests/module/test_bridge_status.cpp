@@ -116,8 +116,8 @@ TEST(StatusText, FirstMatchingRuleWins) {
             "The desk refuses changes from the network (TCP lock in its Setup)");
 }
 
-// The app's side of a settings request: fill the request fields, then raise req_seq. (That the
-// app can write the block through a mapping of its own, BridgeControl's clients show.)
+// The app's side of a settings request: fill the request fields, then raise req_seq. (Through
+// the app's own mapping: CoreLiveStatus.ASetResyncReachesTheRunningModule.)
 void app_writes(const std::function<void(GmConsoleStatus&)>& fill) {
   ASSERT_TRUE(gm::shm_with_block(fill));
 }

@@ -96,7 +96,6 @@ TEST_F(ModuleRun, StartsOnlyForItsAbiPublishesAndStopsCleanly) {
   ASSERT_EQ(m_->start(host_.table()), 1);
   m_->attach(&iface_);
   EXPECT_TRUE(host_.has_line("---- wing module 3.2.0 started by the loader ----"));
-  EXPECT_TRUE(host_.has_line("[cfg] using " + cfg_path_));
   gmtest::expect_lines(host_, {"[shm] status block published as Local\\GainmeshStatus",
                                "[bridge] searching for a Behringer WING ..."});
   EXPECT_TRUE(host_.wait_for_line("[bridge] discovery sweep 1 ...", 2000));
@@ -120,11 +119,7 @@ TEST_F(ModuleRun, StartsOnlyForItsAbiPublishesAndStopsCleanly) {
       std::find(lines.begin(), lines.end(), "---- shutting down: stopping threads ----");
   EXPECT_LT(shutting - lines.begin(), static_cast<long>(lines.size()) - 2);
 
-  // What closing the block clears: StatusBlock.FreshBlock...
-  StatusFile blk(home_.run_dir());
-  ASSERT_TRUE(blk.ok());
-  EXPECT_STREQ(blk->status, "Module stopped");
-
+  // (What closing the block clears: StatusBlock.FreshBlock...)
   // Calls after the stop find no host: nothing is logged.
   const size_t before = host_.lines().size();
   m_->set_gain(0, 12.0);
@@ -160,28 +155,6 @@ TEST_F(ModuleRun, StopGivesUpOnAHungThreadAfterThreeSecondsAndKeepsSayingSo) {
   EXPECT_EQ(m_->stop(), 0);
   host_.release_background_logs();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-}
-
-// (With session_recall=off a session's values are never applied: BridgeE2eTest.ASessionIsNot...)
-TEST_F(ModuleRun, AnswersDefaultsAndHoldsLv1ValuesBeforeTheDeskIsRead) {
-  ASSERT_EQ(m_->start(host_.table()), 1);
-  m_->attach(&iface_);
-  // Every channel has a head amp until the patch is read (PatchModel.BeforeThePatchIsRead...).
-  EXPECT_EQ(std::tuple(m_->has_preamp(0), m_->has_preamp(63), m_->has_preamp(64)),
-            std::tuple(1, 1, 0));
-  EXPECT_EQ(std::tuple(m_->min(0), m_->max(0), m_->step(0), m_->max(200)),
-            std::tuple(0.0, 45.0, 2.5, 45.0));
-
-  double gain[64] = {};
-  int phantom[64] = {}, present[64] = {};
-  present[0] = 1;
-  m_->recall(gain, phantom, present);
-  EXPECT_TRUE(
-      host_.has_line("[recall] LV1 opened a session with Gainmesh preamp values - held "
-                     "until the console has been read"));
-  EXPECT_TRUE(host_.pushes().empty());
-  EXPECT_EQ(StatusFile(home_.run_dir())->sets, 0u);
-  EXPECT_EQ(m_->stop(), 1);
 }
 
 }  // namespace

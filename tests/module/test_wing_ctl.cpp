@@ -149,22 +149,17 @@ TEST_F(WingCtl, BusGroupsTravelWithADollarAndAreLearnedAsGiven) {
   EXPECT_EQ(paths(), (std::vector<std::string>{"/io/in/$BUS/4/g", "/io/in/$BUS/4/g"}));
 }
 
-TEST_F(WingCtl, GainIndexFollowsTheStereoMode) {
-  answer("/io/in/LCL/6/mode", rec(0x0C060001, str("ST")));
-  EXPECT_EQ(gm::wctl_gain_index("LCL", 6), 5);
-  EXPECT_EQ(gm::wbin_known_hash("LCL", 6, "mode"), 0x0C060001u);
-  EXPECT_EQ(gm::wctl_gain_index("LCL", 5), 5);
-  EXPECT_EQ(desk_.requests().size(), 1u);
-
+TEST_F(WingCtl, ModeReadsTakeOnlyModeTokensAndLearnFromThem) {
+  char mode[8];
   answer("/io/in/LCL/6/mode", rec(0x0C060001, str("XY")));
-  EXPECT_EQ(gm::wctl_gain_index("LCL", 6), 6);
+  EXPECT_FALSE(gm::wctl_get_mode("LCL", 6, mode, sizeof mode));
   EXPECT_TRUE(
       host_.has_line("[mode] LCL 6 answered 'XY' - not a mode token, ignoring (stale reply?)"));
-
-  answer("/io/in/LCL/8/mode", rec(0x0C080001, str("m/s")));
-  char mode[8];
-  ASSERT_TRUE(gm::wctl_get_mode("LCL", 8, mode, sizeof mode));
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 6, "mode"), 0u);
+  answer("/io/in/LCL/6/mode", rec(0x0C060001, str("m/s")));
+  ASSERT_TRUE(gm::wctl_get_mode("LCL", 6, mode, sizeof mode));
   EXPECT_STREQ(mode, "m/s");
+  EXPECT_EQ(gm::wbin_known_hash("LCL", 6, "mode"), 0x0C060001u);
 }
 
 TEST_F(WingCtl, LeafReadsRefuseAnswersOfTheWrongKindAndLearnNothing) {
@@ -178,8 +173,6 @@ TEST_F(WingCtl, LeafReadsRefuseAnswersOfTheWrongKindAndLearnNothing) {
   bool on = false;
   answer("/io/in/LCL/3/vph", rec(0x0D030002, flt(1.0f)));
   EXPECT_FALSE(gm::wctl_get_phantom("LCL", 3, &on));
-  EXPECT_TRUE(host_.has_line("[read] LCL 3/vph answered value type 0xD5 - not this leaf"));
-
   int id = 0;
   answer("/io/in/LCL/3/$ha", rec(0x0D030003, flt(7.0f)));
   EXPECT_FALSE(gm::wctl_get_headamp("LCL", 3, &id));
@@ -253,6 +246,8 @@ TEST_F(WingCtl, PatchReadChecksGroupAndInput) {
   EXPECT_EQ(gm::wbin_known_hash("CRD", 4, "in"), 0x10040002u);
 }
 
+// A foreign record counts for no position here; a record cut short ends the walk without a read
+// past the reply (fuzz_wctl_range).
 TEST_F(WingCtl, ChannelListFindsGainAndPhantomAndPassesOtherNodesOn) {
   gm::wbin_hash_learn(0x11200001, "LCL", 20, "mute");
   pushes().clear();
@@ -323,17 +318,12 @@ TEST_F(WingCtl, DeskWideReadsAndHashProbes) {
   EXPECT_EQ(paths(), (std::vector<std::string>{"/$syscfg/opt_mod", "/cards/$type",
                                                "/$stat/sc_devices", "/$syscfg/tcplock"}));
 
-  // Probes report the hash and learn nothing.
+  // A probe reports the hash and learns nothing.
   uint32_t hash = 0;
-  answer("/io/in/B/9/name", rec(0x14090001, str("Snare")));
-  ASSERT_TRUE(gm::wctl_probe_hash("B", 9, "name", &hash, buf, sizeof buf));
-  EXPECT_EQ(hash, 0x14090001u);
-  EXPECT_STREQ(buf, "Snare");
   answer("/io/out/CRD/9/in", rec(0x14090002, {0x03}));
   ASSERT_TRUE(gm::wctl_probe_hash_out("CRD", 9, "in", &hash, buf, sizeof buf));
   EXPECT_EQ(hash, 0x14090002u);
   EXPECT_STREQ(buf, "");
-  EXPECT_EQ(gm::wbin_known_hash("B", 9, "name"), 0u);
   EXPECT_EQ(gm::wbin_known_hash("CRD", 9, "in"), 0u);
 }
 
@@ -363,30 +353,6 @@ TEST(WctlRange, DefinitionParse) {
   zero_len.insert(zero_len.begin() + 3, {0x00, 0x00, 0x00, 0x2E});
   ASSERT_TRUE(gm::wctl_parse_range(zero_len.data(), int(zero_len.size()), &lo, &hi, &step));
   EXPECT_EQ(hi, 45.0);
-}
-
-TEST(WctlScan, ForeignRecordsAreDeliveredAndACutRecordEndsTheWalk) {
-  const Bytes list = join({rec(0x100, {0x05}), rec(0x201, flt(1.0f)), rec(0x202, flt(3.0f)),
-                           rec(0x204, {0x01}), rec(0x206, {0x00})});
-  int delivered = 0;
-  const gm::WctlRecordSink sink{
-      &delivered, [](void*, uint32_t hash) -> bool { return hash & 1; },
-      [](void* ctx, uint32_t, const uint8_t*, int len) { *static_cast<int*>(ctx) += len; }};
-  gm::WctlChannelScan s = gm::wctl_scan_channel(list.data(), int(list.size()), 0, 0, sink);
-  EXPECT_EQ(delivered, 5);
-  EXPECT_EQ(s.counted, 4);
-  EXPECT_TRUE(s.gain_found);
-  EXPECT_EQ(s.db, 3.0);
-  EXPECT_EQ(s.gain_hash, 0x202u);
-  EXPECT_TRUE(s.phantom_found);
-  EXPECT_EQ(s.phantom_hash, 0x204u);
-
-  s = gm::wctl_scan_channel(list.data(), int(list.size()) - 1, 0x206, 0x206, sink);
-  EXPECT_EQ(s.counted, 3);
-  EXPECT_FALSE(s.phantom_found);
-  s = gm::wctl_scan_channel(list.data(), 23, 0, 0, sink);  // the float of 0x202 is cut
-  EXPECT_EQ(s.counted, 1);
-  EXPECT_FALSE(s.gain_found);
 }
 
 }  // namespace
