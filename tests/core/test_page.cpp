@@ -1,11 +1,8 @@
-// The dashboard's page document: the writer's exact bytes, the page-level decisions the golden
-// pages do not show, and that every page is one well-formed JSON text (read back by Python's own
-// parser, which must re-write it byte for byte).
+// The dashboard's page document: the writer's exact bytes, and the page-level decisions the golden
+// pages do not show, each page one well-formed JSON text (read back by Python's own parser, which
+// must re-write it byte for byte).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,7 +13,6 @@
 #include "setup_model.h"
 #include "setup_model_page.h"
 #include "support/json_check.h"
-#include "support/temp_home.h"
 
 namespace gm {
 namespace {
@@ -44,13 +40,6 @@ void rig(Inputs& in, int type, int strips = 8) {
   loader_entry(in, type, true, "3.2.0", 0);
 }
 
-Inputs both_connected() {
-  Inputs in;
-  rig(in, 0);
-  rig(in, 1);
-  return in;
-}
-
 TEST(JsonWriter, StringsAndNumbersAreWrittenByteForByte) {
   struct Case {
     std::string in, out;
@@ -73,19 +62,6 @@ TEST(JsonWriter, StringsAndNumbersAreWrittenByteForByte) {
 TEST(PageDocument, CutTextsEndOnACharacterBoundary) {
   EXPECT_EQ(fit_text("ab\xC2\xB7", 4), "ab");
   EXPECT_EQ(fit_text("ab\xC2\xB7", 5), "ab\xC2\xB7");
-}
-
-// Every object of the page, demo keys included, parses as JSON; their key order is pinned by the
-// golden pages of the demo scenarios (test_fake).
-TEST(PageDocument, AFullPageIsOneJsonText) {
-  Inputs in = both_connected();
-  in.legacy[0] = in.legacy[1] = in.legacy_any = true;
-  PageExtras demo;
-  demo.demo = true;
-  demo.fake_modal = "off";
-  demo.fake_open[1] = true;
-  const std::string page = page_json(in, demo);
-  EXPECT_EQ(rewritten(page), page);
 }
 
 // What the golden pages of the demo scenarios do not show; each page must also parse as JSON.

@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <memory>
 
 #include "api.h"
 #include "qt_app.h"
@@ -99,9 +100,10 @@ QStringList expectedTexts(const Store& store) {
   return want;
 }
 
-// A wrapped label shorter than its text needs, a line narrower than its text, or a page that needs
-// scrolling at its own fitting height, means something is cut off.
-void expectNothingClipped(SetupView& view, const QString& where) {
+// Nothing is cut off and every word of the page document is shown. A wrapped label shorter than
+// its text needs, a line narrower than its text, or a page that needs scrolling at its own fitting
+// height, means something is cut off.
+void expectWholePage(SetupView& view, const Store& store, const QString& where) {
   for (QLabel* l : view.findChildren<QLabel*>()) {
     if (!l->isVisibleTo(&view)) continue;
     if (l->wordWrap())
@@ -113,255 +115,240 @@ void expectNothingClipped(SetupView& view, const QString& where) {
   }
   for (QScrollBar* bar : view.findChildren<QScrollBar*>())
     EXPECT_FALSE(bar->isVisibleTo(&view)) << where.toStdString() << " scrolls";
+  const QStringList texts = shownTexts(view);
+  for (const QString& want : expectedTexts(store))
+    EXPECT_TRUE(texts.contains(want)) << where.toStdString() << " lacks " << want.toStdString();
 }
 
 class SetupViewTest : public gmtest::TempHomeTest {
  protected:
   void SetUp() override { gmtest::qt_app(); }
-  void TearDown() override { gm_fake("none"); }
+  void TearDown() override {
+    view_.reset();
+    store_.reset();
+    gm_fake("none");
+  }
   QString png(const QString& name) const {
     return QString::fromStdString(home_.path()) + "/" + name + ".png";
   }
+  // A demo scenario ("none": this machine) refreshed once, and the page drawn over it; false for
+  // an unknown scenario. The view and Store of an earlier call go first.
+  bool demo(const char* scenario) {
+    view_.reset();
+    store_.reset();
+    const bool known = gm_fake(scenario);
+    store_ = std::make_unique<Store>();
+    store_->refresh();
+    view_ = std::make_unique<SetupView>(*store_);
+    return known;
+  }
+  Store& store() { return *store_; }
+  SetupView& view() { return *view_; }
+
+  std::unique_ptr<Store> store_;
+  std::unique_ptr<SetupView> view_;
 };
 
 TEST_F(SetupViewTest, EveryScenarioRendersItsPageAtTheNarrowestAndWidestWidth) {
   const QStringList names = scenarios();
   ASSERT_GE(names.size(), 40);
   for (const QString& name : names) {
-    ASSERT_TRUE(gm_fake(name.toUtf8().constData())) << name.toStdString();
-    Store store;
-    store.refresh();
-    ASSERT_TRUE(store.page()) << name.toStdString();
-    SetupView view(store);
+    ASSERT_TRUE(demo(name.toUtf8().constData())) << name.toStdString();
+    ASSERT_TRUE(store().page()) << name.toStdString();
     for (const auto& [width, scale] : {std::pair{gmui::kMinWidth, 1.5}, {gmui::kMaxContent, 1.0}}) {
       const QString where = QString("%1 at %2").arg(name).arg(width);
-      ASSERT_TRUE(gmui::renderPNG(view, width, png(name), scale)) << where.toStdString();
+      ASSERT_TRUE(gmui::renderPNG(view(), width, png(name), scale)) << where.toStdString();
       const QImage img(png(name));
       EXPECT_EQ(img.width(), qRound(width * scale)) << where.toStdString();
       EXPECT_GT(img.height(), 300 * scale) << where.toStdString();
-      expectNothingClipped(view, where);
+      expectWholePage(view(), store(), where);
     }
-    const QStringList texts = shownTexts(view);
-    for (const QString& want : expectedTexts(store))
-      EXPECT_TRUE(texts.contains(want)) << name.toStdString() << " lacks " << want.toStdString();
 
     // Every card's details, at the narrowest page.
-    const int closedHeight = view.heightForWidth(gmui::kMinWidth);
+    const int closedHeight = view().heightForWidth(gmui::kMinWidth);
     bool anyClosed = false;
-    for (const gmui::Card& c : store.page()->cards) anyClosed = anyClosed || !store.open(c.c);
-    store.setOpen(0, true);
-    store.setOpen(1, true);
-    ASSERT_TRUE(gmui::renderPNG(view, gmui::kMinWidth, png(name), 1.0));
-    expectNothingClipped(view, name + " with details");
+    for (const gmui::Card& c : store().page()->cards) anyClosed = anyClosed || !store().open(c.c);
+    store().setOpen(0, true);
+    store().setOpen(1, true);
+    ASSERT_TRUE(gmui::renderPNG(view(), gmui::kMinWidth, png(name), 1.0));
+    expectWholePage(view(), store(), name + " with details");
     if (anyClosed) {
-      EXPECT_GT(view.height(), closedHeight) << name.toStdString();
+      EXPECT_GT(view().height(), closedHeight) << name.toStdString();
     }
-    const QStringList open = shownTexts(view);
-    for (const QString& want : expectedTexts(store))
-      EXPECT_TRUE(open.contains(want)) << name.toStdString() << " lacks " << want.toStdString();
   }
 }
 
 TEST_F(SetupViewTest, ASharedConsoleCannotBeSwitchedTheOtherCan) {
-  ASSERT_TRUE(gm_fake("setup-shared"));
-  Store store;
-  store.refresh();
-  SetupView view(store);
-  auto* shared = shown<QAbstractButton>(view, "card-0-switch");
-  auto* other = shown<QAbstractButton>(view, "card-1-switch");
+  ASSERT_TRUE(demo("setup-shared"));
+  auto* shared = shown<QAbstractButton>(view(), "card-0-switch");
+  auto* other = shown<QAbstractButton>(view(), "card-1-switch");
   ASSERT_TRUE(shared && other);
   EXPECT_FALSE(shared->isEnabled());
   QTest::mouseClick(shared, Qt::LeftButton);
-  EXPECT_FALSE(store.working());
-  EXPECT_FALSE(store.modal());
+  EXPECT_FALSE(store().working());
+  EXPECT_FALSE(store().modal());
 
   ASSERT_TRUE(other->isEnabled());
   QTest::mouseClick(other, Qt::LeftButton);
-  EXPECT_TRUE(store.working());
+  EXPECT_TRUE(store().working());
   // While the call works no switch takes another click.
-  EXPECT_FALSE(shown<QAbstractButton>(view, "card-1-switch")->isEnabled());
-  ASSERT_TRUE(gmtest::settle(store));
-  EXPECT_TRUE(shown<QAbstractButton>(view, "card-1-switch")->isEnabled());
+  EXPECT_FALSE(shown<QAbstractButton>(view(), "card-1-switch")->isEnabled());
+  ASSERT_TRUE(gmtest::settle(store()));
+  EXPECT_TRUE(shown<QAbstractButton>(view(), "card-1-switch")->isEnabled());
 }
 
 TEST_F(SetupViewTest, DetailsAndTheAddressDialogOpenFromTheirButtons) {
-  ASSERT_TRUE(gm_fake("setup-lost"));
-  Store store;
-  store.refresh();
-  SetupView view(store);
-  EXPECT_FALSE(shown(view, "card-0-details"));
-  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-details-toggle"), Qt::LeftButton);
-  EXPECT_TRUE(store.open(0));
-  ASSERT_TRUE(shown(view, "card-0-details"));
-  EXPECT_EQ(shown<QAbstractButton>(view, "card-0-details-toggle")->text(), "Hide details ▴");
+  ASSERT_TRUE(demo("setup-lost"));
+  EXPECT_FALSE(shown(view(), "card-0-details"));
+  QTest::mouseClick(shown<QAbstractButton>(view(), "card-0-details-toggle"), Qt::LeftButton);
+  EXPECT_TRUE(store().open(0));
+  ASSERT_TRUE(shown(view(), "card-0-details"));
+  EXPECT_EQ(shown<QAbstractButton>(view(), "card-0-details-toggle")->text(), "Hide details ▴");
 
-  auto* address = shown<QAbstractButton>(view, "card-0-address");
+  auto* address = shown<QAbstractButton>(view(), "card-0-address");
   ASSERT_TRUE(address);
   QTest::mouseClick(address, Qt::LeftButton);
-  ASSERT_EQ(store.modal(), (Modal{Modal::address, 0}));
-  ASSERT_TRUE(shown(view, "dialog-address"));
-  auto* field = shown<QLineEdit>(view, "address-field");
+  ASSERT_EQ(store().modal(), (Modal{Modal::address, 0}));
+  ASSERT_TRUE(shown(view(), "dialog-address"));
+  auto* field = shown<QLineEdit>(view(), "address-field");
   ASSERT_TRUE(field);
-  EXPECT_EQ(field->placeholderText(), store.page()->cards[0].addr.placeholder);
+  EXPECT_EQ(field->placeholderText(), store().page()->cards[0].addr.placeholder);
 
   // A refresh that changes nothing keeps every widget, and what the user is typing.
-  QPointer<QWidget> before = shown(view, "card-1-switch");
+  QPointer<QWidget> before = shown(view(), "card-1-switch");
   QTest::keyClicks(field, "10.0.0.");
-  store.refresh();
-  EXPECT_EQ(shown(view, "card-1-switch"), before.data());
-  EXPECT_EQ(shown<QLineEdit>(view, "address-field")->text().toStdString(), "10.0.0.");
+  store().refresh();
+  EXPECT_EQ(shown(view(), "card-1-switch"), before.data());
+  EXPECT_EQ(shown<QLineEdit>(view(), "address-field")->text().toStdString(), "10.0.0.");
 
-  QTest::keyClick(shown<QLineEdit>(view, "address-field"), Qt::Key_Escape);
-  EXPECT_FALSE(store.modal());
-  EXPECT_FALSE(shown(view, "dialog-address"));
+  QTest::keyClick(shown<QLineEdit>(view(), "address-field"), Qt::Key_Escape);
+  EXPECT_FALSE(store().modal());
+  EXPECT_FALSE(shown(view(), "dialog-address"));
 }
 
 TEST_F(SetupViewTest, TheAddressDialogAndCardSettingsReachTheCore) {
   gmtest::InstalledBundle::Options o;
   o.wing_ip = "127.0.97.1";  // nothing answers there
   gmtest::InstalledBundle bundle(home_, o);
-  gm_fake("none");  // this machine: the temporary home with Gainmesh installed
   const std::string wingCfg = home_.io_modules_dir() + "/Gainmesh.bundle/Contents/MacOS/wing.cfg";
-  Store store;
-  store.refresh();
-  ASSERT_TRUE(store.page());
-  ASSERT_FALSE(store.page()->cards.isEmpty());
-  SetupView view(store);
+  demo("none");
+  ASSERT_TRUE(store().page());
+  ASSERT_FALSE(store().page()->cards.isEmpty());
 
-  store.showModal({Modal::address, 0});
-  auto* field = shown<QLineEdit>(view, "address-field");
+  store().showModal({Modal::address, 0});
+  auto* field = shown<QLineEdit>(view(), "address-field");
   ASSERT_TRUE(field);
   EXPECT_EQ(field->text().toStdString(), "127.0.97.1");  // the address set before
   const std::string cfgBefore = gmtest::read_file(wingCfg);
   field->selectAll();
   QTest::keyClicks(field, "300.1.2.3");
-  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-ok"), Qt::LeftButton);
+  QTest::mouseClick(shown<QAbstractButton>(view(), "dialog-ok"), Qt::LeftButton);
   // Refused: the dialog stays with the core's reason and what was typed; nothing is written.
-  ASSERT_EQ(store.modal(), (Modal{Modal::address, 0}));
-  auto* error = shown<QLabel>(view, "address-error");
+  ASSERT_EQ(store().modal(), (Modal{Modal::address, 0}));
+  auto* error = shown<QLabel>(view(), "address-error");
   ASSERT_TRUE(error);
   EXPECT_FALSE(error->text().isEmpty());
-  EXPECT_EQ(shown<QLineEdit>(view, "address-field")->text().toStdString(), "300.1.2.3");
+  EXPECT_EQ(shown<QLineEdit>(view(), "address-field")->text().toStdString(), "300.1.2.3");
   EXPECT_EQ(gmtest::read_file(wingCfg), cfgBefore);
 
-  field = shown<QLineEdit>(view, "address-field");
+  field = shown<QLineEdit>(view(), "address-field");
   field->clear();
   QTest::keyClicks(field, "127.0.0.5");
   QTest::keyClick(field, Qt::Key_Return);
-  EXPECT_FALSE(store.modal());
+  EXPECT_FALSE(store().modal());
   EXPECT_NE(gmtest::read_file(wingCfg).find("ip=127.0.0.5"), std::string::npos);
-  auto* message = shown<QLabel>(view, "footer-message");
+  auto* message = shown<QLabel>(view(), "footer-message");
   ASSERT_TRUE(message);
   EXPECT_TRUE(message->text().contains("127.0.0.5"));
 
   // The settings in the card's details, and forgetting the typed address.
-  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-details-toggle"), Qt::LeftButton);
-  auto* resync = shown<gmui::GMSegmented>(view, "card-0-resync");
+  QTest::mouseClick(shown<QAbstractButton>(view(), "card-0-details-toggle"), Qt::LeftButton);
+  auto* resync = shown<gmui::GMSegmented>(view(), "card-0-resync");
   ASSERT_TRUE(resync);
   QTest::mouseClick(resync, Qt::LeftButton, {}, QPoint(resync->width() * 3 / 4, 5));
   EXPECT_NE(gmtest::read_file(wingCfg).find("resync=lv1\n"), std::string::npos);
-  EXPECT_EQ(shown<gmui::GMSegmented>(view, "card-0-resync")->selected(), 1);
-  EXPECT_TRUE(shown<QLabel>(view, "card-0-summary")->text().endsWith("resend LV1 values"));
-  const bool recallWasOn = store.page()->cards[0].recall;
-  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-recall"), Qt::LeftButton);
+  EXPECT_EQ(shown<gmui::GMSegmented>(view(), "card-0-resync")->selected(), 1);
+  EXPECT_TRUE(shown<QLabel>(view(), "card-0-summary")->text().endsWith("resend LV1 values"));
+  const bool recallWasOn = store().page()->cards[0].recall;
+  QTest::mouseClick(shown<QAbstractButton>(view(), "card-0-recall"), Qt::LeftButton);
   EXPECT_NE(
       gmtest::read_file(wingCfg).find(recallWasOn ? "session_recall=off\n" : "session_recall=on\n"),
       std::string::npos);
-  QTest::mouseClick(shown<QAbstractButton>(view, "card-0-address"), Qt::LeftButton);
-  auto* automatic = shown<QAbstractButton>(view, "address-auto");
+  QTest::mouseClick(shown<QAbstractButton>(view(), "card-0-address"), Qt::LeftButton);
+  auto* automatic = shown<QAbstractButton>(view(), "address-auto");
   ASSERT_TRUE(automatic && automatic->isEnabled());
   QTest::mouseClick(automatic, Qt::LeftButton);
-  EXPECT_FALSE(store.modal());
+  EXPECT_FALSE(store().modal());
   EXPECT_EQ(gmtest::read_file(wingCfg).find("ip=127"), std::string::npos);
-  EXPECT_TRUE(shown<QLabel>(view, "footer-message")->text().endsWith("by itself again."));
+  EXPECT_TRUE(shown<QLabel>(view(), "footer-message")->text().endsWith("by itself again."));
 }
 
 TEST_F(SetupViewTest, TheSwitchGoesThroughTheWorkQueueToTheCore) {
   gmtest::InstalledBundle::Options o;
   o.wing_ip = "127.0.97.1";
   gmtest::InstalledBundle bundle(home_, o);
-  gm_fake("none");
-  Store store;
-  store.refresh();
-  SetupView view(store);
-  auto* wing = shown<QAbstractButton>(view, "card-0-switch");
-  ASSERT_TRUE(wing);
-  QTest::mouseClick(wing, Qt::LeftButton);
-  EXPECT_TRUE(store.working());
-  EXPECT_FALSE(shown<QAbstractButton>(view, "footer-rescan")->isEnabled());
-  ASSERT_TRUE(gmtest::settle(store));
+  demo("none");
+  QTest::mouseClick(shown<QAbstractButton>(view(), "card-0-switch"), Qt::LeftButton);
+  EXPECT_TRUE(store().working());
+  EXPECT_FALSE(shown<QAbstractButton>(view(), "footer-rescan")->isEnabled());
+  ASSERT_TRUE(gmtest::settle(store()));
+  EXPECT_TRUE(shown<QAbstractButton>(view(), "footer-rescan")->isEnabled());
   // With LV1 closed the WING is off at once; while an LV1 runs on this machine the core asks
   // first, and the view shows that question.
   const std::string state =
       gmtest::read_file(home_.io_modules_dir() + "/Gainmesh.bundle/Contents/MacOS/state.cfg");
-  if (store.modal()) {
-    EXPECT_EQ(store.modal(), (Modal{Modal::off, 0}));
-    EXPECT_TRUE(shown(view, "dialog-off"));
+  if (store().modal()) {
+    EXPECT_EQ(store().modal(), (Modal{Modal::off, 0}));
+    EXPECT_TRUE(shown(view(), "dialog-off"));
     EXPECT_NE(state.find("wing=on"), std::string::npos) << state;
   } else {
     EXPECT_NE(state.find("wing=off"), std::string::npos) << state;
   }
-  EXPECT_TRUE(shown<QAbstractButton>(view, "footer-rescan")->isEnabled());
 }
 
 TEST_F(SetupViewTest, ConfirmationsCloseOrConfirmAndRemovalWaitsForLv1) {
-  ASSERT_TRUE(gm_fake("setup-cfm-off"));
-  Store store;
-  store.refresh();
-  SetupView view(store);
-  ASSERT_TRUE(shown(view, "dialog-off"));
-  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-cancel"), Qt::LeftButton);
-  EXPECT_FALSE(store.modal());
-  EXPECT_FALSE(shown(view, "dialog-off"));
-  store.showModal({Modal::off, 0});
-  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-ok"), Qt::LeftButton);
-  EXPECT_FALSE(store.modal());
-  EXPECT_TRUE(store.working());  // the switch-off is queued
-  ASSERT_TRUE(gmtest::settle(store));
+  ASSERT_TRUE(demo("setup-cfm-off"));
+  ASSERT_TRUE(shown(view(), "dialog-off"));
+  QTest::mouseClick(shown<QAbstractButton>(view(), "dialog-cancel"), Qt::LeftButton);
+  EXPECT_FALSE(store().modal());
+  EXPECT_FALSE(shown(view(), "dialog-off"));
+  store().showModal({Modal::off, 0});
+  QTest::mouseClick(shown<QAbstractButton>(view(), "dialog-ok"), Qt::LeftButton);
+  EXPECT_FALSE(store().modal());
+  EXPECT_TRUE(store().working());  // the switch-off is queued
+  ASSERT_TRUE(gmtest::settle(store()));
 
   // While LV1 runs, removing cannot be confirmed.
-  ASSERT_TRUE(gm_fake("setup-cfm-remove-lv1"));
-  Store running;
-  running.refresh();
-  SetupView lv1Up(running);
-  ASSERT_TRUE(shown(lv1Up, "dialog-remove"));
-  EXPECT_EQ(shown<QLabel>(lv1Up, "dialog-lv1")->text(), "◌  Waiting for eMotion LV1 to close…");
-  EXPECT_FALSE(shown<QAbstractButton>(lv1Up, "dialog-ok")->isEnabled());
+  ASSERT_TRUE(demo("setup-cfm-remove-lv1"));
+  ASSERT_TRUE(shown(view(), "dialog-remove"));
+  EXPECT_EQ(shown<QLabel>(view(), "dialog-lv1")->text(), "◌  Waiting for eMotion LV1 to close…");
+  EXPECT_FALSE(shown<QAbstractButton>(view(), "dialog-ok")->isEnabled());
 
-  ASSERT_TRUE(gm_fake("setup-cfm-remove"));
-  Store closed;
-  closed.refresh();
-  SetupView lv1Closed(closed);
-  EXPECT_EQ(shown<QLabel>(lv1Closed, "dialog-lv1")->text(), "✓  eMotion LV1 is closed.");
-  EXPECT_TRUE(shown<QAbstractButton>(lv1Closed, "dialog-ok")->isEnabled());
+  ASSERT_TRUE(demo("setup-cfm-remove"));
+  EXPECT_EQ(shown<QLabel>(view(), "dialog-lv1")->text(), "✓  eMotion LV1 is closed.");
+  EXPECT_TRUE(shown<QAbstractButton>(view(), "dialog-ok")->isEnabled());
   // A click beside the dialog does not reach the page under it.
-  QTest::mouseClick(shown(lv1Closed, "modal-host"), Qt::LeftButton, {}, QPoint(2, 2));
-  EXPECT_TRUE(closed.modal());
+  QTest::mouseClick(shown(view(), "modal-host"), Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_TRUE(store().modal());
 }
 
 TEST_F(SetupViewTest, PermissionRowsCallTheirActionAndGatesOpenTheSheet) {
-  ASSERT_TRUE(gm_fake("setup-netask"));
-  Store store;
-  store.refresh();
-  SetupView view(store);
-  EXPECT_FALSE(store.modal());
-  QTest::mouseClick(shown<QAbstractButton>(view, "net-gate-permissions"), Qt::LeftButton);
-  ASSERT_EQ(store.modal(), (Modal{Modal::permissions, 0}));
-  auto* allow = shown<QAbstractButton>(view, "perm-row-0-button");
+  ASSERT_TRUE(demo("setup-netask"));
+  EXPECT_FALSE(store().modal());
+  QTest::mouseClick(shown<QAbstractButton>(view(), "net-gate-permissions"), Qt::LeftButton);
+  ASSERT_EQ(store().modal(), (Modal{Modal::permissions, 0}));
+  auto* allow = shown<QAbstractButton>(view(), "perm-row-0-button");
   ASSERT_TRUE(allow);
   EXPECT_EQ(allow->text(), "Allow…");
   QTest::mouseClick(allow, Qt::LeftButton);
-  EXPECT_TRUE(store.working());  // the request for local-network access is queued
-  ASSERT_TRUE(gmtest::settle(store));
-  QTest::mouseClick(shown<QAbstractButton>(view, "dialog-done"), Qt::LeftButton);
-  EXPECT_FALSE(store.modal());
+  EXPECT_TRUE(store().working());  // the request for local-network access is queued
+  ASSERT_TRUE(gmtest::settle(store()));
+  QTest::mouseClick(shown<QAbstractButton>(view(), "dialog-done"), Qt::LeftButton);
+  EXPECT_FALSE(store().modal());
 
   // A notice's button follows its "enabled": reinstalling waits for LV1 to close.
-  ASSERT_TRUE(gm_fake("setup-blocked"));
-  Store blocked;
-  blocked.refresh();
-  SetupView blockedView(blocked);
-  auto* reinstall = shown<QAbstractButton>(blockedView, "notice-button");
+  ASSERT_TRUE(demo("setup-blocked"));
+  auto* reinstall = shown<QAbstractButton>(view(), "notice-button");
   ASSERT_TRUE(reinstall);
   EXPECT_FALSE(reinstall->isEnabled());
 }
@@ -386,77 +373,65 @@ TEST_F(SetupViewTest, EveryButtonStartsItsCallOrDialog) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.scenario) + " " + c.button);
-    ASSERT_TRUE(gm_fake(c.scenario));
-    Store store;
-    store.refresh();
-    SetupView view(store);
-    auto* b = shown<QAbstractButton>(view, c.button);
+    ASSERT_TRUE(demo(c.scenario));
+    auto* b = shown<QAbstractButton>(view(), c.button);
     ASSERT_TRUE(b);
     ASSERT_TRUE(b->isEnabled());
     QTest::mouseClick(b, Qt::LeftButton);
     if (!c.modal) {
-      EXPECT_TRUE(store.working());
-      EXPECT_TRUE(gmtest::settle(store));
+      EXPECT_TRUE(store().working());
+      EXPECT_TRUE(gmtest::settle(store()));
       continue;
     }
-    EXPECT_FALSE(store.working());
-    EXPECT_EQ(store.modal(), c.modal);
+    EXPECT_FALSE(store().working());
+    EXPECT_EQ(store().modal(), c.modal);
     // The dialog shows the console it was opened for, even one only offered as "not found".
     if (c.modal->kind == Modal::address) {
-      const gmui::Page& p = *store.page();
+      const gmui::Page& p = *store().page();
       QString title;
       for (const gmui::Card& card : p.cards)
         if (card.c == c.modal->index) title = card.addr.title;
       for (const gmui::NothingAddr& a : p.nothingAddr)
         if (a.c == c.modal->index) title = a.addr.title;
-      EXPECT_TRUE(shownTexts(view).contains(title)) << title.toStdString();
+      EXPECT_TRUE(shownTexts(view()).contains(title)) << title.toStdString();
     }
   }
 }
 
 TEST_F(SetupViewTest, OpeningOneCardLeavesTheRestOfThePageAsItWas) {
-  ASSERT_TRUE(gm_fake("setup-rig"));
-  Store store;
-  store.refresh();
-  SetupView view(store);
-  QPointer<QWidget> header = shown(view, "header");
-  QPointer<QWidget> wing = shown(view, "card-0");
-  QPointer<QWidget> m32 = shown(view, "card-1");
-  store.setOpen(1, true);
-  EXPECT_EQ(shown(view, "header"), header.data());
-  EXPECT_EQ(shown(view, "card-0"), wing.data());
-  EXPECT_NE(shown(view, "card-1"), m32.data());
-  EXPECT_TRUE(shown(view, "card-1-details"));
+  ASSERT_TRUE(demo("setup-rig"));
+  QPointer<QWidget> header = shown(view(), "header");
+  QPointer<QWidget> wing = shown(view(), "card-0");
+  QPointer<QWidget> m32 = shown(view(), "card-1");
+  store().setOpen(1, true);
+  EXPECT_EQ(shown(view(), "header"), header.data());
+  EXPECT_EQ(shown(view(), "card-0"), wing.data());
+  EXPECT_NE(shown(view(), "card-1"), m32.data());
+  EXPECT_TRUE(shown(view(), "card-1-details"));
 }
 
 // The built executable, as the gallery script runs it.
 TEST_F(SetupViewTest, TheExecutableRendersScenariosAndTheIconSet) {
   QProcess run;
-  const QString out = png("rig");
-  run.start(kExe, {"--render", "setup-rig", out, "--details", "--width", "700", "--scale", "2"});
-  ASSERT_TRUE(run.waitForFinished(60000));
-  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  const auto exitCode = [&](const QStringList& args) {
+    run.start(kExe, args);
+    return run.waitForFinished(60000) ? run.exitCode() : -1;
+  };
+  const QString out = png("rig"), home = QString::fromStdString(home_.path());
+  EXPECT_EQ(exitCode({"--render", "setup-rig", out, "--details", "--width", "700", "--scale", "2"}),
+            0)
+      << run.readAllStandardError().toStdString();
   const QImage img(out);
   EXPECT_EQ(img.width(), 1400);
   EXPECT_GT(img.height(), 1400);
 
-  run.start(kExe, {"--render", "setup-nope", out});
-  ASSERT_TRUE(run.waitForFinished(60000));
-  EXPECT_EQ(run.exitCode(), 2);
+  EXPECT_EQ(exitCode({"--render", "setup-nope", out}), 2);
   EXPECT_EQ(run.readAllStandardError(), "unknown scenario setup-nope\n");
+  EXPECT_EQ(exitCode({"--render", "setup-rig", home + "/no/dir/x.png"}), 1);
+  EXPECT_EQ(exitCode({"--render", "setup-rig", out, "--width", "wide"}), 2);
 
-  run.start(kExe,
-            {"--render", "setup-rig", QString::fromStdString(home_.path()) + "/no/dir/x.png"});
-  ASSERT_TRUE(run.waitForFinished(60000));
-  EXPECT_EQ(run.exitCode(), 1);
-  run.start(kExe, {"--render", "setup-rig", out, "--width", "wide"});
-  ASSERT_TRUE(run.waitForFinished(60000));
-  EXPECT_EQ(run.exitCode(), 2);
-
-  const QString icons = QString::fromStdString(home_.path()) + "/Gainmesh.iconset";
-  run.start(kExe, {"--make-iconset", icons});
-  ASSERT_TRUE(run.waitForFinished(60000));
-  EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+  const QString icons = home + "/Gainmesh.iconset";
+  EXPECT_EQ(exitCode({"--make-iconset", icons}), 0) << run.readAllStandardError().toStdString();
   for (int size : {16, 32, 128, 256, 512}) {
     const QString base = QString("%1/icon_%2x%2").arg(icons).arg(size);
     EXPECT_EQ(QImage(base + ".png").size(), QSize(size, size)) << size;

@@ -71,9 +71,7 @@ TEST_F(ThemeTest, TonesAreDistinctAndUnknownWordsAreQuiet) {
   for (const char* word : {"ok", "warn", "bad", "lv1", "dim"}) colours.insert(tone(word).rgb());
   EXPECT_EQ(colours.size(), 5u);
   EXPECT_EQ(tone("info"), tone("lv1"));
-  EXPECT_EQ(tone("dim"), theme::dim());
   EXPECT_EQ(tone("purple"), theme::dim());
-  EXPECT_EQ(tone(""), theme::dim());
 }
 
 // Ink of an image: how many pixels are drawn, and whether any is not black.
