@@ -114,8 +114,11 @@ bool FakeDesk::wait_for_connections(int n, int timeout_ms) const {
 }
 
 Bytes FakeDesk::value_record(uint32_t hash, const Bytes& token) {
-  Bytes r = {0xD7, uint8_t(hash >> 24), uint8_t(hash >> 16), uint8_t(hash >> 8), uint8_t(hash)};
-  r.insert(r.end(), token.begin(), token.end());
+  Bytes r;
+  r.reserve(5 + token.size());
+  r.push_back(0xD7);
+  for (int shift = 24; shift >= 0; shift -= 8) r.push_back(uint8_t(hash >> shift));
+  for (uint8_t b : token) r.push_back(b);
   return r;
 }
 
@@ -127,8 +130,9 @@ Bytes FakeDesk::float_token(float x) {
 
 Bytes FakeDesk::string_token(const std::string& s) {
   if (s.empty()) return {0xD0};
-  Bytes r = {uint8_t(0x7F + s.size())};
-  r.insert(r.end(), s.begin(), s.end());
+  Bytes r;
+  r.push_back(uint8_t(0x7F + s.size()));
+  for (char c : s) r.push_back(static_cast<uint8_t>(c));
   return r;
 }
 
