@@ -8,7 +8,6 @@
 //   caps <type> <ch> <preamp> <min> <max> <step>
 //                                     what the capability queries answer from now on
 //   changed <type>                    channel_type_state_changed with the type's device MAC
-//   changed-mac <12 hex digits>       the same with any MAC
 //   dump <type> <ch>                  logs the gain structure's values of a strip
 #include <fcntl.h>
 #include <unistd.h>
@@ -89,17 +88,7 @@ void run_trigger(const std::string& line) {
   std::istringstream in(line);
   std::string cmd;
   int type = -1, ch = -1;
-  in >> cmd;
-  if (cmd == "changed-mac") {
-    std::string hex;
-    in >> hex;
-    uint8_t mac[6] = {};
-    for (int i = 0; i < 6 && hex.size() == 12; ++i) {
-      mac[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
-    }
-    return state_changed(mac, "changed-mac " + hex);
-  }
-  in >> type;
+  in >> cmd >> type;
   if (cmd == "changed") {
     uint8_t mac[6] = {};
     const bool have = g_host->device_mac(g_host->ctx, type, mac);

@@ -42,18 +42,16 @@ bool near(double a, double b) {
 class BridgeE2eTest : public gmtest::Lv1RigTest {
  protected:
   // The desk, with the default card patch MOD:1-24=LCL:1-24 unless extra says otherwise.
-  WingSimProcess& start_desk(std::vector<std::string> extra = {}) {
+  void start_desk(std::vector<std::string> extra = {}) {
     WingSimProcess::Options o;
     o.ip = gmtest::unique_loopback();
     o.extra = std::move(extra);
     o.extra.push_back("--quiet");
     desk_ = std::make_unique<WingSimProcess>(o);
-    return *desk_;
   }
 
-  // Installs the bundle with wing.cfg = ip=<the desk> plus cfg_extra (never a console= line).
+  // Installs the bundle with wing.cfg = ip=<the desk> plus cfg_extra.
   void install(const std::string& cfg_extra = "") {
-    ASSERT_EQ(cfg_extra.find("console="), std::string::npos);
     bundle_ = std::make_unique<InstalledBundle>(
         home_, InstalledBundle::Options{.wing_ip = desk_->ip(), .wing_cfg_more = cfg_extra});
   }
@@ -70,12 +68,13 @@ class BridgeE2eTest : public gmtest::Lv1RigTest {
     return gmtest::wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
   }
 
-  double desk_value(const std::string& path) { return desk_->number(path); }
-
-  double desk_gain(int input) { return desk_value("/io/in/LCL/" + std::to_string(input) + "/g"); }
+  // A local input's value: "g" (its gain) or "vph" (its 48V).
+  double desk_value(int input, const char* what = "g") {
+    return desk_->number("/io/in/LCL/" + std::to_string(input) + "/" + what);
+  }
 
   bool wait_desk_gain(int input, double db, int timeout_ms = kWait) {
-    return gmtest::wait_for([&] { return near(desk_gain(input), db); }, timeout_ms);
+    return gmtest::wait_for([&] { return near(desk_value(input), db); }, timeout_ms);
   }
 
   bool wait_strip_gain(int ch, double db, int timeout_ms = kWait) {
@@ -147,18 +146,10 @@ TEST_F(BridgeE2eTest, Lv1IsSeededFromTheDeskAndNothingTurnedBeforeThatIsSent) {
   EXPECT_FALSE(lv1_->strip(0, 2).phantom);
   EXPECT_TRUE(wait_strip_gain(5, 10)) << lv1_->strip(0, 5).gain;
   EXPECT_TRUE(wait_strip_phantom(5, false));
-  gmtest::StatusFile status(home_.run_dir());
-  ASSERT_TRUE(status.ok());
-  EXPECT_TRUE(gmtest::wait_for([&] { return near(status->gain[2], 12.5); }, kWait));
-  EXPECT_TRUE(gmtest::wait_for([&] { return status->phantom[3] == 1; }, kWait));
-  EXPECT_TRUE(gmtest::wait_for([&] { return status->connected == 1; }, kWait))
-      << status->status << "\n"
-      << status->desk_ip << "\n"
-      << bundle_->log_text();
   sleep_ms(600);
   EXPECT_TRUE(desk_->sets().empty()) << "LV1's stale surface must not be written at start\n"
                                      << rig_text();
-  EXPECT_TRUE(near(desk_gain(6), 10));
+  EXPECT_TRUE(near(desk_value(6), 10));
 }
 
 TEST_F(BridgeE2eTest, ARefusedControlLinkIsShownUntilTheDeskAcceptsIt) {
@@ -206,14 +197,15 @@ TEST_F(BridgeE2eTest, GainCrossesBothWaysToEveryStripOfAHeadAmpWithoutEcho) {
   sleep_ms(600);
   EXPECT_TRUE(near(lv1_->strip(0, 24).gain, 22.5));
   EXPECT_EQ(desk_->sets().size(), 2u) << rig_text();
-  EXPECT_TRUE(near(desk_gain(7), 30));
-  EXPECT_TRUE(near(desk_gain(6), 20));
+  EXPECT_TRUE(near(desk_value(7), 30));
+  EXPECT_TRUE(near(desk_value(6), 20));
 }
 
+// (The refusal of a protected input itself, and its texts: BridgeSet's.)
 TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
   start_desk();
   ASSERT_TRUE(took(*desk_, "set /io/in/LCL/5/mode ST"));  // LCL 5 and 6 are a stereo pair
-  install("protect=LCL:2,LCL:6\n");
+  install("protect=LCL:6\n");
   start_lv1_with_loader();
   ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
   gmtest::StatusFile status(home_.run_dir());
@@ -222,33 +214,18 @@ TEST_F(BridgeE2eTest, PhantomNearAProtectedInputIsRefusedAndSwitchedBackInLv1) {
       << "the module has not read the pair";
   ASSERT_TRUE(took(*desk_, "clear-sets"));
 
-  // Strip 1 is the protected LCL 2 itself; strip 4 is LCL 5, whose 48V the desk switches
-  // together with the protected LCL 6.
-  const struct {
-    int ch;
-    const char* refusal;
-  } cases[] = {
-      {1, "[48V] REFUSED ch=1 -> LCL 2: input is protected in gainmesh.cfg"},
-      {4,
-       "[48V] REFUSED ch=4 -> LCL 5: the desk switches LCL 6's 48V with it, and that input is "
-       "protected in gainmesh.cfg"},
-  };
-  for (const auto& c : cases) {
-    ASSERT_TRUE(took(*lv1_, "phantom 0 " + std::to_string(c.ch) + " on"));
-    EXPECT_TRUE(wait_log(c.refusal)) << bundle_->log_text();
-    EXPECT_TRUE(wait_strip_phantom(c.ch, false)) << c.ch << ": LV1's switch must flip back";
-  }
+  // Strip 4 is LCL 5, whose 48V the desk switches together with the protected LCL 6.
+  ASSERT_TRUE(took(*lv1_, "phantom 0 4 on"));
+  EXPECT_TRUE(wait_log("[48V] REFUSED ch=4 -> LCL 5: the desk switches LCL 6's 48V with it"))
+      << bundle_->log_text();
+  EXPECT_TRUE(wait_strip_phantom(4, false)) << "LV1's switch must flip back";
   sleep_ms(300);
   EXPECT_TRUE(desk_->sets().empty()) << rig_text();
-  for (int input : {2, 5, 6}) {
-    EXPECT_TRUE(near(desk_value("/io/in/LCL/" + std::to_string(input) + "/vph"), 0)) << input;
-  }
+  EXPECT_TRUE(near(desk_value(5, "vph"), 0) && near(desk_value(6, "vph"), 0));
 
   // An input next to them is not protected: its 48V goes through.
   ASSERT_TRUE(took(*lv1_, "phantom 0 2 on"));
-  EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value("/io/in/LCL/3/vph"), 1); }, kWait))
-      << rig_text();
-  EXPECT_FALSE(lv1_->strip(0, 1).phantom);
+  EXPECT_TRUE(gmtest::wait_for([&] { return near(desk_value(3, "vph"), 1); }, kWait)) << rig_text();
 }
 
 // ---- dropouts --------------------------------------------------------------------------------
@@ -305,7 +282,7 @@ TEST_P(ResyncE2eTest, AfterADropoutTheConfiguredSideWins) {
   EXPECT_TRUE(wait_desk_gain(9, r.winner)) << rig_text();
   EXPECT_TRUE(wait_strip_gain(8, r.winner)) << lv1_->strip(0, 8).gain;
   sleep_ms(1000);
-  EXPECT_TRUE(near(desk_gain(9), r.winner)) << rig_text();
+  EXPECT_TRUE(near(desk_value(9), r.winner)) << rig_text();
   EXPECT_TRUE(near(lv1_->strip(0, 8).gain, r.winner)) << lv1_->strip(0, 8).gain;
   EXPECT_EQ(!desk_->sets().empty(), r.writes) << rig_text();
 }
@@ -333,16 +310,8 @@ TEST_F(BridgeE2eTest, AnotherConsoleAtTheAdoptedAddressIsNeverWritten) {
   EXPECT_TRUE(
       wait_log("[refind] ANOTHER console answers at " + ip + " now: wing-rack MON, id ", 20000))
       << bundle_->log_text();
-  EXPECT_TRUE(
-      bundle_->log_has("NOT driving it, nothing written; looking for FOH at other addresses"))
-      << bundle_->log_text();
   gmtest::StatusFile status(home_.run_dir());
-  EXPECT_TRUE(gmtest::wait_for(
-      [&] {
-        return status->find_state == GM_FIND_LOOKING &&
-               std::string(status->status) == "Looking for FOH again - did its address change?";
-      },
-      kWait))
+  EXPECT_TRUE(gmtest::wait_for([&] { return status->find_state == GM_FIND_LOOKING; }, kWait))
       << status->find_state << " " << status->status;
 
   // LV1 keeps turning knobs and switching 48V; the other console's own changes stay there.
@@ -366,13 +335,10 @@ TEST_F(BridgeE2eTest, ASessionsPreampValuesAreAppliedToTheDesk) {
   ASSERT_TRUE(took(*lv1_, "session 0 5:17.5 6:12.5:on"));
   EXPECT_TRUE(wait_log("[recall] LV1 opened a session with Gainmesh preamp values - applying now"))
       << bundle_->log_text();
-  EXPECT_TRUE(wait_log("[recall] session preamp values applied to the console: 2 channel(s)"))
-      << bundle_->log_text();
   EXPECT_TRUE(wait_desk_gain(6, 17.5)) << rig_text();
   EXPECT_TRUE(wait_desk_gain(7, 12.5)) << rig_text();
-  EXPECT_TRUE(near(desk_value("/io/in/LCL/7/vph"), 1)) << rig_text();
-  EXPECT_TRUE(near(desk_value("/io/in/LCL/6/vph"), 0)) << rig_text();
-  EXPECT_TRUE(near(desk_gain(8), 0)) << "a channel the session did not store stays";
+  EXPECT_TRUE(near(desk_value(7, "vph"), 1) && near(desk_value(6, "vph"), 0)) << rig_text();
+  EXPECT_TRUE(near(desk_value(8), 0)) << "a channel the session did not store stays";
   EXPECT_TRUE(wait_strip_gain(5, 17.5));
   EXPECT_TRUE(wait_strip_phantom(6, true));
 }

@@ -20,11 +20,9 @@
 #include <vector>
 
 #include "support/control_socket.h"
-#include "support/installed_bundle.h"
-#include "support/lv1host_process.h"
+#include "support/lv1_rig_test.h"
 #include "support/netns.h"
 #include "support/status_file.h"
-#include "support/temp_home.h"
 
 namespace {
 
@@ -111,39 +109,54 @@ bool takes_connections(const std::string& ns, const std::string& ip) {
   return gmtest::run_in_netns(ns, probe, &answer, &err) && answer == "open";
 }
 
-class BridgeNetnsTest : public gmtest::TempHomeTest {
+class BridgeNetnsTest : public gmtest::Lv1RigTest {
  protected:
   void SetUp() override {
     lab_ = std::make_unique<NetnsLab>(2);
     if (!lab_->ok()) GTEST_SKIP() << "no network namespace lab: " << lab_->why();
+    old_ip_ = lab_->host_addr(0);
+    new_ip_ = lab_->host_addr(1);
   }
 
   // LV1 quits first, while the desk still answers; then the desks, then the namespaces.
   void TearDown() override {
-    if (lv1_ && lv1_->pid() > 0) {
-      EXPECT_EQ(lv1_->quit(), 0) << lv1_->stderr_text();
-    }
+    Lv1RigTest::TearDown();
     lv1_.reset();
     old_desk_.reset();
     new_desk_.reset();
     lab_.reset();
   }
 
-  // wing.cfg without ip=, so the module searches by broadcast; the hint is where the app's own
-  // scan last saw the desk.
-  void install(const std::string& hint, const std::string& more = "") {
+  // The desk on the first host and LV1 in the scanner namespace, where its module may broadcast,
+  // until the first seed. wing.cfg has no ip=, so the module searches by broadcast; the hint is
+  // where the app's own scan last saw the desk.
+  void start_with_desk(const std::string& more = "") {
+    old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
+    ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
     bundle_ = std::make_unique<gmtest::InstalledBundle>(
         home_, gmtest::InstalledBundle::Options{.in_network_namespace = true,
-                                                .wing_cfg_more = "hint=" + hint + "\n" + more});
-  }
-
-  // LV1 in the scanner namespace, where its module may broadcast.
-  void start_lv1() {
+                                                .wing_cfg_more = "hint=" + old_ip_ + "\n" + more});
     gmtest::Lv1HostProcess::Options o;
     o.leak_check = false;  // the loader unloads the module with dlclose
     o.netns = lab_->scanner();
     o.broadcast = true;
-    lv1_ = std::make_unique<gmtest::Lv1HostProcess>(home_, o);
+    start_lv1(std::move(o));
+    ASSERT_TRUE(wait_log("[bridge] seeded ", kSeedWait)) << log();
+  }
+
+  // The desk closes its connections and is unplugged; the same desk comes up on the second host.
+  void move_desk() {
+    old_desk_->cmd("fault refuse-tcp on");
+    old_desk_->cmd("fault drop");
+    ASSERT_TRUE(lab_->set_link(0, false)) << lab_->why();
+    new_desk_ = std::make_unique<NetnsDesk>(*lab_, 1);
+    ASSERT_TRUE(new_desk_->ready()) << "the moved desk did not start";
+  }
+
+  bool wait_moving() const {
+    return wait_log("[refind] Stage Left (id SL-2041) answers at " + new_ip_ + " now, not " +
+                        old_ip_ + " - moving the link there",
+                    kRefindWait);
   }
 
   std::string log() const { return "---- gainmesh.log\n" + bundle_->log_text(); }
@@ -152,21 +165,15 @@ class BridgeNetnsTest : public gmtest::TempHomeTest {
   }
 
   std::unique_ptr<NetnsLab> lab_;
+  std::string old_ip_, new_ip_;
   std::unique_ptr<NetnsDesk> old_desk_, new_desk_;
-  std::unique_ptr<gmtest::InstalledBundle> bundle_;
-  std::unique_ptr<gmtest::Lv1HostProcess> lv1_;
 };
 
 TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
-  const std::string old_ip = lab_->host_addr(0), new_ip = lab_->host_addr(1);
-  old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
-  ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
-  install(old_ip);
-  start_lv1();
+  ASSERT_NO_FATAL_FAILURE(start_with_desk());
 
   // Found by broadcast: the only desk on the network, and it has a SoundGrid card.
-  ASSERT_TRUE(wait_log("[bridge] seeded ", kSeedWait)) << log();
-  EXPECT_TRUE(bundle_->log_has("[desk] 1 answered: wing-rack Stage Left at " + old_ip +
+  EXPECT_TRUE(bundle_->log_has("[desk] 1 answered: wing-rack Stage Left at " + old_ip_ +
                                " (id SL-2041, SoundGrid card yes) -> Stage Left, the only one"))
       << log();
   gmtest::StatusFile status(home_.run_dir());
@@ -175,41 +182,32 @@ TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
     return gmtest::wait_for(
         [&] { return status->connected == 1 && ip == std::string(status->desk_ip); }, kWait);
   };
-  ASSERT_TRUE(linked_at(old_ip)) << status->desk_ip << "\n" << log();
+  ASSERT_TRUE(linked_at(old_ip_)) << status->desk_ip << "\n" << log();
 
-  // The desk moves: it closes its connections and is unplugged, and the same desk comes up at
-  // another address of the subnet.
-  ASSERT_TRUE(old_desk_->ok("fault refuse-tcp on"));
-  old_desk_->cmd("fault drop");
-  ASSERT_TRUE(lab_->set_link(0, false)) << lab_->why();
-  old_desk_->cmd("clear-sets");
+  // The desk moves to another address of the subnet.
   const auto unplugged = Clock::now();
-  new_desk_ = std::make_unique<NetnsDesk>(*lab_, 1);
-  ASSERT_TRUE(new_desk_->ready()) << "the moved desk did not start";
-
-  ASSERT_TRUE(wait_log("[refind] Stage Left (id SL-2041) answers at " + new_ip + " now, not " +
-                           old_ip + " - moving the link there",
-                       kRefindWait))
-      << log();
+  ASSERT_NO_FATAL_FAILURE(move_desk());
+  old_desk_->cmd("clear-sets");
+  ASSERT_TRUE(wait_moving()) << log();
   const long waited =
       std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - unplugged).count();
   const long down = seconds_between(
-      bundle_->log_text(), "[refind] the link to Stage Left at " + old_ip + " has been down for ",
+      bundle_->log_text(), "[refind] the link to Stage Left at " + old_ip_ + " has been down for ",
       " s - looking for it (id SL-2041) at any address");
   EXPECT_GE(down, 20) << log();
   EXPECT_LE(down, waited + 1) << log();
 
   // Moved, counted once, and the new address saved as the hint (replacing the old one).
-  EXPECT_TRUE(linked_at(new_ip)) << status->desk_ip << "\n" << log();
+  EXPECT_TRUE(linked_at(new_ip_)) << status->desk_ip << "\n" << log();
   EXPECT_EQ(status->moves, 1u);
-  EXPECT_EQ(gmtest::read_file(bundle_->wing_cfg_path()), "hint=" + new_ip + "\n");
+  EXPECT_EQ(gmtest::read_file(bundle_->wing_cfg_path()), "hint=" + new_ip_ + "\n");
 
   // The old desk is plugged back in and takes connections again, so that a link or a set still
   // aimed at the old address would reach it.
   ASSERT_TRUE(lab_->set_link(0, true)) << lab_->why();
   ASSERT_TRUE(old_desk_->ok("fault refuse-tcp off"));
   const auto replugged = Clock::now();
-  ASSERT_TRUE(gmtest::wait_for([&] { return takes_connections(lab_->scanner(), old_ip); }, kWait));
+  ASSERT_TRUE(gmtest::wait_for([&] { return takes_connections(lab_->scanner(), old_ip_); }, kWait));
 
   // Both directions work at the new address: LV1 strip 5 is LCL 6, LCL 8 is strip 7.
   ASSERT_TRUE(wait_log("[sync] replayed ")) << log();
@@ -231,29 +229,16 @@ TEST_F(BridgeNetnsTest, TheLinkFollowsTheDeskToItsNewAddress) {
 // answers at that address: the identity is checked on the new link before anything is written,
 // so that console never receives a set, neither LV1's replay nor a turn of a gain.
 TEST_F(BridgeNetnsTest, AMoveOntoAnAddressWhereAnotherConsoleAnswersWritesNothing) {
-  const std::string old_ip = lab_->host_addr(0), new_ip = lab_->host_addr(1);
-  old_desk_ = std::make_unique<NetnsDesk>(*lab_, 0);
-  ASSERT_TRUE(old_desk_->ready()) << "the virtual desk did not start";
-  install(old_ip, "resync=lv1\n");
-  start_lv1();
-  ASSERT_TRUE(wait_log("[bridge] seeded ", kSeedWait)) << log();
-
-  old_desk_->cmd("fault refuse-tcp on");
-  old_desk_->cmd("fault drop");
-  ASSERT_TRUE(lab_->set_link(0, false)) << lab_->why();
+  ASSERT_NO_FATAL_FAILURE(start_with_desk("resync=lv1\n"));
+  ASSERT_NO_FATAL_FAILURE(move_desk());
   // The new address answers discovery as the adopted desk but takes no connection yet.
-  new_desk_ = std::make_unique<NetnsDesk>(*lab_, 1);
-  ASSERT_TRUE(new_desk_->ready()) << "the moved desk did not start";
   ASSERT_TRUE(new_desk_->ok("fault refuse-tcp on"));
-  ASSERT_TRUE(wait_log("[refind] Stage Left (id SL-2041) answers at " + new_ip + " now, not " +
-                           old_ip + " - moving the link there",
-                       kRefindWait))
-      << log();
+  ASSERT_TRUE(wait_moving()) << log();
 
   // Now another console holds the address, and it takes connections.
   ASSERT_TRUE(new_desk_->ok("identity name=Monitors serial=MON-7"));
   ASSERT_TRUE(new_desk_->ok("fault refuse-tcp off"));
-  ASSERT_TRUE(wait_log("[refind] ANOTHER console answers at " + new_ip +
+  ASSERT_TRUE(wait_log("[refind] ANOTHER console answers at " + new_ip_ +
                        " now: wing-rack Monitors, id MON-7 - not Stage Left (id SL-2041). NOT "
                        "driving it, nothing written; looking for Stage Left at other addresses"))
       << log();

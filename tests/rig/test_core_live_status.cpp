@@ -159,9 +159,6 @@ TEST_F(CoreLiveStatus, ASetResyncReachesTheRunningModule) {
   EXPECT_TRUE(gmtest::wait_for([&] { return bundle_->log_has(applied); }, kWait))
       << bundle_->log_text();
   EXPECT_TRUE(gmtest::wait_for([&] { return block->resync == (lv1_wins ? 1u : 0u); }, kWait));
-  EXPECT_EQ(std::string(block->bank), bank);
-  EXPECT_EQ(block->base, base);
-  EXPECT_EQ(block->watch, watch);
   EXPECT_NE(
       gmtest::read_file(bundle_->wing_cfg_path()).find(lv1_wins ? "resync=lv1" : "resync=desk"),
       std::string::npos);

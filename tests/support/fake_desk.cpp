@@ -197,12 +197,7 @@ void FakeDesk::client_loop(int fd) {
     stream.erase(stream.begin(), stream.begin() + static_cast<long>(off));
   }
   std::lock_guard<std::mutex> lock(mu_);
-  for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-    if (*it == fd) {
-      clients_.erase(it);
-      break;
-    }
-  }
+  std::erase(clients_, fd);
   close(fd);
 }
 

@@ -10,7 +10,7 @@
 namespace gm {
 // In wing_core; a weak reference, null in tests that only dlopen the module.
 __attribute__((weak)) void module_set_host(const GmHost* h);
-}
+}  // namespace gm
 
 namespace gmtest {
 namespace {
@@ -59,15 +59,24 @@ void FakeHost::set_injected(bool on) {
 
 void FakeHost::drop_field(const char* field) {
   std::string f = field;
-  if (f == "log") host_.log = nullptr;
-  else if (f == "is_injected") host_.is_injected = nullptr;
-  else if (f == "device_mac") host_.device_mac = nullptr;
-  else if (f == "common_callback") host_.common_callback = nullptr;
-  else if (f == "push_to_lv1") host_.push_to_lv1 = nullptr;
-  else if (f == "refresh_strip") host_.refresh_strip = nullptr;
-  else if (f == "cfg_path") host_.cfg_path = nullptr;
-  else if (f == "instance_tag") host_.instance_tag = nullptr;
-  else throw std::invalid_argument(f);
+  if (f == "log")
+    host_.log = nullptr;
+  else if (f == "is_injected")
+    host_.is_injected = nullptr;
+  else if (f == "device_mac")
+    host_.device_mac = nullptr;
+  else if (f == "common_callback")
+    host_.common_callback = nullptr;
+  else if (f == "push_to_lv1")
+    host_.push_to_lv1 = nullptr;
+  else if (f == "refresh_strip")
+    host_.refresh_strip = nullptr;
+  else if (f == "cfg_path")
+    host_.cfg_path = nullptr;
+  else if (f == "instance_tag")
+    host_.instance_tag = nullptr;
+  else
+    throw std::invalid_argument(f);
 }
 
 void FakeHost::install() {
@@ -80,7 +89,9 @@ std::vector<std::string> FakeHost::lines() const {
   return lines_;
 }
 
-bool FakeHost::has_line(const std::string& needle) const { return count_lines(needle) > 0; }
+bool FakeHost::has_line(const std::string& needle) const {
+  return count_lines(needle) > 0;
+}
 
 int FakeHost::count_lines(const std::string& needle) const {
   std::lock_guard<std::mutex> lock(mu_);
@@ -135,7 +146,9 @@ bool FakeHost::mac_cb(uint8_t mac[6]) {
   return true;
 }
 
-void* FakeHost::common_cb() { return nullptr; }
+void* FakeHost::common_cb() {
+  return nullptr;
+}
 
 void FakeHost::push_cb(WingGainIface*, int ch, double gain_db, bool set_gain, bool phantom_on,
                        bool set_phantom, bool live) {
@@ -146,9 +159,9 @@ void FakeHost::push_cb(WingGainIface*, int ch, double gain_db, bool set_gain, bo
 void FakeHost::refresh_cb(int) {}
 
 ModuleLib::ModuleLib(const char* path) {
-  handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-  entry_ = reinterpret_cast<GmModuleEntryFn>(dlsym(handle_, GM_MODULE_ENTRY_SYMBOL));
+  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+  entry_ = reinterpret_cast<GmModuleEntryFn>(dlsym(handle, GM_MODULE_ENTRY_SYMBOL));
 }
 
 }  // namespace gmtest

@@ -54,8 +54,8 @@ class FakeHost {
   static int injected_cb();
   static bool mac_cb(uint8_t mac[6]);
   static void* common_cb();
-  static void push_cb(WingGainIface* iface, int ch, double gain_db, bool set_gain,
-                      bool phantom_on, bool set_phantom, bool live);
+  static void push_cb(WingGainIface* iface, int ch, double gain_db, bool set_gain, bool phantom_on,
+                      bool set_phantom, bool live);
   static void refresh_cb(int ch);
 
   GmHost host_{};
@@ -76,12 +76,10 @@ class FakeHost {
 class ModuleLib {
  public:
   explicit ModuleLib(const char* path = GM_WING_DYLIB);
-  void* handle() const { return handle_; }
   GmModuleEntryFn entry() const { return entry_; }
   const GmModule* module() const { return entry_ ? entry_(GM_MODULE_ABI) : nullptr; }
 
  private:
-  void* handle_ = nullptr;
   GmModuleEntryFn entry_ = nullptr;
 };
 

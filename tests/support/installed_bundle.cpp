@@ -56,14 +56,10 @@ void replace_file(const std::string& path, const std::string& text) {
   if (rename(tmp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename " + tmp);
 }
 
-bool is_loopback(const std::string& ip) {
-  return ip.rfind("127.", 0) == 0;
-}
-
 // Whether a module with this ip= stays off every real network: loopback always; inside a
 // namespace lab also no ip= at all (a broadcast search) or an address on the lab's subnet.
 bool safe_wing_ip(const InstalledBundle::Options& o) {
-  if (is_loopback(o.wing_ip)) return true;
+  if (o.wing_ip.rfind("127.", 0) == 0) return true;
   return o.in_network_namespace && (o.wing_ip.empty() || lab_address(o.wing_ip));
 }
 
@@ -114,20 +110,6 @@ InstalledBundle::InstalledBundle(const TempHome& home, Options options)
   for (const std::string& card : options_.cards) add_card_bundle(card);
 }
 
-std::string InstalledBundle::bundle() const {
-  return home_.io_modules_dir() + "/Gainmesh.bundle";
-}
-std::string InstalledBundle::macos_dir() const {
-  return bundle() + "/Contents/MacOS";
-}
-std::string InstalledBundle::modules_dir() const {
-  return macos_dir() + "/modules";
-}
-
-void InstalledBundle::add_card_bundle(const std::string& name) const {
-  rig::lay_out_card_bundle(home_.io_modules_dir(), name);
-}
-
 std::string InstalledBundle::add_module(const std::string& version, Signature signature) const {
   if (!safe_wing_ip(options_)) {
     throw std::runtime_error("a wing module needs an ip= in 127.0.0.0/8 in wing.cfg");
@@ -138,9 +120,7 @@ std::string InstalledBundle::add_module(const std::string& version, Signature si
   // file may be relinked while a test runs.
   const std::string installed = modules_dir() + "/wing-3.2.0.dylib";
   copy(file_exists(installed) ? installed : std::string(kPayloadModule), staged);
-  if (signature != Signature::kNone) {
-    sign_file(staged, path + ".sig");
-  }
+  sign_file(staged, path + ".sig");
   if (signature == Signature::kWrong) {
     std::string sig = read_file(path + ".sig");
     if (sig.empty()) throw std::runtime_error("gm-sign wrote an empty signature");
@@ -160,18 +140,6 @@ void InstalledBundle::notify() const {
   const std::string old = read_file(path);
   const long count = old.empty() ? 0 : std::strtol(old.c_str(), nullptr, 10);
   replace_file(path, std::to_string(count + 1) + "\n");
-}
-
-std::string InstalledBundle::wing_cfg_path() const {
-  return macos_dir() + "/wing.cfg";
-}
-
-std::string InstalledBundle::loader_block_path() const {
-  return home_.run_dir() + "/" GM_LOADER_FILE;
-}
-
-std::string InstalledBundle::status_block_path() const {
-  return home_.run_dir() + "/GainmeshStatus";
 }
 
 GmLoaderStatus InstalledBundle::loader_status() const {
@@ -195,14 +163,6 @@ std::string console_summary(const GmLoaderConsole& c) {
            c.key, c.enabled, c.module_present, c.in_slot, c.card_kind, c.running_version,
            c.load_error, c.error_code, c.module_file);
   return s;
-}
-
-std::string InstalledBundle::log_text() const {
-  return read_file(home_.logs_dir() + "/gainmesh.log");
-}
-
-bool InstalledBundle::log_has(const std::string& needle) const {
-  return log_text().find(needle) != std::string::npos;
 }
 
 }  // namespace gmtest

@@ -41,23 +41,24 @@ class InstalledBundle {
     std::vector<std::string> cards = {kWingCard};  // Waves card bundles beside ours
   };
 
-  enum class Signature { kGood, kNone, kWrong };
+  enum class Signature { kGood, kWrong };
 
   // Lays everything out; throws when a file cannot be copied or wing_ip is not an address the
   // module may use (loopback, or with in_network_namespace empty or on the lab's subnet).
   InstalledBundle(const TempHome& home, Options options);
 
-  std::string bundle() const;       // <IOM>/Gainmesh.bundle
-  std::string macos_dir() const;    // <bundle>/Contents/MacOS
-  std::string modules_dir() const;  // <bundle>/Contents/MacOS/modules
+  std::string bundle() const { return home_.io_modules_dir() + "/Gainmesh.bundle"; }
+  std::string macos_dir() const { return bundle() + "/Contents/MacOS"; }
+  std::string modules_dir() const { return macos_dir() + "/modules"; }
 
-  // A Waves card bundle laid out as LV1 has it (rig::lay_out_card_bundle).
-  void add_card_bundle(const std::string& name) const;
+  // A Waves card bundle laid out as LV1 has it.
+  void add_card_bundle(const std::string& name) const {
+    rig::lay_out_card_bundle(home_.io_modules_dir(), name);
+  }
   // Puts a copy of the installed wing-3.2.0.dylib (else of the built module) into modules/ as
-  // wing-<version>.dylib. The signature file
-  // is written first and the module renamed into place last, so the loader never sees a module
-  // whose signature is still to come. kWrong writes a signature that does not verify. Returns
-  // the module's path.
+  // wing-<version>.dylib. The signature file is written first and the module renamed into place
+  // last, so the loader never sees a module whose signature is still to come. kWrong writes a
+  // signature that does not verify. Returns the module's path.
   std::string add_module(const std::string& version, Signature signature) const;
   // Replaces state.cfg whole.
   void write_state(const std::string& text) const;
@@ -65,13 +66,15 @@ class InstalledBundle {
   // folder with a counter one higher than before.
   void notify() const;
 
-  std::string wing_cfg_path() const;      // <bundle>/Contents/MacOS/wing.cfg
-  std::string loader_block_path() const;  // <run>/GainmeshLoader
-  std::string status_block_path() const;  // <run>/GainmeshStatus
-  GmLoaderStatus loader_status() const;   // read_loader_block of loader_block_path()
+  std::string wing_cfg_path() const { return macos_dir() + "/wing.cfg"; }
+  std::string loader_block_path() const { return home_.run_dir() + "/" GM_LOADER_FILE; }
+  std::string status_block_path() const { return home_.run_dir() + "/GainmeshStatus"; }
+  GmLoaderStatus loader_status() const;  // read_loader_block of loader_block_path()
   // gainmesh.log, or empty.
-  std::string log_text() const;
-  bool log_has(const std::string& needle) const;
+  std::string log_text() const { return read_file(home_.logs_dir() + "/gainmesh.log"); }
+  bool log_has(const std::string& needle) const {
+    return log_text().find(needle) != std::string::npos;
+  }
 
  private:
   const TempHome& home_;

@@ -19,7 +19,10 @@
 #include "wingbin.h"
 
 namespace gmtest {
+namespace {
 
+// The bridge's state as the module starts: flags, channel records and request flags re-made
+// whole, the patch model forgotten.
 void reset_bridge_state() {
   gm::BridgeState& s = gm::bs();
   s.ready = s.first_seed_done = s.identity_recheck = s.started = s.ever_replied = false;
@@ -30,6 +33,8 @@ void reset_bridge_state() {
   new (&gm::bridge_flags()) gm::BridgeFlags();
   gm::patch_reset();
 }
+
+}  // namespace
 
 void InProcessModuleTest::SetUp() {
   host_.set_cfg_path(wide(cfg_path()));

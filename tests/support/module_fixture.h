@@ -14,10 +14,6 @@
 
 namespace gmtest {
 
-// The bridge's state as the module starts: flags, channel records and request flags re-made
-// whole, the patch model forgotten.
-void reset_bridge_state();
-
 class InProcessModuleTest : public TempHomeTest {
  protected:
   void SetUp() override;
