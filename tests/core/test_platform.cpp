@@ -73,7 +73,6 @@ TEST_F(Platform, OpeningAnAppStartsItsExecutableDetachedWithTheArguments) {
 
   chmod(exe.c_str(), 0644);
   EXPECT_FALSE(gm::open_path(app, {}, false)) << "an executable that cannot run";
-  EXPECT_FALSE(gm::open_path(home_.path() + "/Tools/Missing.app", {}, false));
 }
 
 TEST_F(Platform, OnlyTheExactNameIsLv1) {

@@ -73,10 +73,6 @@ TEST_F(Diagnostics, EachLineSaysWhatIsMissingAndWhatRuns) {
   home_.write("Library/Application Support/Gainmesh/run/GainmeshLoader",
               std::string(reinterpret_cast<char*>(&ls), sizeof ls));
   r = report(gm::Lv1{4242, 61999, 1, "/x", "14.0.1"}, gm::Live{true, {}});
-  EXPECT_EQ(r.substr(0, r.find("  wing")), head +
-                                               "eMotion LV1          : 14.0.1, running (pid 4242, "
-                                               "up 61 s)\nGainmesh.bundle      : " +
-                                               gm::our_bundle() + ", version \n");
   EXPECT_NE(r.find("\nloader               : 1.4.0 (block 272 bytes)\n  x32                : "
                    "off, Waves module NO, card not assigned (device 0), running nothing, last "
                    "refused x32-3.3.0.dylib (error 2), extra cards 0\n\nwing module"),
@@ -85,12 +81,11 @@ TEST_F(Diagnostics, EachLineSaysWhatIsMissingAndWhatRuns) {
 
 TEST_F(Diagnostics, TheSupportFileHoldsTheReportLogsAndSettingsAndLeavesNoStagingFolder) {
   char buf[1024];
-  ASSERT_TRUE(gm_save_support(buf, sizeof buf)) << gm::current_msg();
-  EXPECT_TRUE(std::regex_match(buf, std::regex(home_.path() + kZipName)));
-  EXPECT_EQ(entries(buf), "/\n/Gainmesh-diagnostics.txt\n/logs/\n/settings/\n");
   home_.write(std::string(kMacOS) + "wing.cfg", "ip=127.0.0.9\n");
   home_.write("Library/Logs/Gainmesh/notes.txt", "not a log\n");
-  ASSERT_TRUE(gm_save_support(buf, sizeof buf));
+  gm::logf("a line of the app's log");
+  ASSERT_TRUE(gm_save_support(buf, sizeof buf)) << gm::current_msg();
+  EXPECT_TRUE(std::regex_match(buf, std::regex(home_.path() + kZipName)));
   EXPECT_EQ(entries(buf),
             "/\n/Gainmesh-diagnostics.txt\n/logs/\n/logs/gainmesh-app.log\n"
             "/settings/\n/settings/wing.cfg\n");

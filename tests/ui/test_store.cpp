@@ -38,14 +38,6 @@ TEST_F(StoreTest, DemoScenariosOpenTheirCardsAndDialogOnce) {
   EXPECT_FALSE(store_.modal());  // closed by the user, it stays closed
 }
 
-// The address dialog's way to the core is SetupView's; the texts are ConsoleChoice's.
-TEST_F(StoreTest, APickReachesTheCoreAndItsMessageThePage) {
-  store_.pick(0, QStringLiteral("S2207-0001842"));
-  EXPECT_EQ(
-      store_.page()->message,
-      QStringLiteral("That console is not on the network any more \u2014 nothing was changed."));
-}
-
 TEST_F(StoreTest, QueuedCallsReportWorkingAndRefreshAfter) {
   // Switching off and removal ask first, or refuse, while any LV1 runs on the machine.
   if (gm::lv1_running()) GTEST_SKIP() << "an eMotion LV1 runs on this machine";

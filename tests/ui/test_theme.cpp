@@ -1,10 +1,7 @@
-// The theme's controls as a user meets them: switches and segments that report a click but never
-// change by themselves, disabled controls that take no click, buttons that size to their text,
-// and the mark, whose four states must tell apart at menu-bar size.
+// The mark in the menu bar: its four states must tell apart at menu-bar size, and its template
+// image is black with alpha only. How the controls look and take clicks is the Setup view's.
 #include <gtest/gtest.h>
 
-#include <QSignalSpy>
-#include <QTest>
 #include <set>
 
 #include "qt_app.h"
@@ -18,61 +15,6 @@ class ThemeTest : public ::testing::Test {
  protected:
   void SetUp() override { gmtest::qt_app(); }
 };
-
-TEST_F(ThemeTest, ASwitchReportsClicksButShowsOnlyWhatItIsGiven) {
-  GMSwitch sw(false);
-  sw.resize(sw.sizeHint());
-  QSignalSpy clicked(&sw, &QAbstractButton::clicked);
-  QTest::mouseClick(&sw, Qt::LeftButton);
-  EXPECT_EQ(clicked.count(), 1);
-  EXPECT_FALSE(sw.isOn());  // the page redraws it once the core has switched
-
-  sw.setEnabled(false);
-  QTest::mouseClick(&sw, Qt::LeftButton);
-  EXPECT_EQ(clicked.count(), 1);
-}
-
-TEST_F(ThemeTest, ASegmentedPickerCallsBackOnlyForTheOtherSegment) {
-  std::vector<int> picks;
-  GMSegmented seg("Keep desk values", "Resend LV1 values", 0, [&](int i) { picks.push_back(i); });
-  seg.resize(seg.sizeHint());
-  const QPoint left(seg.width() / 4, seg.height() / 2),
-      right(3 * seg.width() / 4, seg.height() / 2);
-  QTest::mouseClick(&seg, Qt::LeftButton, {}, left);  // already selected
-  EXPECT_TRUE(picks.empty());
-  QTest::mouseClick(&seg, Qt::LeftButton, {}, right);
-  EXPECT_EQ(picks, std::vector<int>{1});
-  EXPECT_EQ(seg.selected(), 0);
-
-  seg.setEnabled(false);
-  seg.pickSegment(1);
-  EXPECT_EQ(picks.size(), 1u);
-  // Both labels fit their half.
-  const QFontMetrics fm(seg.font());
-  EXPECT_GT(seg.sizeHint().width() / 2, fm.horizontalAdvance("Resend LV1 values"));
-}
-
-TEST_F(ThemeTest, ButtonsFitTheirTextAndGlyph) {
-  GMButton plain("Remove Gainmesh from this Mac…", GMButtonKind::link);
-  GMButton withGlyph("Remove Gainmesh from this Mac…", GMButtonKind::link);
-  withGlyph.setGlyph(GMButton::Glyph::trash);
-  const int textWidth = QFontMetrics(plain.font()).horizontalAdvance(plain.text());
-  EXPECT_GE(plain.sizeHint().width(), textWidth);
-  EXPECT_GE(withGlyph.sizeHint().width(), textWidth + 14);
-  for (GMButtonKind kind : {GMButtonKind::quiet, GMButtonKind::primary, GMButtonKind::danger}) {
-    GMButton b("Use this one", kind);
-    EXPECT_GT(b.sizeHint().width(), textWidth / 3) << int(kind);
-    EXPECT_EQ(b.minimumSizeHint(), b.sizeHint());
-  }
-}
-
-TEST_F(ThemeTest, TonesAreDistinctAndUnknownWordsAreQuiet) {
-  std::set<QRgb> colours;
-  for (const char* word : {"ok", "warn", "bad", "lv1", "dim"}) colours.insert(tone(word).rgb());
-  EXPECT_EQ(colours.size(), 5u);
-  EXPECT_EQ(tone("info"), tone("lv1"));
-  EXPECT_EQ(tone("purple"), theme::dim());
-}
 
 // Ink of an image: how many pixels are drawn, and whether any is not black.
 std::pair<int, bool> ink(const QImage& img) {
