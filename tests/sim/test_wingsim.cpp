@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -18,7 +17,6 @@
 #include <vector>
 
 #include "net_util.h"
-#include "support/control_socket.h"
 #include "support/loopback.h"
 #include "support/wingsim_process.h"
 #include "wingbin_codec.h"
@@ -27,7 +25,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-using gmtest::took;
 using gmtest::WingSimProcess;
 
 constexpr int kWait = 3000;  // ms for something that must arrive
@@ -78,21 +75,10 @@ class Client {
 
   void send_raw(const Bytes& b) { ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL); }
   // A value request (DC) or, with kWbinGetDef, a definition request (DD).
-  void get(const std::string& path, uint8_t what = gm::kWbinGetValue) { set_byte(path, what); }
-  void set_byte(const std::string& path, uint8_t v) {
+  void get(const std::string& path, uint8_t what = gm::kWbinGetValue) {
     gm::WbinBuf b = request(path);
-    b.raw(v);
-    send(b);
-  }
-  void set_float(const std::string& path, float x) {
-    gm::WbinBuf b = request(path);
-    b.f32(x);
-    send(b);
-  }
-  void set_str(const std::string& path, const std::string& s) {
-    gm::WbinBuf b = request(path);
-    b.str(s.c_str());
-    send(b);
+    b.raw(what);
+    send_raw(Bytes(b.b, b.b + b.n));
   }
 
   std::optional<Item> next(int timeout_ms = kWait) {
@@ -103,13 +89,6 @@ class Client {
       if (left.count() <= 0 || !receive(static_cast<int>(left.count()))) return std::nullopt;
     }
   }
-  // The token of the next record of this hash, skipping others; empty when none came.
-  Bytes next_of(uint32_t hash) {
-    while (auto item = next()) {
-      if (item->type == Item::kRecord && item->hash == hash) return item->token;
-    }
-    return {};
-  }
   // The items of a list reply, its end included.
   std::vector<Item> list() {
     std::vector<Item> items;
@@ -119,26 +98,9 @@ class Client {
     }
     return items;
   }
-  // The n wire bytes (before unescaping) from position `mark` of the stream; what was decoded
-  // so far is dropped.
-  Bytes wire_since(size_t mark, size_t n) {
-    const auto end = Clock::now() + std::chrono::milliseconds(kWait);
-    while (wire_.size() < mark + n && Clock::now() < end && receive(50)) {
-    }
-    data_.clear();
-    return Bytes(wire_.begin() + static_cast<long>(std::min(mark, wire_.size())), wire_.end());
-  }
   const Bytes& wire() const { return wire_; }
-  int receives() const { return receives_; }
-  bool wait_closed() {
-    const auto end = Clock::now() + std::chrono::milliseconds(kWait);
-    while (!closed_ && Clock::now() < end) receive(50);
-    return closed_;
-  }
 
  private:
-  void send(const gm::WbinBuf& b) { send_raw(Bytes(b.b, b.b + b.n)); }
-
   bool receive(int timeout_ms) {
     pollfd p{fd_, POLLIN, 0};
     if (closed_ || poll(&p, 1, timeout_ms) != 1) return false;
@@ -148,7 +110,6 @@ class Client {
       closed_ = true;
       return false;
     }
-    ++receives_;
     wire_.insert(wire_.end(), buf, buf + n);
     const size_t k = unescaper_.feed(buf, static_cast<size_t>(n), out, sizeof out);
     data_.insert(data_.end(), out, out + k);
@@ -184,7 +145,6 @@ class Client {
   int fd_ = -1;
   bool connected_ = false;
   bool closed_ = false;
-  int receives_ = 0;
   gm::WbinUnescaper unescaper_;
   Bytes wire_;
   Bytes data_;
@@ -200,19 +160,10 @@ Bytes hex(std::string text) {
   return out;
 }
 
-float float_of(const Bytes& token) {
-  return token.size() == 5 ? gm::wbin_f32_be(&token[1]) : -999.0f;
-}
-
 uint32_t hash_of(WingSimProcess& sim, const std::string& path) {
   const auto lines = sim.cmd("hash " + path);
   return sim.ok() && lines.size() == 1 ? static_cast<uint32_t>(std::stoul(lines[0], nullptr, 16))
                                        : 0;
-}
-
-std::string get(WingSimProcess& sim, const std::string& path) {
-  const auto lines = sim.cmd("get " + path);
-  return sim.ok() && lines.size() == 1 ? lines[0] : "<" + sim.error() + ">";
 }
 
 // The firmware's node data: path -> hash.
@@ -234,10 +185,9 @@ constexpr uint32_t kLcl1Gain = 0x1CB9CE6Bu;  // /io/in/LCL/1/g in the firmware's
 
 class WingSim : public ::testing::Test {
  protected:
-  WingSimProcess start(std::vector<std::string> extra = {}) {
+  WingSimProcess start() {
     WingSimProcess::Options o;
     o.ip = ip_;
-    o.extra = std::move(extra);
     return WingSimProcess(o);
   }
   const std::string ip_ = gmtest::unique_loopback();
@@ -262,7 +212,6 @@ TEST_F(WingSim, ReadsAnswerWithRealHashesAndTypedTokens) {
     EXPECT_EQ(item->hash, hash_of(sim, path)) << path;
     EXPECT_EQ(item->token, token) << path;
   }
-  EXPECT_EQ(hash_of(sim, "/io/in/LCL/1/g"), kLcl1Gain);
 
   // A sample of the firmware's own hashes; nodes it does not list get hashes of their own.
   const auto real = real_hashes();
@@ -319,6 +268,9 @@ TEST_F(WingSim, DefinitionsFollowTheDesksLayout) {
     const auto end = c.next();
     EXPECT_TRUE(end && end->type == Item::kEnd) << path;
   }
+  // The tag is the data byte DF: escaped, after the control-channel select.
+  ASSERT_GE(c.wire().size(), 4u);
+  EXPECT_EQ(Bytes(c.wire().begin(), c.wire().begin() + 4), (Bytes{0xDF, 0xD1, 0xDF, 0xDE}));
 }
 
 TEST_F(WingSim, ListRepliesStartModeGainPhantomAndEndTheList) {
@@ -336,110 +288,8 @@ TEST_F(WingSim, ListRepliesStartModeGainPhantomAndEndTheList) {
   c.get("/io/in/SC/3");
   items = c.list();
   ASSERT_EQ(items.size(), 5u);  // mode, mute, name, $mute: no gain, 48V or head amp
-  EXPECT_EQ(items[0].hash, hash_of(sim, "/io/in/SC/3/mode"));
   for (const Item& i : items) EXPECT_TRUE(i.type == Item::kEnd || i.token[0] != gm::kWbinFloat);
   EXPECT_EQ(items.back().type, Item::kEnd);
-}
-
-TEST_F(WingSim, SetsArePushedToEveryClientAndRecorded) {
-  WingSimProcess sim = start();
-  Client a(ip_), b(ip_);
-  a.get("/io/in/LCL/2/g");
-  b.get("/io/in/LCL/2/g");
-  ASSERT_TRUE(a.next() && b.next());
-  EXPECT_EQ(sim.cmd("clients"), std::vector<std::string>{"2"});
-  const uint32_t gain = hash_of(sim, "/io/in/LCL/2/g");
-
-  a.set_float("/io/in/LCL/2/g", 12.3f);  // snapped to the 2.5 dB steps
-  EXPECT_EQ(float_of(a.next_of(gain)), 12.5f);
-  EXPECT_EQ(float_of(b.next_of(gain)), 12.5f);
-  b.set_float("/io/in/LCL/2/g", 100.0f);
-  ASSERT_FALSE(b.next_of(gain).empty());
-  EXPECT_EQ(get(sim, "/io/in/LCL/2/g"), "45");
-  // (Sets of each leaf kind and the network lock meet this desk in ControlRequests, clear-sets
-  // in BridgeE2eTest.)
-
-  a.set_str("/io/in/LCL/2/mode", "XYZ");  // not a mode: recorded, not applied, nothing pushed
-  a.get("/io/in/LCL/2/mute");
-  const uint32_t mode = hash_of(sim, "/io/in/LCL/2/mode");
-  const uint32_t mute = hash_of(sim, "/io/in/LCL/2/mute");
-  std::optional<Item> push;
-  while ((push = a.next()) && push->hash != mute) EXPECT_NE(push->hash, mode);
-  ASSERT_TRUE(push);
-  EXPECT_EQ(get(sim, "/io/in/LCL/2/mode"), "M");
-  EXPECT_EQ(sim.sets(), (std::vector<std::string>{"/io/in/LCL/2/g 12.3", "/io/in/LCL/2/g 100",
-                                                  "/io/in/LCL/2/mode XYZ"}));
-}
-
-TEST_F(WingSim, StereoPairsLinkModeGainAndPhantom) {
-  WingSimProcess sim = start();
-  Client c(ip_);
-  const Bytes stereo = {0x81, 'S', 'T'};
-  c.set_str("/io/in/LCL/5/mode", "ST");
-  EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/5/mode")), stereo);
-  EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/6/mode")), stereo);
-
-  c.set_float("/io/in/LCL/6/g", 20.0f);  // drives the odd input's head amp
-  EXPECT_EQ(float_of(c.next_of(hash_of(sim, "/io/in/LCL/5/g"))), 20.0f);
-  EXPECT_EQ(get(sim, "/io/in/LCL/6/g"), "0");  // parked
-
-  c.set_byte("/io/in/LCL/6/vph", 1);
-  EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/6/vph")), Bytes{0x01});
-  EXPECT_EQ(c.next_of(hash_of(sim, "/io/in/LCL/5/vph")), Bytes{0x01});
-  // (Unlinked at the desk, both legs become mono: PatchModel.UnroutedOutputs...)
-}
-
-TEST_F(WingSim, DeskSideChangesArePushedAndNotRecorded) {
-  WingSimProcess sim = start();
-  Client c(ip_);
-  ASSERT_TRUE(c.connected());
-  ASSERT_TRUE(took(sim, "patch MOD:2=A:3"));
-  EXPECT_EQ(c.next_of(hash_of(sim, "/io/out/MOD/2/grp")), (Bytes{0x80, 'A'}));
-  EXPECT_EQ(c.next_of(hash_of(sim, "/io/out/MOD/2/in")), Bytes{0x03});
-
-  sim.cmd("set /io/in/A/1-4/$ha 1");
-  EXPECT_EQ(get(sim, "/io/in/A/4/$ha"), "1");
-  EXPECT_EQ(get(sim, "/io/in/A/5/$ha"), "3");
-  sim.cmd("set /io/in/A/3/mode Stereo");
-  EXPECT_FALSE(sim.ok());
-  EXPECT_TRUE(sim.sets().empty());
-}
-
-TEST_F(WingSim, ByteFaultsDelaySplitAndGarbage) {
-  WingSimProcess sim = start();
-  Client c(ip_);
-  // A definition's tag is the data byte DF: escaped, after the control-channel select.
-  c.get("/io/in/LCL/1/g", gm::kWbinGetDef);
-  const auto whole = c.list();  // the definition and the end of the reply
-  ASSERT_TRUE(whole.size() == 2 && whole[0].type == Item::kDef);
-  ASSERT_GE(c.wire().size(), 4u);
-  EXPECT_EQ(Bytes(c.wire().begin(), c.wire().begin() + 4), (Bytes{0xDF, 0xD1, 0xDF, 0xDE}));
-
-  sim.cmd("fault delay 300");
-  const auto t0 = Clock::now();
-  c.get("/io/in/LCL/1/g");
-  ASSERT_TRUE(c.next());
-  EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(300));
-  sim.cmd("fault delay 0");
-
-  sim.cmd("fault split on");
-  const int before = c.receives();
-  c.get("/io/in/LCL/1/g", gm::kWbinGetDef);  // splits right after escape bytes
-  c.get("/io/in/LCL/1");
-  const auto def = c.list();
-  ASSERT_EQ(def.size(), 2u);
-  EXPECT_EQ(def[0].token, whole[0].token);
-  EXPECT_EQ(c.list().size(), 10u);
-  EXPECT_GT(c.receives() - before, 2);
-  sim.cmd("fault split off");
-
-  const size_t mark = c.wire().size();
-  ASSERT_TRUE(took(sim, "fault garbage 64"));
-  const Bytes noise = c.wire_since(mark, 64);
-  EXPECT_EQ(noise.size(), 64u);
-  EXPECT_EQ(std::count(noise.begin(), noise.end(), 0xDF), 0);
-  c.get("/io/in/LCL/1/g");
-  EXPECT_FALSE(c.next_of(kLcl1Gain).empty());
 }
 
 TEST_F(WingSim, X32ModeAnswersXinfoAndNothingElse) {
@@ -457,7 +307,7 @@ TEST_F(WingSim, X32ModeAnswersXinfoAndNothingElse) {
   EXPECT_FALSE(Client(ip_).connected());
 }
 
-TEST_F(WingSim, SurvivesBadBytesTornMessagesAndMoves) {
+TEST_F(WingSim, SurvivesBadBytesAndTornMessages) {
   WingSimProcess sim = start();
   {
     Client noisy(ip_);
@@ -470,16 +320,8 @@ TEST_F(WingSim, SurvivesBadBytesTornMessagesAndMoves) {
   }
   Client c(ip_);
   c.get("/io/in/LCL/1/g");
-  EXPECT_FALSE(c.next_of(kLcl1Gain).empty());
-
-  const std::string other = gmtest::unique_loopback();
-  ASSERT_TRUE(took(sim, "move " + other));
-  EXPECT_TRUE(c.wait_closed());
-  EXPECT_FALSE(Client(ip_).connected());
-  EXPECT_EQ(ask(other, 2222, "WING?"), "WING," + other + ",FOH,wing-rack,S0001,3.1-0-g9f314617");
-  Client moved(other);
-  moved.get("/io/in/LCL/1/g");
-  EXPECT_FALSE(moved.next_of(kLcl1Gain).empty());
+  const auto item = c.next();
+  EXPECT_TRUE(item && item->hash == kLcl1Gain);
 }
 
 }  // namespace
