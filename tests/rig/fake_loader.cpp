@@ -1,14 +1,13 @@
 // A stand-in for the Gainmesh loader, used to test lv1host on its own. Built as a shared library
 // that lv1host loads as Gainmesh.bundle/Contents/MacOS/Gainmesh.
 //
-// It writes one line per call from LV1 to <GAINMESH_HOME>/fake-loader.log, reading LV1's gain
-// structure back at the moment of the call, and answers capability queries from a table. Its own
-// thread plays a console module: it follows the lines a test appends to
+// It writes a line to <GAINMESH_HOME>/fake-loader.log for a gain turned and a rack change, with
+// LV1's gain structure read back at the moment of the call, and answers capability queries from a
+// table. Its own thread plays a console module: it follows the lines a test appends to
 // <GAINMESH_HOME>/fake-loader.in and calls LV1's services from there:
 //   caps <type> <ch> <preamp> <min> <max> <step>
 //                                     what the capability queries answer from now on
 //   changed <type>                    channel_type_state_changed with the type's device MAC
-//   dump <type> <ch>                  logs the gain structure's values of a strip
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -74,16 +73,6 @@ std::string mac_text(const uint8_t* m) {
   return buf;
 }
 
-void state_changed(const uint8_t mac[6], const std::string& what) {
-  void* table = g_host->common_callback(g_host->ctx);
-  if (!table) return log_line(what + " table=null");
-  auto fn = reinterpret_cast<GmChannelTypeStateChanged>(
-      static_cast<void**>(table)[GM_COMMON_SLOT_CHANNEL_TYPE_STATE_CHANGED]);
-  const long before = g_queries.load();
-  fn(table, mac);
-  log_line(what + " queries=" + std::to_string(g_queries.load() - before));
-}
-
 void run_trigger(const std::string& line) {
   std::istringstream in(line);
   std::string cmd;
@@ -91,8 +80,13 @@ void run_trigger(const std::string& line) {
   in >> cmd >> type;
   if (cmd == "changed") {
     uint8_t mac[6] = {};
-    const bool have = g_host->device_mac(g_host->ctx, type, mac);
-    return state_changed(mac, "changed " + std::to_string(type) + (have ? "" : " (no mac)"));
+    g_host->device_mac(g_host->ctx, type, mac);
+    auto* table = static_cast<void**>(g_host->common_callback(g_host->ctx));
+    auto fn = reinterpret_cast<GmChannelTypeStateChanged>(
+        table[GM_COMMON_SLOT_CHANNEL_TYPE_STATE_CHANGED]);
+    const long before = g_queries.load();
+    fn(table, mac);
+    return log_line(line + " queries=" + std::to_string(g_queries.load() - before));
   }
   in >> ch;
   if (!valid(type, ch)) return log_line("bad trigger: " + line);
@@ -101,9 +95,6 @@ void run_trigger(const std::string& line) {
     in >> c.preamp >> c.min >> c.max >> c.step;
     std::lock_guard<std::mutex> lock(g_mu);
     g_caps[type][ch] = c;
-  } else if (cmd == "dump") {
-    return log_line("dump " + std::to_string(type) + " " + std::to_string(ch) + " " +
-                    iface_values(type, ch));
   }
   log_line("done " + line);
 }
@@ -132,10 +123,7 @@ void set_gain(int type, int ch, double gain_db) {
            " " + iface_values(type, ch));
 }
 
-void set_phantom(int type, int ch, int on) {
-  log_line("set_phantom " + std::to_string(type) + " " + std::to_string(ch) + " " +
-           std::to_string(on) + " " + iface_values(type, ch));
-}
+void set_phantom(int, int, int) {}
 
 Caps caps_of(int type, int ch) {
   std::lock_guard<std::mutex> lock(g_mu);
@@ -156,14 +144,7 @@ double step_db(int type, int ch) {
   return caps_of(type, ch).step;
 }
 
-void recall(int type, const double gain[64], const int phantom[64], const int present[64]) {
-  std::string line = "recall " + std::to_string(type);
-  for (int ch = 0; ch < 64; ++ch) {
-    if (present[ch])
-      line += " " + std::to_string(ch) + ":" + num(gain[ch]) + ":" + std::to_string(phantom[ch]);
-  }
-  log_line(line);
-}
+void recall(int, const double*, const int*, const int*) {}
 
 void rack_changed() {
   for (int t = 0; t < 2; ++t) {

@@ -1,7 +1,8 @@
 // Installing with the built Gainmesh executable into an IO Modules folder that holds Waves' three
 // card bundles: an install killed at any step leaves a bundle the next install completes, the
 // installed loader runs the signed wing module inside LV1 until the command line switches it off,
-// and removing waits for LV1 to quit. Taking up a newer module inside LV1 is the loader rig's.
+// and removing waits for LV1 to quit. The installed module reaching a desk is the demo's; taking
+// up a newer module inside LV1 is CoreLiveStatus's.
 // The administrator step runs the app as an ordinary user against a root-owned folder, with a
 // setuid stand-in for pkexec running the real root child.
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@
 #include "support/app_run.h"
 #include "support/loopback.h"
 #include "support/lv1_rig_test.h"
-#include "support/wingsim_process.h"
 #include "util.h"
 
 namespace {
@@ -90,10 +90,8 @@ TEST_F(InstallRig, TheInstalledLoaderRunsTheModuleUntilSwitchedOffAndIsRemovedOn
   const AppRun install = run_app("--install");
   ASSERT_TRUE(install.exited(0)) << install.err;
   EXPECT_EQ(install.out, "installed\n");
-  gmtest::WingSimProcess::Options desk;
-  desk.ip = gmtest::unique_loopback();
-  gmtest::WingSimProcess wingsim(desk);
-  ASSERT_TRUE(gm::cfg_set_line(gm::con_cfg(0), "ip", desk.ip));
+  // A desk address where nothing answers: the module never searches the network.
+  ASSERT_TRUE(gm::cfg_set_line(gm::con_cfg(0), "ip", gmtest::unique_loopback()));
 
   start_lv1_with_loader();
   const auto running = [] {
@@ -102,9 +100,6 @@ TEST_F(InstallRig, TheInstalledLoaderRunsTheModuleUntilSwitchedOffAndIsRemovedOn
     return std::string(block.consoles[0].running_version);
   };
   ASSERT_TRUE(gmtest::wait_for([&] { return running() == "3.2.0"; }, 10000)) << running();
-  EXPECT_TRUE(gmtest::wait_for(
-      [] { return gm::read_con_status(0, gm::live_blocks(gm::lv1_info())).connected == 1; }, 10000))
-      << "the module reaches the desk at " << desk.ip;
 
   const AppRun off = run_app("--switch wing off");
   EXPECT_TRUE(off.exited(0)) << off.err;

@@ -60,7 +60,12 @@ FakeDesk::FakeDesk(std::string ip) : ip_(std::move(ip)) {
 
 FakeDesk::~FakeDesk() {
   running_ = false;
-  stop_listening();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    shutdown(listen_fd_, SHUT_RDWR);
+    close(listen_fd_);
+    listen_fd_ = -1;
+  }
   drop_clients();
   if (acceptor_.joinable()) acceptor_.join();
   std::vector<std::thread> threads;
@@ -85,15 +90,6 @@ void FakeDesk::send_all(const Bytes& bytes, bool esc) {
 void FakeDesk::drop_clients() {
   std::lock_guard<std::mutex> lock(mu_);
   for (int fd : clients_) shutdown(fd, SHUT_RDWR);
-}
-
-void FakeDesk::stop_listening() {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (listen_fd_ >= 0) {
-    shutdown(listen_fd_, SHUT_RDWR);
-    close(listen_fd_);
-    listen_fd_ = -1;
-  }
 }
 
 std::vector<DeskRequest> FakeDesk::requests() const {

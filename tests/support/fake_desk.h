@@ -41,8 +41,6 @@ class FakeDesk {
   void send_all(const Bytes& bytes, bool escape = true);
   // Closes every client connection (the listener stays).
   void drop_clients();
-  // Stops accepting: later connects are refused.
-  void stop_listening();
 
   std::vector<DeskRequest> requests() const;
   int connections() const { return connections_.load(); }

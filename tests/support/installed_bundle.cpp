@@ -107,7 +107,9 @@ InstalledBundle::InstalledBundle(const TempHome& home, Options options)
   write_state(options_.state_cfg);
   replace_file(wing_cfg_path(), (options_.wing_ip.empty() ? "" : "ip=" + options_.wing_ip + "\n") +
                                     options_.wing_cfg_more);
-  for (const std::string& card : options_.cards) add_card_bundle(card);
+  for (const std::string& card : options_.cards) {
+    rig::lay_out_card_bundle(home_.io_modules_dir(), card);
+  }
 }
 
 std::string InstalledBundle::add_module(const std::string& version, Signature signature) const {
@@ -143,7 +145,7 @@ void InstalledBundle::notify() const {
 }
 
 GmLoaderStatus InstalledBundle::loader_status() const {
-  return read_loader_block(loader_block_path());
+  return read_loader_block(home_.run_dir() + "/" GM_LOADER_FILE);
 }
 
 GmLoaderStatus read_loader_block(const std::string& path) {

@@ -51,10 +51,6 @@ class InstalledBundle {
   std::string macos_dir() const { return bundle() + "/Contents/MacOS"; }
   std::string modules_dir() const { return macos_dir() + "/modules"; }
 
-  // A Waves card bundle laid out as LV1 has it.
-  void add_card_bundle(const std::string& name) const {
-    rig::lay_out_card_bundle(home_.io_modules_dir(), name);
-  }
   // Puts a copy of the installed wing-3.2.0.dylib (else of the built module) into modules/ as
   // wing-<version>.dylib. The signature file is written first and the module renamed into place
   // last, so the loader never sees a module whose signature is still to come. kWrong writes a
@@ -67,9 +63,7 @@ class InstalledBundle {
   void notify() const;
 
   std::string wing_cfg_path() const { return macos_dir() + "/wing.cfg"; }
-  std::string loader_block_path() const { return home_.run_dir() + "/" GM_LOADER_FILE; }
-  std::string status_block_path() const { return home_.run_dir() + "/GainmeshStatus"; }
-  GmLoaderStatus loader_status() const;  // read_loader_block of loader_block_path()
+  GmLoaderStatus loader_status() const;  // read_loader_block of the run folder's loader block
   // gainmesh.log, or empty.
   std::string log_text() const { return read_file(home_.logs_dir() + "/gainmesh.log"); }
   bool log_has(const std::string& needle) const {

@@ -18,12 +18,6 @@ Lv1HostProcess::Options in_home(const TempHome& home, Lv1HostProcess::Options o)
 Lv1HostProcess::Lv1HostProcess(const TempHome& home, Options options)
     : rig::Lv1Host(in_home(home, std::move(options))) {}
 
-std::string process_name(pid_t pid) {
-  std::string name = read_file("/proc/" + std::to_string(pid) + "/comm");
-  if (!name.empty() && name.back() == '\n') name.pop_back();
-  return name;
-}
-
 bool holds_open(pid_t pid, const std::string& path) {
   const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
   std::error_code ec;

@@ -26,9 +26,8 @@ class Lv1HostProcess : public rig::Lv1Host {
   explicit Lv1HostProcess(const TempHome& home) : Lv1HostProcess(home, Options{}) {}
 };
 
-// What the system knows of a process: its short name (/proc/<pid>/comm), whether it holds a
-// file open (a link in /proc/<pid>/fd), whether a file of that name is mapped into it.
-std::string process_name(pid_t pid);
+// What the system knows of a process: whether it holds a file open (a link in /proc/<pid>/fd),
+// whether a file of that name is mapped into it.
 bool holds_open(pid_t pid, const std::string& path);
 bool maps_file(pid_t pid, const std::string& file_name);
 
