@@ -142,10 +142,9 @@ TEST_F(Payload, RunsTheSignedModuleForAnLv1ItCanServeAndForwardsLv1ToIt) {
   EXPECT_EQ(table->has_preamp(0, 0), 0) << "after unload LV1 gets the defaults";
 }
 
-// Taking up a newer module (announced or not), refusing an unsigned one and switching the type
-// off are also run inside LV1 by the rig (tests/rig/test_lv1host_loader.cpp), and a type handed
-// off and taken back by CoreLiveStatus (test_core_live_status). Here: what the loader keeps
-// between rescans, and a rescan of its own.
+// Inside a running LV1 the rig takes up a newer module (CoreLiveStatus), refuses a badly signed
+// one (test_lv1host_loader.cpp) and switches the type off (InstallRig, CoreLiveStatus). Here: what
+// the loader keeps between rescans, and a rescan of its own.
 TEST_F(Payload, KeepsRefusalsAcrossRescansAndRescansByItself) {
   io_ = entry_(&lv1_.api);
   ASSERT_NE(io_, nullptr);
