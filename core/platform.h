@@ -60,8 +60,9 @@ int run(const std::vector<std::string>& argv, std::string* output, int timeout_s
 // administrator privileges" text, which is what runs it on macOS). Here pkexec runs
 // "/bin/sh -c command"; the build that carries the tests takes the elevation program from
 // GAINMESH_TEST_ELEVATE instead when that is set. The command's standard output and error are
-// appended to `output`. Returns 0 when the command succeeded; when the prompt was dismissed or
-// authorisation refused, "User canceled. (-128)" is appended and the result is 1; otherwise the
+// appended to `output`. Returns 0 when the command succeeded; when the elevation program itself
+// reports that the prompt was dismissed or authorisation refused, "User canceled. (-128)" is
+// appended and the result is 1 (a command that could not start is not a refusal); otherwise the
 // status of the command, or -1 as for run() (with a line saying so when the elevation program is
 // missing). Blocks until the command ends or timeout_seconds pass; call it off the UI thread.
 int run_as_administrator(const std::string& script, const std::string& command, std::string* output,
@@ -130,10 +131,6 @@ extern const char* const kQuarantineAttribute;
 // link, a file system without extended attributes). False when the path cannot be examined or
 // the flag could not be removed. Blocks on the file system only.
 bool remove_quarantine(const std::string& path);
-
-// Hands the tree at `path` to uid:gid with the system's chown program ("-R uid:gid path"),
-// waiting at most 120 s. Its exit status, or -1 as for run().
-int change_owner_tree(const std::string& path, unsigned uid, unsigned gid);
 
 // ---- app bundles as archives and copies ------------------------------------------------------
 
