@@ -113,13 +113,27 @@ TEST_F(CommandLine, StatusPrintsOnePageDocumentAndVersionItsFooter) {
       version.out);
 }
 
-TEST_F(CommandLine, HelpPrintsTheUsageAndExitsZero) {
+// A first try in a terminal without a desktop: the help answers, the app explains instead of
+// aborting, and the drawing tools still draw.
+TEST_F(CommandLine, WithoutADisplayTheHelpAnswersAndTheAppSaysWhyItCannotStart) {
   for (const char* help : {"--help", "-h"}) {
     const gmtest::AppRun r = run_app(help, {}, kNoDisplay);
     EXPECT_TRUE(r.exited(0)) << help;
     EXPECT_EQ(r.out, kUsage) << help;
     EXPECT_EQ(r.err, "") << help;
   }
+  const gmtest::AppRun app = run_app("", {}, kNoDisplay);
+  EXPECT_TRUE(app.exited(1)) << "ended by a signal or another code: " << app.status;
+  EXPECT_EQ(app.out, "");
+  EXPECT_EQ(app.err,
+            "Gainmesh needs a desktop session for its menu-bar item and Setup window. Without "
+            "one, use Gainmesh --status, --scan or --diag (see Gainmesh --help).\n");
+  EXPECT_FALSE(gmtest::file_exists(home_.logs_dir() + "/gainmesh-app.log")) << "nothing started";
+
+  const std::string icons = home_.path() + "/Gainmesh.iconset";
+  const gmtest::AppRun iconset = run_app("--make-iconset " + icons, {}, kNoDisplay);
+  EXPECT_TRUE(iconset.exited(0)) << iconset.err;
+  EXPECT_TRUE(gmtest::file_exists(icons + "/icon_16x16.png"));
 }
 
 }  // namespace
