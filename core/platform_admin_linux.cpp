@@ -15,7 +15,7 @@ constexpr int kDismissed = 126;
 constexpr int kNotAuthorised = 127;
 
 std::string elevation_program() {
-#ifdef GM_TEST_ELEVATE
+#ifdef GM_TEST_HOOKS
   const char* stand_in = std::getenv("GAINMESH_TEST_ELEVATE");
   if (stand_in && stand_in[0]) return stand_in;
 #endif
