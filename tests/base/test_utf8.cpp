@@ -63,7 +63,9 @@ TEST(Utf8, NextReadsOneCharacterAndSaysHowLongItWas) {
 TEST(Utf8, ALineOfTextHasEveryControlCharacterAsASpace) {
   EXPECT_EQ(gm_base::text_line(std::string("FOH\r\nDesk\tA\0B\x1b[2J\x7f", 18)),
             "FOH  Desk A B [2J ");
-  EXPECT_EQ(gm_base::text_line("a\xC2\x85z\xC2\x9B" "1m\xC2\xA0."), "a z 1m\xC2\xA0.");
+  EXPECT_EQ(gm_base::text_line("a\xC2\x85z\xC2\x9B"
+                               "1m\xC2\xA0."),
+            "a z 1m\xC2\xA0.");
   EXPECT_EQ(gm_base::text_line(""), "");
 }
 

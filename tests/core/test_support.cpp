@@ -98,7 +98,8 @@ TEST_F(Diagnostics, OutsideTextsStayOnTheirLineAsValidUtf8) {
   home_.write("Library/Application Support/Gainmesh/run/GainmeshStatus", bytes);
   home_.write(std::string(kMacOS) + "odd\nname\xE9", "12");
 
-  const std::string r = report(gm::Lv1{4242, 61999, 1, "/x", "14.0.1\r\n"}, gm::Live{false, {true}});
+  const std::string r =
+      report(gm::Lv1{4242, 61999, 1, "/x", "14.0.1\r\n"}, gm::Live{false, {true}});
   for (const char* line :
        {"\neMotion LV1          : 14.0.1  , running (pid 4242, up 61 s)\n",
         "\n  version 17, desk WING,10.0.0.5,F\xEF\xBF\xBDOH  Desk,wing-rack,S1,3.1 (10.0.0.5)\n"

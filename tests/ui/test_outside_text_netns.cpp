@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ class OutsideTextNetns : public gmtest::TempHomeTest {
   // The built executable with `args` in the scanner namespace, where it may broadcast.
   static std::string app(const NetnsLab& lab, const std::string& args) {
     const gmtest::AppRun r = gmtest::run_app(
-        args, {}, {"ip", "netns", "exec", lab.scanner(), "env", "-u", "GAINMESH_TEST_NO_BROADCAST"});
+        args, {},
+        {"ip", "netns", "exec", lab.scanner(), "env", "-u", "GAINMESH_TEST_NO_BROADCAST"});
     return r.exited(0) ? r.out : r.out + "(failed)";
   }
 
@@ -41,6 +43,7 @@ class OutsideTextNetns : public gmtest::TempHomeTest {
     const bool ran = gmtest::run_in_netns(
         lab.scanner(),
         [] {
+          unsetenv("GAINMESH_TEST_NO_BROADCAST");  // this child may broadcast: it is in the lab
           gmtest::qt_app();
           gmui::Store store;
           gmui::SetupView view(store);
@@ -68,8 +71,8 @@ TEST_F(OutsideTextNetns, AReplyThatIsNotUtf8ReachesTheScanTheStatusAndTheSetupWi
                            {"--name", "F\xE9OH\r\nDesk", "--serial", "S\xFF-7"}),
             0);
   const std::string addr = lab.host_addr(0);
-  EXPECT_EQ(app(lab, "--scan"), "WING," + addr + ",F" + kReplacement +
-                                    "OH  Desk,wing-rack,S" + kReplacement + "-7,3.1-0-g9f314617\n-\n");
+  EXPECT_EQ(app(lab, "--scan"), "WING," + addr + ",F" + kReplacement + "OH  Desk,wing-rack,S" +
+                                    kReplacement + "-7,3.1-0-g9f314617\n-\n");
 
   gmtest::InstalledBundle::Options options;
   options.in_network_namespace = true;

@@ -28,12 +28,15 @@ TEST(PageText, EveryOutsideTextKeepsThePageDecodableInEveryConsoleSetup) {
   } cases[] = {
       {"a Latin-1 byte", "10.0.0.\xE9", "10.0.0.\xEF\xBF\xBD"},
       {"CR LF", "FOH\r\nDesk", "FOH\\u000d\\nDesk"},
-      {"overlong forms", "/\xC0\xAF/\xE0\x80\xAF", "/" + repeated("\xEF\xBF\xBD", 2) + "/" +
-       repeated("\xEF\xBF\xBD", 3)},
+      {"overlong forms", "/\xC0\xAF/\xE0\x80\xAF",
+       "/" + repeated("\xEF\xBF\xBD", 2) + "/" + repeated("\xEF\xBF\xBD", 3)},
       {"surrogates", "x\xED\xA0\x80", "x" + repeated("\xEF\xBF\xBD", 3)},
       {"beyond U+10FFFF", "\xF4\x90\x80\x80!", repeated("\xEF\xBF\xBD", 4) + "!"},
       {"a cut character", "fw 3.1\xE2\x80", "fw 3.1\xEF\xBF\xBD"},
-      {"terminal escapes", "\x1B[2J\x7F\xC2\x9B" "1m", "\\u001b[2J\\u007f\\u009b1m"},
+      {"terminal escapes",
+       "\x1B[2J\x7F\xC2\x9B"
+       "1m",
+       "\\u001b[2J\\u007f\\u009b1m"},
       {"JSON syntax", "\"},\\u0000]", "\\\"},\\\\u0000]"},
       {"a byte-order mark and noncharacters", "\xEF\xBB\xBF\xEF\xBF\xBE\xEF\xBF\xBF",
        "\xEF\xBB\xBF\xEF\xBF\xBE\xEF\xBF\xBF"},
@@ -50,7 +53,9 @@ TEST(PageText, EveryOutsideTextKeepsThePageDecodableInEveryConsoleSetup) {
       ASSERT_TRUE(QByteArrayView(bytes).isValidUtf8()) << c.what << ", setup " << v;
       ASSERT_TRUE(gmui::decode_page(bytes)) << c.what << ", setup " << v << "\n" << doc;
       seen = seen || doc.find(c.on_page) != std::string::npos;
-      if (v == 0) EXPECT_EQ(gmtest::python_on_json(doc, "print('ok')\n"), "ok\n") << c.what;
+      if (v == 0) {
+        EXPECT_EQ(gmtest::python_on_json(doc, "print('ok')\n"), "ok\n") << c.what;
+      }
     }
     EXPECT_TRUE(seen) << c.what;
   }
