@@ -28,10 +28,13 @@ std::string process_name(uint32_t pid);
 // the outputs untouched) when it cannot be read.
 bool process_start_time(uint32_t pid, int64_t* seconds, int64_t* micros);
 
-// The paths of the files the process holds open through its descriptors, in descriptor order;
-// sockets, pipes and other descriptors without a path are left out, as are descriptors that
-// cannot be read. Empty when the process cannot be inspected.
-std::vector<std::string> process_open_files(uint32_t pid);
+// The process's open descriptors, in ascending order. Empty when the process cannot be inspected.
+// Lists them without looking at what they hold.
+std::vector<int> process_descriptors(uint32_t pid);
+
+// The path of the file the process holds open as descriptor `fd`; "" for sockets, pipes and
+// other descriptors without a path, and when it cannot be read.
+std::string process_open_file(uint32_t pid, int fd);
 
 // The full path of this process's executable, or "" when unknown.
 std::string executable_path();

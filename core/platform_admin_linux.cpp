@@ -31,7 +31,7 @@ bool prompt_refused(int status, const std::string& out) {
 }
 
 std::string elevation_program() {
-#ifdef GM_TEST_ELEVATE
+#ifdef GM_TEST_HOOKS
   const char* stand_in = std::getenv("GAINMESH_TEST_ELEVATE");
   if (stand_in && stand_in[0]) return stand_in;
 #endif
