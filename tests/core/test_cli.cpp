@@ -95,7 +95,8 @@ TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {
   const gmtest::AppRun on = run_app("--switch wing on");
   EXPECT_TRUE(on.exited(1));
   EXPECT_EQ(on.out,
-            "wing off - Could not switch it on \xE2\x80\x94 No supported I/O module found.\n");
+            "wing off - Could not switch it on \xE2\x80\x94 LV1's IO Modules folder has no "
+            "SoundGrid Wing Control module from Waves, which Gainmesh needs for the WING.\n");
 }
 
 // With Gainmesh installed and Waves' X-WSG module gone, switching the X32 / M32 on says why and

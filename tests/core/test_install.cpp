@@ -303,13 +303,15 @@ TEST_F(Installer, ASwitchThatCannotHappenSaysWhyAndChangesNothing) {
   EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.0\n") << "not reinstalled";
 
   // state.cfg refuses the switch right after a first install, and after an install the last
-  // scan chose the types for.
+  // scan chose the types for (each a first install, so that an LV1 running elsewhere on this
+  // machine cannot stop it).
   fs::remove_all(gm::our_bundle());
   setenv("GAINMESH_TEST_FAIL_AT", "switch", 1);
   EXPECT_EQ(gm_switch(0), 0);
   const std::string refused = " \xE2\x80\x94 Could not write " + gm::state_cfg() + ".";
   EXPECT_EQ(gm::current_msg(), "Could not switch it on" + refused);
   EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.1\n") << "installed";
+  fs::remove_all(gm::our_bundle());
   {
     std::lock_guard<std::mutex> lock(gm::core_mutex());
     gm::core_state().found[0].found = true;
