@@ -33,6 +33,14 @@ Lv1Process Lv1Finder::find(ProcessTable& table, int64_t now_ms) {
       return known_;
     known_ = {};
   }
+  // A process first listed lately may not have its final name yet (a fork whose exec comes
+  // after the listing): its name is read again on every call for a while.
+  std::erase_if(young_, [&](const Young& y) {
+    return now_ms < y.listed_ms || now_ms - y.listed_ms >= kYoungMs;
+  });
+  for (const Young& y : young_) {
+    if (table.name(y.pid) == kLv1ProcessName) return found(table, y.pid);
+  }
   // Read before listing: a process created meanwhile is in this listing or moves the mark again.
   const uint64_t mark = table.creation_mark();
   const bool created = mark == 0 || mark != full_scan_mark_;
@@ -43,22 +51,31 @@ Lv1Process Lv1Finder::find(ProcessTable& table, int64_t now_ms) {
   if (!full && mark != 0 && mark == listed_mark_) return known_;
   std::vector<uint32_t> ids = table.ids();
   listed_mark_ = mark;
+  const bool first_listing = listed_.empty();
   if (full) {
-    full_scan_ms_ = now_ms;
+    // Which processes of a first listing are young is not known: all are looked at again once
+    // they are no longer.
+    full_scan_ms_ = first_listing ? now_ms - (kQuietFullScanMs - kYoungMs) : now_ms;
     full_scan_mark_ = mark;
   }
   scanned_ = true;
   for (const uint32_t pid : ids) {
-    if (!full && std::binary_search(listed_.begin(), listed_.end(), pid)) continue;
-    if (table.name(pid) != kLv1ProcessName) continue;
-    known_ = {pid, table.start_us(pid)};
-    // The names after it were not read: once this LV1 is gone, the next search reads them all.
-    scanned_ = false;
-    listed_.clear();
-    return known_;
+    const bool listed = std::binary_search(listed_.begin(), listed_.end(), pid);
+    if (!full && listed) continue;
+    if (table.name(pid) == kLv1ProcessName) return found(table, pid);
+    if (!listed && !first_listing) young_.push_back({pid, now_ms});
   }
   std::sort(ids.begin(), ids.end());
   listed_ = std::move(ids);
+  return known_;
+}
+
+Lv1Process Lv1Finder::found(ProcessTable& table, uint32_t pid) {
+  known_ = {pid, table.start_us(pid)};
+  // The names after it were not read: once this LV1 is gone, the next search reads them all.
+  scanned_ = false;
+  listed_.clear();
+  young_.clear();
   return known_;
 }
 

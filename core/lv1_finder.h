@@ -7,7 +7,9 @@
 // listing have their names read. All names are read again every 10 s when a process was created
 // since they were last read (a process id reused between two listings, or a new process that
 // became LV1 after its name was read), and every 60 s in any case (a process that became LV1
-// long after it started).
+// long after it started). A process first listed in the last 2 s has its name read on every
+// call, so that one listed between its fork and its exec is seen as LV1 as soon as it is one; after
+// a first listing, whose young processes are not known, all names are read again 2 s later.
 //
 // Threads: a finder is not thread-safe; its owner serialises calls. Blocks only on reading the
 // process table.
@@ -50,6 +52,14 @@ class Lv1Finder {
  private:
   static constexpr int64_t kFullScanMs = 10000;
   static constexpr int64_t kQuietFullScanMs = 60000;
+  static constexpr int64_t kYoungMs = 2000;
+
+  struct Young {
+    uint32_t pid;
+    int64_t listed_ms;
+  };
+
+  Lv1Process found(ProcessTable& table, uint32_t pid);
 
   Lv1Process known_;
   std::vector<uint32_t> listed_;  // the previous listing, sorted; its names were read
@@ -57,6 +67,7 @@ class Lv1Finder {
   bool scanned_ = false;
   int64_t full_scan_ms_ = 0;
   uint64_t full_scan_mark_ = 0;  // the creation mark read just before the last full look
+  std::vector<Young> young_;     // processes first listed lately, not LV1 when last read
 };
 
 }  // namespace gm

@@ -49,6 +49,7 @@ TEST(Lv1Finder, AnswersFromTheKnownLv1AndReadsOnlyNewNamesWhileSearching) {
   gm::Lv1Finder finder;
   int64_t now = 0;
   EXPECT_EQ(finder.find(table, now).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 2000).pid, 0u);  // the second look after a first listing
   table.names_read = 0;
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
   EXPECT_EQ(table.names_read, 0) << "nothing new, nothing read";
@@ -67,7 +68,7 @@ TEST(Lv1Finder, AnswersFromTheKnownLv1AndReadsOnlyNewNamesWhileSearching) {
   // LV1 quits and another process takes its pid: not running.
   table.procs[4000] = {"mdworker", 120};
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
-  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 2000).pid, 0u);
 
   // A listed pid reused by LV1 between two listings is found by the full look every 10 s.
   table.procs[1001] = {gm::kLv1ProcessName, 130};
@@ -81,9 +82,19 @@ TEST(Lv1Finder, ListsNothingWhileNoProcessIsCreatedYetMissesNoLv1) {
   table.mark = 7;
   gm::Lv1Finder finder;
   int64_t now = 0;
+  // A first listing may catch a process between its fork and its exec: looked at again 2 s later.
+  table.procs[999] = {"launchd", 1};
   EXPECT_EQ(finder.find(table, now).pid, 0u);
+  table.procs[999].name = gm::kLv1ProcessName;
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
   EXPECT_EQ(table.listings, 1) << "no process created, no listing";
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 999u);
+  table.procs.erase(999);
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 2000).pid, 0u);
+  table.listings = 0;
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(table.listings, 0) << "no process created, no listing";
 
   // LV1 starts: the mark moves and the next tick finds it.
   table.procs[4000] = {gm::kLv1ProcessName, 77};
@@ -91,16 +102,29 @@ TEST(Lv1Finder, ListsNothingWhileNoProcessIsCreatedYetMissesNoLv1) {
   EXPECT_EQ(finder.find(table, now += 1000).pid, 4000u);
   table.procs.erase(4000);
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 2000).pid, 0u);
 
-  // A process created since the last full look turns into LV1 (exec): found by the next one.
-  table.procs[4001] = {"launcher", 90};
+  // A new process listed between its fork and its exec: seen as LV1 once it is one.
+  table.procs[4001] = {"launchd", 90};
   table.mark = 9;
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  table.procs[4001].name = gm::kLv1ProcessName;
+  EXPECT_EQ(finder.find(table, now += 500).pid, 4001u);
+  table.procs.erase(4001);
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 2000).pid, 0u);
+
+  // One that turns into LV1 later: found by the next full look.
+  table.procs[4001] = {"launcher", 95};
+  table.mark = 10;
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 3000).pid, 0u);
   table.procs[4001].name = gm::kLv1ProcessName;
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
   EXPECT_EQ(finder.find(table, now += 10000).pid, 4001u);
   table.procs.erase(4001);
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 2000).pid, 0u);
 
   // With nothing created, all names are read once a minute: an old process turned LV1 is found
   // by then, and the crowd's names are not read every ten seconds.
