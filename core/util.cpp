@@ -2,12 +2,14 @@
 #include "util.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,9 +18,11 @@
 #include <fstream>
 #include <limits>
 #include <string_view>
+#include <thread>
 
 #include "base/cfg_syntax.h"
 #include "base/paths.h"
+#include "base/whole_file.h"
 
 #ifndef GM_BUILD_ID
 #define GM_BUILD_ID "0000000"
@@ -31,6 +35,14 @@ constexpr const char* kDefaultIoModules = "/Library/Application Support/Waves/So
 constexpr long kLogRollBytes = 1048576;
 constexpr size_t kReaderLine = 255;  // characters of a line a reader takes at once
 constexpr size_t kEditorLine = 511;  // and the editor
+// How long an edit waits for another program's edit of the same settings file, and how often it
+// looks again meanwhile.
+constexpr int kCfgLockWaitSeconds = 2;
+constexpr auto kCfgLockWait = std::chrono::seconds(kCfgLockWaitSeconds);
+constexpr auto kCfgLockPoll = std::chrono::milliseconds(1);
+// An edit starts at least this long after this process last let go of the lock, so that another
+// program polling for it gets its turn during a run of edits here.
+constexpr auto kCfgLockHandoff = std::chrono::milliseconds(3);
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -50,6 +62,63 @@ std::string& app_path_value() {
 bool read_whole(const std::string& path, std::string& out) {
   return read_file(path, out, std::numeric_limits<size_t>::max());
 }
+
+// Opens (creating it, mode 0644) the lock file beside a settings file, never through a symbolic
+// link. Read-only is enough to lock it, so a lock file made by the administrator step serves the
+// user as well. -1 when it cannot be opened.
+int open_lock_file(const std::string& path) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      fchmod(fd, 0644);  // the umask must not keep other users of the bundle out
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+    fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;  // gone in between: make it again
+  }
+  return -1;
+}
+
+// The advisory lock that every read-change-write of a settings file holds, here and in the
+// console modules inside LV1: an exclusive flock on "<file>.lock" beside it (the settings file
+// itself is replaced by rename, so it cannot carry a lock). Waits at most kCfgLockWait, so a
+// program that hangs while holding it never hangs the app; an edit that cannot get it does not
+// write at all, for writing without it could undo the other program's edit. A lock file that
+// cannot be opened (no folder, no right to write in it) means the settings file cannot be
+// written either.
+class CfgLock {
+ public:
+  explicit CfgLock(const std::string& cfg_path) : fd_(open_lock_file(cfg_path + ".lock")) {
+    std::this_thread::sleep_until(last_release() + kCfgLockHandoff);
+    const auto until = std::chrono::steady_clock::now() + kCfgLockWait;
+    while (fd_ >= 0 && !locked_) {
+      locked_ = flock(fd_, LOCK_EX | LOCK_NB) == 0;
+      if (locked_ || (errno != EWOULDBLOCK && errno != EINTR)) break;
+      if (std::chrono::steady_clock::now() >= until) break;
+      std::this_thread::sleep_for(kCfgLockPoll);
+    }
+  }
+  ~CfgLock() {
+    if (fd_ >= 0) close(fd_);  // closing the only descriptor releases the lock
+    if (locked_) last_release() = std::chrono::steady_clock::now();
+  }
+  CfgLock(const CfgLock&) = delete;
+  CfgLock& operator=(const CfgLock&) = delete;
+
+  bool opened() const { return fd_ >= 0; }
+  bool locked() const { return locked_; }
+
+ private:
+  // When this process last let go of a settings lock; guarded by cfg_set_line's mutex.
+  static std::chrono::steady_clock::time_point& last_release() {
+    static std::chrono::steady_clock::time_point at;
+    return at;
+  }
+
+  int fd_;
+  bool locked_ = false;
+};
 
 }  // namespace
 
@@ -118,6 +187,13 @@ bool cfg_set_line(const std::string& path, const std::string& key, const std::st
   if (path.empty() || !gm_base::cfg_storable(key, value)) return false;
   static std::mutex edit_mu;
   std::lock_guard<std::mutex> lock(edit_mu);
+  const CfgLock file_lock(path);
+  if (!file_lock.opened()) return false;
+  if (!file_lock.locked()) {
+    logf("could not lock %s.lock within %d s - %s=%s not saved", path.c_str(), kCfgLockWaitSeconds,
+         key.c_str(), value.c_str());
+    return false;
+  }
   std::string old;
   const bool opened = read_whole(path, old);
   const std::string content =
@@ -129,11 +205,10 @@ bool cfg_set_line(const std::string& path, const std::string& key, const std::st
 
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
   static std::atomic<unsigned> counter{0};
-  const std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
-                          std::to_string(counter.fetch_add(1) + 1);
   struct stat st{};
   const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  std::string tmp;
+  const int fd = gm_base::create_temp_beside(path, mode, counter, tmp);
   if (fd < 0) return false;
   fchmod(fd, mode);  // the umask must not narrow what the target had
   bool ok = true;
@@ -145,7 +220,10 @@ bool write_file(const std::string& path, const std::vector<unsigned char>& bytes
   }
   ok = fsync(fd) == 0 && ok;
   ok = close(fd) == 0 && ok;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) {
+    // Without this the rename may not outlive a power cut, however well the file was flushed.
+    return gm_base::sync_parent_dir(path);
+  }
   unlink(tmp.c_str());
   return false;
 }

@@ -2,7 +2,9 @@
 // few keys while LV1 runs, and writes it back whole or one key at a time.
 //
 // The app reads and edits the same file at any time, so every write replaces the file atomically
-// (temporary file beside it, fsync, rename): a reader sees either the old or the new content.
+// (temporary file beside it, fsync, rename, then the folder flushed): a reader sees either the
+// old or the new content. Every write also holds the advisory lock on "<file>.lock" that the
+// app's edits hold, so that neither program's read-change-write undoes the other's.
 #include "bridge_cfg.h"
 
 #include <fcntl.h>
@@ -22,6 +24,7 @@
 
 #include "base/cfg_syntax.h"
 #include "base/text.h"
+#include "base/whole_file.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 
@@ -38,6 +41,14 @@ constexpr size_t kHintChars = 63;
 constexpr size_t kConsoleChars = 39;
 constexpr size_t kShortChars = 7;  // bank, card, protect group
 constexpr const char* kBlanks = " \t";
+// How long a write waits for the app's edit of the file (LV1's threads must never hang on a
+// program that hangs while holding the lock), and how often it looks again meanwhile.
+constexpr int kLockWaitSeconds = 2;
+constexpr uint64_t kLockWaitMs = kLockWaitSeconds * 1000;
+constexpr DWORD kLockPollMs = 1;
+// A write starts at least this long after this module last let go of the lock, so that the app
+// polling for it gets its turn during a run of writes here.
+constexpr uint64_t kLockHandoffMs = 3;
 
 // What identifies one version of the file for the live pick-up.
 struct FileStamp {
@@ -60,6 +71,7 @@ std::mutex g_mu;  // guards g_state; never held across file I/O or logging
 State g_state;
 std::mutex g_write_mu;  // orders this process's read-modify-write cycles of the file
 std::atomic<unsigned> g_tmp_counter{0};
+uint64_t g_lock_released_ms = 0;  // when the file's lock was last let go; guarded by g_write_mu
 
 // ---- text helpers ------------------------------------------------------------------------------
 
@@ -250,24 +262,63 @@ bool write_all(int fd, const std::string& bytes) {
   return true;
 }
 
-// Replaces the whole file: a temporary file in the same folder (target + ".part." + pid + "." +
-// counter), flushed to disk, then renamed over the target. Keeps the target's permission bits
-// (0644 for a new file). The target is never left half written.
+// Replaces the whole file: a new temporary file in the same folder (target + ".part." + pid + "."
+// + counter; never one that was already there, nor a link), flushed to disk, renamed over the
+// target, then the folder flushed. Keeps the target's permission bits (0644 for a new file). The
+// target is never left half written.
 bool replace_file(const std::wstring& wpath, const std::string& bytes) {
   std::string path = gm_path_utf8(wpath.c_str());
-  std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
-                    std::to_string(g_tmp_counter.fetch_add(1) + 1);
   struct stat st;
   bool existed = stat(path.c_str(), &st) == 0;
   mode_t mode = existed ? (st.st_mode & 07777) : 0644;
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+  std::string tmp;
+  int fd = gm_base::create_temp_beside(path, mode, g_tmp_counter, tmp);
   if (fd < 0) return false;
   bool ok = (!existed || fchmod(fd, mode) == 0) && write_all(fd, bytes) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+  if (ok && rename(tmp.c_str(), path.c_str()) == 0) return gm_base::sync_parent_dir(path);
   unlink(tmp.c_str());
   return false;
 }
+
+// The advisory lock that every write of the settings file holds, in this module and in the app:
+// an exclusive lock on "<file>.lock" beside it (the file itself is replaced by rename, so it
+// cannot carry one). Waits at most kLockWaitMs; a write that cannot get it does not happen, for
+// writing without it could undo the app's edit. A lock file that cannot be opened (no folder, no
+// right to write in it) means the settings file cannot be written either. Used under g_write_mu.
+class FileLock {
+ public:
+  explicit FileLock(const std::wstring& path)
+      : h_(CreateFileW((path + L".lock").c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {
+    const uint64_t now = gm_now_ms();
+    if (now < g_lock_released_ms + kLockHandoffMs) {
+      Sleep(static_cast<DWORD>(g_lock_released_ms + kLockHandoffMs - now));
+    }
+    const uint64_t until = gm_now_ms() + kLockWaitMs;
+    while (h_ != INVALID_HANDLE_VALUE && !locked_) {
+      locked_ = LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                           MAXDWORD, nullptr);
+      if (locked_ || GetLastError() != ERROR_LOCK_VIOLATION || gm_now_ms() >= until) break;
+      Sleep(kLockPollMs);
+    }
+  }
+  ~FileLock() {
+    if (locked_) UnlockFileEx(h_, 0, MAXDWORD, MAXDWORD, nullptr);
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    if (locked_) g_lock_released_ms = gm_now_ms();
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  bool opened() const { return h_ != INVALID_HANDLE_VALUE; }
+  bool locked() const { return locked_; }
+
+ private:
+  HANDLE h_;
+  bool locked_ = false;
+};
 
 std::string render(const CfgValues& v, bool diag) {
   std::string out = "; written by Gainmesh - edit while LV1 is closed\n";
@@ -320,10 +371,13 @@ ReadResult read_small_file(const std::wstring& wpath, size_t limit, std::string&
   return result;
 }
 
-enum class EditResult { kSaved, kUnchanged, kTooLarge, kWriteFailed };
+enum class EditResult { kSaved, kUnchanged, kTooLarge, kNotLocked, kWriteFailed };
 
 EditResult edit_key(const std::wstring& path, const char* key, const std::string& line) {
   std::lock_guard<std::mutex> lock(g_write_mu);
+  const FileLock file_lock(path);
+  if (!file_lock.opened()) return EditResult::kWriteFailed;
+  if (!file_lock.locked()) return EditResult::kNotLocked;
   std::string old;
   ReadResult r = read_small_file(path, kEditLimit, old);
   if (r == ReadResult::kTooLarge) return EditResult::kTooLarge;
@@ -443,15 +497,20 @@ void load_cfg() {
 
 void save_cfg() {
   std::wstring path;
-  bool ok;
+  bool busy, ok = false;
   {
     std::lock_guard<std::mutex> write_lock(g_write_mu);
     CfgValues v = cfg_snapshot();
     path = current_path();
     if (path.empty()) return;
-    ok = replace_file(path, render(v, v.diag));
+    const FileLock file_lock(path);
+    busy = file_lock.opened() && !file_lock.locked();
+    if (file_lock.locked()) ok = replace_file(path, render(v, v.diag));
   }
-  if (ok) {
+  if (busy) {
+    logf("[cfg] could not lock %S.lock within %d s - settings not saved", path.c_str(),
+         kLockWaitSeconds);
+  } else if (ok) {
     logf("[cfg] saved %S", path.c_str());
   } else {
     logf("[cfg] could not write %S", path.c_str());
@@ -471,6 +530,10 @@ bool cfg_set_key(const char* key, const char* value) {
       return true;
     case EditResult::kTooLarge:
       logf("[cfg] %S is too large to edit - %s not saved", path.c_str(), key);
+      return false;
+    case EditResult::kNotLocked:
+      logf("[cfg] could not lock %S.lock within %d s - %s not saved", path.c_str(),
+           kLockWaitSeconds, key);
       return false;
     case EditResult::kWriteFailed:
       break;

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
+#include "support/settings_race.h"
 #include "support/temp_home.h"
 #include "util.h"
 
@@ -97,6 +99,54 @@ TEST_F(CoreUtil, AWholeFileWriteKeepsTheModeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(out, "kept");
   EXPECT_TRUE(gm::read_file(p, out, 3));
   EXPECT_EQ(out, "new");
+}
+
+TEST_F(CoreUtil, AWholeFileWriteNeverGoesThroughALinkAtItsTemporaryName) {
+  const std::string p = file("old");
+  const std::string victim = home_.write("victim", "untouched");
+  const unsigned next = gmtest::next_temp_number(home_.path(), [&] { gm::write_text(p, "1"); });
+  ASSERT_GT(next, 0u);
+  const std::string stem = p + ".part." + std::to_string(getpid()) + ".";
+  ASSERT_EQ(symlink(victim.c_str(), (stem + std::to_string(next)).c_str()), 0);
+  EXPECT_TRUE(gm::write_text(p, "2"));
+  EXPECT_EQ(read_file(p), "2");
+  EXPECT_EQ(read_file(victim), "untouched");
+
+  // With every name it may try taken, the write fails and leaves the target alone.
+  for (unsigned n = next + 2; n < next + 2 + 8; ++n) {
+    ASSERT_EQ(symlink(victim.c_str(), (stem + std::to_string(n)).c_str()), 0);
+  }
+  EXPECT_FALSE(gm::write_text(p, "3"));
+  EXPECT_EQ(read_file(p), "2");
+  EXPECT_EQ(read_file(victim), "untouched");
+}
+
+TEST_F(CoreUtil, SettingALineHoldsTheLockBesideTheFileAndWaitsForItAtMostTwoSeconds) {
+  const std::string p = file("ip=1.1.1.1\n");
+  const mode_t old_mask = umask(077);
+  EXPECT_TRUE(gm::cfg_set_line(p, "ip", "2.2.2.2"));
+  umask(old_mask);
+  struct stat st {};
+  ASSERT_EQ(stat((p + ".lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u) << "any user of the bundle can open the lock file";
+
+  const gmtest::HeldCfgLock module(p);  // a module that hangs while holding it
+  ASSERT_GE(module.fd(), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(gm::cfg_set_line(p, "ip", "3.3.3.3"));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(2000));
+  EXPECT_LT(waited, std::chrono::milliseconds(3500));
+  EXPECT_EQ(read_file(p), "ip=2.2.2.2\n");
+  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
+                .find("could not lock " + p + ".lock within 2 s - ip=3.3.3.3 not saved"),
+            std::string::npos);
+
+  // A link planted at the lock's name is not followed: the edit fails and nothing is made there.
+  const std::string q = home_.write("t.cfg", "a=1\n");
+  ASSERT_EQ(symlink((home_.path() + "/made").c_str(), (q + ".lock").c_str()), 0);
+  EXPECT_FALSE(gm::cfg_set_line(q, "a", "2"));
+  EXPECT_FALSE(gmtest::file_exists(home_.path() + "/made"));
 }
 
 TEST_F(CoreUtil, TheLogRollsOverAboveOneMebibyteOnly) {

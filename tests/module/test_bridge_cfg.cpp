@@ -1,20 +1,51 @@
 // The module's settings file: loading, saving, single-key edits and the live re-reads.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "bridge_cfg.h"
 #include "module/module_test_util.h"
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/module_fixture.h"
+#include "support/settings_race.h"
+
+extern char** environ;
 
 namespace {
 
 using gmtest::read_file;
+
+// The app editing `path` in a process of its own: keys <prefix>1 ... <prefix><count>, set to 1.
+pid_t start_app_edits(const std::string& path, const char* prefix, int count) {
+  const std::string n = std::to_string(count);
+  const char* argv[] = {GM_APP_CFG_EDIT, path.c_str(), prefix, n.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, GM_APP_CFG_EDIT, nullptr, nullptr, const_cast<char**>(argv), environ)) {
+    return -1;
+  }
+  return pid;
+}
+
+// How many lines of `text` hold each key.
+std::map<std::string, int> key_counts(const std::string& text) {
+  std::map<std::string, int> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find('=') != std::string::npos) ++out[line.substr(0, line.find('='))];
+  }
+  return out;
+}
 
 class ModuleCfg : public gmtest::InProcessModuleTest {
  protected:
@@ -226,6 +257,95 @@ TEST_F(ModuleCfg, ConcurrentWritersNeverShowReadersAHalfWrittenFile) {
   reader.join();
   EXPECT_EQ(torn, 0);
   EXPECT_FALSE(has_part_file());
+}
+
+TEST_F(ModuleCfg, TheAppAndTheModuleEditingAtOnceLoseNoEdit) {
+  constexpr int kEdits = 1000;
+  // The race is what counts here, not the disk: in memory when the system has a place for it,
+  // the two runs' 8000 flushes cost next to nothing.
+  std::string dir = "/dev/shm/gmcfg.XXXXXX";
+  if (!mkdtemp(dir.data())) dir = home_.path();
+  const std::string path = dir + "/wing.cfg";
+  host_.set_cfg_path(gmtest::wide(path));
+  gmtest::make_dirs(dir);
+  std::ofstream(path) << "; written by Gainmesh\n";
+  gm::load_cfg();
+  const pid_t app = start_app_edits(path, "a", kEdits);
+  ASSERT_GT(app, 0);
+  // The module starts once the app has, so that the two runs overlap.
+  EXPECT_TRUE(gmtest::wait_for([&] { return key_counts(read_file(path)).count("a1"); }, 10000));
+  int failed = 0;
+  for (int i = 1; i <= kEdits; ++i) {
+    failed += gm::cfg_set_key(("m" + std::to_string(i)).c_str(), "1") ? 0 : 1;
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(app, &status, 0), app);
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(status, 0) << "every edit of the app was saved";
+
+  const std::string text = read_file(path);
+  const std::map<std::string, int> keys = key_counts(text);
+  int lost = 0;
+  for (const char* prefix : {"a", "m"}) {
+    for (int i = 1; i <= kEdits; ++i) {
+      const auto it = keys.find(prefix + std::to_string(i));
+      lost += it == keys.end() || it->second != 1 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(keys.size(), 2u * kEdits);
+  EXPECT_LT(text.find("\nm1=1\n"), text.find("\na1000=1\n")) << "the two runs overlapped";
+  std::error_code ec;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2) << "and the lock";
+  if (dir != home_.path()) std::filesystem::remove_all(dir, ec);
+}
+
+TEST_F(ModuleCfg, WritesWaitForTheAppsLockAtMostTwoSecondsAndThenWriteNothing) {
+  load_settings("hint=1.1.1.1\n");
+  {
+    gmtest::HeldCfgLock app(cfg_path());
+    ASSERT_GE(app.fd(), 0);
+    std::thread edit_ends([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      app.release();
+    });
+    EXPECT_TRUE(gm::cfg_set_key("hint", "2.2.2.2")) << "waits for the app's edit to end";
+    edit_ends.join();
+  }
+  EXPECT_EQ(read_file(cfg_path()), "hint=2.2.2.2\n");
+
+  const gmtest::HeldCfgLock hung(cfg_path());  // an app that hangs while holding it
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(gm::cfg_set_key("hint", "3.3.3.3"));
+  gm::save_cfg();
+  const long waited = gmtest::ms_since(start);
+  EXPECT_GE(waited, 2 * 2000);
+  EXPECT_LT(waited, 2 * 2000 + 1500);
+  EXPECT_EQ(read_file(cfg_path()), "hint=2.2.2.2\n");
+  const std::string lock = "[cfg] could not lock " + cfg_path() + ".lock within 2 s - ";
+  gmtest::expect_lines(host_, {lock + "hint not saved", lock + "settings not saved"});
+}
+
+TEST_F(ModuleCfg, WritesNeverGoThroughALinkAtTheTemporaryOrTheLockName) {
+  load_settings("bank=A\n");
+  const std::string victim = home_.write("victim", "untouched");
+  const unsigned next = gmtest::next_temp_number(home_.path(), [] { gm::cfg_set_key("hint", "1"); });
+  ASSERT_GT(next, 0u);
+  const std::string planted =
+      cfg_path() + ".part." + std::to_string(getpid()) + "." + std::to_string(next);
+  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+  EXPECT_TRUE(gm::cfg_set_key("hint", "2"));
+  EXPECT_EQ(read_file(cfg_path()), "bank=A\nhint=2\n");
+  EXPECT_EQ(read_file(victim), "untouched");
+  unlink(planted.c_str());
+
+  const std::string lock = cfg_path() + ".lock";
+  unlink(lock.c_str());
+  ASSERT_EQ(symlink((victim + ".made").c_str(), lock.c_str()), 0);
+  EXPECT_FALSE(gm::cfg_set_key("hint", "3"));
+  EXPECT_TRUE(host_.has_line("[cfg] could not write " + cfg_path()));
+  EXPECT_FALSE(gmtest::file_exists(victim + ".made"));
+  EXPECT_EQ(read_file(cfg_path()), "bank=A\nhint=2\n");
 }
 
 }  // namespace
