@@ -1,7 +1,7 @@
 # The release public key, taken at build time: GM_RELEASE_PUBKEY names a PEM file holding an
 # Ed25519 SubjectPublicKeyInfo. This is the one place that turns it into the 32 raw key bytes, as
 # the C initialiser in the generated header "base/release_key.h" that the loader stand-in and the
-# app core both include.
+# app core both include. A build without tests refuses the repository's TEST-ONLY key.
 set(GM_RELEASE_PUBKEY "${PROJECT_SOURCE_DIR}/tests/keys/test-release.pub" CACHE FILEPATH
     "Ed25519 public key (PEM) that release manifests and files must verify against")
 
@@ -36,21 +36,38 @@ function(gm_b64_to_hex b64 out_var)
   set(${out_var} "${hex}" PARENT_SCOPE)
 endfunction()
 
-file(READ "${GM_RELEASE_PUBKEY}" _gm_pem)
+# The 32 raw key bytes, as 64 lower-case hex digits, of the Ed25519 public key in the PEM file
+# `path`, in `out_var`; configuring stops when the file holds no such key.
+function(gm_ed25519_pub_hex path out_var)
+  file(READ "${path}" pem)
+  if(NOT pem MATCHES "-----BEGIN PUBLIC KEY-----(.*)-----END PUBLIC KEY-----")
+    message(FATAL_ERROR "GM_RELEASE_PUBKEY (${path}) holds no PEM public key")
+  endif()
+  string(REGEX REPLACE "[ \t\r\n]" "" b64 "${CMAKE_MATCH_1}")
+  gm_b64_to_hex("${b64}" der)
+  # DER of an Ed25519 SubjectPublicKeyInfo: a fixed 12-byte prefix, then the 32 key bytes.
+  if(NOT der MATCHES "^302a300506032b6570032100([0-9a-f]+)$")
+    message(FATAL_ERROR "GM_RELEASE_PUBKEY (${path}) is not an Ed25519 public key")
+  endif()
+  set(raw "${CMAKE_MATCH_1}")
+  string(LENGTH "${raw}" len)
+  if(NOT len EQUAL 64)
+    message(FATAL_ERROR "GM_RELEASE_PUBKEY (${path}) is not an Ed25519 public key")
+  endif()
+  set(${out_var} "${raw}" PARENT_SCOPE)
+endfunction()
+
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${GM_RELEASE_PUBKEY}")
-if(NOT _gm_pem MATCHES "-----BEGIN PUBLIC KEY-----(.*)-----END PUBLIC KEY-----")
-  message(FATAL_ERROR "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) holds no PEM public key")
-endif()
-string(REGEX REPLACE "[ \t\r\n]" "" _gm_b64 "${CMAKE_MATCH_1}")
-gm_b64_to_hex("${_gm_b64}" _gm_der)
-# DER of an Ed25519 SubjectPublicKeyInfo: a fixed 12-byte prefix, then the 32 key bytes.
-if(NOT _gm_der MATCHES "^302a300506032b6570032100([0-9a-f]+)$")
-  message(FATAL_ERROR "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) is not an Ed25519 public key")
-endif()
-set(_gm_raw "${CMAKE_MATCH_1}")
-string(LENGTH "${_gm_raw}" _gm_len)
-if(NOT _gm_len EQUAL 64)
-  message(FATAL_ERROR "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) is not an Ed25519 public key")
+gm_ed25519_pub_hex("${GM_RELEASE_PUBKEY}" _gm_raw)
+# Only the build that carries the tests may trust the repository's TEST-ONLY key, whose private
+# half anyone can read: compared by the key itself, so a copy under another name is refused too.
+gm_ed25519_pub_hex("${PROJECT_SOURCE_DIR}/tests/keys/test-release.pub" _gm_test_raw)
+if(NOT GM_BUILD_TESTS AND _gm_raw STREQUAL _gm_test_raw)
+  message(FATAL_ERROR
+    "A build without tests is a release build and needs the real release public key, but "
+    "GM_RELEASE_PUBKEY (${GM_RELEASE_PUBKEY}) holds the repository's TEST-ONLY key; give the "
+    "real one when configuring, for example: "
+    "cmake --preset release -DGM_RELEASE_PUBKEY=path/to/key.pub")
 endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1, " GM_RELEASE_KEY_BYTES "${_gm_raw}")
 string(REGEX REPLACE ", $" "" GM_RELEASE_KEY_BYTES "${GM_RELEASE_KEY_BYTES}")

@@ -35,6 +35,18 @@ int usage() {
   return 2;
 }
 
+// Asked for, the usage is the answer rather than a mistake.
+int cli_help() {
+  std::fputs(kUsage, stdout);
+  return 0;
+}
+
+// The version as the dashboard's footer shows it.
+int cli_version() {
+  std::printf("Gainmesh %s\n", version_text().c_str());
+  return 0;
+}
+
 // "wing" -> 0, "x32" -> 1, else -1.
 int console_key(const char* key) {
   for (int i = 0; i < 2; ++i) {
@@ -169,6 +181,8 @@ extern "C" int gm_cli(int argc, char** argv) {
   const std::string opt = argv[1];
   if (opt == "--install-root") return cli_install_root(argc, argv);
   if (opt == "--remove-root") return cli_remove_root(argc, argv);
+  if (opt == "--help" || opt == "-h") return cli_help();
+  if (opt == "--version") return cli_version();
   bool known = false;
   for (const char* o : kOptions) known = known || opt == o;
   if (!known) return -1;

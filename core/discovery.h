@@ -6,8 +6,9 @@
 //
 // Threads: any; nothing is shared between calls. Blocking: scan_consoles waits up to about 2 s
 // when nothing answers (3 x 400 ms for the WING, 2 x 400 ms for the X32 / M32). Failures read as
-// "not found"; nothing here logs or throws. With GAINMESH_TEST_NO_BROADCAST set and not empty
-// nothing is sent: only a running module's console can be found.
+// "not found"; nothing here logs or throws. In the build that carries the tests, with
+// GAINMESH_TEST_NO_BROADCAST set and not empty nothing is sent: only a running module's console
+// can be found.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,9 @@
 // Building, swapping in and deciding on an install of Gainmesh.bundle.
 #include "install.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include "install_texts.h"
 #include "lv1.h"
 #include "module_update.h"
+#include "no_links.h"
 #include "platform.h"
 #include "privileged.h"
 #include "util.h"
@@ -22,12 +25,15 @@
 namespace gm {
 namespace {
 
+constexpr size_t kMaxProxyBytes = 1048576;
+
 // Earlier builds put a forwarding proxy (marked by the symbol gm_mod_fwd_0) in place of Waves'
 // WING module executable and kept Waves' own beside it as ".orig": put Waves' own back.
 void undo_forwarding_proxy() {
   const std::string waves = waves_bin(0);
-  if (!exists(waves + ".orig")) return;
-  if (read_text(waves).find("gm_mod_fwd_0") == std::string::npos) return;
+  std::string text;
+  if (!exists(waves + ".orig") || !read_regular(waves, text, kMaxProxyBytes)) return;
+  if (text.find("gm_mod_fwd_0") == std::string::npos) return;
   if (std::rename((waves + ".orig").c_str(), waves.c_str()) == 0) {
     logf("install: undid the feasibility-spike proxy in front of Waves' WING module");
   } else {
@@ -46,13 +52,13 @@ void recover_interrupted_swap(const std::string& bundle, const std::string& old)
 }
 
 // Waves' card bundle resources into the new bundle. False with err set.
-bool take_waves_resources(const std::string& fresh, std::string& err) {
+bool take_waves_resources(const std::string& fresh, const Reader& reader, std::string& err) {
   bool any = false;
   for (int i = 0; i < 3; ++i) {
     const std::string card = card_bundle(i);
     if (!exists(card)) continue;
     any = true;
-    if (!take_card_resources(card, fresh, err)) return false;
+    if (!take_card_resources(card, fresh, reader, err)) return false;
   }
   if (!any) {
     err = "No Waves WING, X-WSG or DN32-WSG module in LV1's IO Modules folder.";
@@ -63,37 +69,72 @@ bool take_waves_resources(const std::string& fresh, std::string& err) {
 }
 
 // The property list, the loader and its signature. False with err set.
-bool put_loader(const std::string& payload_loader, const std::string& fresh, std::string& err) {
+bool put_loader(const std::string& payload_loader, const std::string& fresh, const Reader& reader,
+                std::string& err) {
   const std::string macos = fresh + "/Contents/MacOS";
-  make_dirs(macos);
-  if (!write_text(fresh + "/Contents/Info.plist", bundle_info_plist())) {
+  if (!make_folders(macos) ||
+      !write_new_file(fresh + "/Contents/Info.plist", bundle_info_plist())) {
     err = "Could not write into LV1's IO Modules folder.";
     return false;
   }
-  if (!copy_file_over(payload_loader, macos + "/Gainmesh") ||
-      chmod((macos + "/Gainmesh").c_str(), 0755) != 0) {
+  if (!copy_file_over(payload_loader, macos + "/Gainmesh", reader, 0755)) {
     err = "Could not write Gainmesh into LV1's IO Modules folder.";
     return false;
   }
   if (exists(payload_loader + ".sig"))
-    copy_file_over(payload_loader + ".sig", macos + "/Gainmesh.sig");
+    copy_file_over(payload_loader + ".sig", macos + "/Gainmesh.sig", reader);
   return true;
 }
 
-// The settings of the bundle being replaced, else those of a first install.
-void put_settings(const std::string& bundle, const std::string& macos, int only) {
+// The settings of the bundle being replaced, else those of a first install. A settings file that
+// is there but cannot be carried over fails the install rather than being replaced by the
+// defaults: wing.cfg holds the inputs that must never get 48V. False with err set.
+bool put_settings(const std::string& bundle, const std::string& macos, int only,
+                  const Reader& reader, std::string& err) {
   for (const char* name : {"wing.cfg", "x32.cfg", "state.cfg"}) {
     const std::string old = bundle + "/Contents/MacOS/" + name;
-    if (exists(old)) copy_file_over(old, macos + "/" + name);
+    struct stat st {};
+    if (lstat(old.c_str(), &st) != 0) continue;
+    if (!copy_file_over(old, macos + "/" + name, reader)) {
+      logf("install: %s of the installed bundle is not a plain file this user can read", name);
+      err = std::string("Could not carry over ") + name +
+            " from the installed Gainmesh bundle, so nothing was changed. Make it a plain file, "
+            "or remove it to start from the default settings.";
+      return false;
+    }
   }
-  if (!exists(macos + "/state.cfg")) write_text(macos + "/state.cfg", first_state_text(only));
+  if (!exists(macos + "/state.cfg")) write_new_file(macos + "/state.cfg", first_state_text(only));
   for (const char* name : {"wing.cfg", "x32.cfg"}) {
-    if (!exists(macos + "/" + name)) write_text(macos + "/" + name, default_settings_text());
+    if (!exists(macos + "/" + name)) write_new_file(macos + "/" + name, default_settings_text());
   }
+  return true;
+}
+
+// A fresh folder for the new bundle that only this process's user can write to, never one that
+// was there before. Its identity in `made`. False with err set.
+bool make_fresh(const std::string& fresh, struct stat& made, std::string& err) {
+  remove_tree(fresh);
+  UniqueFd folder(open_folder_no_links(parent_of(fresh), false));
+  const std::string name = last_of(fresh);
+  if (folder.get() < 0 || mkdirat(folder.get(), name.c_str(), 0700) != 0 ||
+      fstatat(folder.get(), name.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISDIR(made.st_mode) || made.st_uid != geteuid() || (made.st_mode & 0777) != 0700) {
+    err = "Could not start a new Gainmesh bundle in LV1's IO Modules folder: " + fresh +
+          " is in the way.";
+    return false;
+  }
+  return true;
+}
+
+// The folder at `fresh` is still the one make_fresh created.
+bool still_ours(const std::string& fresh, const struct stat& made) {
+  struct stat now {};
+  return lstat(fresh.c_str(), &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino;
 }
 
 // The two renames: the old bundle aside, the new one in its place. On a failure of the second
-// the old bundle goes back under its own name. False with err set.
+// the old bundle goes back under its own name. The folder is flushed afterwards, so that the
+// swap survives a power cut. False with err set.
 bool swap_in(const std::string& bundle, const std::string& fresh, std::string& err) {
   const std::string old = bundle + ".old";
   remove_tree(old);
@@ -107,8 +148,32 @@ bool swap_in(const std::string& bundle, const std::string& fresh, std::string& e
     err = "Could not put the new Gainmesh bundle in place.";
     return false;
   }
+  flush_folder(parent_of(bundle));
   install_fault("done");
   remove_tree(old);
+  flush_folder(parent_of(bundle));
+  return true;
+}
+
+// Opens the finished bundle to everyone for reading, makes it durable and, for the administrator
+// child, the user's. False with err set.
+bool finish(const std::string& fresh, const struct stat& made, unsigned uid, unsigned gid,
+            std::string& err) {
+  UniqueFd top(open_no_links(fresh, O_RDONLY | O_DIRECTORY));
+  struct stat now {};
+  if (top.get() < 0 || fstat(top.get(), &now) != 0 || now.st_dev != made.st_dev ||
+      now.st_ino != made.st_ino || fchmod(top.get(), 0755) != 0) {
+    err = "Could not write into LV1's IO Modules folder.";
+    return false;
+  }
+  if (uid != kKeepOwner && (install_fault("chown") || !hand_over_tree(fresh, uid, gid))) {
+    err = "Could not hand the new Gainmesh bundle to this user.";
+    return false;
+  }
+  if (!flush_tree(fresh)) {
+    err = "Could not write into LV1's IO Modules folder.";
+    return false;
+  }
   return true;
 }
 
@@ -124,29 +189,29 @@ bool install_impl(std::string& err, unsigned uid, unsigned gid, int only) {
   const std::string bundle = our_bundle(), fresh = bundle + ".new";
   const std::string macos = fresh + "/Contents/MacOS";
   recover_interrupted_swap(bundle, bundle + ".old");
-  remove_tree(fresh);
+  const Reader reader{uid, gid};
+  struct stat made {};
+  if (!make_fresh(fresh, made, err)) return false;
   const auto fail = [&](const std::string& message) {
     if (!message.empty()) err = message;
-    remove_tree(fresh);
+    if (still_ours(fresh, made)) remove_tree(fresh);
     return false;
   };
 
-  if (!take_waves_resources(fresh, err)) return fail("");
+  if (!take_waves_resources(fresh, reader, err)) return fail("");
   install_fault("resources");
-  if (!put_loader(payload_loader, fresh, err)) return fail("");
+  if (!put_loader(payload_loader, fresh, reader, err)) return fail("");
   install_fault("loader");
-  if (!copy_modules(macos + "/modules", err, nullptr)) return fail("");
+  if (!copy_modules(macos + "/modules", err, nullptr, reader)) return fail("");
   install_fault("modules");
-  put_settings(bundle, macos, only);
+  if (!put_settings(bundle, macos, only, reader, err)) return fail("");
   install_fault("settings");
   if (!strip_quarantine(fresh)) {
     return fail(
         "Could not clear macOS's download flag (quarantine) from Gainmesh's files - LV1 "
         "would refuse them.");
   }
-  if (uid != kKeepOwner && (install_fault("chown") || change_owner_tree(fresh, uid, gid) != 0)) {
-    return fail("Could not hand the new Gainmesh bundle to this user.");
-  }
+  if (!finish(fresh, made, uid, gid, err)) return fail("");
   if (!swap_in(bundle, fresh, err)) return fail("");
   logf("install: Gainmesh %s installed in %s", kAppVersion, bundle.c_str());
   return true;

@@ -10,10 +10,9 @@
 
 #include <string>
 
-namespace gm {
+#include "install_files.h"
 
-// The owner value that leaves the new bundle to the current user.
-inline constexpr unsigned kKeepOwner = static_cast<unsigned>(-1);
+namespace gm {
 
 // Installs when it can: refuses while LV1 runs with a bundle present (except that new console
 // modules then go live when the installed loader is current), and goes through the administrator
@@ -23,7 +22,11 @@ inline constexpr unsigned kKeepOwner = static_cast<unsigned>(-1);
 bool do_install(std::string& err, bool allow_admin, int only);
 
 // Builds and swaps in the bundle. uid/gid name the owner to hand the new bundle to, or kKeepOwner
-// for both. False with err holding one sentence; the ".new" folder is then gone.
+// for both. The bundle is built in a fresh folder only this process's user may write to and
+// reaches its place only once every file is on disk. Handing it to another user (the
+// administrator child), only files that user could read are taken, and downloaded modules only
+// with the release key's signature. False with err holding one sentence; the ".new" folder is
+// then gone.
 bool install_impl(std::string& err, unsigned uid, unsigned gid, int only);
 
 }  // namespace gm

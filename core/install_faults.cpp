@@ -8,7 +8,7 @@
 
 namespace gm {
 
-#ifdef GM_TEST_FAULTS
+#ifdef GM_TEST_HOOKS
 bool install_fault(const char* step) {
   const char* kill_at = std::getenv("GAINMESH_TEST_KILL_AT");
   if (kill_at && std::strcmp(kill_at, step) == 0) raise(SIGKILL);

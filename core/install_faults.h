@@ -1,4 +1,4 @@
-// Fault points of the installer, for the crash-safety tests. Only a build with GM_TEST_FAULTS
+// Fault points of the installer, for the crash-safety tests. Only a build with GM_TEST_HOOKS
 // (the build that carries the tests) reads them; elsewhere install_fault is always false.
 //
 //   GAINMESH_TEST_KILL_AT=<step>  the process ends with SIGKILL when the install reaches <step>

@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 
 #include "install_files.h"
-#include "install_state.h"
 #include "install_texts.h"
-#include "util.h"
 
 namespace gm {
 namespace {
@@ -19,9 +17,12 @@ bool left_out(const std::string& rel) {
          rel == "manifest.yaml" || rel == kDeviceList;
 }
 
+constexpr size_t kMaxText = 1048576;
+
 struct Walk {
   std::string from, to;  // the two Contents folders
   std::string card;      // the card bundle's file name, for messages
+  const Reader& reader;
   std::string& err;
 };
 
@@ -41,14 +42,19 @@ bool copy_below(const Walk& w, const std::string& rel) {
       return false;
     }
     if (S_ISDIR(st.st_mode)) {
-      make_dirs(dst);
+      if (!make_folders(dst)) {
+        w.err = "Could not copy " + r + " from Waves' " + w.card + ".";
+        return false;
+      }
       if (!copy_below(w, r)) return false;
       continue;
     }
     struct stat there {};
     if (lstat(dst.c_str(), &there) == 0) continue;  // an earlier card bundle's file wins
-    make_dirs(dst.substr(0, dst.rfind('/')));
-    if (!(S_ISLNK(st.st_mode) ? copy_link(src, dst) : copy_file_over(src, dst))) {
+    const bool copied =
+        make_folders(dst.substr(0, dst.rfind('/'))) &&
+        (S_ISLNK(st.st_mode) ? copy_link(src, dst) : copy_file_over(src, dst, w.reader));
+    if (!copied) {
       w.err = "Could not copy " + r + " from Waves' " + w.card + ".";
       return false;
     }
@@ -59,14 +65,16 @@ bool copy_below(const Walk& w, const std::string& rel) {
 }  // namespace
 
 bool take_card_resources(const std::string& card_bundle, const std::string& new_bundle,
-                         std::string& err) {
-  const Walk walk{card_bundle + "/Contents", new_bundle + "/Contents", file_name(card_bundle), err};
+                         const Reader& reader, std::string& err) {
+  const Walk walk{card_bundle + "/Contents", new_bundle + "/Contents", file_name(card_bundle),
+                  reader, err};
   if (!copy_below(walk, "")) return false;
   const std::string ours_path = walk.to + "/" + kDeviceList;
-  const std::string merged =
-      merge_device_list(read_text(ours_path), read_text(walk.from + "/" + kDeviceList));
-  make_dirs(walk.to + "/Resources/VDID");
-  if (!write_text(ours_path, merged)) {
+  std::string ours, theirs;
+  read_regular(ours_path, ours, kMaxText);
+  read_regular(walk.from + "/" + kDeviceList, theirs, kMaxText, reader);
+  if (!make_folders(walk.to + "/Resources/VDID") ||
+      !write_new_file(ours_path, merge_device_list(ours, theirs))) {
     err = "Could not write the device list.";
     return false;
   }
@@ -79,8 +87,8 @@ void rewrite_assignment_priorities(const std::string& bundle) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || name.compare(dot, std::string::npos, ".yaml") != 0) continue;
     std::string text;
-    if (!read_file(dir + "/" + name, text, 1048576)) continue;
-    write_text(dir + "/" + name, rewrite_assignment_priority(text));
+    if (!read_regular(dir + "/" + name, text, kMaxText)) continue;
+    write_new_file(dir + "/" + name, rewrite_assignment_priority(text));
   }
 }
 

@@ -7,17 +7,19 @@
 
 #include <string>
 
+#include "install_files.h"
+
 namespace gm {
 
 // Copies the card bundle's Contents into new_bundle's Contents, except its executable folder,
 // code signature, Info.plist, manifest.yaml and device list, keeping files already there and
 // copying symbolic links as links; then merges its device list (Resources/VDID/1000) into the
-// new bundle's. False with err holding one sentence.
+// new bundle's. Only files `reader` may read are taken. False with err holding one sentence.
 bool take_card_resources(const std::string& card_bundle, const std::string& new_bundle,
-                         std::string& err);
+                         const Reader& reader, std::string& err);
 
-// Rewrites the assignment priority in every Resources/APPINFO/*.yaml of the bundle. Files that
-// cannot be read or written are left as they are.
+// Rewrites the assignment priority in every Resources/APPINFO/*.yaml of the bundle (links among
+// them are left alone). Files that cannot be read or written are left as they are.
 void rewrite_assignment_priorities(const std::string& bundle);
 
 }  // namespace gm

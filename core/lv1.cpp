@@ -6,6 +6,8 @@
 #include <map>
 #include <mutex>
 
+#include "lv1_finder.h"
+#include "mono_clock.h"
 #include "platform.h"
 #include "util.h"
 
@@ -32,13 +34,18 @@ int64_t now_ms() {
   return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
 }
 
+// The app's one finder, shared by every thread that asks.
+Lv1Process lv1_process() {
+  static std::mutex mu;
+  static Lv1Finder finder;
+  std::lock_guard<std::mutex> lock(mu);
+  return finder.find(system_process_table(), monotonic_ms());
+}
+
 }  // namespace
 
 uint32_t lv1_pid() {
-  for (uint32_t pid : process_ids()) {
-    if (process_name(pid) == kLv1ProcessName) return pid;
-  }
-  return 0;
+  return lv1_process().pid;
 }
 
 bool lv1_running() {
@@ -81,22 +88,17 @@ Lv1 lv1_info() {
     out.app = cache.app;
     out.version = cache.version;
   }
-  out.pid = lv1_pid();
+  const Lv1Process found = lv1_process();
+  out.pid = found.pid;
   if (out.pid == 0) return out;
-  int64_t start_s = 0, start_us = 0;
-  if (!process_start_time(out.pid, &start_s, &start_us)) {
+  if (found.start_us < 0) {
     out.up_ms = 0;
     return out;
   }
-  out.start_s = start_s;
-  const int64_t up = now_ms() - (start_s * 1000 + start_us / 1000);
+  out.start_s = found.start_us / 1000000;
+  const int64_t up = now_ms() - found.start_us / 1000;
   out.up_ms = up > 0 ? up : 0;
   return out;
-}
-
-std::vector<std::string> lv1_open_files(uint32_t pid) {
-  if (pid == 0) return {};
-  return process_open_files(pid);
 }
 
 }  // namespace gm

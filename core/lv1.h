@@ -1,5 +1,5 @@
 // What the app knows of eMotion LV1: whether it runs, since when, where it is installed and
-// which version it is, and which files it holds open.
+// which version it is.
 //
 // Threads: every function may be called from any thread. lv1_info serialises its bundle lookup
 // (cached for 10 s, process-wide) under its own mutex and reads the process facts outside it;
@@ -27,7 +27,8 @@ struct Lv1 {
 };
 
 // The first process, in the order the process table lists them, named exactly "eMotion LV1";
-// 0 when there is none or the table cannot be read.
+// 0 when there is none or the table cannot be read. Found at a cost that does not grow with the
+// number of processes while LV1 runs (see lv1_finder.h).
 uint32_t lv1_pid();
 bool lv1_running();
 
@@ -41,8 +42,5 @@ void lv1_find_bundle(std::string* app, std::string* version);
 
 // Drops the cached bundle lookup, so that the next lv1_info looks again.
 void lv1_forget_bundle();
-
-// The paths of the files the process holds open; empty for pid 0 or when it cannot be read.
-std::vector<std::string> lv1_open_files(uint32_t pid);
 
 }  // namespace gm

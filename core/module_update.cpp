@@ -9,43 +9,60 @@
 #include "install_files.h"
 #include "install_state.h"
 #include "platform.h"
+#include "release.h"
 #include "util.h"
 
 namespace gm {
 namespace {
 
-// Copies under a hidden temporary name in the same folder, then renames: a loader that rescans
+constexpr size_t kMaxModuleBytes = gm_release::kMaxFileBytes;
+
+// Writes under a hidden temporary name in the same folder, then renames: a loader that rescans
 // meanwhile never sees a half-written module or signature (the loader only takes names that
 // begin with the console key).
-bool copy_into_place(const std::string& from, const std::string& to) {
+bool put_into_place(const std::string& bytes, const std::string& to) {
   const std::string dir = to.substr(0, to.rfind('/') + 1);
   const std::string tmp = dir + "." + file_name(to) + ".part." + std::to_string(getpid());
-  if (copy_file_over(from, tmp) && rename(tmp.c_str(), to.c_str()) == 0) return true;
+  if (write_new_file(tmp, bytes) && rename(tmp.c_str(), to.c_str()) == 0) return true;
   unlink(tmp.c_str());
   return false;
 }
 
+bool in_mirror(const std::string& module) {
+  return module.rfind(mirror_modules_dir() + "/", 0) == 0;
+}
+
 }  // namespace
 
-bool copy_modules(const std::string& dest, std::string& err, int* count) {
-  make_dirs(dest);
+bool copy_modules(const std::string& dest, std::string& err, int* count, const Reader& reader) {
+  make_folders(dest);
   int copied = 0;
   for (const std::string& module : carried_modules()) {
     const std::string name = file_name(module);
     const std::string target = dest + "/" + name;
     if (exists(target)) continue;
-    if (exists(module + ".sig")) copy_into_place(module + ".sig", target + ".sig");
-    if (!copy_into_place(module, target)) {
+    // Read once: the bytes that were checked are the bytes that are written.
+    std::string bytes, sig;
+    const bool has_sig = read_regular(module + ".sig", sig, kMaxModuleBytes, reader);
+    const bool readable = read_regular(module, bytes, kMaxModuleBytes, reader);
+    if (reader.uid != kKeepOwner && in_mirror(module) &&
+        !(readable && has_sig && gm_release::signed_by_release_key(bytes, sig))) {
+      logf("install: left out %s from the downloaded modules: %s", name.c_str(),
+           readable ? "its signature does not verify" : "it is not a plain file the user can read");
+      continue;
+    }
+    if (has_sig) put_into_place(sig, target + ".sig");
+    if (!readable || !put_into_place(bytes, target)) {
       err = "Could not copy " + name + " into Gainmesh.bundle.";
       return false;
     }
-    if (!strip_quarantine(target) ||
-        (exists(target + ".sig") && !strip_quarantine(target + ".sig"))) {
+    if (!strip_quarantine(target) || (has_sig && !strip_quarantine(target + ".sig"))) {
       err = "Could not clear macOS's download flag from " + name + " - LV1 would refuse it.";
       return false;
     }
     ++copied;
   }
+  if (copied > 0) flush_folder(dest);
   if (count) *count = copied;
   return true;
 }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "install_files.h"
+
 namespace gm {
 
 // Copies every carried module whose file name `dest` does not hold yet (with its ".sig" when
@@ -15,8 +17,10 @@ namespace gm {
 // name carried twice is copied once, from the payload. Each module appears under its final name
 // only once it is complete. False with err naming the module when one could not be copied or
 // cleared of the download flag; the modules copied before it stay. *count (when not null)
-// receives the number of modules copied.
-bool copy_modules(const std::string& dest, std::string& err, int* count);
+// receives the number of modules copied. Only files `reader` may read are taken; reading for
+// another user (the administrator child), a module from the download mirror is taken only with
+// a signature by the release key, and left out with a log line otherwise.
+bool copy_modules(const std::string& dest, std::string& err, int* count, const Reader& reader = {});
 
 // Copies new carried modules into the installed bundle and, when there were any, tells the
 // loader and logs how many. The result and err of copy_modules.

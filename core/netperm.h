@@ -103,8 +103,9 @@ bool net_asked_decide(bool privacy_on, int own_switch, bool marker,
                       const std::function<bool()>& installed);
 std::string net_marker_path();  // <support dir>/netperm.asked
 
-// The probe. probe() sends to the system's interfaces; nothing is sent while the environment
-// variable GAINMESH_TEST_NO_BROADCAST is set and not empty (kProbeNoNetwork then).
+// The probe. probe() sends to the system's interfaces; in the build that carries the tests nothing
+// is sent while the environment variable GAINMESH_TEST_NO_BROADCAST is set and not empty
+// (kProbeNoNetwork then).
 // Sends one zero byte to UDP port 9 of the target (host order); 0 or the errno of the failure.
 using ProbeSend = std::function<int(uint32_t target)>;
 // The neighbour an interface's probe goes to: the subnet's first address, or its second when the

@@ -28,10 +28,13 @@ std::string process_name(uint32_t pid);
 // the outputs untouched) when it cannot be read.
 bool process_start_time(uint32_t pid, int64_t* seconds, int64_t* micros);
 
-// The paths of the files the process holds open through its descriptors, in descriptor order;
-// sockets, pipes and other descriptors without a path are left out, as are descriptors that
-// cannot be read. Empty when the process cannot be inspected.
-std::vector<std::string> process_open_files(uint32_t pid);
+// The process's open descriptors, in ascending order. Empty when the process cannot be inspected.
+// Lists them without looking at what they hold.
+std::vector<int> process_descriptors(uint32_t pid);
+
+// The path of the file the process holds open as descriptor `fd`; "" for sockets, pipes and
+// other descriptors without a path, and when it cannot be read.
+std::string process_open_file(uint32_t pid, int fd);
 
 // The full path of this process's executable, or "" when unknown.
 std::string executable_path();
@@ -60,8 +63,9 @@ int run(const std::vector<std::string>& argv, std::string* output, int timeout_s
 // administrator privileges" text, which is what runs it on macOS). Here pkexec runs
 // "/bin/sh -c command"; the build that carries the tests takes the elevation program from
 // GAINMESH_TEST_ELEVATE instead when that is set. The command's standard output and error are
-// appended to `output`. Returns 0 when the command succeeded; when the prompt was dismissed or
-// authorisation refused, "User canceled. (-128)" is appended and the result is 1; otherwise the
+// appended to `output`. Returns 0 when the command succeeded; when the elevation program itself
+// reports that the prompt was dismissed or authorisation refused, "User canceled. (-128)" is
+// appended and the result is 1 (a command that could not start is not a refusal); otherwise the
 // status of the command, or -1 as for run() (with a line saying so when the elevation program is
 // missing). Blocks until the command ends or timeout_seconds pass; call it off the UI thread.
 int run_as_administrator(const std::string& script, const std::string& command, std::string* output,
@@ -132,10 +136,6 @@ extern const char* const kQuarantineAttribute;
 // link, a file system without extended attributes). False when the path cannot be examined or
 // the flag could not be removed. Blocks on the file system only.
 bool remove_quarantine(const std::string& path);
-
-// Hands the tree at `path` to uid:gid with the system's chown program ("-R uid:gid path"),
-// waiting at most 120 s. Its exit status, or -1 as for run().
-int change_owner_tree(const std::string& path, unsigned uid, unsigned gid);
 
 // ---- app bundles as archives and copies ------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // The administrator prompt on Linux: pkexec in place of osascript's "with administrator
-// privileges", its refusals read back as AppleScript's cancelled-dialog error.
+// privileges", its own report of a dismissed or refused prompt read back as AppleScript's
+// cancelled-dialog error.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,12 +11,27 @@ namespace gm {
 namespace {
 
 constexpr const char* kElevate = "/usr/bin/pkexec";
-// pkexec's exit statuses for a dismissed prompt and for authorisation that was not given.
+// pkexec's exit statuses for a dismissed prompt and for authorisation that was not given. The
+// shell returns the same two when the program it was to run is missing or not executable, and
+// pkexec 127 when no authentication agent runs; only pkexec's own words, with nothing before
+// them, tell them apart.
 constexpr int kDismissed = 126;
 constexpr int kNotAuthorised = 127;
+constexpr const char* kPkexecSays[] = {
+    "Error executing command as another user: Request dismissed",
+    "Error executing command as another user: Not authorized",
+};
+
+bool prompt_refused(int status, const std::string& out) {
+  if (status != kDismissed && status != kNotAuthorised) return false;
+  for (const char* words : kPkexecSays) {
+    if (out.rfind(words, 0) == 0) return true;
+  }
+  return false;
+}
 
 std::string elevation_program() {
-#ifdef GM_TEST_ELEVATE
+#ifdef GM_TEST_HOOKS
   const char* stand_in = std::getenv("GAINMESH_TEST_ELEVATE");
   if (stand_in && stand_in[0]) return stand_in;
 #endif
@@ -35,8 +51,7 @@ int run_as_administrator(const std::string& script, const std::string& command, 
   std::string out;
   const int status = run({program, "/bin/sh", "-c", command}, &out, timeout_seconds);
   if (output) *output += out;
-  // The root child ends with 0 or 1 only, so these two come from pkexec.
-  if ((status == kDismissed || status == kNotAuthorised) && out.find("ERR:") == std::string::npos) {
+  if (prompt_refused(status, out)) {
     if (output) *output += "User canceled. (-128)";
     return 1;
   }

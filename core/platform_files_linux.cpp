@@ -1,5 +1,5 @@
 // The platform's handling of installed files on Linux: the download flag as the extended
-// attribute "user.com.apple.quarantine", and /bin/chown.
+// attribute "user.com.apple.quarantine".
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -18,11 +18,6 @@ bool remove_quarantine(const std::string& path) {
   if (S_ISLNK(st.st_mode)) return true;
   if (lremovexattr(path.c_str(), kQuarantineAttribute) == 0) return true;
   return errno == ENODATA || errno == ENOTSUP;
-}
-
-int change_owner_tree(const std::string& path, unsigned uid, unsigned gid) {
-  return run({"/bin/chown", "-R", std::to_string(uid) + ":" + std::to_string(gid), path}, nullptr,
-             120);
 }
 
 }  // namespace gm

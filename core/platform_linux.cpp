@@ -112,27 +112,27 @@ bool process_start_time(uint32_t pid, int64_t* seconds, int64_t* micros) {
   return true;
 }
 
-std::vector<std::string> process_open_files(uint32_t pid) {
-  std::vector<std::string> paths;
-  if (pid == 0) return paths;
-  const std::string dir = proc(pid, "fd");
-  DIR* d = opendir(dir.c_str());
-  if (!d) return paths;
+std::vector<int> process_descriptors(uint32_t pid) {
   std::vector<int> fds;
+  if (pid == 0) return fds;
+  DIR* d = opendir(proc(pid, "fd").c_str());
+  if (!d) return fds;
   while (const dirent* e = readdir(d)) {
     if (e->d_name[0] >= '0' && e->d_name[0] <= '9') fds.push_back(std::atoi(e->d_name));
   }
   closedir(d);
   std::sort(fds.begin(), fds.end());
+  return fds;
+}
+
+std::string process_open_file(uint32_t pid, int fd) {
+  if (pid == 0 || fd < 0) return "";
   char target[4096];
-  for (int fd : fds) {
-    const std::string link = dir + "/" + std::to_string(fd);
-    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    // Sockets, pipes and anonymous inodes read as "socket:[...]" and the like.
-    if (n <= 0 || target[0] != '/') continue;
-    paths.emplace_back(target, static_cast<size_t>(n));
-  }
-  return paths;
+  const std::string link = proc(pid, "fd") + "/" + std::to_string(fd);
+  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  // Sockets, pipes and anonymous inodes read as "socket:[...]" and the like.
+  if (n <= 0 || target[0] != '/') return "";
+  return std::string(target, static_cast<size_t>(n));
 }
 
 std::string executable_path() {

@@ -4,12 +4,16 @@
 // reports a failure as one "ERR:<sentence>" line on standard error.
 //
 // The root child's arguments: executable, verb, app bundle, the user's home, uid, gid, and the
-// console index a first install alone switches on (-1 for all).
+// console index a first install alone switches on (-1 for all). Before anything else the child
+// writes the line kRootChildStarted on standard output, and it stops itself after 600 s.
 #pragma once
 
 #include <string>
 
 namespace gm {
+
+// The root child's first line of output: the prompt was answered and the child runs.
+inline constexpr const char* kRootChildStarted = "OK:started";
 
 // POSIX shell single quoting: 'text' with every ' written as '\''.
 std::string sh_quote(const std::string& text);

@@ -1,5 +1,8 @@
 // The root child's side of the administrator step: one install or removal, a failure as one
 // "ERR:" line on standard error.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -33,6 +36,27 @@ unsigned owner_id(const char* text) {
                                                                : static_cast<unsigned>(value);
 }
 
+// The parent cannot signal a process running as root, so the child keeps the step's time
+// limit itself.
+constexpr unsigned kDeadlineS = 600;
+
+void on_deadline(int) {
+  static const char kLine[] =
+      "ERR:The administrator step took longer than 600 seconds and was stopped.\n";
+  (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
+}
+
+// The first line of the child's output, before anything else: once the parent sees it, the
+// password was given and the child ran, so no later failure reads as a cancelled prompt.
+void announce_start() {
+  signal(SIGALRM, on_deadline);
+  alarm(kDeadlineS);
+  std::fputs(kRootChildStarted, stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
 int fail(const std::string& err) {
   std::fprintf(stderr, "ERR:%s\n", err.c_str());
   return 1;
@@ -52,6 +76,7 @@ void root_env(int argc, char** argv, unsigned& uid, unsigned& gid) {
 }
 
 int cli_install_root(int argc, char** argv) {
+  announce_start();
   unsigned uid = kKeepOwner, gid = kKeepOwner;
   root_env(argc, argv, uid, gid);
   if (lv1_running() && exists(our_bundle())) return fail("Close eMotion LV1 first.");
@@ -63,6 +88,7 @@ int cli_install_root(int argc, char** argv) {
 }
 
 int cli_remove_root(int argc, char** argv) {
+  announce_start();
   unsigned uid = kKeepOwner, gid = kKeepOwner;
   root_env(argc, argv, uid, gid);
   if (lv1_running()) return fail("Close eMotion LV1 first.");

@@ -15,6 +15,7 @@ bool remove_impl(std::string& err) {
   remove_tree(bundle + ".new");
   remove_tree(bundle + ".old");
   if (remove_tree(bundle) && !exists(bundle)) {
+    flush_folder(io_modules_dir());
     logf("remove: Gainmesh.bundle removed; LV1 uses Waves' own modules again");
     return true;
   }

@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 
+#include "block_watch.h"
+#include "mono_clock.h"
 #include "status_layout.h"
 #include "util.h"
 
@@ -194,12 +197,15 @@ std::string loader_file() {
 Live live_blocks(const Lv1& lv1) {
   Live live;
   if (lv1.pid == 0) return live;
-  const std::string loader = resolved(loader_file());
-  const std::string con[2] = {resolved(con_file(0)), resolved(con_file(1))};
-  for (const std::string& open_path : lv1_open_files(lv1.pid)) {
-    live.loader = live.loader || open_path == loader;
-    for (int t = 0; t < 2; ++t) live.con[t] = live.con[t] || open_path == con[t];
-  }
+  const BlockWatch::Paths paths = {resolved(loader_file()), resolved(con_file(0)),
+                                   resolved(con_file(1))};
+  static std::mutex mu;
+  static BlockWatch watch;
+  std::lock_guard<std::mutex> lock(mu);
+  const BlockWatch::Held held = watch.held(system_open_files(), lv1.pid, paths, monotonic_ms());
+  live.loader = held[0];
+  live.con[0] = held[1];
+  live.con[1] = held[2];
   return live;
 }
 

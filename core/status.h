@@ -2,8 +2,8 @@
 // posting a settings request back to a running console module.
 //
 // A block counts only while the running LV1 holds its file open; a file left by an earlier LV1
-// run reads as absent. Nothing is cached: every call opens, maps, copies and unmaps the file,
-// and the result describes that moment. The blocks are written by other processes without locks,
+// run reads as absent (which descriptor held each block is remembered, see block_watch.h).
+// Every read opens, maps, copies and unmaps the file, and the result describes that moment. The blocks are written by other processes without locks,
 // so a single field may be seen torn between two updates; each field is copied once.
 //
 // Threads: any thread. Blocking: reads /proc and small files. Failures read as absent (valid

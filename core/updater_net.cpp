@@ -34,7 +34,7 @@ size_t on_data(char* data, size_t size, size_t count, void* user) {
 
 // A test-only setting; a build without the tests never reads one.
 const char* test_setting(const char* name) {
-#ifdef GM_TEST_UPDATE
+#ifdef GM_TEST_HOOKS
   const char* v = std::getenv(name);
   return v && v[0] ? v : nullptr;
 #else

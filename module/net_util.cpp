@@ -187,8 +187,12 @@ bool first_sight(uint32_t index, uint32_t* seen, int* n_seen) {
 }  // namespace
 
 bool net_broadcast_allowed() {
+#ifdef GM_TEST_HOOKS
   const char* off = getenv("GAINMESH_TEST_NO_BROADCAST");
   return !off || !*off;
+#else
+  return true;
+#endif
 }
 
 void net_note_unicast(ssize_t send_result) {

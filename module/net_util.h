@@ -18,7 +18,7 @@ bool net_blocked();
 // False when the environment variable GAINMESH_TEST_NO_BROADCAST is set and not empty: then
 // broadcast sweeps and the local-network probe send nothing. The test harness sets it for every
 // process it starts outside a network namespace of its own, so that a module under test can never
-// reach a real network; it is never set in use.
+// reach a real network. Only the build that carries the tests reads it; elsewhere this is true.
 bool net_broadcast_allowed();
 
 // What the blocked detector needs from the system. Tests install their own so that the verdict

@@ -8,10 +8,11 @@
 // each file under <dir>/files/ with its ".sig"; every item's url is <base-url>/<file>. A module
 // is named "<console>-<version>.dylib", the loader "Gainmesh.dylib", the app archive
 // "Gainmesh.app.zip" (an app folder is zipped with its entries under "Gainmesh.app/"). --abi
-// states the loader interface the module before it needs.
+// states the loader interface the module before it needs. The console modules in an app folder's
+// payload must already carry their signatures by the same key (gm-sign).
 //
-// Exit status: 0 built, 1 a file could not be read or written, 2 wrong usage or unusable key;
-// failures print one sentence on stderr.
+// Exit status: 0 built, 1 a file could not be read or written or an app's module is not signed
+// by the key, 2 wrong usage or unusable key; failures print one sentence on stderr.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,8 +33,10 @@ constexpr const char* kUsage =
     "GET /v1/updates?product=gainmesh&platform=macos, and every file with its .sig under\n"
     "<dir>/files/, served as <base URL>/<file>. Modules are named <console>-<version>.dylib, the\n"
     "loader Gainmesh.dylib and the app Gainmesh.app.zip (an app folder is zipped under\n"
-    "Gainmesh.app/). --abi gives the loader interface the module before it needs.\n"
-    "Exit status: 0 built, 1 a file could not be read or written, 2 wrong usage or key.\n";
+    "Gainmesh.app/), whose console modules must already be signed with the same key (gm-sign).\n"
+    "--abi gives the loader interface the module before it needs.\n"
+    "Exit status: 0 built, 1 a file could not be read or written or an app's module is not\n"
+    "signed with the key, 2 wrong usage or key.\n";
 
 struct Args {
   std::string key_path;

@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 using Kind = ReleaseFile::Kind;
 using gm_release::kMac;
 
+constexpr const char* kAppModules = "Contents/Library/Payload/modules";
+
 std::string file_name(const ReleaseFile& f) {
   switch (f.kind) {
     case Kind::kModule:
@@ -38,10 +40,32 @@ std::string b64(std::string_view bytes) {
   return out;
 }
 
-bool read_source(const ReleaseFile& f, std::string& bytes, std::string& err) {
+// Every console module in an app folder's payload must carry a signature by the release key:
+// the loader that app installs would refuse the module otherwise, after the release had shipped.
+bool app_modules_signed(const std::string& app_dir, const gm_loader::Ed25519Key& key,
+                        std::string& err) {
   std::error_code ec;
-  if (f.kind == Kind::kApp && fs::is_directory(f.source, ec))
-    return zip_app(f.source, gm_release::kMaxFileBytes, bytes, err);
+  for (const auto& entry : fs::directory_iterator(app_dir + "/" + kAppModules, ec)) {
+    const fs::path& path = entry.path();
+    if (path.extension() != kMac.module_ext) continue;
+    std::string bytes;
+    if (!gm_loader::read_file(path, bytes) ||
+        gm_loader::check_signature(bytes, path, key) != gm_loader::SigCheck::kOk) {
+      err = "The app's module " + path.filename().string() +
+            " has no signature by this key; sign it with gm-sign and this key first.";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool read_source(const ReleaseFile& f, const gm_loader::Ed25519Key& key, std::string& bytes,
+                 std::string& err) {
+  std::error_code ec;
+  if (f.kind == Kind::kApp && fs::is_directory(f.source, ec)) {
+    return app_modules_signed(f.source, key, err) &&
+           zip_app(f.source, gm_release::kMaxFileBytes, bytes, err);
+  }
   if (!gm_loader::read_file(f.source, bytes, gm_release::kMaxFileBytes)) {
     err = "Cannot read " + f.source + " (missing, or above 64 MiB).";
     return false;
@@ -53,7 +77,7 @@ bool read_source(const ReleaseFile& f, std::string& bytes, std::string& err) {
 bool add_item(const ReleaseFile& f, const ReleasePlan& plan, const gm_loader::Ed25519Key& key,
               gm::Json& json, std::string& err) {
   std::string bytes;
-  if (!read_source(f, bytes, err)) return false;
+  if (!read_source(f, key, bytes, err)) return false;
   if (bytes.empty()) {
     err = f.source + " is empty.";
     return false;

@@ -42,8 +42,9 @@ struct ReleasePlan {
 bool check_plan(const ReleasePlan& plan, std::string& err);
 
 // Copies, signs and lists every file, then writes the manifest signed with the private `key`.
-// False with one sentence in err when a file cannot be read (or is empty or above 64 MiB) or
-// something cannot be written; the manifest is then left as it was.
+// False with one sentence in err when a file cannot be read (or is empty or above 64 MiB), an app
+// folder holds a console module without a signature by `key` beside it, or something cannot be
+// written; the manifest is then left as it was.
 bool build_release(const ReleasePlan& plan, const gm_loader::Ed25519Key& key, std::string& err);
 
 }  // namespace gm_tools

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "support/app_run.h"
 #include "support/json_check.h"
@@ -16,6 +17,10 @@ constexpr const char* kUsage =
     "                | --setting wing|x32 recall on|off | --setting wing|x32 resync lv1|desk | "
     "--support | --update-now\n";
 constexpr const char* kSettingError = "recall on|off, or resync lv1|desk\n";
+
+// Runs the executable as from a terminal without a desktop session.
+const std::vector<std::string> kNoDisplay = {
+    "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "WAYLAND_SOCKET", "-u", "QT_QPA_PLATFORM"};
 
 using gmtest::run_app;
 
@@ -92,14 +97,43 @@ TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {
 }
 
 // One page document on one line, which Python reads and which says that LV1 is not installed;
-// the command line needs no display.
-TEST_F(CommandLine, StatusPrintsOnePageDocument) {
-  const gmtest::AppRun r =
-      run_app("--status and more", {},
-              {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"});
+// --version prints the footer's version. The command line needs no display.
+TEST_F(CommandLine, StatusPrintsOnePageDocumentAndVersionItsFooter) {
+  const gmtest::AppRun r = run_app("--status and more", {}, kNoDisplay);
   EXPECT_TRUE(r.exited(0)) << r.err;
   EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
   EXPECT_EQ(gmtest::python_on_json(r.out, "print(doc['lv1']['found'])"), "False\n");
+
+  const gmtest::AppRun version = run_app("--version", {}, kNoDisplay);
+  EXPECT_TRUE(version.exited(0)) << version.err;
+  EXPECT_EQ(version.out.rfind("Gainmesh 3.2.0 core \xC2\xB7 ", 0), 0u) << version.out;
+  EXPECT_EQ(version.out.find('\n'), version.out.size() - 1) << version.out;
+  EXPECT_EQ(
+      gmtest::python_on_json(r.out, "sys.stdout.buffer.write(doc['version'].encode() + b'\\n')"),
+      version.out);
+}
+
+// A first try in a terminal without a desktop: the help answers, the app explains instead of
+// aborting, and the drawing tools still draw.
+TEST_F(CommandLine, WithoutADisplayTheHelpAnswersAndTheAppSaysWhyItCannotStart) {
+  for (const char* help : {"--help", "-h"}) {
+    const gmtest::AppRun r = run_app(help, {}, kNoDisplay);
+    EXPECT_TRUE(r.exited(0)) << help;
+    EXPECT_EQ(r.out, kUsage) << help;
+    EXPECT_EQ(r.err, "") << help;
+  }
+  const gmtest::AppRun app = run_app("", {}, kNoDisplay);
+  EXPECT_TRUE(app.exited(1)) << "ended by a signal or another code: " << app.status;
+  EXPECT_EQ(app.out, "");
+  EXPECT_EQ(app.err,
+            "Gainmesh needs a desktop session for its menu-bar item and Setup window. Without "
+            "one, use Gainmesh --status, --scan or --diag (see Gainmesh --help).\n");
+  EXPECT_FALSE(gmtest::file_exists(home_.logs_dir() + "/gainmesh-app.log")) << "nothing started";
+
+  const std::string icons = home_.path() + "/Gainmesh.iconset";
+  const gmtest::AppRun iconset = run_app("--make-iconset " + icons, {}, kNoDisplay);
+  EXPECT_TRUE(iconset.exited(0)) << iconset.err;
+  EXPECT_TRUE(gmtest::file_exists(icons + "/icon_16x16.png"));
 }
 
 }  // namespace

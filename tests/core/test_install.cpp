@@ -1,7 +1,9 @@
 // The installer on a temporary home: the bytes it generates, what it takes from Waves' card
 // bundles, what it carries over, how it swaps bundles and when it adds console modules live.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +11,7 @@
 
 #include "drive/card_bundles.h"
 #include "install.h"
+#include "install_files.h"
 #include "install_state.h"
 #include "install_texts.h"
 #include "module_update.h"
@@ -45,6 +48,86 @@ TEST(InstallTexts, DeviceListsMergeOnceEachAndPrioritiesBecome600) {
       {" assignment_priority: 1.0\nname: a.b\n", " assignment_priority: 1.0\nname: a.b\n"},
       {"a: 1\nassignment_priority:7.25\r\n", "a: 1\nassignment_priority:600.25\r\n"}};
   for (const Rewrite& r : rewrites) EXPECT_EQ(gm::rewrite_assignment_priority(r.in), r.out) << r.in;
+}
+
+// What the administrator step meets below folders the user owns: links and hard links planted
+// where it reads or writes, pipes, files the user may not read.
+class PlantedFiles : public gmtest::TempHomeTest {
+ protected:
+  void SetUp() override {
+    secret_ = home_.write("root-only/secret", "root's secret");
+    chmod(secret_.c_str(), 0600);
+    chmod((home_.path() + "/root-only").c_str(), 0700);
+    plain_ = home_.write("user/plain", "plain bytes");
+  }
+  std::string at(const std::string& rel) const { return home_.path() + "/" + rel; }
+  // A symbolic link at `rel`, owned by the user nobody unless `by_root`.
+  void plant_link(const std::string& target, const std::string& rel, bool by_root = false) {
+    fs::create_directories(fs::path(at(rel)).parent_path());
+    fs::create_symlink(target, at(rel));
+    if (!by_root) {
+      ASSERT_EQ(lchown(at(rel).c_str(), 65534, 65534), 0);
+    }
+  }
+  std::string secret_, plain_;
+};
+
+TEST_F(PlantedFiles, NothingIsReadOrWrittenThroughAPlantedLinkPipeOrHardLink) {
+  std::string out;
+  plant_link(secret_, "user/wing.cfg");
+  EXPECT_FALSE(gm::read_regular(at("user/wing.cfg"), out, 1 << 20));
+  EXPECT_FALSE(gm::copy_file_over(at("user/wing.cfg"), at("user/copy")));
+  ASSERT_EQ(mkfifo(at("user/pipe").c_str(), 0644), 0);
+  EXPECT_FALSE(gm::copy_file_over(at("user/pipe"), at("user/copy"))) << "and did not block";
+
+  // A folder on the way through a link: followed only when root made it in a folder nobody else
+  // may change.
+  plant_link(at("root-only"), "user/by-user");
+  plant_link(at("root-only"), "by-root", true);
+  EXPECT_FALSE(gm::read_regular(at("user/by-user/secret"), out, 1 << 20));
+  EXPECT_TRUE(gm::read_regular(at("by-root/secret"), out, 1 << 20));
+  chmod(home_.path().c_str(), 0777);
+  EXPECT_FALSE(gm::read_regular(at("by-root/secret"), out, 1 << 20)) << "others may write there";
+  chmod(home_.path().c_str(), 0700);
+
+  // Reading for the user nobody: only what that user could read.
+  const gm::Reader nobody{65534, 65534};
+  EXPECT_FALSE(gm::read_regular(secret_, out, 1 << 20, nobody));
+  EXPECT_TRUE(gm::read_regular(plain_, out, 1 << 20, nobody));
+  EXPECT_EQ(out, "plain bytes");
+
+  // Links and hard links waiting at the destination are replaced, never written through.
+  plant_link(secret_, "user/dest-link");
+  ASSERT_EQ(link(secret_.c_str(), at("user/dest-hard").c_str()), 0);
+  for (const char* dest : {"user/dest-link", "user/dest-hard"}) {
+    EXPECT_TRUE(gm::copy_file_over(plain_, at(dest))) << dest;
+    EXPECT_EQ(read_file(at(dest)), "plain bytes");
+  }
+  EXPECT_EQ(read_file(secret_), "root's secret");
+  EXPECT_TRUE(gm::write_new_file(at("user/dest-link"), "new"));
+  EXPECT_EQ(read_file(secret_), "root's secret");
+}
+
+TEST_F(PlantedFiles, HandingOverAndRemovingStayInsideTheTree) {
+  plant_link(at("root-only"), "tree/sub/link-out", true);
+  home_.write("tree/sub/file", "ours");
+  EXPECT_TRUE(gm::hand_over_tree(at("tree"), 65534, 65534));
+  struct stat st {};
+  ASSERT_EQ(lstat(at("tree/sub/link-out").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u) << "the link itself";
+  ASSERT_EQ(stat(at("tree/sub/file").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  ASSERT_EQ(stat(secret_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u) << "nor what it leads to";
+
+  ASSERT_EQ(link(secret_.c_str(), at("tree/hard").c_str()), 0);
+  EXPECT_FALSE(gm::hand_over_tree(at("tree"), 65534, 65534)) << "a file with a name elsewhere";
+  ASSERT_EQ(stat(secret_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+
+  EXPECT_TRUE(gm::remove_tree(at("tree")));
+  EXPECT_FALSE(gmtest::file_exists(at("tree")));
+  EXPECT_EQ(read_file(secret_), "root's secret");
 }
 
 // A home with the three Waves card bundles and an app whose payload holds a loader and a module.

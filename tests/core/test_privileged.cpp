@@ -1,5 +1,6 @@
 // The administrator step from the parent's side: how each outcome of the elevation program (a
-// stand-in script here) reads back as one sentence.
+// stand-in script here) reads back as one sentence, and only a prompt the elevation program says
+// was refused reads as cancelled.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -19,6 +20,18 @@ TEST(AdminStep, EachOutcomeReadsBackAsOneSentence) {
        "No administrator password was given, so nothing was changed."},
       {"echo 'install: a log line' >&2; echo 'ERR:Could not delete /x.' >&2; exit 1",
        "Could not delete /x."},
+      // The same exit statuses from a program that never ran, or a prompt that never showed.
+      {"echo 'sh: 1: /A.app/Contents/MacOS/Gainmesh: not found' >&2; exit 127",
+       "The administrator step failed (sh: 1: /A.app/Contents/MacOS/Gainmesh: not found)."},
+      {"echo 'Error executing command as another user: No authentication agent found.' >&2; "
+       "exit 127",
+       "The administrator step failed (Error executing command as another user: No "
+       "authentication agent found.)."},
+      // Once the root child has started, the password was given.
+      {"echo OK:started; echo 'Error executing command as another user: Request dismissed' "
+       ">&2; exit 126",
+       "The administrator step failed (Error executing command as another user: Request "
+       "dismissed)."},
   };
   for (const auto& [body, sentence] : cases) {
     home.write("elevate", std::string("#!/bin/sh\n") + body + "\n");

@@ -146,4 +146,31 @@ TEST_F(UpdateDownload, TheToolRefusesWhatTheAppWouldDropAndKeepsTheLastManifest)
   EXPECT_EQ(gmtest::read_file(server_.release_dir() + "/manifest.json"), manifest_);
 }
 
+// The loader an app installs loads only modules signed by the release key, so an app folder
+// whose payload module is unsigned or signed by another key is never released.
+TEST_F(UpdateDownload, TheToolReleasesAnAppOnlyWithModulesSignedByItsKey) {
+  const std::string app = home_.path() + "/next/Gainmesh.app";
+  const std::string module = "next/Gainmesh.app/Contents/Library/Payload/modules/wing-3.4.0.dylib";
+  home_.write("next/Gainmesh.app/Contents/MacOS/Gainmesh", "app");
+  home_.write(module, "module of 3.4.0");
+  const std::pair<std::string, int> cases[] = {
+      {"", 1},
+      {loadertest::sign_with_a_new_key("module of 3.4.0"), 1},
+      {loadertest::test_private_key().sign("module of 3.4.0"), 0},
+  };
+  for (const auto& [sig, status] : cases) {
+    if (!sig.empty()) home_.write(module + ".sig", sig);
+    std::string err;
+    EXPECT_EQ(server_.release({"--version", "3.4.0", "--app", "3.4.0", app}, &err), status) << err;
+    if (status != 0) {
+      EXPECT_NE(err.find("wing-3.4.0.dylib"), std::string::npos) << err;
+      EXPECT_EQ(gmtest::read_file(server_.release_dir() + "/manifest.json"), manifest_);
+    }
+  }
+  Release r;
+  std::string err;
+  ASSERT_TRUE(load(r, err)) << err;
+  EXPECT_EQ(r.version + " " + r.app.file, "3.4.0 Gainmesh.app.zip");
+}
+
 }  // namespace

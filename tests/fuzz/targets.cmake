@@ -12,7 +12,8 @@ gm_add_fuzzer(fuzz_scan_reply SOURCES tests/fuzz/fuzz_scan_reply.cpp core/discov
 gm_add_fuzzer(fuzz_ln_archive SOURCES tests/fuzz/fuzz_ln_archive.cpp LIBS "${GM_FUZZ_CORE_LIB}"
   LINK ${GM_FUZZ_PLIST_LDFLAGS})
 gm_add_fuzzer(fuzz_status_blocks MAX_LEN 12000
-  SOURCES tests/fuzz/fuzz_status_blocks.cpp core/status.cpp core/lv1.cpp core/platform_linux.cpp
+  SOURCES tests/fuzz/fuzz_status_blocks.cpp core/status.cpp core/lv1.cpp core/lv1_finder.cpp
+    core/block_watch.cpp core/platform_linux.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}" LINK ${GM_FUZZ_PLIST_LDFLAGS})
 gm_add_fuzzer(fuzz_session_db MAX_LEN 8192
   SOURCES tests/fuzz/fuzz_session_db.cpp core/lv1db.cpp

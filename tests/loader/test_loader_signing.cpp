@@ -130,4 +130,27 @@ TEST(SigningTool, SignsAndVerifiesWithExitStatusesThatTellFailures) {
   EXPECT_EQ(run(tool + " '" + file + "'"), 2);
 }
 
+// The build signs the module with --pub naming the release key that the loader will trust: a key
+// pair that does not match must stop the build rather than leave a signature the loader refuses.
+TEST(SigningTool, SignsOnlyWithThePrivateHalfOfTheKeyNamedByPub) {
+  gmtest::TempHome home;
+  const std::string file = home.write("wing-3.2.0.dylib", "module bytes");
+  Ed25519Key other;
+  const uint8_t other_raw[32] = {7, 7, 7};
+  ASSERT_TRUE(other.load_public_raw(other_raw));
+  const std::string other_pub = home.write("other.pub", other.public_pem());
+  const std::string sign =
+      std::string(GM_SIGN_TOOL) + " --key '" GM_TEST_KEYS_DIR "/test-release.pem' ";
+  auto run = [&](const std::string& pub) {
+    const int rc =
+        std::system((sign + "--pub '" + pub + "' '" + file + "' >/dev/null 2>&1").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  EXPECT_EQ(run(other_pub), 2);
+  EXPECT_FALSE(std::filesystem::exists(file + ".sig")) << "nothing signed with a mismatched pair";
+  EXPECT_EQ(run(GM_TEST_KEYS_DIR "/test-release.pem"), 2) << "--pub takes a public key";
+  EXPECT_EQ(run(GM_TEST_KEYS_DIR "/test-release.pub"), 0);
+  EXPECT_TRUE(test_public_key().verify("module bytes", gmtest::read_file(file + ".sig")));
+}
+
 }  // namespace

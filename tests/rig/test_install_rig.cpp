@@ -63,6 +63,7 @@ TEST_F(InstallRig, AnInstallKilledAtAnyStepLeavesABundleTheNextInstallCompletes)
 
   for (const char* step : {"resources", "loader", "modules", "settings", "swap", "done"}) {
     const std::string old_loader = loader();
+    const auto before = rig::tree_snapshot(bundle());
     home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", old_loader + step);
     std::vector<std::string> kill = env;
     kill.push_back(std::string("GAINMESH_TEST_KILL_AT=") + step);
@@ -70,14 +71,15 @@ TEST_F(InstallRig, AnInstallKilledAtAnyStepLeavesABundleTheNextInstallCompletes)
     const AppRun killed = run_app("--install", kill);
     ASSERT_TRUE(WIFSIGNALED(killed.status) && WTERMSIG(killed.status) == SIGKILL)
         << step << ": " << killed.err;
-    // Killed between the two renames, the old bundle waits beside under ".old".
-    const std::string now =
-        loader().empty() ? read_file(bundle() + ".old/Contents/MacOS/Gainmesh") : loader();
-    EXPECT_TRUE(now == old_loader || now == read_file(payload_loader)) << step;
+    // Killed between the two renames, the old bundle waits beside under ".old". Either way the
+    // bundle there is whole: every file of the old one, or every file of the new one.
+    const auto now =
+        rig::tree_snapshot(gmtest::file_exists(bundle()) ? bundle() : bundle() + ".old");
     lv1_closed();
     const AppRun again = run_app("--install", env);
     EXPECT_TRUE(again.exited(0)) << step << ": " << again.err;
     EXPECT_EQ(again.out, "installed\n");
+    EXPECT_TRUE(now == before || now == rig::tree_snapshot(bundle())) << step;
     EXPECT_EQ(loader(), read_file(payload_loader)) << step;
     EXPECT_EQ(read_file(state), "wing=on\nx32=off\n") << step << ": the settings survive";
     EXPECT_FALSE(gmtest::file_exists(bundle() + ".new") || gmtest::file_exists(bundle() + ".old"));
@@ -126,10 +128,25 @@ class AdminRig : public InstallRig {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
   // The executable of `app` run as the user nobody, with `elevate` playing pkexec.
-  static AppRun as_user(const char* args, const std::string& elevate, const std::string& app) {
-    return run_app(args, {"GAINMESH_TEST_ELEVATE=" + elevate},
+  static AppRun as_user(const char* args, const std::string& elevate, const std::string& app,
+                        std::vector<std::string> env = {}) {
+    env.push_back("GAINMESH_TEST_ELEVATE=" + elevate);
+    return run_app(args, env,
                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
                    app + "/Contents/MacOS/Gainmesh");
+  }
+  std::string pkexec() const { return home_.path() + "/pkexec"; }
+  // Every file below the home (but the root-only folder) that holds `bytes`.
+  std::vector<std::string> files_holding(const std::string& bytes) const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(home_.path())) {
+      if (e.is_symlink() || !e.is_regular_file()) continue;
+      if (e.path().string().find("/root-only/") != std::string::npos) continue;
+      if (read_file(e.path().string()).find(bytes) != std::string::npos) {
+        out.push_back(e.path().string());
+      }
+    }
+    return out;
   }
 };
 
@@ -152,6 +169,61 @@ TEST_F(AdminRig, TheRootChildInstallsForTheUserFromAnAppPathWithQuotesAndRemoves
             std::string::npos);
   EXPECT_EQ(as_user("--remove", home_.path() + "/pkexec", app).out, "removed\n");
   EXPECT_EQ(rig::tree_snapshot(home_.io_modules_dir()), waves);
+}
+
+// The user plants links to root-only files where the root child reads: in the download mirror
+// and in place of a settings file of the bundle the last install handed to them.
+TEST_F(AdminRig, TheRootChildReadsNothingThroughPlantedLinksAndKeepsTheUsersSettings) {
+  ASSERT_TRUE(as_user("--install", pkexec(), kApp).exited(0));
+  const std::string macos = bundle() + "/Contents/MacOS/";
+  home_.write("root-only/module", "ROOT MODULE SECRET");
+  home_.write("root-only/settings", "ROOT SETTINGS SECRET");
+  const std::string mirror = home_.path() + "/Library/Application Support/Gainmesh/modules/";
+  const std::string cmd = "chmod -R go-rwx '" + home_.path() + "/root-only' && mkdir -p '" +
+                          mirror + "' && " + "chown 65534:65534 '" + mirror + "' && cd '" + mirror +
+                          "' && " + "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c '" +
+                          "ln -s ../../../../root-only/module wing-9.9.9.dylib && " +
+                          "ln -s ../../../../root-only/module wing-9.9.9.dylib.sig && " +
+                          "echo wing=on > \"" + macos + "state.cfg\" && rm \"" + macos +
+                          "wing.cfg\" && " + "ln -s \"" + home_.path() +
+                          "/root-only/settings\" \"" + macos + "wing.cfg\"'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+
+  const AppRun refused = as_user("--install", pkexec(), kApp);
+  EXPECT_TRUE(refused.exited(1));
+  EXPECT_EQ(refused.err,
+            "Could not install \xE2\x80\x94 Could not carry over wing.cfg from the installed "
+            "Gainmesh bundle, so nothing was "
+            "changed. Make it a plain file, or remove it to start from the default settings.\n");
+  EXPECT_EQ(read_file(macos + "state.cfg"), "wing=on\n") << "the old bundle stays";
+
+  // With the settings a plain file again, the install goes ahead without the mirror's links.
+  ASSERT_EQ(std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'rm \"" + macos +
+                         "wing.cfg\" && echo protect=LCL:3 > \"" + macos + "wing.cfg\"'")
+                            .c_str()),
+            0);
+  const AppRun install = as_user("--install", pkexec(), kApp);
+  ASSERT_TRUE(install.exited(0)) << install.err;
+  EXPECT_EQ(read_file(macos + "wing.cfg"), "protect=LCL:3\n");
+  EXPECT_EQ(read_file(macos + "state.cfg"), "wing=on\n");
+  EXPECT_FALSE(gmtest::file_exists(macos + "modules/wing-9.9.9.dylib"));
+  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
+                .find("install: left out wing-9.9.9.dylib from the downloaded modules"),
+            std::string::npos);
+  for (const char* secret : {"ROOT MODULE SECRET", "ROOT SETTINGS SECRET"}) {
+    EXPECT_EQ(files_holding(secret), std::vector<std::string>{}) << secret;
+  }
+}
+
+TEST_F(AdminRig, ARootChildThatCannotStartIsAFailureNotACancelledPrompt) {
+  const std::string broken = home_.path() + "/Broken.app";
+  fs::copy(kApp, broken, fs::copy_options::recursive);
+  chmod((broken + "/Contents/MacOS/Gainmesh").c_str(), 0644);
+  const AppRun run = as_user("--install", pkexec(), kApp, {"GAINMESH_APP=" + broken});
+  EXPECT_TRUE(run.exited(1));
+  EXPECT_NE(run.err.find("The administrator step failed ("), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Permission denied"), std::string::npos) << run.err;
+  EXPECT_FALSE(gmtest::file_exists(bundle()));
 }
 
 }  // namespace

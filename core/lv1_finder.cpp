@@ -1,0 +1,54 @@
+// LV1 found from the process it was last time, or from the processes that are new since.
+#include "lv1_finder.h"
+
+#include <algorithm>
+
+#include "lv1.h"
+#include "platform.h"
+
+namespace gm {
+namespace {
+
+class SystemProcessTable : public ProcessTable {
+ public:
+  std::vector<uint32_t> ids() override { return process_ids(); }
+  std::string name(uint32_t pid) override { return process_name(pid); }
+  int64_t start_us(uint32_t pid) override {
+    int64_t s = 0, us = 0;
+    return process_start_time(pid, &s, &us) ? s * 1000000 + us : -1;
+  }
+};
+
+}  // namespace
+
+ProcessTable& system_process_table() {
+  static SystemProcessTable table;
+  return table;
+}
+
+Lv1Process Lv1Finder::find(ProcessTable& table, int64_t now_ms) {
+  if (known_.pid != 0) {
+    if (table.start_us(known_.pid) == known_.start_us && table.name(known_.pid) == kLv1ProcessName)
+      return known_;
+    known_ = {};
+  }
+  std::vector<uint32_t> ids = table.ids();
+  // A clock that went back counts as time for a full scan too.
+  const bool full = !scanned_ || now_ms - full_scan_ms_ >= kFullScanMs || now_ms < full_scan_ms_;
+  if (full) full_scan_ms_ = now_ms;
+  scanned_ = true;
+  for (const uint32_t pid : ids) {
+    if (!full && std::binary_search(listed_.begin(), listed_.end(), pid)) continue;
+    if (table.name(pid) != kLv1ProcessName) continue;
+    known_ = {pid, table.start_us(pid)};
+    // The names after it were not read: once this LV1 is gone, the next search reads them all.
+    scanned_ = false;
+    listed_.clear();
+    return known_;
+  }
+  std::sort(ids.begin(), ids.end());
+  listed_ = std::move(ids);
+  return known_;
+}
+
+}  // namespace gm

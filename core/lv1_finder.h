@@ -1,0 +1,54 @@
+// Finding LV1 in the process table at a cost that does not grow with the machine: a show
+// computer runs hundreds of processes, and the app looks for LV1 every second.
+//
+// While the LV1 found last still runs (the same pid with the same start time and name) the
+// answer comes from it without listing anything. Otherwise the table is listed and only the
+// processes that were not in the previous listing have their names read; every 10 s all names
+// are read again, so that a process id reused between two listings is not missed for longer.
+//
+// Threads: a finder is not thread-safe; its owner serialises calls. Blocks only on reading the
+// process table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gm {
+
+// The process table as the finder reads it: the platform's, or a test's.
+class ProcessTable {
+ public:
+  virtual ~ProcessTable() = default;
+  // The process ids now running, in the order the system lists them.
+  virtual std::vector<uint32_t> ids() = 0;
+  // The process's short name; "" when it cannot be read.
+  virtual std::string name(uint32_t pid) = 0;
+  // When the process started, in microseconds since the epoch; -1 when it cannot be read.
+  virtual int64_t start_us(uint32_t pid) = 0;
+};
+
+// The platform's process table.
+ProcessTable& system_process_table();
+
+struct Lv1Process {
+  uint32_t pid = 0;       // 0: not running
+  int64_t start_us = -1;  // -1: unknown
+};
+
+class Lv1Finder {
+ public:
+  // The first process named exactly "eMotion LV1" in listing order, as of `now_ms` (a monotonic
+  // clock in milliseconds).
+  Lv1Process find(ProcessTable& table, int64_t now_ms);
+
+ private:
+  static constexpr int64_t kFullScanMs = 10000;
+
+  Lv1Process known_;
+  std::vector<uint32_t> listed_;  // the previous listing, sorted; its names were read
+  bool scanned_ = false;
+  int64_t full_scan_ms_ = 0;
+};
+
+}  // namespace gm
