@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/cfg_syntax.h"
 #include "base/text.h"
@@ -58,9 +59,21 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// The values this module has changed since it last wrote the file, as bits.
+enum Changed : unsigned {
+  kChangedBank = 1u << 0,
+  kChangedBase = 1u << 1,
+  kChangedWatch = 1u << 2,
+  kChangedResync = 1u << 3,
+};
+
 struct State {
   CfgValues values;
   std::wstring path;
+  unsigned changed = 0;  // Changed bits not yet written
+  // Protect entries this module added and removed since its last save, each in neither or one.
+  std::vector<ProtectEntry> protect_added, protect_removed;
+  uint64_t change_count = 0;  // rises with every change, so a save knows what it wrote
   bool refreshed = false;  // cfg_refresh_live has looked at least once
   uint64_t last_refresh_ms = 0;
   bool have_stamp = false;
@@ -176,7 +189,7 @@ std::string protect_log_text(const CfgValues& v) {
   return out;
 }
 
-void load_protect(CfgValues& v, const std::string& text) {
+void load_protect(CfgValues& v, const std::string& text, bool log) {
   memset(v.protect, 0, sizeof v.protect);
   v.n_protect = 0;
   size_t pos = 0;
@@ -186,11 +199,10 @@ void load_protect(CfgValues& v, const std::string& text) {
     if (parse_protect_item(text.substr(pos, end - pos), v.protect[v.n_protect])) ++v.n_protect;
     pos = end + 1;
   }
-  if (v.n_protect > 0) {
+  if (log && v.n_protect > 0) {
     logf("[48V] protected inputs (48V will never be switched on): %s", protect_log_text(v).c_str());
   }
 }
-
 
 int find_protect(const CfgValues& v, const std::string& group, int input) {
   for (int i = 0; i < v.n_protect; ++i) {
@@ -199,6 +211,22 @@ int find_protect(const CfgValues& v, const std::string& group, int input) {
     }
   }
   return -1;
+}
+
+bool same_entry(const ProtectEntry& a, const ProtectEntry& b) {
+  return a.input == b.input && strcasecmp(a.group, b.group) == 0;
+}
+
+// Notes an entry added (or removed) since the last save: it leaves the other list or joins this.
+void note_protect_change(const ProtectEntry& e, std::vector<ProtectEntry>& to,
+                         std::vector<ProtectEntry>& other) {
+  const auto in_other = std::find_if(other.begin(), other.end(),
+                                     [&](const ProtectEntry& o) { return same_entry(o, e); });
+  if (in_other != other.end()) {
+    other.erase(in_other);
+  } else {
+    to.push_back(e);
+  }
 }
 
 // ---- loading -----------------------------------------------------------------------------------
@@ -220,7 +248,7 @@ bool load_text_key(CfgValues& v, const std::string& key, const std::string& val)
   return true;
 }
 
-void load_key(CfgValues& v, const std::string& key, const std::string& val) {
+void load_key(CfgValues& v, const std::string& key, const std::string& val, bool log) {
   if (load_text_key(v, key, val)) return;
   const char* k = key.c_str();
   if (strcasecmp(k, "base") == 0) {
@@ -234,18 +262,19 @@ void load_key(CfgValues& v, const std::string& key, const std::string& val) {
   } else if (strcasecmp(k, "session_recall") == 0) {
     v.session_recall = recall_value(val);
   } else if (strcasecmp(k, "protect") == 0) {
-    load_protect(v, val);
+    load_protect(v, val, log);
   } else if (strcasecmp(k, "diag") == 0) {
     v.diag = to_int(val) != 0;
   }
 }
 
-void load_lines(FILE* f, CfgValues& v) {
+// Every setting of the file; `log` logs the protect list it holds.
+void load_lines(FILE* f, CfgValues& v, bool log) {
   std::string line;
   while (read_line(f, line, kReadLineChars)) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    load_key(v, line.substr(0, eq), value_text(line.c_str() + eq + 1));
+    load_key(v, line.substr(0, eq), value_text(line.c_str() + eq + 1), log);
   }
 }
 
@@ -343,6 +372,35 @@ std::string render(const CfgValues& v, bool diag) {
   if (!v.console.empty()) out += "console=" + v.console + "\n";
   out += std::string("session_recall=") + (v.session_recall ? "on" : "off") + "\n";
   return out;
+}
+
+// What a save writes: the file as it is now (the app may have edited it since it was read), with
+// the values this module changed put over it. The current values when the file cannot be read.
+// Called under the file's lock.
+CfgValues merged_with_file(const std::wstring& path, const CfgValues& ours, const State& changes) {
+  const unsigned changed = changes.changed;
+  FILE* f = open_shared(path);
+  if (!f) return ours;
+  CfgValues v;
+  load_lines(f, v, false);
+  fclose(f);
+  if (changed & kChangedBank) v.bank = ours.bank;
+  if (changed & kChangedBase) v.base = ours.base;
+  if (changed & kChangedWatch) v.watch = ours.watch;
+  if (changed & kChangedResync) v.resync_desk = ours.resync_desk;
+  // The protect list as the file has it, less what this module removed, plus what it added.
+  for (const ProtectEntry& gone : changes.protect_removed) {
+    const int i = find_protect(v, gone.group, gone.input);
+    if (i < 0) continue;
+    std::copy(v.protect + i + 1, v.protect + v.n_protect, v.protect + i);
+    v.protect[--v.n_protect] = ProtectEntry{};
+  }
+  for (const ProtectEntry& added : changes.protect_added) {
+    if (v.n_protect < kMaxProtect && find_protect(v, added.group, added.input) < 0) {
+      v.protect[v.n_protect++] = added;
+    }
+  }
+  return v;
 }
 
 // ---- editing one key ---------------------------------------------------------------------------
@@ -481,7 +539,7 @@ void load_cfg() {
     logf("[cfg] no %S - using defaults", host_path.c_str());
   } else {
     logf("[cfg] using %S", path.c_str());
-    load_lines(f, v);
+    load_lines(f, v, true);
     fclose(f);
   }
   {
@@ -500,12 +558,28 @@ void save_cfg() {
   bool busy, ok = false;
   {
     std::lock_guard<std::mutex> write_lock(g_write_mu);
-    CfgValues v = cfg_snapshot();
     path = current_path();
     if (path.empty()) return;
     const FileLock file_lock(path);
     busy = file_lock.opened() && !file_lock.locked();
-    if (file_lock.locked()) ok = replace_file(path, render(v, v.diag));
+    if (file_lock.locked()) {
+      State changes;
+      {
+        std::lock_guard<std::mutex> lock(g_mu);
+        changes.changed = g_state.changed;
+        changes.protect_added = g_state.protect_added;
+        changes.protect_removed = g_state.protect_removed;
+        changes.change_count = g_state.change_count;
+      }
+      const CfgValues v = merged_with_file(path, cfg_snapshot(), changes);
+      ok = replace_file(path, render(v, v.diag));
+      std::lock_guard<std::mutex> lock(g_mu);
+      if (ok && g_state.change_count == changes.change_count) {
+        g_state.changed = 0;
+        g_state.protect_added.clear();
+        g_state.protect_removed.clear();
+      }
+    }
   }
   if (busy) {
     logf("[cfg] could not lock %S.lock within %d s - settings not saved", path.c_str(),
@@ -641,6 +715,11 @@ std::string cfg_hint() {
 void cfg_apply_request(const char* bank, int base, int watch, bool resync_desk) {
   std::string new_bank = bank ? cut(value_text(bank), kShortChars) : "";
   std::lock_guard<std::mutex> lock(g_mu);
+  g_state.changed |= kChangedResync;
+  if (!new_bank.empty()) g_state.changed |= kChangedBank;
+  if (base > 0) g_state.changed |= kChangedBase;
+  if (watch > 0) g_state.changed |= kChangedWatch;
+  ++g_state.change_count;
   if (!new_bank.empty()) g_state.values.bank = new_bank;
   if (base > 0) g_state.values.base = base;
   if (watch > 0) g_state.values.watch = clamp_watch(watch);
@@ -672,7 +751,9 @@ bool cfg_protect_add(const char* group, int input) {
   if (v.n_protect >= kMaxProtect || find_protect(v, g, input) >= 0) return false;
   set_group(v.protect[v.n_protect], g);
   v.protect[v.n_protect].input = input;
+  note_protect_change(v.protect[v.n_protect], g_state.protect_added, g_state.protect_removed);
   ++v.n_protect;
+  ++g_state.change_count;
   return true;
 }
 
@@ -683,9 +764,11 @@ bool cfg_protect_remove(const char* group, int input) {
   CfgValues& v = g_state.values;
   int i = find_protect(v, g, input);
   if (i < 0) return false;
+  note_protect_change(v.protect[i], g_state.protect_removed, g_state.protect_added);
   // The last entry takes the removed one's place.
   v.protect[i] = v.protect[--v.n_protect];
   v.protect[v.n_protect] = ProtectEntry{};
+  ++g_state.change_count;
   return true;
 }
 

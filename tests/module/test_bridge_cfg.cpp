@@ -163,6 +163,36 @@ TEST_F(ModuleCfg, SaveWritesEveryValueInOrderReplacingTheFileWhole) {
   EXPECT_TRUE(host_.has_line("[cfg] could not write " + home_.path() + "/missing/wing.cfg"));
 }
 
+TEST_F(ModuleCfg, SavingKeepsOtherEditsAndPutsOnlyWhatTheModuleChangedOverThem) {
+  load_settings("resync=desk\nsession_recall=on\nprotect=LCL:3\n");
+  const auto saved = [&](const std::string& lines) {
+    return "; written by Gainmesh - edit while LV1 is closed\nbank=LCL\n" + lines;
+  };
+  // Edits of the app and the user since the module read the file: all of them stay.
+  home_.write("wing.cfg",
+              "resync=lv1\nsession_recall=off\nprotect=LCL:3,B:7\nip=10.1.1.1\ndiag=1\n");
+  ASSERT_TRUE(gm::cfg_protect_add("A", 4));
+  gm::save_cfg();
+  EXPECT_EQ(read_file(cfg_path()),
+            saved("base=1\nwatch=64\nnotify=1\ncard=MOD\nresync=lv1\nprotect=LCL:3,B:7,A:4\n"
+                  "diag=1\nip=10.1.1.1\nsession_recall=off\n"));
+
+  // A settings request wins for what it sets; once saved, a later edit of the same key stays.
+  gm::cfg_apply_request("", 0, 0, true);
+  home_.write("wing.cfg", "resync=lv1\nbase=9\nprotect=LCL:3,B:7,A:4\n");
+  gm::save_cfg();
+  EXPECT_EQ(read_file(cfg_path()),
+            saved("base=9\nwatch=64\nnotify=1\ncard=MOD\nresync=desk\nprotect=LCL:3,B:7,A:4\n"
+                  "session_recall=on\n"));
+  home_.write("wing.cfg", "resync=lv1\nprotect=LCL:3,B:7,A:4\n");
+  ASSERT_TRUE(gm::cfg_protect_remove("lcl", 3));
+  gm::save_cfg();
+  EXPECT_EQ(read_file(cfg_path()),
+            saved("base=1\nwatch=64\nnotify=1\ncard=MOD\nresync=lv1\nprotect=B:7,A:4\n"
+                  "session_recall=on\n"));
+  EXPECT_TRUE(gm::cfg_resync_desk()) << "the module goes on with its own value";
+}
+
 TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesAndKeepsTheRest) {
   load_settings("; note\nHINT=1.1.1.1 ; old\nhints=x\nfoo=bar\nhint=2.2.2.2\nlast");
   EXPECT_TRUE(gm::cfg_set_key("hint", "3.3.3.3"));
