@@ -1025,6 +1025,27 @@ BOOL UnlockFileEx(HANDLE file, DWORD, DWORD, DWORD, OVERLAPPED*) {
   return flock(ref.as<FileObject>()->fd, LOCK_UN) == 0 ? TRUE : fail(errno, FALSE);
 }
 
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!info) return fail(ERROR_INVALID_PARAMETER, FALSE);
+  Ref ref(file, kFileTag);
+  if (!ref) return FALSE;
+  struct stat st {};
+  if (fstat(ref.as<FileObject>()->fd, &st) != 0) return fail(static_cast<DWORD>(errno), FALSE);
+  const WIN32_FILE_ATTRIBUTE_DATA a = attributes_of(st);
+  const auto ino = static_cast<uint64_t>(st.st_ino);
+  *info = BY_HANDLE_FILE_INFORMATION{a.dwFileAttributes,
+                                     a.ftCreationTime,
+                                     a.ftLastAccessTime,
+                                     a.ftLastWriteTime,
+                                     static_cast<DWORD>(st.st_dev),
+                                     a.nFileSizeHigh,
+                                     a.nFileSizeLow,
+                                     static_cast<DWORD>(st.st_nlink),
+                                     static_cast<DWORD>(ino >> 32),
+                                     static_cast<DWORD>(ino)};
+  return TRUE;
+}
+
 void Sleep(DWORD ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

@@ -211,6 +211,24 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytes_low, DWORD
 BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytes_low, DWORD bytes_high,
                   OVERLAPPED* overlapped);
 
+// What identifies an open file, and its size and times: dwVolumeSerialNumber with
+// nFileIndexHigh / nFileIndexLow name the same file for every handle opened on it, and another
+// once the path names another file (device and inode here).
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+// False for a handle that is not a file of CreateFileW.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+
 // Blocks the calling thread for ms milliseconds.
 void Sleep(DWORD ms);
 

@@ -23,6 +23,7 @@
 #include "base/cfg_syntax.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
+#include "no_links.h"
 
 #ifndef GM_BUILD_ID
 #define GM_BUILD_ID "0000000"
@@ -37,8 +38,7 @@ constexpr size_t kReaderLine = 255;  // characters of a line a reader takes at o
 constexpr size_t kEditorLine = 511;  // and the editor
 // How long an edit waits for another program's edit of the same settings file, and how often it
 // looks again meanwhile.
-constexpr int kCfgLockWaitSeconds = 2;
-constexpr auto kCfgLockWait = std::chrono::seconds(kCfgLockWaitSeconds);
+constexpr auto kCfgLockWait = std::chrono::seconds(kSettingsLockWaitSeconds);
 constexpr auto kCfgLockPoll = std::chrono::milliseconds(1);
 // An edit starts at least this long after this process last let go of the lock, so that another
 // program polling for it gets its turn during a run of edits here.
@@ -63,62 +63,34 @@ bool read_whole(const std::string& path, std::string& out) {
   return read_file(path, out, std::numeric_limits<size_t>::max());
 }
 
-// Opens (creating it, mode 0644) the lock file beside a settings file, never through a symbolic
-// link. Read-only is enough to lock it, so a lock file made by the administrator step serves the
-// user as well. -1 when it cannot be opened.
+// Opens (creating it, mode 0644) the lock file beside a settings file by the rule of
+// no_links.h, so that the administrator step never makes or opens a file elsewhere through a
+// planted link. Read-only is enough to lock it, so a lock file made by the administrator step
+// serves the user as well. -1 when it cannot be opened.
 int open_lock_file(const std::string& path) {
   for (int attempt = 0; attempt < 3; ++attempt) {
-    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = open_no_links(path, O_RDONLY | O_CREAT | O_EXCL, 0644);
     if (fd >= 0) {
       fchmod(fd, 0644);  // the umask must not keep other users of the bundle out
       return fd;
     }
     if (errno != EEXIST) return -1;
-    fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    fd = open_no_links(path, O_RDONLY);
     if (fd >= 0 || errno != ENOENT) return fd;  // gone in between: make it again
   }
   return -1;
 }
 
-// The advisory lock that every read-change-write of a settings file holds, here and in the
-// console modules inside LV1: an exclusive flock on "<file>.lock" beside it (the settings file
-// itself is replaced by rename, so it cannot carry a lock). Waits at most kCfgLockWait, so a
-// program that hangs while holding it never hangs the app; an edit that cannot get it does not
-// write at all, for writing without it could undo the other program's edit. A lock file that
-// cannot be opened (no folder, no right to write in it) means the settings file cannot be
-// written either.
-class CfgLock {
- public:
-  explicit CfgLock(const std::string& cfg_path) : fd_(open_lock_file(cfg_path + ".lock")) {
-    std::this_thread::sleep_until(last_release() + kCfgLockHandoff);
-    const auto until = std::chrono::steady_clock::now() + kCfgLockWait;
-    while (fd_ >= 0 && !locked_) {
-      locked_ = flock(fd_, LOCK_EX | LOCK_NB) == 0;
-      if (locked_ || (errno != EWOULDBLOCK && errno != EINTR)) break;
-      if (std::chrono::steady_clock::now() >= until) break;
-      std::this_thread::sleep_for(kCfgLockPoll);
-    }
-  }
-  ~CfgLock() {
-    if (fd_ >= 0) close(fd_);  // closing the only descriptor releases the lock
-    if (locked_) last_release() = std::chrono::steady_clock::now();
-  }
-  CfgLock(const CfgLock&) = delete;
-  CfgLock& operator=(const CfgLock&) = delete;
+// The descriptor's file is the one at `path` (not one removed or replaced meanwhile).
+bool still_at(int fd, const std::string& path) {
+  struct stat held {
+  }, now{};
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+         held.st_ino == now.st_ino;
+}
 
-  bool opened() const { return fd_ >= 0; }
-  bool locked() const { return locked_; }
-
- private:
-  // When this process last let go of a settings lock; guarded by cfg_set_line's mutex.
-  static std::chrono::steady_clock::time_point& last_release() {
-    static std::chrono::steady_clock::time_point at;
-    return at;
-  }
-
-  int fd_;
-  bool locked_ = false;
-};
+// When this process last let go of a settings lock, in steady-clock ticks.
+std::atomic<std::chrono::steady_clock::rep> g_lock_released{0};
 
 }  // namespace
 
@@ -183,15 +155,44 @@ std::string cfg_value(const std::string& path, const std::string& key) {
   return std::string(value);
 }
 
+SettingsLock::SettingsLock(const std::string& cfg_path) {
+  using Clock = std::chrono::steady_clock;
+  const std::string path = cfg_path + ".lock";
+  std::this_thread::sleep_until(Clock::time_point(Clock::duration(g_lock_released.load())) +
+                                kCfgLockHandoff);
+  const auto until = Clock::now() + kCfgLockWait;
+  for (;;) {
+    if (fd_ < 0 && (fd_ = open_lock_file(path)) < 0) return;
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      if (still_at(fd_, path)) {
+        locked_ = true;
+        return;
+      }
+      // Replaced while this waited (a new bundle swapped in): the file there now is the lock.
+      close(fd_);
+      fd_ = -1;
+    } else if (errno != EWOULDBLOCK && errno != EINTR) {
+      return;
+    }
+    if (Clock::now() >= until) return;
+    if (fd_ >= 0) std::this_thread::sleep_for(kCfgLockPoll);
+  }
+}
+
+SettingsLock::~SettingsLock() {
+  if (fd_ >= 0) close(fd_);  // closing the only descriptor releases the lock
+  if (locked_) g_lock_released = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
 bool cfg_set_line(const std::string& path, const std::string& key, const std::string& value) {
   if (path.empty() || !gm_base::cfg_storable(key, value)) return false;
   static std::mutex edit_mu;
   std::lock_guard<std::mutex> lock(edit_mu);
-  const CfgLock file_lock(path);
+  const SettingsLock file_lock(path);
   if (!file_lock.opened()) return false;
   if (!file_lock.locked()) {
-    logf("could not lock %s.lock within %d s - %s=%s not saved", path.c_str(), kCfgLockWaitSeconds,
-         key.c_str(), value.c_str());
+    logf("could not lock %s.lock within %d s - %s=%s not saved", path.c_str(),
+         kSettingsLockWaitSeconds, key.c_str(), value.c_str());
     return false;
   }
   std::string old;

@@ -55,10 +55,35 @@ const char* short_name(int i);
 // first line feed, carriage return or ";" (lines taken 255 characters at a time). "" when the
 // file cannot be opened or has no such line.
 std::string cfg_value(const std::string& path, const std::string& key);
+// The advisory lock that every read-change-write of a settings file holds, in the app, its
+// administrator step and the console modules inside LV1: an exclusive flock on path + ".lock"
+// beside the file (the file itself is replaced by rename, so it cannot carry a lock), held while
+// the object lives. The lock file is made when missing (mode 0644, whatever the umask), and
+// opened by the rule of no_links.h, never through a planted link. Waits at most
+// kSettingsLockWaitSeconds for another holder, so that a program that hangs while holding it
+// never hangs the caller; a lock file removed or replaced while this waits (a new bundle swapped
+// in) is opened again at its path. Whoever cannot get the lock must not write the file, for
+// writing without it could undo the other program's edit. Blocks for up to that long.
+inline constexpr int kSettingsLockWaitSeconds = 2;
+class SettingsLock {
+ public:
+  explicit SettingsLock(const std::string& cfg_path);
+  ~SettingsLock();
+  SettingsLock(const SettingsLock&) = delete;
+  SettingsLock& operator=(const SettingsLock&) = delete;
+
+  // False when the lock file could not be opened (no folder, no right to make it, a link).
+  bool opened() const { return fd_ >= 0; }
+  bool locked() const { return locked_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
+
 // Sets `key` to `value`, replacing every line that holds the key and keeping all other lines;
 // appends the line when none holds it; creates the file if needed. Writes nothing when the file
-// would stay the same. Holds the lock on path + ".lock" (made if needed, mode 0644) from reading
-// to writing, waiting at most 2 s for another program that holds it. False for an empty path, a
+// would stay the same. Holds the SettingsLock from reading to writing. False for an empty path, a
 // key or value that would not read back as given (an empty key, a key with "=", a ";", CR or
 // LF), a lock not had in time (logged; nothing is written then), or a failed write. Blocks for
 // the file I/O and up to 2 s for the lock.

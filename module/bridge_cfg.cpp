@@ -310,27 +310,56 @@ bool replace_file(const std::wstring& wpath, const std::string& bytes) {
   return false;
 }
 
+HANDLE open_lock_file(const std::wstring& lock_path, DWORD disposition) {
+  return CreateFileW(lock_path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The handle's file is the one at `lock_path` (not one removed or replaced meanwhile).
+bool still_at(HANDLE h, const std::wstring& lock_path) {
+  HANDLE now = open_lock_file(lock_path, OPEN_EXISTING);
+  if (now == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  const bool same = GetFileInformationByHandle(h, &a) && GetFileInformationByHandle(now, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(now);
+  return same;
+}
+
 // The advisory lock that every write of the settings file holds, in this module and in the app:
 // an exclusive lock on "<file>.lock" beside it (the file itself is replaced by rename, so it
 // cannot carry one). Waits at most kLockWaitMs; a write that cannot get it does not happen, for
-// writing without it could undo the app's edit. A lock file that cannot be opened (no folder, no
-// right to write in it) means the settings file cannot be written either. Used under g_write_mu.
+// writing without it could undo the app's edit. A lock file removed or replaced while this waits
+// (the app swapping in a new bundle) is opened again at its path. A lock file that cannot be
+// opened (no folder, no right to write in it) means the settings file cannot be written either.
+// Used under g_write_mu.
 class FileLock {
  public:
-  explicit FileLock(const std::wstring& path)
-      : h_(CreateFileW((path + L".lock").c_str(), GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {
+  explicit FileLock(const std::wstring& path) {
+    const std::wstring lock_path = path + L".lock";
     const uint64_t now = gm_now_ms();
     if (now < g_lock_released_ms + kLockHandoffMs) {
       Sleep(static_cast<DWORD>(g_lock_released_ms + kLockHandoffMs - now));
     }
     const uint64_t until = gm_now_ms() + kLockWaitMs;
-    while (h_ != INVALID_HANDLE_VALUE && !locked_) {
-      locked_ = LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
-                           MAXDWORD, nullptr);
-      if (locked_ || GetLastError() != ERROR_LOCK_VIOLATION || gm_now_ms() >= until) break;
-      Sleep(kLockPollMs);
+    for (;;) {
+      if (h_ == INVALID_HANDLE_VALUE) h_ = open_lock_file(lock_path, OPEN_ALWAYS);
+      if (h_ == INVALID_HANDLE_VALUE) return;
+      if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                     nullptr)) {
+        if (still_at(h_, lock_path)) {
+          locked_ = true;
+          return;
+        }
+        CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+      } else if (GetLastError() != ERROR_LOCK_VIOLATION) {
+        return;
+      }
+      if (gm_now_ms() >= until) return;
+      if (h_ != INVALID_HANDLE_VALUE) Sleep(kLockPollMs);
     }
   }
   ~FileLock() {
@@ -345,7 +374,7 @@ class FileLock {
   bool locked() const { return locked_; }
 
  private:
-  HANDLE h_;
+  HANDLE h_ = INVALID_HANDLE_VALUE;
   bool locked_ = false;
 };
 

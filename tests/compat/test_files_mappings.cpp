@@ -127,8 +127,22 @@ TEST_F(CompatFiles, CreateFileMakesOrOpensAsToldAndRefusesALinkWhenAsked) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
   EXPECT_EQ(open_file(path + ".missing", OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(CloseHandle(made) && CloseHandle(again));
+  // Both handles name one file; a file put in its place is another.
+  const auto index = [](HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+           ":" + std::to_string(info.nFileIndexLow);
+  };
+  EXPECT_EQ(index(made), index(again));
+  ASSERT_EQ(rename(path.c_str(), (path + ".old").c_str()), 0);
+  HANDLE other = open_file(path, CREATE_NEW);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_NE(index(other), index(made));
+  EXPECT_TRUE(CloseHandle(made) && CloseHandle(again) && CloseHandle(other));
   EXPECT_FALSE(CloseHandle(made));
+  BY_HANDLE_FILE_INFORMATION info{};
+  EXPECT_FALSE(GetFileInformationByHandle(made, &info));
 
   const std::string link = home_.path() + "/link.lock";
   ASSERT_EQ(symlink((home_.path() + "/elsewhere").c_str(), link.c_str()), 0);

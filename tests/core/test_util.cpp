@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "support/settings_race.h"
 #include "support/temp_home.h"
@@ -147,6 +149,27 @@ TEST_F(CoreUtil, SettingALineHoldsTheLockBesideTheFileAndWaitsForItAtMostTwoSeco
   ASSERT_EQ(symlink((home_.path() + "/made").c_str(), (q + ".lock").c_str()), 0);
   EXPECT_FALSE(gm::cfg_set_line(q, "a", "2"));
   EXPECT_FALSE(gmtest::file_exists(home_.path() + "/made"));
+}
+
+TEST_F(CoreUtil, AnEditWaitingAcrossABundleSwapWaitsForTheLockOfTheNewFile) {
+  const std::string dir = home_.path() + "/MacOS", p = dir + "/wing.cfg";
+  home_.write("MacOS/wing.cfg", "a=1\n");
+  auto old_lock = std::make_unique<gm::SettingsLock>(p);
+  ASSERT_TRUE(old_lock->locked());
+  std::thread edit([&] { EXPECT_TRUE(gm::cfg_set_line(p, "a", "2")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // A new bundle is swapped in, and someone edits its file: the old lock no longer counts.
+  ASSERT_EQ(rename(dir.c_str(), (dir + ".old").c_str()), 0);
+  home_.write("MacOS/wing.cfg", "a=new\n");
+  auto new_lock = std::make_unique<gm::SettingsLock>(p);
+  ASSERT_TRUE(new_lock->locked());
+  old_lock.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(read_file(p), "a=new\n") << "the edit waits for the new lock";
+  new_lock.reset();
+  edit.join();
+  EXPECT_EQ(read_file(p), "a=2\n");
+  EXPECT_EQ(read_file(dir + ".old/wing.cfg"), "a=1\n");
 }
 
 TEST_F(CoreUtil, TheLogRollsOverAboveOneMebibyteOnly) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -354,6 +355,25 @@ TEST_F(ModuleCfg, WritesWaitForTheAppsLockAtMostTwoSecondsAndThenWriteNothing) {
   EXPECT_EQ(read_file(cfg_path()), "hint=2.2.2.2\n");
   const std::string lock = "[cfg] could not lock " + cfg_path() + ".lock within 2 s - ";
   gmtest::expect_lines(host_, {lock + "hint not saved", lock + "settings not saved"});
+}
+
+TEST_F(ModuleCfg, AWriteWaitingWhileTheLockFileIsReplacedWaitsForTheNewOne) {
+  load_settings("hint=1\n");
+  const std::string lock = cfg_path() + ".lock";
+  auto old_lock = std::make_unique<gmtest::HeldCfgLock>(cfg_path());
+  ASSERT_GE(old_lock->fd(), 0);
+  std::thread edit([] { EXPECT_TRUE(gm::cfg_set_key("hint", "2")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The app swaps in a new bundle, and edits its file.
+  ASSERT_EQ(rename(lock.c_str(), (lock + ".old").c_str()), 0);
+  auto new_lock = std::make_unique<gmtest::HeldCfgLock>(cfg_path());
+  ASSERT_GE(new_lock->fd(), 0);
+  old_lock.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(read_file(cfg_path()), "hint=1\n") << "the write waits for the new lock";
+  new_lock.reset();
+  edit.join();
+  EXPECT_EQ(read_file(cfg_path()), "hint=2\n");
 }
 
 TEST_F(ModuleCfg, WritesNeverGoThroughALinkAtTheTemporaryOrTheLockName) {
