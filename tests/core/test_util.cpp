@@ -103,26 +103,6 @@ TEST_F(CoreUtil, AWholeFileWriteKeepsTheModeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(out, "new");
 }
 
-TEST_F(CoreUtil, AWholeFileWriteNeverGoesThroughALinkAtItsTemporaryName) {
-  const std::string p = file("old");
-  const std::string victim = home_.write("victim", "untouched");
-  const unsigned next = gmtest::next_temp_number(home_.path(), [&] { gm::write_text(p, "1"); });
-  ASSERT_GT(next, 0u);
-  const std::string stem = p + ".part." + std::to_string(getpid()) + ".";
-  ASSERT_EQ(symlink(victim.c_str(), (stem + std::to_string(next)).c_str()), 0);
-  EXPECT_TRUE(gm::write_text(p, "2"));
-  EXPECT_EQ(read_file(p), "2");
-  EXPECT_EQ(read_file(victim), "untouched");
-
-  // With every name it may try taken, the write fails and leaves the target alone.
-  for (unsigned n = next + 2; n < next + 2 + 8; ++n) {
-    ASSERT_EQ(symlink(victim.c_str(), (stem + std::to_string(n)).c_str()), 0);
-  }
-  EXPECT_FALSE(gm::write_text(p, "3"));
-  EXPECT_EQ(read_file(p), "2");
-  EXPECT_EQ(read_file(victim), "untouched");
-}
-
 TEST_F(CoreUtil, SettingALineHoldsTheLockBesideTheFileAndWaitsForItAtMostTwoSeconds) {
   const std::string p = file("ip=1.1.1.1\n");
   const mode_t old_mask = umask(077);

@@ -1,40 +1,14 @@
-// What the tests of whole-file writes and settings locks share: the number a writer's next
-// temporary file will carry, so that a test can plant something at that name, and holding a
-// settings file's lock the way another program would.
+// Holding a settings file's lock the way another program does, for the tests of the app's and
+// the module's settings edits.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 
 namespace gmtest {
-
-// Runs `write`, one whole-file write into `dir`, and returns the number the same writer's next
-// temporary file ("<target>.part.<pid>.<n>") will carry, read from the folder's inotify events.
-// 0 when no temporary file of this process was seen.
-inline unsigned next_temp_number(const std::string& dir, const std::function<void()>& write) {
-  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_CREATE) < 0) return 0;
-  write();
-  const std::string mark = ".part." + std::to_string(getpid()) + ".";
-  unsigned last = 0;
-  alignas(inotify_event) char buf[8192];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
-    for (char* p = buf; p < buf + n;) {
-      const auto* e = reinterpret_cast<const inotify_event*>(p);
-      const std::string name = e->len ? e->name : "";
-      const size_t at = name.find(mark);
-      if (at != std::string::npos) last = std::stoul(name.substr(at + mark.size()));
-      p += sizeof(inotify_event) + e->len;
-    }
-  }
-  close(fd);
-  return last ? last + 1 : 0;
-}
 
 // Holds the exclusive lock on "<settings file>.lock" while it lives, as the other program does
 // during an edit; -1 in fd() when the lock file could not be opened or locked.
