@@ -24,6 +24,7 @@
 #include <net/if_arp.h>
 #include <pthread.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -97,6 +98,7 @@ constexpr const char* kThreadTag = "THRD";
 constexpr const char* kEventTag = "EVNT";
 constexpr const char* kMappingTag = "MAPP";
 constexpr const char* kFindTag = "FIND";
+constexpr const char* kFileTag = "FILE";
 
 struct Object {
   Object(const char* t, int initial_refs) : refs(initial_refs) {
@@ -156,6 +158,14 @@ struct FindObject : Object {
   std::string pattern;
 };
 
+struct FileObject : Object {
+  FileObject() : Object(kFileTag, 1) {}
+  ~FileObject() {
+    if (fd >= 0) close(fd);  // also ends a lock the handle holds
+  }
+  int fd = -1;
+};
+
 void destroy(Object* o) {
   if (o->is(kThreadTag))
     delete static_cast<ThreadObject*>(o);
@@ -165,6 +175,8 @@ void destroy(Object* o) {
     delete static_cast<MappingObject*>(o);
   else if (o->is(kFindTag))
     delete static_cast<FindObject*>(o);
+  else if (o->is(kFileTag))
+    delete static_cast<FileObject*>(o);
 }
 
 void release(Object* o) {
@@ -602,6 +614,51 @@ BOOL path_call(F&& call) {
   return guarded<BOOL>(FALSE, [&]() -> BOOL { return call() == 0 ? TRUE : fail(errno, FALSE); });
 }
 
+int access_flags(DWORD access) {
+  const bool read = access & GENERIC_READ;
+  const bool write = access & GENERIC_WRITE;
+  return read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+}
+
+// Opens the file for CreateFileW (base holds the access, link and close-on-exec flags); sets
+// *created when this call made it. -1 with errno set on failure.
+int open_disposed(const std::string& path, int base, DWORD disposition, bool* created) {
+  *created = false;
+  const auto make = [&](int extra) {
+    const int fd = open(path.c_str(), base | O_CREAT | O_EXCL | extra, 0644);
+    *created = fd >= 0;
+    return fd;
+  };
+  switch (disposition) {
+    case CREATE_NEW:
+      return make(0);
+    case CREATE_ALWAYS:
+      return open(path.c_str(), base | O_CREAT | O_TRUNC, 0644);
+    case OPEN_EXISTING:
+      return open(path.c_str(), base);
+    case TRUNCATE_EXISTING:
+      return open(path.c_str(), base | O_TRUNC);
+    case OPEN_ALWAYS:
+      // Made here or opened as it is; a file removed between the two attempts is made again.
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = make(0);
+        if (fd >= 0 || errno != EEXIST) return fd;
+        fd = open(path.c_str(), base);
+        if (fd >= 0 || errno != ENOENT) return fd;
+      }
+      return -1;
+    default:
+      errno = EINVAL;
+      return -1;
+  }
+}
+
+DWORD open_error(int err) {
+  if (err == ENOENT || err == ENOTDIR) return ERROR_FILE_NOT_FOUND;
+  if (err == EEXIST) return ERROR_FILE_EXISTS;
+  return static_cast<DWORD>(err);
+}
+
 // ---- file mappings ------------------------------------------------------------------------------
 
 // The run-folder file name of a mapping, or "" when the name cannot name a file there.
@@ -932,6 +989,67 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, void* data
     *static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data) = attributes_of(st);
     return TRUE;
   });
+}
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, void*, DWORD disposition, DWORD flags,
+                   HANDLE) {
+  if (!path) return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  return guarded<HANDLE>(INVALID_HANDLE_VALUE, [&]() -> HANDLE {
+    int base = access_flags(access) | O_CLOEXEC;
+    if (flags & FILE_FLAG_OPEN_REPARSE_POINT) base |= O_NOFOLLOW;
+    auto f = std::make_unique<FileObject>();
+    bool created = false;
+    f->fd = open_disposed(gm_path_utf8(path), base, disposition, &created);
+    if (f->fd < 0) return fail(open_error(errno), INVALID_HANDLE_VALUE);
+    if (created) fchmod(f->fd, 0644);
+    t_last_error = disposition == OPEN_ALWAYS && !created ? ERROR_ALREADY_EXISTS : NO_ERROR;
+    return publish(std::move(f));
+  });
+}
+
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD, DWORD, OVERLAPPED*) {
+  Ref ref(file, kFileTag);
+  if (!ref) return FALSE;
+  int op = (flags & LOCKFILE_EXCLUSIVE_LOCK) ? LOCK_EX : LOCK_SH;
+  if (flags & LOCKFILE_FAIL_IMMEDIATELY) op |= LOCK_NB;
+  int rc;
+  while ((rc = flock(ref.as<FileObject>()->fd, op)) != 0 && errno == EINTR) {
+  }
+  if (rc == 0) return TRUE;
+  return fail(errno == EWOULDBLOCK ? ERROR_LOCK_VIOLATION : static_cast<DWORD>(errno), FALSE);
+}
+
+BOOL UnlockFileEx(HANDLE file, DWORD, DWORD, DWORD, OVERLAPPED*) {
+  Ref ref(file, kFileTag);
+  if (!ref) return FALSE;
+  return flock(ref.as<FileObject>()->fd, LOCK_UN) == 0 ? TRUE : fail(errno, FALSE);
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!info) return fail(ERROR_INVALID_PARAMETER, FALSE);
+  Ref ref(file, kFileTag);
+  if (!ref) return FALSE;
+  struct stat st {};
+  if (fstat(ref.as<FileObject>()->fd, &st) != 0) return fail(static_cast<DWORD>(errno), FALSE);
+  const WIN32_FILE_ATTRIBUTE_DATA a = attributes_of(st);
+  const auto ino = static_cast<uint64_t>(st.st_ino);
+  *info = BY_HANDLE_FILE_INFORMATION{a.dwFileAttributes,
+                                     a.ftCreationTime,
+                                     a.ftLastAccessTime,
+                                     a.ftLastWriteTime,
+                                     static_cast<DWORD>(st.st_dev),
+                                     a.nFileSizeHigh,
+                                     a.nFileSizeLow,
+                                     static_cast<DWORD>(st.st_nlink),
+                                     static_cast<DWORD>(ino >> 32),
+                                     static_cast<DWORD>(ino)};
+  return TRUE;
+}
+
+void Sleep(DWORD ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
 }
 
 BOOL DeleteFileW(LPCWSTR path) {

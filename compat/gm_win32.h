@@ -59,12 +59,17 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(void* arg);
 #define ERROR_NOT_SUPPORTED 50u
 #define ERROR_NO_DATA 232u
 #define ERROR_NO_MORE_FILES 18u
+#define ERROR_LOCK_VIOLATION 33u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_ALREADY_EXISTS 183u
 
 #define PAGE_READONLY 0x02u
 #define PAGE_READWRITE 0x04u
 #define FILE_MAP_WRITE 0x02u
 #define FILE_MAP_READ 0x04u
 #define FILE_MAP_ALL_ACCESS 0xF001Fu
+
+#define MAXDWORD 0xFFFFFFFFu
 
 #define _SH_DENYNO 0x40
 #define _TRUNCATE ((size_t)-1)
@@ -106,8 +111,8 @@ DWORD WaitForSingleObject(HANDLE h, DWORD ms);
 // deadline. WAIT_OBJECT_0 when all are signalled, WAIT_TIMEOUT when the deadline passes first.
 DWORD WaitForMultipleObjects(DWORD n, const HANDLE* handles, BOOL wait_all, DWORD ms);
 
-// The general close for every handle kind (thread, event, mapping, directory search): drops one
-// reference. False for a bad handle.
+// The general close for every handle kind (thread, event, mapping, directory search, file):
+// drops one reference. False for a bad handle.
 BOOL FindClose(HANDLE h);
 BOOL CloseHandle(HANDLE h);
 
@@ -162,6 +167,70 @@ enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
 
 // Size and times (100 ns units since 1601, as Win32) of a file. False when it does not exist.
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, void* data);
+
+// Files as handles, and advisory locks on them.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define LOCKFILE_FAIL_IMMEDIATELY 0x1u
+#define LOCKFILE_EXCLUSIVE_LOCK 0x2u
+
+struct OVERLAPPED {
+  uintptr_t Internal;
+  uintptr_t InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+};
+
+// Opens a file by wide path as a handle (close it with CloseHandle), close-on-exec. access:
+// GENERIC_READ and / or GENERIC_WRITE. disposition: CREATE_NEW (fails with ERROR_FILE_EXISTS
+// when anything is at the path), CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS (sets
+// ERROR_ALREADY_EXISTS when the file was there) or TRUNCATE_EXISTING. A file it creates gets mode
+// 0644 whatever the umask. FILE_FLAG_OPEN_REPARSE_POINT in flags refuses a symbolic link at the
+// path instead of following it. The share mode, security attributes, other flags and the
+// template are ignored. Returns INVALID_HANDLE_VALUE on failure.
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security, DWORD disposition,
+                   DWORD flags, HANDLE template_file);
+
+// Locks the whole file, whatever range is given, against every other handle, in this process
+// or another (flock: the lock belongs to the handle and ends when the handle is closed):
+// exclusive with LOCKFILE_EXCLUSIVE_LOCK, else shared. With LOCKFILE_FAIL_IMMEDIATELY a lock held
+// elsewhere fails the call at once with ERROR_LOCK_VIOLATION; without it the call blocks until the
+// lock is free. The overlapped structure may be null and is not used.
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytes_low, DWORD bytes_high,
+                OVERLAPPED* overlapped);
+BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytes_low, DWORD bytes_high,
+                  OVERLAPPED* overlapped);
+
+// What identifies an open file, and its size and times: dwVolumeSerialNumber with
+// nFileIndexHigh / nFileIndexLow name the same file for every handle opened on it, and another
+// once the path names another file (device and inode here).
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+// False for a handle that is not a file of CreateFileW.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info);
+
+// Blocks the calling thread for ms milliseconds.
+void Sleep(DWORD ms);
 
 BOOL DeleteFileW(LPCWSTR path);
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "install_faults.h"
 #include "install_files.h"
@@ -88,13 +90,23 @@ bool put_loader(const std::string& payload_loader, const std::string& fresh, con
 
 // The settings of the bundle being replaced, else those of a first install. A settings file that
 // is there but cannot be carried over fails the install rather than being replaced by the
-// defaults: wing.cfg holds the inputs that must never get 48V. False with err set.
+// defaults: wing.cfg holds the inputs that must never get 48V. Each file carried over stays
+// locked (in `held`) until the caller lets go after the swap, so that no edit made meanwhile by
+// the app or a console module is lost with the old bundle. False with err set.
 bool put_settings(const std::string& bundle, const std::string& macos, int only,
-                  const Reader& reader, std::string& err) {
+                  const Reader& reader, std::vector<std::unique_ptr<SettingsLock>>& held,
+                  std::string& err) {
   for (const char* name : {"wing.cfg", "x32.cfg", "state.cfg"}) {
     const std::string old = bundle + "/Contents/MacOS/" + name;
     struct stat st {};
     if (lstat(old.c_str(), &st) != 0) continue;
+    held.push_back(std::make_unique<SettingsLock>(old));
+    if (held.back()->opened() && !held.back()->locked()) {
+      err = std::string("Could not carry over ") + name +
+            " from the installed Gainmesh bundle while another program was changing it, so "
+            "nothing was changed. Try again in a moment.";
+      return false;
+    }
     if (!copy_file_over(old, macos + "/" + name, reader)) {
       logf("install: %s of the installed bundle is not a plain file this user can read", name);
       err = std::string("Could not carry over ") + name +
@@ -204,7 +216,8 @@ bool install_impl(std::string& err, unsigned uid, unsigned gid, int only) {
   install_fault("loader");
   if (!copy_modules(macos + "/modules", err, nullptr, reader)) return fail("");
   install_fault("modules");
-  if (!put_settings(bundle, macos, only, reader, err)) return fail("");
+  std::vector<std::unique_ptr<SettingsLock>> settings_locks;
+  if (!put_settings(bundle, macos, only, reader, settings_locks, err)) return fail("");
   install_fault("settings");
   if (!strip_quarantine(fresh)) {
     return fail(

@@ -124,9 +124,11 @@ std::string os_version_text();
 // Packs the folder `folder` into the zip archive `zip_path` as ditto -c -k --keepParent does: the
 // folder's own name is the top entry, every folder below it an entry of its own (with a trailing
 // "/"), and every regular file its contents, compressed; symbolic links and other special files
-// are left out. The archive is written beside its target and renamed into place, so a failure
-// leaves whatever was at zip_path untouched and no partial file. False when the folder cannot be
-// read or the archive cannot be written. Runs in this process; blocks for the reading and writing.
+// are left out. The archive is written into a new file beside its target (never through anything
+// already at that name), flushed to disk and renamed into place, and then the folder is flushed,
+// so a failure leaves whatever was at zip_path untouched and no partial file, and an archive
+// reported written survives a power cut. False when the folder cannot be read or the archive
+// cannot be written. Runs in this process; blocks for the reading and writing.
 bool zip_folder(const std::string& folder, const std::string& zip_path);
 
 // ---- files of the installed bundle -------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/whole_file.h"
 #include "platform.h"
 
 namespace gm {
@@ -19,12 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One archive being written; closed and freed on every path.
+// One archive being written into an open file (which stays open); the archive is closed and
+// freed on every path.
 class ZipWriter {
  public:
-  explicit ZipWriter(const std::string& path) : a_(archive_write_new()) {
+  explicit ZipWriter(int fd) : a_(archive_write_new()) {
     ok_ = a_ && archive_write_set_format_zip(a_) == ARCHIVE_OK &&
-          archive_write_open_filename(a_, path.c_str()) == ARCHIVE_OK;
+          archive_write_open_fd(a_, fd) == ARCHIVE_OK;
   }
   ~ZipWriter() {
     if (a_) archive_write_free(a_);
@@ -107,11 +109,6 @@ bool list_tree(const fs::path& root, std::vector<fs::path>* out) {
   return true;
 }
 
-std::string temp_path_beside(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  return target + ".part." + std::to_string(getpid()) + "." + std::to_string(++counter);
-}
-
 }  // namespace
 
 bool zip_folder(const std::string& folder, const std::string& zip_path) {
@@ -123,10 +120,13 @@ bool zip_folder(const std::string& folder, const std::string& zip_path) {
       !list_tree(folder, &tree)) {
     return false;
   }
-  const std::string temp = temp_path_beside(zip_path);
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  const int fd = gm_base::create_temp_beside(zip_path, 0644, counter, temp);
+  if (fd < 0) return false;
   bool written = false;
   {
-    ZipWriter zip(temp);
+    ZipWriter zip(fd);
     zip.add_folder(top.string(), root_st);
     for (const fs::path& rel : tree) {
       const std::string path = (fs::path(folder) / rel).string();
@@ -143,7 +143,11 @@ bool zip_folder(const std::string& folder, const std::string& zip_path) {
     }
     written = zip.close_archive();
   }
-  if (written && std::rename(temp.c_str(), zip_path.c_str()) == 0) return true;
+  written = fsync(fd) == 0 && written;
+  written = close(fd) == 0 && written;
+  if (written && std::rename(temp.c_str(), zip_path.c_str()) == 0) {
+    return gm_base::sync_parent_dir(zip_path);
+  }
   std::remove(temp.c_str());
   return false;
 }

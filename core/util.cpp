@@ -2,12 +2,14 @@
 #include "util.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,9 +18,12 @@
 #include <fstream>
 #include <limits>
 #include <string_view>
+#include <thread>
 
 #include "base/cfg_syntax.h"
 #include "base/paths.h"
+#include "base/whole_file.h"
+#include "no_links.h"
 
 #ifndef GM_BUILD_ID
 #define GM_BUILD_ID "0000000"
@@ -31,6 +36,13 @@ constexpr const char* kDefaultIoModules = "/Library/Application Support/Waves/So
 constexpr long kLogRollBytes = 1048576;
 constexpr size_t kReaderLine = 255;  // characters of a line a reader takes at once
 constexpr size_t kEditorLine = 511;  // and the editor
+// How long an edit waits for another program's edit of the same settings file, and how often it
+// looks again meanwhile.
+constexpr auto kCfgLockWait = std::chrono::seconds(kSettingsLockWaitSeconds);
+constexpr auto kCfgLockPoll = std::chrono::milliseconds(1);
+// An edit starts at least this long after this process last let go of the lock, so that another
+// program polling for it gets its turn during a run of edits here.
+constexpr auto kCfgLockHandoff = std::chrono::milliseconds(3);
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -50,6 +62,35 @@ std::string& app_path_value() {
 bool read_whole(const std::string& path, std::string& out) {
   return read_file(path, out, std::numeric_limits<size_t>::max());
 }
+
+// Opens (creating it, mode 0644) the lock file beside a settings file by the rule of
+// no_links.h, so that the administrator step never makes or opens a file elsewhere through a
+// planted link. Read-only is enough to lock it, so a lock file made by the administrator step
+// serves the user as well. -1 when it cannot be opened.
+int open_lock_file(const std::string& path) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = open_no_links(path, O_RDONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+      fchmod(fd, 0644);  // the umask must not keep other users of the bundle out
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+    fd = open_no_links(path, O_RDONLY);
+    if (fd >= 0 || errno != ENOENT) return fd;  // gone in between: make it again
+  }
+  return -1;
+}
+
+// The descriptor's file is the one at `path` (not one removed or replaced meanwhile).
+bool still_at(int fd, const std::string& path) {
+  struct stat held {
+  }, now{};
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+         held.st_ino == now.st_ino;
+}
+
+// When this process last let go of a settings lock, in steady-clock ticks.
+std::atomic<std::chrono::steady_clock::rep> g_lock_released{0};
 
 }  // namespace
 
@@ -114,10 +155,46 @@ std::string cfg_value(const std::string& path, const std::string& key) {
   return std::string(value);
 }
 
+SettingsLock::SettingsLock(const std::string& cfg_path) {
+  using Clock = std::chrono::steady_clock;
+  const std::string path = cfg_path + ".lock";
+  std::this_thread::sleep_until(Clock::time_point(Clock::duration(g_lock_released.load())) +
+                                kCfgLockHandoff);
+  const auto until = Clock::now() + kCfgLockWait;
+  for (;;) {
+    if (fd_ < 0 && (fd_ = open_lock_file(path)) < 0) return;
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+      if (still_at(fd_, path)) {
+        locked_ = true;
+        return;
+      }
+      // Replaced while this waited (a new bundle swapped in): the file there now is the lock.
+      close(fd_);
+      fd_ = -1;
+    } else if (errno != EWOULDBLOCK && errno != EINTR) {
+      return;
+    }
+    if (Clock::now() >= until) return;
+    if (fd_ >= 0) std::this_thread::sleep_for(kCfgLockPoll);
+  }
+}
+
+SettingsLock::~SettingsLock() {
+  if (fd_ >= 0) close(fd_);  // closing the only descriptor releases the lock
+  if (locked_) g_lock_released = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
 bool cfg_set_line(const std::string& path, const std::string& key, const std::string& value) {
   if (path.empty() || !gm_base::cfg_storable(key, value)) return false;
   static std::mutex edit_mu;
   std::lock_guard<std::mutex> lock(edit_mu);
+  const SettingsLock file_lock(path);
+  if (!file_lock.opened()) return false;
+  if (!file_lock.locked()) {
+    logf("could not lock %s.lock within %d s - %s=%s not saved", path.c_str(),
+         kSettingsLockWaitSeconds, key.c_str(), value.c_str());
+    return false;
+  }
   std::string old;
   const bool opened = read_whole(path, old);
   const std::string content =
@@ -129,11 +206,10 @@ bool cfg_set_line(const std::string& path, const std::string& key, const std::st
 
 bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
   static std::atomic<unsigned> counter{0};
-  const std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
-                          std::to_string(counter.fetch_add(1) + 1);
   struct stat st{};
   const mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  std::string tmp;
+  const int fd = gm_base::create_temp_beside(path, mode, counter, tmp);
   if (fd < 0) return false;
   fchmod(fd, mode);  // the umask must not narrow what the target had
   bool ok = true;
@@ -145,7 +221,10 @@ bool write_file(const std::string& path, const std::vector<unsigned char>& bytes
   }
   ok = fsync(fd) == 0 && ok;
   ok = close(fd) == 0 && ok;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) {
+    // Without this the rename may not outlive a power cut, however well the file was flushed.
+    return gm_base::sync_parent_dir(path);
+  }
   unlink(tmp.c_str());
   return false;
 }

@@ -2,7 +2,9 @@
 // few keys while LV1 runs, and writes it back whole or one key at a time.
 //
 // The app reads and edits the same file at any time, so every write replaces the file atomically
-// (temporary file beside it, fsync, rename): a reader sees either the old or the new content.
+// (temporary file beside it, fsync, rename, then the folder flushed): a reader sees either the
+// old or the new content. Every write also holds the advisory lock on "<file>.lock" that the
+// app's edits hold, so that neither program's read-change-write undoes the other's.
 #include "bridge_cfg.h"
 
 #include <fcntl.h>
@@ -19,9 +21,11 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/cfg_syntax.h"
 #include "base/text.h"
+#include "base/whole_file.h"
 #include "gm_win32.h"
 #include "module_entry.h"
 
@@ -38,6 +42,14 @@ constexpr size_t kHintChars = 63;
 constexpr size_t kConsoleChars = 39;
 constexpr size_t kShortChars = 7;  // bank, card, protect group
 constexpr const char* kBlanks = " \t";
+// How long a write waits for the app's edit of the file (LV1's threads must never hang on a
+// program that hangs while holding the lock), and how often it looks again meanwhile.
+constexpr int kLockWaitSeconds = 2;
+constexpr uint64_t kLockWaitMs = kLockWaitSeconds * 1000;
+constexpr DWORD kLockPollMs = 1;
+// A write starts at least this long after this module last let go of the lock, so that the app
+// polling for it gets its turn during a run of writes here.
+constexpr uint64_t kLockHandoffMs = 3;
 
 // What identifies one version of the file for the live pick-up.
 struct FileStamp {
@@ -47,9 +59,21 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+// The values this module has changed since it last wrote the file, as bits.
+enum Changed : unsigned {
+  kChangedBank = 1u << 0,
+  kChangedBase = 1u << 1,
+  kChangedWatch = 1u << 2,
+  kChangedResync = 1u << 3,
+};
+
 struct State {
   CfgValues values;
   std::wstring path;
+  unsigned changed = 0;  // Changed bits not yet written
+  // Protect entries this module added and removed since its last save, each in neither or one.
+  std::vector<ProtectEntry> protect_added, protect_removed;
+  uint64_t change_count = 0;  // rises with every change, so a save knows what it wrote
   bool refreshed = false;  // cfg_refresh_live has looked at least once
   uint64_t last_refresh_ms = 0;
   bool have_stamp = false;
@@ -60,6 +84,7 @@ std::mutex g_mu;  // guards g_state; never held across file I/O or logging
 State g_state;
 std::mutex g_write_mu;  // orders this process's read-modify-write cycles of the file
 std::atomic<unsigned> g_tmp_counter{0};
+uint64_t g_lock_released_ms = 0;  // when the file's lock was last let go; guarded by g_write_mu
 
 // ---- text helpers ------------------------------------------------------------------------------
 
@@ -164,7 +189,7 @@ std::string protect_log_text(const CfgValues& v) {
   return out;
 }
 
-void load_protect(CfgValues& v, const std::string& text) {
+void load_protect(CfgValues& v, const std::string& text, bool log) {
   memset(v.protect, 0, sizeof v.protect);
   v.n_protect = 0;
   size_t pos = 0;
@@ -174,11 +199,10 @@ void load_protect(CfgValues& v, const std::string& text) {
     if (parse_protect_item(text.substr(pos, end - pos), v.protect[v.n_protect])) ++v.n_protect;
     pos = end + 1;
   }
-  if (v.n_protect > 0) {
+  if (log && v.n_protect > 0) {
     logf("[48V] protected inputs (48V will never be switched on): %s", protect_log_text(v).c_str());
   }
 }
-
 
 int find_protect(const CfgValues& v, const std::string& group, int input) {
   for (int i = 0; i < v.n_protect; ++i) {
@@ -187,6 +211,22 @@ int find_protect(const CfgValues& v, const std::string& group, int input) {
     }
   }
   return -1;
+}
+
+bool same_entry(const ProtectEntry& a, const ProtectEntry& b) {
+  return a.input == b.input && strcasecmp(a.group, b.group) == 0;
+}
+
+// Notes an entry added (or removed) since the last save: it leaves the other list or joins this.
+void note_protect_change(const ProtectEntry& e, std::vector<ProtectEntry>& to,
+                         std::vector<ProtectEntry>& other) {
+  const auto in_other = std::find_if(other.begin(), other.end(),
+                                     [&](const ProtectEntry& o) { return same_entry(o, e); });
+  if (in_other != other.end()) {
+    other.erase(in_other);
+  } else {
+    to.push_back(e);
+  }
 }
 
 // ---- loading -----------------------------------------------------------------------------------
@@ -208,7 +248,7 @@ bool load_text_key(CfgValues& v, const std::string& key, const std::string& val)
   return true;
 }
 
-void load_key(CfgValues& v, const std::string& key, const std::string& val) {
+void load_key(CfgValues& v, const std::string& key, const std::string& val, bool log) {
   if (load_text_key(v, key, val)) return;
   const char* k = key.c_str();
   if (strcasecmp(k, "base") == 0) {
@@ -222,18 +262,19 @@ void load_key(CfgValues& v, const std::string& key, const std::string& val) {
   } else if (strcasecmp(k, "session_recall") == 0) {
     v.session_recall = recall_value(val);
   } else if (strcasecmp(k, "protect") == 0) {
-    load_protect(v, val);
+    load_protect(v, val, log);
   } else if (strcasecmp(k, "diag") == 0) {
     v.diag = to_int(val) != 0;
   }
 }
 
-void load_lines(FILE* f, CfgValues& v) {
+// Every setting of the file; `log` logs the protect list it holds.
+void load_lines(FILE* f, CfgValues& v, bool log) {
   std::string line;
   while (read_line(f, line, kReadLineChars)) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    load_key(v, line.substr(0, eq), value_text(line.c_str() + eq + 1));
+    load_key(v, line.substr(0, eq), value_text(line.c_str() + eq + 1), log);
   }
 }
 
@@ -250,24 +291,92 @@ bool write_all(int fd, const std::string& bytes) {
   return true;
 }
 
-// Replaces the whole file: a temporary file in the same folder (target + ".part." + pid + "." +
-// counter), flushed to disk, then renamed over the target. Keeps the target's permission bits
-// (0644 for a new file). The target is never left half written.
+// Replaces the whole file: a new temporary file in the same folder (target + ".part." + pid + "."
+// + counter; never one that was already there, nor a link), flushed to disk, renamed over the
+// target, then the folder flushed. Keeps the target's permission bits (0644 for a new file). The
+// target is never left half written.
 bool replace_file(const std::wstring& wpath, const std::string& bytes) {
   std::string path = gm_path_utf8(wpath.c_str());
-  std::string tmp = path + ".part." + std::to_string(getpid()) + "." +
-                    std::to_string(g_tmp_counter.fetch_add(1) + 1);
   struct stat st;
   bool existed = stat(path.c_str(), &st) == 0;
   mode_t mode = existed ? (st.st_mode & 07777) : 0644;
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+  std::string tmp;
+  int fd = gm_base::create_temp_beside(path, mode, g_tmp_counter, tmp);
   if (fd < 0) return false;
   bool ok = (!existed || fchmod(fd, mode) == 0) && write_all(fd, bytes) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
+  if (ok && rename(tmp.c_str(), path.c_str()) == 0) return gm_base::sync_parent_dir(path);
   unlink(tmp.c_str());
   return false;
 }
+
+HANDLE open_lock_file(const std::wstring& lock_path, DWORD disposition) {
+  return CreateFileW(lock_path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The handle's file is the one at `lock_path` (not one removed or replaced meanwhile).
+bool still_at(HANDLE h, const std::wstring& lock_path) {
+  HANDLE now = open_lock_file(lock_path, OPEN_EXISTING);
+  if (now == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  const bool same = GetFileInformationByHandle(h, &a) && GetFileInformationByHandle(now, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(now);
+  return same;
+}
+
+// The advisory lock that every write of the settings file holds, in this module and in the app:
+// an exclusive lock on "<file>.lock" beside it (the file itself is replaced by rename, so it
+// cannot carry one). Waits at most kLockWaitMs; a write that cannot get it does not happen, for
+// writing without it could undo the app's edit. A lock file removed or replaced while this waits
+// (the app swapping in a new bundle) is opened again at its path. A lock file that cannot be
+// opened (no folder, no right to write in it) means the settings file cannot be written either.
+// Used under g_write_mu.
+class FileLock {
+ public:
+  explicit FileLock(const std::wstring& path) {
+    const std::wstring lock_path = path + L".lock";
+    const uint64_t now = gm_now_ms();
+    if (now < g_lock_released_ms + kLockHandoffMs) {
+      Sleep(static_cast<DWORD>(g_lock_released_ms + kLockHandoffMs - now));
+    }
+    const uint64_t until = gm_now_ms() + kLockWaitMs;
+    for (;;) {
+      if (h_ == INVALID_HANDLE_VALUE) h_ = open_lock_file(lock_path, OPEN_ALWAYS);
+      if (h_ == INVALID_HANDLE_VALUE) return;
+      if (LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                     nullptr)) {
+        if (still_at(h_, lock_path)) {
+          locked_ = true;
+          return;
+        }
+        CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+      } else if (GetLastError() != ERROR_LOCK_VIOLATION) {
+        return;
+      }
+      if (gm_now_ms() >= until) return;
+      if (h_ != INVALID_HANDLE_VALUE) Sleep(kLockPollMs);
+    }
+  }
+  ~FileLock() {
+    if (locked_) UnlockFileEx(h_, 0, MAXDWORD, MAXDWORD, nullptr);
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    if (locked_) g_lock_released_ms = gm_now_ms();
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  bool opened() const { return h_ != INVALID_HANDLE_VALUE; }
+  bool locked() const { return locked_; }
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+  bool locked_ = false;
+};
 
 std::string render(const CfgValues& v, bool diag) {
   std::string out = "; written by Gainmesh - edit while LV1 is closed\n";
@@ -292,6 +401,35 @@ std::string render(const CfgValues& v, bool diag) {
   if (!v.console.empty()) out += "console=" + v.console + "\n";
   out += std::string("session_recall=") + (v.session_recall ? "on" : "off") + "\n";
   return out;
+}
+
+// What a save writes: the file as it is now (the app may have edited it since it was read), with
+// the values this module changed put over it. The current values when the file cannot be read.
+// Called under the file's lock.
+CfgValues merged_with_file(const std::wstring& path, const CfgValues& ours, const State& changes) {
+  const unsigned changed = changes.changed;
+  FILE* f = open_shared(path);
+  if (!f) return ours;
+  CfgValues v;
+  load_lines(f, v, false);
+  fclose(f);
+  if (changed & kChangedBank) v.bank = ours.bank;
+  if (changed & kChangedBase) v.base = ours.base;
+  if (changed & kChangedWatch) v.watch = ours.watch;
+  if (changed & kChangedResync) v.resync_desk = ours.resync_desk;
+  // The protect list as the file has it, less what this module removed, plus what it added.
+  for (const ProtectEntry& gone : changes.protect_removed) {
+    const int i = find_protect(v, gone.group, gone.input);
+    if (i < 0) continue;
+    std::copy(v.protect + i + 1, v.protect + v.n_protect, v.protect + i);
+    v.protect[--v.n_protect] = ProtectEntry{};
+  }
+  for (const ProtectEntry& added : changes.protect_added) {
+    if (v.n_protect < kMaxProtect && find_protect(v, added.group, added.input) < 0) {
+      v.protect[v.n_protect++] = added;
+    }
+  }
+  return v;
 }
 
 // ---- editing one key ---------------------------------------------------------------------------
@@ -320,10 +458,13 @@ ReadResult read_small_file(const std::wstring& wpath, size_t limit, std::string&
   return result;
 }
 
-enum class EditResult { kSaved, kUnchanged, kTooLarge, kWriteFailed };
+enum class EditResult { kSaved, kUnchanged, kTooLarge, kNotLocked, kWriteFailed };
 
 EditResult edit_key(const std::wstring& path, const char* key, const std::string& line) {
   std::lock_guard<std::mutex> lock(g_write_mu);
+  const FileLock file_lock(path);
+  if (!file_lock.opened()) return EditResult::kWriteFailed;
+  if (!file_lock.locked()) return EditResult::kNotLocked;
   std::string old;
   ReadResult r = read_small_file(path, kEditLimit, old);
   if (r == ReadResult::kTooLarge) return EditResult::kTooLarge;
@@ -427,7 +568,7 @@ void load_cfg() {
     logf("[cfg] no %S - using defaults", host_path.c_str());
   } else {
     logf("[cfg] using %S", path.c_str());
-    load_lines(f, v);
+    load_lines(f, v, true);
     fclose(f);
   }
   {
@@ -443,15 +584,36 @@ void load_cfg() {
 
 void save_cfg() {
   std::wstring path;
-  bool ok;
+  bool busy, ok = false;
   {
     std::lock_guard<std::mutex> write_lock(g_write_mu);
-    CfgValues v = cfg_snapshot();
     path = current_path();
     if (path.empty()) return;
-    ok = replace_file(path, render(v, v.diag));
+    const FileLock file_lock(path);
+    busy = file_lock.opened() && !file_lock.locked();
+    if (file_lock.locked()) {
+      State changes;
+      {
+        std::lock_guard<std::mutex> lock(g_mu);
+        changes.changed = g_state.changed;
+        changes.protect_added = g_state.protect_added;
+        changes.protect_removed = g_state.protect_removed;
+        changes.change_count = g_state.change_count;
+      }
+      const CfgValues v = merged_with_file(path, cfg_snapshot(), changes);
+      ok = replace_file(path, render(v, v.diag));
+      std::lock_guard<std::mutex> lock(g_mu);
+      if (ok && g_state.change_count == changes.change_count) {
+        g_state.changed = 0;
+        g_state.protect_added.clear();
+        g_state.protect_removed.clear();
+      }
+    }
   }
-  if (ok) {
+  if (busy) {
+    logf("[cfg] could not lock %S.lock within %d s - settings not saved", path.c_str(),
+         kLockWaitSeconds);
+  } else if (ok) {
     logf("[cfg] saved %S", path.c_str());
   } else {
     logf("[cfg] could not write %S", path.c_str());
@@ -471,6 +633,10 @@ bool cfg_set_key(const char* key, const char* value) {
       return true;
     case EditResult::kTooLarge:
       logf("[cfg] %S is too large to edit - %s not saved", path.c_str(), key);
+      return false;
+    case EditResult::kNotLocked:
+      logf("[cfg] could not lock %S.lock within %d s - %s not saved", path.c_str(),
+           kLockWaitSeconds, key);
       return false;
     case EditResult::kWriteFailed:
       break;
@@ -578,6 +744,11 @@ std::string cfg_hint() {
 void cfg_apply_request(const char* bank, int base, int watch, bool resync_desk) {
   std::string new_bank = bank ? cut(value_text(bank), kShortChars) : "";
   std::lock_guard<std::mutex> lock(g_mu);
+  g_state.changed |= kChangedResync;
+  if (!new_bank.empty()) g_state.changed |= kChangedBank;
+  if (base > 0) g_state.changed |= kChangedBase;
+  if (watch > 0) g_state.changed |= kChangedWatch;
+  ++g_state.change_count;
   if (!new_bank.empty()) g_state.values.bank = new_bank;
   if (base > 0) g_state.values.base = base;
   if (watch > 0) g_state.values.watch = clamp_watch(watch);
@@ -609,7 +780,9 @@ bool cfg_protect_add(const char* group, int input) {
   if (v.n_protect >= kMaxProtect || find_protect(v, g, input) >= 0) return false;
   set_group(v.protect[v.n_protect], g);
   v.protect[v.n_protect].input = input;
+  note_protect_change(v.protect[v.n_protect], g_state.protect_added, g_state.protect_removed);
   ++v.n_protect;
+  ++g_state.change_count;
   return true;
 }
 
@@ -620,9 +793,11 @@ bool cfg_protect_remove(const char* group, int input) {
   CfgValues& v = g_state.values;
   int i = find_protect(v, g, input);
   if (i < 0) return false;
+  note_protect_change(v.protect[i], g_state.protect_removed, g_state.protect_added);
   // The last entry takes the removed one's place.
   v.protect[i] = v.protect[--v.n_protect];
   v.protect[v.n_protect] = ProtectEntry{};
+  ++g_state.change_count;
   return true;
 }
 

@@ -42,12 +42,19 @@ struct CfgValues {
 // the defaults. Called by bridge_start before any module thread runs. Sets the detail level.
 void load_cfg();
 
-// Rewrites the whole file from the current values (other lines and comments are lost). No-op
-// without a path. Logs the outcome.
+// Rewrites the whole file (other lines and comments are lost): the settings this module changed
+// since its last save (bank, base, watch and resync by a settings request, the protect entries
+// added and removed) put over the settings the file holds now, so that the app's and the user's
+// edits since the file was read are kept; from the current values when the file cannot be read.
+// No-op without a path. Logs the outcome.
+//
+// Writes hold the advisory lock on "<file>.lock" that the app's edits hold, waiting at most 2 s
+// for it; a write that cannot get it in time is logged and not made.
 void save_cfg();
 
 // Changes one key in place, keeping every other line. False for an empty key or a null value,
-// when the file is too large to edit (16384 bytes) or cannot be written.
+// when the file is too large to edit (16384 bytes), its lock is not had in time or it cannot be
+// written.
 bool cfg_set_key(const char* key, const char* value);
 
 // Watch thread, every cycle: at most every 3000 ms, picks up diag and session_recall edits.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -20,6 +22,16 @@ using gmtest::wide;
 
 HANDLE make_mapping(LPCWSTR name, DWORD size) {
   return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+}
+
+HANDLE open_file(const std::string& path, DWORD disposition, DWORD flags = 0) {
+  return CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+bool try_lock(HANDLE h) {
+  return LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                    nullptr);
 }
 
 uint64_t ticks(const FILETIME& t) {
@@ -84,6 +96,36 @@ TEST_F(CompatFiles, OpenByWidePathWithCloseOnExec) {
   std::fclose(f);
   EXPECT_EQ(_wfopen_s(&f, (dir + L"missing").c_str(), L"r"), ENOENT);
   EXPECT_EQ(f, nullptr);
+}
+
+TEST_F(CompatFiles, FileHandlesAreMadeOrOpenedAsToldAndLockAgainstEachOtherUntilClosed) {
+  const std::string path = home_.path() + "/wing.cfg.lock";
+  const mode_t old_mask = umask(077);
+  HANDLE a = open_file(path, OPEN_ALWAYS);
+  umask(old_mask);
+  ASSERT_NE(a, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), NO_ERROR);
+  EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0644));
+  HANDLE b = open_file(path, OPEN_ALWAYS);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(open_file(path + ".missing", OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  const std::string link = home_.path() + "/link.lock";
+  ASSERT_EQ(symlink((home_.path() + "/elsewhere").c_str(), link.c_str()), 0);
+  EXPECT_EQ(open_file(link, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(file_exists(home_.path() + "/elsewhere"));
+
+  ASSERT_TRUE(try_lock(a));
+  EXPECT_FALSE(try_lock(b));
+  EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+  EXPECT_TRUE(UnlockFileEx(a, 0, MAXDWORD, MAXDWORD, nullptr));
+  ASSERT_TRUE(try_lock(b));
+  EXPECT_FALSE(try_lock(a));
+  EXPECT_TRUE(CloseHandle(b));  // closing the handle ends its lock
+  EXPECT_TRUE(try_lock(a));
+  EXPECT_TRUE(CloseHandle(a));
+  EXPECT_FALSE(try_lock(a));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(CompatFiles, AttributesGiveSizeAndSubSecondWriteTimes) {

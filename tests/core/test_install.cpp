@@ -19,6 +19,7 @@
 #include "install_texts.h"
 #include "module_update.h"
 #include "platform.h"
+#include "support/settings_race.h"
 #include "support/temp_home.h"
 #include "util.h"
 
@@ -199,6 +200,15 @@ TEST_F(Installer, AReinstallKeepsTheSettingsAndAFailedSwapOrHandOverKeepsTheOldB
   const std::string kept = settings();
   home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", "loader 3.2.1\n");
   home_.write("IO Modules/Gainmesh.bundle.new/stale", "from a crash");
+  {
+    const gmtest::HeldCfgLock module(gm::con_cfg(0));  // a console module in the middle of an edit
+    std::string err;
+    EXPECT_FALSE(gm::install_impl(err, gm::kKeepOwner, gm::kKeepOwner, -1));
+    EXPECT_EQ(err,
+              "Could not carry over wing.cfg from the installed Gainmesh bundle while another "
+              "program was changing it, so nothing was changed. Try again in a moment.");
+    EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.0\n");
+  }
 
   struct Fault {
     const char* step;

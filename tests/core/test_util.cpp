@@ -3,9 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "support/settings_race.h"
 #include "support/temp_home.h"
 #include "util.h"
 
@@ -97,6 +101,55 @@ TEST_F(CoreUtil, AWholeFileWriteKeepsTheModeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(out, "kept");
   EXPECT_TRUE(gm::read_file(p, out, 3));
   EXPECT_EQ(out, "new");
+}
+
+TEST_F(CoreUtil, SettingALineHoldsTheLockBesideTheFileAndWaitsForItAtMostTwoSeconds) {
+  const std::string p = file("ip=1.1.1.1\n");
+  const mode_t old_mask = umask(077);
+  EXPECT_TRUE(gm::cfg_set_line(p, "ip", "2.2.2.2"));
+  umask(old_mask);
+  struct stat st {};
+  ASSERT_EQ(stat((p + ".lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u) << "any user of the bundle can open the lock file";
+
+  const gmtest::HeldCfgLock module(p);  // a module that hangs while holding it
+  ASSERT_GE(module.fd(), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(gm::cfg_set_line(p, "ip", "3.3.3.3"));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(2000));
+  EXPECT_LT(waited, std::chrono::milliseconds(3500));
+  EXPECT_EQ(read_file(p), "ip=2.2.2.2\n");
+  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
+                .find("could not lock " + p + ".lock within 2 s - ip=3.3.3.3 not saved"),
+            std::string::npos);
+
+  // A link planted at the lock's name is not followed: the edit fails and nothing is made there.
+  const std::string q = home_.write("t.cfg", "a=1\n");
+  ASSERT_EQ(symlink((home_.path() + "/made").c_str(), (q + ".lock").c_str()), 0);
+  EXPECT_FALSE(gm::cfg_set_line(q, "a", "2"));
+  EXPECT_FALSE(gmtest::file_exists(home_.path() + "/made"));
+}
+
+TEST_F(CoreUtil, AnEditWaitingAcrossABundleSwapWaitsForTheLockOfTheNewFile) {
+  const std::string dir = home_.path() + "/MacOS", p = dir + "/wing.cfg";
+  home_.write("MacOS/wing.cfg", "a=1\n");
+  auto old_lock = std::make_unique<gm::SettingsLock>(p);
+  ASSERT_TRUE(old_lock->locked());
+  std::thread edit([&] { EXPECT_TRUE(gm::cfg_set_line(p, "a", "2")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // A new bundle is swapped in, and someone edits its file: the old lock no longer counts.
+  ASSERT_EQ(rename(dir.c_str(), (dir + ".old").c_str()), 0);
+  home_.write("MacOS/wing.cfg", "a=new\n");
+  auto new_lock = std::make_unique<gm::SettingsLock>(p);
+  ASSERT_TRUE(new_lock->locked());
+  old_lock.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(read_file(p), "a=new\n") << "the edit waits for the new lock";
+  new_lock.reset();
+  edit.join();
+  EXPECT_EQ(read_file(p), "a=2\n");
+  EXPECT_EQ(read_file(dir + ".old/wing.cfg"), "a=1\n");
 }
 
 TEST_F(CoreUtil, TheLogRollsOverAboveOneMebibyteOnly) {

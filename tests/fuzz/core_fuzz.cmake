@@ -9,6 +9,7 @@ list(APPEND GM_FUZZ_FLAGS -I${PROJECT_SOURCE_DIR}/core -I${CMAKE_BINARY_DIR}/gen
 set(GM_FUZZ_CORE_LIB "${CMAKE_CURRENT_BINARY_DIR}/libfuzz_core.a")
 set(GM_FUZZ_CORE_SOURCES
   core/util.cpp
+  core/no_links.cpp
   core/release_json.cpp
   core/release_text.cpp
   core/release.cpp

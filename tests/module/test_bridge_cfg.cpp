@@ -1,20 +1,52 @@
 // The module's settings file: loading, saving, single-key edits and the live re-reads.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 #include "bridge_cfg.h"
 #include "module/module_test_util.h"
 #include "module_entry.h"
+#include "support/eventually.h"
 #include "support/module_fixture.h"
+#include "support/settings_race.h"
+
+extern char** environ;
 
 namespace {
 
 using gmtest::read_file;
+
+// The app editing `path` in a process of its own: keys <prefix>1 ... <prefix><count>, set to 1.
+pid_t start_app_edits(const std::string& path, const char* prefix, int count) {
+  const std::string n = std::to_string(count);
+  const char* argv[] = {GM_APP_CFG_EDIT, path.c_str(), prefix, n.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, GM_APP_CFG_EDIT, nullptr, nullptr, const_cast<char**>(argv), environ)) {
+    return -1;
+  }
+  return pid;
+}
+
+// How many lines of `text` hold each key.
+std::map<std::string, int> key_counts(const std::string& text) {
+  std::map<std::string, int> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find('=') != std::string::npos) ++out[line.substr(0, line.find('='))];
+  }
+  return out;
+}
 
 class ModuleCfg : public gmtest::InProcessModuleTest {
  protected:
@@ -132,6 +164,36 @@ TEST_F(ModuleCfg, SaveWritesEveryValueInOrderReplacingTheFileWhole) {
   EXPECT_TRUE(host_.has_line("[cfg] could not write " + home_.path() + "/missing/wing.cfg"));
 }
 
+TEST_F(ModuleCfg, SavingKeepsOtherEditsAndPutsOnlyWhatTheModuleChangedOverThem) {
+  load_settings("resync=desk\nsession_recall=on\nprotect=LCL:3\n");
+  const auto saved = [&](const std::string& lines) {
+    return "; written by Gainmesh - edit while LV1 is closed\nbank=LCL\n" + lines;
+  };
+  // Edits of the app and the user since the module read the file: all of them stay.
+  home_.write("wing.cfg",
+              "resync=lv1\nsession_recall=off\nprotect=LCL:3,B:7\nip=10.1.1.1\ndiag=1\n");
+  ASSERT_TRUE(gm::cfg_protect_add("A", 4));
+  gm::save_cfg();
+  EXPECT_EQ(read_file(cfg_path()),
+            saved("base=1\nwatch=64\nnotify=1\ncard=MOD\nresync=lv1\nprotect=LCL:3,B:7,A:4\n"
+                  "diag=1\nip=10.1.1.1\nsession_recall=off\n"));
+
+  // A settings request wins for what it sets; once saved, a later edit of the same key stays.
+  gm::cfg_apply_request("", 0, 0, true);
+  home_.write("wing.cfg", "resync=lv1\nbase=9\nprotect=LCL:3,B:7,A:4\n");
+  gm::save_cfg();
+  EXPECT_EQ(read_file(cfg_path()),
+            saved("base=9\nwatch=64\nnotify=1\ncard=MOD\nresync=desk\nprotect=LCL:3,B:7,A:4\n"
+                  "session_recall=on\n"));
+  home_.write("wing.cfg", "resync=lv1\nprotect=LCL:3,B:7,A:4\n");
+  ASSERT_TRUE(gm::cfg_protect_remove("lcl", 3));
+  gm::save_cfg();
+  EXPECT_EQ(read_file(cfg_path()),
+            saved("base=1\nwatch=64\nnotify=1\ncard=MOD\nresync=lv1\nprotect=B:7,A:4\n"
+                  "session_recall=on\n"));
+  EXPECT_TRUE(gm::cfg_resync_desk()) << "the module goes on with its own value";
+}
+
 TEST_F(ModuleCfg, SetKeyReplacesFirstLineDropsLaterOnesAndKeepsTheRest) {
   load_settings("; note\nHINT=1.1.1.1 ; old\nhints=x\nfoo=bar\nhint=2.2.2.2\nlast");
   EXPECT_TRUE(gm::cfg_set_key("hint", "3.3.3.3"));
@@ -226,6 +288,78 @@ TEST_F(ModuleCfg, ConcurrentWritersNeverShowReadersAHalfWrittenFile) {
   reader.join();
   EXPECT_EQ(torn, 0);
   EXPECT_FALSE(has_part_file());
+}
+
+TEST_F(ModuleCfg, TheAppAndTheModuleEditingAtOnceLoseNoEdit) {
+  constexpr int kEdits = 1000;
+  // The race is what counts here, not the disk: in memory when the system has a place for it,
+  // the two runs' 8000 flushes cost next to nothing.
+  std::string dir = "/dev/shm/gmcfg.XXXXXX";
+  if (!mkdtemp(dir.data())) dir = home_.path();
+  const std::string path = dir + "/wing.cfg";
+  host_.set_cfg_path(gmtest::wide(path));
+  std::ofstream(path) << "; written by Gainmesh\n";
+  gm::load_cfg();
+  const pid_t app = start_app_edits(path, "a", kEdits);
+  ASSERT_GT(app, 0);
+  // The module starts once the app has, so that the two runs overlap.
+  EXPECT_TRUE(gmtest::wait_for([&] { return key_counts(read_file(path)).count("a1"); }, 10000));
+  int failed = 0;
+  for (int i = 1; i <= kEdits; ++i)
+    failed += !gm::cfg_set_key(("m" + std::to_string(i)).c_str(), "1");
+  int status = -1;
+  ASSERT_EQ(waitpid(app, &status, 0), app);
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(status, 0) << "every edit of the app was saved";
+
+  const std::string text = read_file(path);
+  std::map<std::string, int> every_edit_once;
+  for (int i = 1; i <= kEdits; ++i)
+    every_edit_once["a" + std::to_string(i)] = every_edit_once["m" + std::to_string(i)] = 1;
+  EXPECT_TRUE(key_counts(text) == every_edit_once);
+  EXPECT_LT(text.find("\nm1=1\n"), text.find("\na1000=1\n")) << "the two runs overlapped";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2) << "and the lock";
+  if (dir != home_.path()) std::filesystem::remove_all(dir);
+}
+
+TEST_F(ModuleCfg, WritesWaitForTheAppsLockAtMostTwoSecondsAlsoWhenItsFileIsReplaced) {
+  load_settings("hint=1.1.1.1\n");
+  const std::string lock = cfg_path() + ".lock";
+  auto app = std::make_unique<gmtest::HeldCfgLock>(cfg_path());
+  ASSERT_GE(app->fd(), 0);
+  std::thread edit([] { EXPECT_TRUE(gm::cfg_set_key("hint", "2.2.2.2")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Meanwhile the app swaps in a new bundle and edits its file: the write waits for that lock.
+  ASSERT_EQ(rename(lock.c_str(), (lock + ".old").c_str()), 0);
+  auto swapped = std::make_unique<gmtest::HeldCfgLock>(cfg_path());
+  ASSERT_GE(swapped->fd(), 0);
+  app.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(read_file(cfg_path()), "hint=1.1.1.1\n");
+  swapped.reset();
+  edit.join();
+  EXPECT_EQ(read_file(cfg_path()), "hint=2.2.2.2\n");
+
+  {
+    const gmtest::HeldCfgLock hung(cfg_path());  // an app that hangs while holding it
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(gm::cfg_set_key("hint", "3.3.3.3"));
+    gm::save_cfg();
+    const long waited = gmtest::ms_since(start);
+    EXPECT_GE(waited, 2 * 2000);
+    EXPECT_LT(waited, 2 * 2000 + 1500);
+  }
+  EXPECT_EQ(read_file(cfg_path()), "hint=2.2.2.2\n");
+  const std::string busy = "[cfg] could not lock " + lock + " within 2 s - ";
+  gmtest::expect_lines(host_, {busy + "hint not saved", busy + "settings not saved"});
+
+  // A link planted at the lock's name is never followed.
+  const std::string made = home_.path() + "/made";
+  unlink(lock.c_str());
+  ASSERT_EQ(symlink(made.c_str(), lock.c_str()), 0);
+  EXPECT_FALSE(gm::cfg_set_key("hint", "4.4.4.4"));
+  EXPECT_TRUE(host_.has_line("[cfg] could not write " + cfg_path()));
+  EXPECT_FALSE(gmtest::file_exists(made));
 }
 
 }  // namespace

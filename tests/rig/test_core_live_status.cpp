@@ -178,9 +178,12 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
   ASSERT_TRUE(took(lv1, "share wing 9f3a1c00-5e21-4b7d"));
   EXPECT_TRUE(gmtest::wait_for([&] { return stored() == "1"; }, kWait));
   const std::string app_log = home_.logs_dir() + "/gainmesh-app.log";
-  EXPECT_NE(gmtest::read_file(app_log).find(
-                "guest: wing is shared to this LV1 from another one - Gainmesh hands-off"),
-            std::string::npos);
+  // The line is logged once the state file is written (and its folder flushed).
+  const auto logged = [&](const char* line) {
+    return gmtest::wait_for(
+        [&] { return gmtest::read_file(app_log).find(line) != std::string::npos; }, kWait);
+  };
+  EXPECT_TRUE(logged("guest: wing is shared to this LV1 from another one - Gainmesh hands-off"));
   EXPECT_TRUE(gmtest::wait_for([&] { return running().empty(); }, kWait)) << "the loader let go";
   EXPECT_TRUE(gmtest::holds_open(lv1.pid(), gm::lv1_db_path()));
 
@@ -188,9 +191,7 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
   const auto owned = std::chrono::steady_clock::now();
   EXPECT_TRUE(gmtest::wait_for([&] { return stored() == "0"; }, kWait));
   EXPECT_GE(std::chrono::steady_clock::now() - owned, std::chrono::milliseconds(2950));
-  EXPECT_NE(
-      gmtest::read_file(app_log).find("guest: wing is this LV1's own - Gainmesh may drive it"),
-      std::string::npos);
+  EXPECT_TRUE(logged("guest: wing is this LV1's own - Gainmesh may drive it"));
   EXPECT_TRUE(gmtest::wait_for([&] { return running() == "3.2.0"; }, kWait));
   std::lock_guard<std::mutex> lock(gm::core_mutex());
   EXPECT_FALSE(gm::core_state().guest[0]);
