@@ -23,6 +23,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+
 constexpr const char* kMacOS = "IO Modules/Gainmesh.bundle/Contents/MacOS/";
 const std::string kZipName = R"(/Desktop/Gainmesh-support-\d{8}-\d{6}\.zip)";
 
