@@ -81,8 +81,7 @@ TEST_F(CommandLine, AnUnknownOptionStartsTheApp) {
       run_app("--frobnicate", {"QT_QPA_PLATFORM=offscreen", "GAINMESH_TEST_QUIT_AFTER_TICKS=2"});
   EXPECT_TRUE(app.exited(0)) << app.err;
   EXPECT_EQ(app.out, "");
-  const std::string log = gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log");
-  EXPECT_NE(log.find("---- Gainmesh 3.2.0 "), std::string::npos);
+  EXPECT_NE(home_.app_log().find("---- Gainmesh 3.2.0 "), std::string::npos);
 }
 
 TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {

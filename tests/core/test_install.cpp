@@ -1,5 +1,6 @@
 // The installer on a temporary home: the bytes it generates, what it takes from Waves' card
 // bundles, what it carries over, how it swaps bundles and when it adds console modules live.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -27,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using gmtest::read_file;
+using ::testing::HasSubstr;
 
 // The entry names of a folder, sorted, joined by spaces.
 std::string names(const std::string& dir) {
@@ -163,9 +165,8 @@ TEST_F(Installer, BuildsTheBundleFromWavesResourcesAndThePayload) {
   std::map<std::string, std::string> info;
   ASSERT_TRUE(gm::read_bundle_info(gm::our_bundle(), &info));
   EXPECT_EQ(info["CFBundleIdentifier"], "org.ambervale.gainmesh.loader");
-  EXPECT_NE(in_bundle("/Contents/Info.plist")
-                .find("\n    <key>CSResourcesFileMapped</key><true/>\n</dict>\n</plist>\n"),
-            std::string::npos);
+  EXPECT_THAT(in_bundle("/Contents/Info.plist"),
+              HasSubstr("\n    <key>CSResourcesFileMapped</key><true/>\n</dict>\n</plist>\n"));
   EXPECT_EQ(fs::status(gm::bundle_dir() + "/Gainmesh").permissions() & fs::perms::all,
             static_cast<fs::perms>(0755));
   EXPECT_EQ(in_bundle("/Contents/MacOS/modules/wing-3.2.0.dylib.sig"), "sig");
@@ -257,9 +258,7 @@ TEST_F(Installer, AnXwsgModuleAloneIsEnoughAndModulesGoLiveOnlyIntoACurrentBundl
             "wing-3.2.0.dylib wing-3.2.0.dylib.sig wing-3.3.0-beta.dylib x32-1.0.0.dylib");
   EXPECT_EQ(in_bundle("/Contents/MacOS/modules/wing-3.2.0.dylib"), "mine");
   EXPECT_FALSE(gm::modules_update_pending());
-  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
-                .find("install: 2 console module(s) added live"),
-            std::string::npos);
+  EXPECT_THAT(home_.app_log(), HasSubstr("install: 2 console module(s) added live"));
 
   // A changed Waves resource makes the installed loader out of date, whatever the versions.
   home_.write("IO Modules/SoundGrid X-WSG Control.bundle/Contents/Wfis/new.wfi", "new");

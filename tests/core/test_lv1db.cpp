@@ -136,7 +136,6 @@ TEST_F(Lv1Db, AHostileDatabaseReadsAsNothingSharedWithinASecond) {
       {"a pipe that nobody writes", [&] { guest_db_elsewhere(), mkfifo(db.c_str(), 0644); },
        "lv1.db is not a plain file"},
   };
-  const std::string log = home_.logs_dir() + "/gainmesh-app.log";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     c.make();
@@ -147,7 +146,7 @@ TEST_F(Lv1Db, AHostileDatabaseReadsAsNothingSharedWithinASecond) {
     }
     const std::string line = std::string("guest: LV1's session database not read (") + c.why +
                              ") - no console counts as shared\n";
-    const std::string text = read_file(log);
+    const std::string text = home_.app_log();
     EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(text.find(line), text.rfind(line)) << "logged once";
     std::error_code ec;

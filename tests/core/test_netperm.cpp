@@ -1,7 +1,6 @@
 // The Local Network permission: switches read from archives built here, the decision and its
 // timers on a test clock, the asked marker, and the probe. The probe sends for real only inside
 // a network namespace that the NetNamespace test makes; elsewhere its sends are counted.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <unistd.h>
@@ -10,11 +9,14 @@
 #include <cstdlib>
 
 #include "netperm.h"
+#include "support/loopback.h"
 #include "support/netns.h"
 #include "support/temp_home.h"
 #include "util.h"
 
 namespace {
+
+using gmtest::ip4;
 
 const std::string kApp = gm::kOwnSigningId;
 enum Format { kBinaryUid, kXml };  // XML archives hold references as {"CF$UID": n}
@@ -138,24 +140,19 @@ TEST(Asked, TheMarkerTheSwitchOrAnInstallTellWhetherTheUserWasAsked) {
   EXPECT_TRUE(gm::net_asked_decide(true, -2, false, installed));
 }
 
-uint32_t ip(const char* text) {
-  in_addr a{};
-  return inet_pton(AF_INET, text, &a) == 1 ? ntohl(a.s_addr) : 0;
-}
-
 TEST(Probe, TargetsTheFirstNeighbourOfEachSubnetAndCountsOnlyRefusals) {
   const auto nif = [](const char* addr, const char* mask, bool lo = false) {
-    return gm::NetIface{"eth", ip(addr), ip(mask), true, true, lo};
+    return gm::NetIface{"eth", ip4(addr), ip4(mask), true, true, lo};
   };
   const std::vector<std::tuple<gm::NetIface, const char*>> rows = {
       {nif("10.0.0.5", "255.255.255.0"), "10.0.0.1"},
       {nif("10.0.0.1", "255.255.255.0"), "10.0.0.2"},
       {nif("10.0.0.1", "255.255.255.254"), ""},  // the neighbour would lie outside the subnet
       {nif("127.0.0.1", "255.0.0.0", true), ""}};
-  for (const auto& [n, want] : rows) EXPECT_EQ(gm::probe_target(n), ip(want)) << want;
+  for (const auto& [n, want] : rows) EXPECT_EQ(gm::probe_target(n), ip4(want)) << want;
   unsetenv("GAINMESH_TEST_NO_BROADCAST");
   int sends = 0;
-  const auto send = [&](uint32_t t) { return ++sends, t == ip("10.1.0.1") ? EPERM : ENETDOWN; };
+  const auto send = [&](uint32_t t) { return ++sends, t == ip4("10.1.0.1") ? EPERM : ENETDOWN; };
   EXPECT_EQ(
       gm::probe_interfaces({nif("10.1.0.9", "255.255.0.0"), nif("10.2.0.9", "255.255.0.0")}, send),
       0);

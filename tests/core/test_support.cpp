@@ -1,6 +1,7 @@
 // The diagnostics report, byte for byte where it does not depend on the moment, and the support
 // file as another program unpacks it. LV1's facts and its live blocks are handed to the report;
 // the blocks are files this test writes into the run folder.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include "util.h"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 constexpr const char* kMacOS = "IO Modules/Gainmesh.bundle/Contents/MacOS/";
 const std::string kZipName = R"(/Desktop/Gainmesh-support-\d{8}-\d{6}\.zip)";
@@ -76,15 +79,13 @@ TEST_F(Diagnostics, EachLineSaysWhatIsMissingAndWhatRuns) {
               std::string(reinterpret_cast<char*>(&ls), sizeof ls));
   // LV1 is there even when its version cannot be read.
   const std::string unknown = report(gm::Lv1{0, -1, 0, "/x", ""});
-  EXPECT_NE(unknown.find("\neMotion LV1          : version unknown, not running\n"),
-            std::string::npos);
+  EXPECT_THAT(unknown, HasSubstr("\neMotion LV1          : version unknown, not running\n"));
   r = report(gm::Lv1{4242, 61999, 1, "/x", "14.0.1"}, gm::Live{true, {}});
-  EXPECT_NE(r.find("\neMotion LV1          : 14.0.1, running (pid 4242, up 61 s)\n"),
-            std::string::npos);
-  EXPECT_NE(r.find("\nloader               : 1.4.0 (block 272 bytes)\n  x32                : "
-                   "off, Waves module NO, card not assigned (device 0), running nothing, last "
-                   "refused x32-3.3.0.dylib (error 2), extra cards 0\n\nwing module"),
-            std::string::npos);
+  EXPECT_THAT(r, HasSubstr("\neMotion LV1          : 14.0.1, running (pid 4242, up 61 s)\n"));
+  EXPECT_THAT(r,
+              HasSubstr("\nloader               : 1.4.0 (block 272 bytes)\n  x32                : "
+                        "off, Waves module NO, card not assigned (device 0), running nothing, "
+                        "last refused x32-3.3.0.dylib (error 2), extra cards 0\n\nwing module"));
 }
 
 // Texts of a live block and file names are another program's bytes: each stays on its own line
@@ -111,7 +112,7 @@ TEST_F(Diagnostics, OutsideTextsStayOnTheirLineAsValidUtf8) {
         "\n  version 17, desk WING,10.0.0.5,F\xEF\xBF\xBDOH  Desk,wing-rack,S1,3.1 (10.0.0.5)\n"
         "  connected 1, injected 0, status 'Connected  [2J .'\n",
         "\n    10.0.0.7  Mon itors  wing  id S2   card 1\n", "\n  odd name\xEF\xBF\xBD      "}) {
-    EXPECT_NE(r.find(line), std::string::npos) << line << "\n" << r;
+    EXPECT_THAT(r, HasSubstr(line));
   }
 }
 
@@ -126,7 +127,7 @@ TEST_F(Diagnostics, TheSupportFileHoldsTheReportLogsAndSettingsAndLeavesNoStagin
             "/\n/Gainmesh-diagnostics.txt\n/logs/\n/logs/gainmesh-app.log\n"
             "/settings/\n/settings/wing.cfg\n");
   EXPECT_TRUE(std::filesystem::is_empty(gm::support_dir() + "/support"));
-  EXPECT_NE(gmtest::read_file(home_.logs_dir() + "/gainmesh-app.log").find(buf), std::string::npos);
+  EXPECT_THAT(home_.app_log(), HasSubstr(buf));
 }
 
 TEST_F(Diagnostics, AFolderThatCannotBeMadeOrWrittenFailsWithOneSentenceAndLeavesNothing) {

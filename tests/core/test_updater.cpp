@@ -3,13 +3,10 @@
 // the rig's HTTPS update server with releases from gm-release. The tick that restarts into a new
 // app runs with LV1 on the rig (test_core_live_status). Files are signed with gm-sign and the
 // TEST-ONLY key.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -23,6 +20,7 @@
 #include "status.h"
 #include "support/eventually.h"
 #include "support/installed_bundle.h"
+#include "support/loopback.h"
 #include "support/update_server.h"
 #include "updater.h"
 #include "updater_times.h"
@@ -55,7 +53,7 @@ class Updater : public gmtest::TempHomeTest {
   // Applies under the bundle lock, as the app does.
   bool apply(bool& r) { return std::lock_guard(gm::bundle_mutex()), gm::apply_staged(r); }
   int count(const std::string& text) const {
-    const std::string log = read_file(home_.logs_dir() + "/gainmesh-app.log");
+    const std::string log = home_.app_log();
     int n = 0;
     for (size_t i = log.find(text); i != std::string::npos; i = log.find(text, i + 1)) ++n;
     return n;
@@ -161,16 +159,9 @@ TEST_F(Updater, AnArchiveThatWouldWriteOutsideIsRefusedAndTheRunningAppKept) {
 // check stays running for as long as a test needs it to.
 class SilentPort {
  public:
-  SilentPort() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(fd_, 4) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      throw std::runtime_error("no loopback port to listen on");
-    }
-    port_ = ntohs(a.sin_port);
+  SilentPort() : fd_(gmtest::bound_socket("127.0.0.1", 0, SOCK_STREAM)) {
+    if (fd_ < 0 || listen(fd_, 4) != 0) throw std::runtime_error("no loopback port to listen on");
+    port_ = ntohs(gmtest::local_address(fd_).sin_port);
   }
   ~SilentPort() {
     let_go();

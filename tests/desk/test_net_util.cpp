@@ -3,12 +3,9 @@
 //
 // Traffic stays on loopback addresses, except in the NetNamespace tests, which run in a child
 // process inside a namespace of the lab with veth interfaces of their own.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +31,7 @@
 namespace {
 
 using Bytes = std::string;
+using gmtest::ip4;
 
 // ---- OSC ----------------------------------------------------------------------------------------
 
@@ -219,12 +217,6 @@ int fake_send(uint32_t addr) {
 
 uint64_t fake_now() {
   return g_fake->now.load();
-}
-
-uint32_t ip4(const char* text) {
-  in_addr a{};
-  inet_pton(AF_INET, text, &a);
-  return ntohl(a.s_addr);
 }
 
 constexpr uint32_t kBroadcastUp = IFF_UP | IFF_BROADCAST | IFF_RUNNING;

@@ -108,49 +108,38 @@ TEST_F(ModuleChoice, RunsTheNewestVerifiedVersionAndRefusesEachBadFileOnce) {
   EXPECT_EQ(refusals_.load_error(), 2u);
 }
 
-// gm-sign as a release step uses it: its exit status must never call a bad file good.
-TEST(SigningTool, SignsAndVerifiesWithExitStatusesThatTellFailures) {
+// gm-sign as a release step uses it: its exit status must never call a bad file good. The build
+// signs the module with --pub naming the release key that the loader will trust: a key pair that
+// does not match must stop the build rather than leave a signature the loader refuses.
+TEST(SigningTool, SignsOnlyWithThePrivateHalfOfTheKeyNamedByPubAndExitStatusesTellFailures) {
   gmtest::TempHome home;
   const std::string file = home.write("wing-3.2.0.dylib", "module bytes");
-  const std::string tool = GM_SIGN_TOOL;
-  auto run = [](const std::string& cmd) {
-    const int rc = std::system((cmd + " >/dev/null 2>&1").c_str());
+  const std::string keys = GM_TEST_KEYS_DIR, pem = keys + "/test-release.pem",
+                    pub = keys + "/test-release.pub";
+  const auto run = [&](const std::string& args) {
+    const int rc =
+        std::system((std::string(GM_SIGN_TOOL) + args + " '" + file + "' >/dev/null 2>&1").c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   };
-  const std::string pub = " --verify --pub '" GM_TEST_KEYS_DIR "/test-release.pub' '" + file + "'";
-  EXPECT_EQ(run(tool + pub), 1) << "no signature yet";
-  EXPECT_EQ(run(tool + " --key '" GM_TEST_KEYS_DIR "/test-release.pem' '" + file + "'"), 0);
-  EXPECT_EQ(gmtest::read_file(file + ".sig").size(), 64u);
-  EXPECT_TRUE(test_public_key().verify("module bytes", gmtest::read_file(file + ".sig")));
-  EXPECT_EQ(run(tool + pub), 0);
-  write_bytes(file, "module bytez");
-  EXPECT_EQ(run(tool + pub), 1);
-  EXPECT_EQ(run(tool + " --key '" GM_TEST_KEYS_DIR "/test-release.pub' '" + file + "'"), 2)
-      << "a public key cannot sign";
-  EXPECT_EQ(run(tool + " '" + file + "'"), 2);
-}
-
-// The build signs the module with --pub naming the release key that the loader will trust: a key
-// pair that does not match must stop the build rather than leave a signature the loader refuses.
-TEST(SigningTool, SignsOnlyWithThePrivateHalfOfTheKeyNamedByPub) {
-  gmtest::TempHome home;
-  const std::string file = home.write("wing-3.2.0.dylib", "module bytes");
   Ed25519Key other;
   const uint8_t other_raw[32] = {7, 7, 7};
   ASSERT_TRUE(other.load_public_raw(other_raw));
   const std::string other_pub = home.write("other.pub", other.public_pem());
-  const std::string sign =
-      std::string(GM_SIGN_TOOL) + " --key '" GM_TEST_KEYS_DIR "/test-release.pem' ";
-  auto run = [&](const std::string& pub) {
-    const int rc =
-        std::system((sign + "--pub '" + pub + "' '" + file + "' >/dev/null 2>&1").c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  };
-  EXPECT_EQ(run(other_pub), 2);
+  EXPECT_EQ(run(" --verify --pub '" + pub + "'"), 1) << "no signature yet";
+  EXPECT_EQ(run(" --key '" + pem + "' --pub '" + other_pub + "'"), 2);
   EXPECT_FALSE(std::filesystem::exists(file + ".sig")) << "nothing signed with a mismatched pair";
-  EXPECT_EQ(run(GM_TEST_KEYS_DIR "/test-release.pem"), 2) << "--pub takes a public key";
-  EXPECT_EQ(run(GM_TEST_KEYS_DIR "/test-release.pub"), 0);
+  EXPECT_EQ(run(" --key '" + pem + "' --pub '" + pem + "'"), 2) << "--pub takes a public key";
+  EXPECT_EQ(run(" --key '" + pem + "' --pub '" + pub + "'"), 0);
   EXPECT_TRUE(test_public_key().verify("module bytes", gmtest::read_file(file + ".sig")));
+  std::filesystem::remove(file + ".sig");
+  EXPECT_EQ(run(" --key '" + pem + "'"), 0);
+  EXPECT_EQ(gmtest::read_file(file + ".sig").size(), 64u);
+  EXPECT_TRUE(test_public_key().verify("module bytes", gmtest::read_file(file + ".sig")));
+  EXPECT_EQ(run(" --verify --pub '" + pub + "'"), 0);
+  write_bytes(file, "module bytez");
+  EXPECT_EQ(run(" --verify --pub '" + pub + "'"), 1);
+  EXPECT_EQ(run(" --key '" + pub + "'"), 2) << "a public key cannot sign";
+  EXPECT_EQ(run(""), 2);
 }
 
 }  // namespace

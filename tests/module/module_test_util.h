@@ -1,12 +1,8 @@
 // What the module's suites (tests/module, tests/desk, tests/bridge) share beside tests/support:
-// loopback sockets, byte strings, a record of the desk's pushes and checks of the host's log.
+// byte strings, a record of the desk's pushes and checks of the host's log.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,35 +14,9 @@
 #include <vector>
 
 #include "support/host_harness.h"
+#include "support/loopback.h"
 
 namespace gmtest {
-
-// ip:port as a socket address.
-inline sockaddr_in ipv4(const std::string& ip, int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-  return a;
-}
-
-// A socket of the given type bound to ip:port (0: any port), close-on-exec; -1 when it cannot be
-// bound.
-inline int bound_socket(const std::string& ip, int port = 0, int type = SOCK_DGRAM) {
-  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  const sockaddr_in a = ipv4(ip, port);
-  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
-
-// The address a socket is bound to.
-inline sockaddr_in local_address(int fd) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  return a;
-}
 
 inline long ms_since(std::chrono::steady_clock::time_point t) {
   return static_cast<long>(

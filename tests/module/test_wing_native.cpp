@@ -1,10 +1,8 @@
 // The metering client: decoding of meter datagrams (sizes, report id, levels, held peaks, clips,
 // which inputs exist), the request bytes, and the real thread against a desk played on a
 // loopback address of its own.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include "module/module_test_util.h"
 #include "module_entry.h"
 #include "support/eventually.h"
+#include "support/fake_desk.h"
 #include "support/loopback.h"
 #include "wing_native.h"
 #include "wingbin_codec.h"
@@ -218,13 +217,9 @@ TEST_F(MeterDecode, OnlyInputsTheFrameCarriesHaveValues) {
   EXPECT_EQ(gm::wnat_group_inputs("CH"), 0);
 }
 
+// The meter channel's select, then the request with every DF escaped.
 Bytes escaped(const Bytes& plain) {
-  Bytes out = {0xDF, 0xD3};
-  for (uint8_t b : plain) {
-    out.push_back(b);
-    if (b == 0xDF) out.push_back(0xDE);
-  }
-  return out;
+  return gmtest::cat<Bytes>({{0xDF, 0xD3}, gmtest::FakeDesk::escape(plain)});
 }
 
 Bytes request(uint16_t port, uint8_t id) {

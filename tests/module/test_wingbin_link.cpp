@@ -3,17 +3,14 @@
 // the node-hash table with its preload.
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +20,7 @@
 #include "support/eventually.h"
 #include "support/fake_desk.h"
 #include "support/loopback.h"
+#include "support/wingsim_process.h"
 #include "wingbin.h"
 
 namespace {
@@ -373,17 +371,8 @@ TEST_F(WbinTest, TheHashTableHolds4096EntriesAndSaysOnceWhenFull) {
 
 // The generated preload must be exactly the data file's preload rows.
 TEST(WbinHashes, ThePreloadIsTheDataFilesPreloadRows) {
-  std::ifstream tsv(GM_SOURCE_DIR "/data/wing-fw3.1-nodes.tsv");
-  ASSERT_TRUE(tsv.good());
-  std::map<std::string, uint32_t> data;
-  for (std::string line; std::getline(tsv, line);) {
-    std::istringstream fields(line);
-    std::string path, hex;
-    std::getline(fields, path, '\t');
-    std::getline(fields, hex, '\t');
-    if (path.rfind("/io/", 0) == 0)
-      data[path] = static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
-  }
+  std::map<std::string, uint32_t> data = gmtest::firmware_hashes();
+  ASSERT_FALSE(data.empty());
   ASSERT_EQ(gm::kWingHashes0Count, 1360);
   std::map<std::string, int> per_kind;
   std::map<uint32_t, int> hashes;

@@ -23,6 +23,7 @@ using gmtest::InstalledBundle;
 using gmtest::Lv1HostProcess;
 using gmtest::WingSimProcess;
 using Clock = std::chrono::steady_clock;
+using gmtest::near;
 using gmtest::took;
 
 constexpr int kSeedWait = 30000;  // the module starts, adopts the desk, reads the patch, seeds
@@ -33,10 +34,6 @@ constexpr const char* kSeeded = "[bridge] seeded ";
 
 void sleep_ms(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool near(double a, double b) {
-  return a > b - 0.01 && a < b + 0.01;
 }
 
 class BridgeE2eTest : public gmtest::Lv1RigTest {
@@ -62,10 +59,6 @@ class BridgeE2eTest : public gmtest::Lv1RigTest {
     install(cfg_extra);
     start_lv1_with_loader();
     ASSERT_TRUE(wait_log(kSeeded, kSeedWait)) << bundle_->log_text();
-  }
-
-  bool wait_log(const std::string& needle, int timeout_ms = kWait) const {
-    return gmtest::wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
   }
 
   // A local input's value: "g" (its gain) or "vph" (its 48V).

@@ -3,10 +3,7 @@
 // scanner namespace, the virtual desk first on one host and then, with the same identity, on
 // another. The module finds the desk by broadcast, loses it, finds it again at its new address
 // and moves the link there.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +17,7 @@
 #include <vector>
 
 #include "support/control_socket.h"
+#include "support/loopback.h"
 #include "support/lv1_rig_test.h"
 #include "support/netns.h"
 #include "support/status_file.h"
@@ -28,6 +26,7 @@ namespace {
 
 using gmtest::NetnsLab;
 using Clock = std::chrono::steady_clock;
+using gmtest::near;
 using gmtest::took;
 
 constexpr int kSeedWait = 30000;    // start, broadcast search, adoption, patch read, first seed
@@ -38,10 +37,6 @@ constexpr int kQuitGraceMs = 3000;
 // The one desk of the test, wherever it is plugged in.
 constexpr const char* kName = "Stage Left";
 constexpr const char* kSerial = "SL-2041";
-
-bool near(double a, double b) {
-  return a > b - 0.01 && a < b + 0.01;
-}
 
 // The desk in host namespace `host`, hearing broadcasts, driven through its control socket (a path
 // in /tmp, which every namespace reaches). It must end with status 0 (no sanitizer report).
@@ -94,14 +89,10 @@ long seconds_between(const std::string& text, const std::string& before, const s
 // Whether a TCP connection to the desk port at ip is accepted, asked from namespace ns.
 bool takes_connections(const std::string& ns, const std::string& ip) {
   const auto probe = [&]() -> std::string {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(2222);
-    inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval tv{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    const bool open = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    const bool open = gmtest::connect_to(fd, ip, 2222);
     close(fd);
     return open ? "open" : "closed";
   };
@@ -160,9 +151,6 @@ class BridgeNetnsTest : public gmtest::Lv1RigTest {
   }
 
   std::string log() const { return "---- gainmesh.log\n" + bundle_->log_text(); }
-  bool wait_log(const std::string& needle, int timeout_ms = kWait) const {
-    return gmtest::wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
-  }
 
   std::unique_ptr<NetnsLab> lab_;
   std::string old_ip_, new_ip_;

@@ -1,6 +1,7 @@
 // The app core's view of a running LV1: the LV1 stand-in, installed under the temporary home
 // with its bundle, runs the built loader and wing module beside a virtual desk; the core finds LV1,
 // sees which status blocks it holds open, reads them and sends the module a resync request.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -39,6 +40,7 @@ namespace {
 using gmtest::InstalledBundle;
 using gmtest::Lv1HostProcess;
 using gmtest::took;
+using ::testing::HasSubstr;
 
 constexpr int kWait = 10000;
 constexpr int kOtherLv1WaitMs = 60000;
@@ -56,12 +58,9 @@ class CoreLiveStatus : public gmtest::Lv1RigTest {
     std::filesystem::create_directories(app_);
     std::filesystem::copy(GM_BUILD_DIR "/sim/eMotion LV1.app", app_,
                           std::filesystem::copy_options::recursive);
-    InstalledBundle::Options o;
-    o.wing_ip = gmtest::unique_loopback();
-    gmtest::WingSimProcess::Options desk;
-    desk.ip = o.wing_ip;
-    desk_ = std::make_unique<gmtest::WingSimProcess>(desk);
-    bundle_ = std::make_unique<InstalledBundle>(home_, o);
+    const std::string ip = gmtest::unique_loopback();
+    desk_ = std::make_unique<gmtest::WingSimProcess>(ip);
+    bundle_ = std::make_unique<InstalledBundle>(home_, InstalledBundle::Options{.wing_ip = ip});
     gm::lv1_forget_bundle();
   }
 
@@ -71,8 +70,7 @@ class CoreLiveStatus : public gmtest::Lv1RigTest {
     o.executable = app_ + "/Contents/MacOS/eMotion LV1";
     o.leak_check = false;  // the loader unloads modules with dlclose
     start_lv1(o);
-    EXPECT_TRUE(gmtest::wait_for([&] { return bundle_->log_has(kStarted); }, kWait))
-        << bundle_->log_text();
+    EXPECT_TRUE(wait_log(kStarted)) << bundle_->log_text();
     return *lv1_;
   }
 
@@ -156,12 +154,10 @@ TEST_F(CoreLiveStatus, ASetResyncReachesTheRunningModule) {
   const std::string applied = "[shm] config applied from tray: bank=" + bank +
                               " base=" + std::to_string(base) + " watch=" + std::to_string(watch) +
                               " resync=" + (lv1_wins ? "lv1" : "desk");
-  EXPECT_TRUE(gmtest::wait_for([&] { return bundle_->log_has(applied); }, kWait))
-      << bundle_->log_text();
+  EXPECT_TRUE(wait_log(applied)) << bundle_->log_text();
   EXPECT_TRUE(gmtest::wait_for([&] { return block->resync == (lv1_wins ? 1u : 0u); }, kWait));
-  EXPECT_NE(
-      gmtest::read_file(bundle_->wing_cfg_path()).find(lv1_wins ? "resync=lv1" : "resync=desk"),
-      std::string::npos);
+  EXPECT_THAT(gmtest::read_file(bundle_->wing_cfg_path()),
+              HasSubstr(lv1_wins ? "resync=lv1" : "resync=desk"));
 }
 
 // LV1's session takes the WING card from another LV1: the guest watch stores it at once and the
@@ -177,11 +173,10 @@ TEST_F(CoreLiveStatus, AWingCardSharedFromAnotherLv1IsHandedOffAndTakenBackAfter
 
   ASSERT_TRUE(took(lv1, "share wing 9f3a1c00-5e21-4b7d"));
   EXPECT_TRUE(gmtest::wait_for([&] { return stored() == "1"; }, kWait));
-  const std::string app_log = home_.logs_dir() + "/gainmesh-app.log";
   // The line is logged once the state file is written (and its folder flushed).
   const auto logged = [&](const char* line) {
     return gmtest::wait_for(
-        [&] { return gmtest::read_file(app_log).find(line) != std::string::npos; }, kWait);
+        [&] { return home_.app_log().find(line) != std::string::npos; }, kWait);
   };
   EXPECT_TRUE(logged("guest: wing is shared to this LV1 from another one - Gainmesh hands-off"));
   EXPECT_TRUE(gmtest::wait_for([&] { return running().empty(); }, kWait)) << "the loader let go";
@@ -211,21 +206,20 @@ TEST_F(CoreLiveStatus, TheConnectedWingIsScannedReportedShownAndThenLost) {
   ASSERT_TRUE(desk_->ok() && asked.size() == 1) << desk_->error();
   EXPECT_EQ(gainmesh("--scan"), desk + "\n-\n");
   EXPECT_EQ(desk_->cmd("discovery"), asked) << "the scan asked the desk";
-  const std::string cfg = gmtest::read_file(bundle_->wing_cfg_path());
-  EXPECT_NE(cfg.find("\nhint=" + desk_->ip() + "\n"), std::string::npos) << cfg;
+  EXPECT_THAT(gmtest::read_file(bundle_->wing_cfg_path()),
+              HasSubstr("\nhint=" + desk_->ip() + "\n"));
 
   const std::string diag = gainmesh("--diag");
   for (const std::string& line : {lv1, ": " + bundle_->bundle() + ", version 3.2.0\n",
                                   "\nwing module status block\n  version 17, desk " + desk + " (" +
                                       desk_->ip() + ")\n  connected 1,"}) {
-    EXPECT_NE(diag.find(line), std::string::npos) << line << "\nin\n" << diag;
+    EXPECT_THAT(diag, HasSubstr(line));
   }
 
   const std::string card = wing_card(gainmesh("--status"));
   EXPECT_EQ(card.rfind("Connected\n", 0), 0u) << card;
-  EXPECT_NE(card.find("\nWING Rack\nWSG card \xC2\xB7 " + desk_->ip() + " \xC2\xB7 fw 3.1-0\n"),
-            std::string::npos)
-      << card;
+  EXPECT_THAT(card,
+              HasSubstr("\nWING Rack\nWSG card \xC2\xB7 " + desk_->ip() + " \xC2\xB7 fw 3.1-0\n"));
   gm_snapshot();  // the app saw it connected
   desk_.reset();
   ASSERT_TRUE(gmtest::wait_for([&] { return !connected(); }, kWait));
@@ -337,18 +331,17 @@ TEST_F(CoreLiveStatus, AReleaseGoesLiveInLv1AndItsLoaderAndAppWaitUntilLv1Quits)
     _exit(q ? 0 : 1);
   }
   const std::string banner = " for macOS (" + app + ") ----";
-  const std::string app_log = home_.logs_dir() + "/gainmesh-app.log";
-  EXPECT_TRUE(gmtest::wait_for(
-      [&] { return gmtest::read_file(app_log).find(banner) != std::string::npos; }, kWait))
-      << gmtest::read_file(app_log);
+  EXPECT_TRUE(
+      gmtest::wait_for([&] { return home_.app_log().find(banner) != std::string::npos; }, kWait))
+      << home_.app_log();
   EXPECT_TRUE(gmtest::file_exists(app + ".old")) << "kept while the old instance runs";
   int status = -1;
   ASSERT_EQ(waitpid(old, &status, 0), old);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the tick asked it to quit";
   EXPECT_TRUE(gmtest::wait_for([&] { return !gmtest::file_exists(app + ".old"); }, kWait));
-  const std::string log = gmtest::read_file(app_log);
-  EXPECT_NE(log.find("  update: Gainmesh 3.4.0 applied - restarting into it\n"), std::string::npos);
-  EXPECT_NE(log.find("update: now running 3.2.0"), std::string::npos);
+  EXPECT_THAT(home_.app_log(),
+              HasSubstr("  update: Gainmesh 3.4.0 applied - restarting into it\n"));
+  EXPECT_THAT(home_.app_log(), HasSubstr("update: now running 3.2.0"));
   EXPECT_EQ(gmtest::read_file(bundle_->macos_dir() + "/Gainmesh"), "the loader of 3.4.0");
   EXPECT_EQ(gm::names_in(gm::updates_root()), std::vector<std::string>{})
       << "the stage and the scratch folder are gone";

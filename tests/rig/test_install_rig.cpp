@@ -5,6 +5,7 @@
 // up a newer module inside LV1 is CoreLiveStatus's.
 // The administrator step runs the app as an ordinary user against a root-owned folder, with a
 // setuid stand-in for pkexec running the real root child.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,6 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using gmtest::read_file;
+using ::testing::HasSubstr;
 
 constexpr const char* kApp = GM_BUILD_DIR "/Gainmesh.app";
 
@@ -161,18 +163,16 @@ TEST_F(AdminRig, TheRootChildInstallsForTheUserFromAnAppPathWithQuotesAndRemoves
   const std::string app = home_.path() + "/it's \"ours\".app";
   fs::copy(kApp, app, fs::copy_options::recursive);
   const AppRun dismissed = as_user("--install", home_.path() + "/dismissed", app);
-  EXPECT_NE(dismissed.err.find("No administrator password was given, so nothing was changed."),
-            std::string::npos);
+  EXPECT_THAT(dismissed.err,
+              HasSubstr("No administrator password was given, so nothing was changed."));
   const AppRun install = as_user("--install", home_.path() + "/pkexec", app);
   ASSERT_TRUE(install.exited(0)) << install.err;
   struct stat st {};
   stat((bundle() + "/Contents/MacOS/state.cfg").c_str(), &st);
   EXPECT_EQ(st.st_uid, 65534u) << "handed to the user";
   // The AppleScript text as logged: the path's quotes survived both quotings.
-  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
-                .find(R"(/it'\\''s \"ours\".app' ')" + home_.path() +
-                      R"(' 65534 65534 -1" with prompt "Gainmesh needs)"),
-            std::string::npos);
+  EXPECT_THAT(home_.app_log(), HasSubstr(R"(/it'\\''s \"ours\".app' ')" + home_.path() +
+                                         R"(' 65534 65534 -1" with prompt "Gainmesh needs)"));
   EXPECT_EQ(as_user("--remove", home_.path() + "/pkexec", app).out, "removed\n");
   EXPECT_EQ(rig::tree_snapshot(home_.io_modules_dir()), waves);
 }
@@ -213,9 +213,8 @@ TEST_F(AdminRig, TheRootChildReadsNothingThroughPlantedLinksAndKeepsTheUsersSett
   EXPECT_EQ(read_file(macos + "wing.cfg"), "protect=LCL:3\n");
   EXPECT_EQ(read_file(macos + "state.cfg"), "wing=on\n");
   EXPECT_FALSE(gmtest::file_exists(macos + "modules/wing-9.9.9.dylib"));
-  EXPECT_NE(read_file(home_.logs_dir() + "/gainmesh-app.log")
-                .find("install: left out wing-9.9.9.dylib from the downloaded modules"),
-            std::string::npos);
+  EXPECT_THAT(home_.app_log(),
+              HasSubstr("install: left out wing-9.9.9.dylib from the downloaded modules"));
   for (const char* secret : {"ROOT MODULE SECRET", "ROOT SETTINGS SECRET"}) {
     EXPECT_EQ(files_holding(secret), std::vector<std::string>{}) << secret;
   }
@@ -227,8 +226,8 @@ TEST_F(AdminRig, ARootChildThatCannotStartIsAFailureNotACancelledPrompt) {
   chmod((broken + "/Contents/MacOS/Gainmesh").c_str(), 0644);
   const AppRun run = as_user("--install", pkexec(), kApp, {"GAINMESH_APP=" + broken});
   EXPECT_TRUE(run.exited(1));
-  EXPECT_NE(run.err.find("The administrator step failed ("), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("Permission denied"), std::string::npos) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("The administrator step failed ("));
+  EXPECT_THAT(run.err, HasSubstr("Permission denied"));
   EXPECT_FALSE(gmtest::file_exists(bundle()));
 }
 

@@ -30,10 +30,8 @@ std::string caps(const Lv1HostProcess::Strip& s) {
 class Lv1HostTest : public gmtest::Lv1RigTest {
  protected:
   void SetUp() override {
-    InstalledBundle::Options b;
-    b.loader = GM_FAKE_LOADER;
-    b.with_module = false;
-    bundle_ = std::make_unique<InstalledBundle>(home_, b);
+    bundle_ = std::make_unique<InstalledBundle>(
+        home_, InstalledBundle::Options{.loader = GM_FAKE_LOADER, .with_module = false});
     start_lv1();
   }
 

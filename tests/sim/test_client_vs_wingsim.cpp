@@ -28,9 +28,7 @@ class ClientVsWingSim : public ::testing::Test {
   void SetUp() override {
     host_.install();
     gm::set_detail_level(1);
-    WingSimProcess::Options o;
-    o.ip = ip_;
-    sim_ = std::make_unique<WingSimProcess>(o);
+    sim_ = std::make_unique<WingSimProcess>(ip_);
   }
   void TearDown() override {
     gm::wnat_stop();

@@ -1,15 +1,10 @@
 // The virtual WING seen from the network, as the wing module and a user's tools see it: raw
 // sockets on the desk's loopback address, requests and replies through the protocol codec.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -64,11 +59,7 @@ class Client {
  public:
   explicit Client(const std::string& ip) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(2222);
-    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-    connected_ = connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    connected_ = gmtest::connect_to(fd_, ip, 2222);
   }
   ~Client() { close(fd_); }
   bool connected() const { return connected_; }
@@ -166,30 +157,11 @@ uint32_t hash_of(WingSimProcess& sim, const std::string& path) {
                                        : 0;
 }
 
-// The firmware's node data: path -> hash.
-std::map<std::string, uint32_t> real_hashes() {
-  std::map<std::string, uint32_t> out;
-  std::ifstream in(GM_SOURCE_DIR "/data/wing-fw3.1-nodes.tsv");
-  std::string line, path, hex;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream row(line);
-    std::getline(row, path, '\t');
-    std::getline(row, hex, '\t');
-    out[path] = static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
-  }
-  return out;
-}
-
 constexpr uint32_t kLcl1Gain = 0x1CB9CE6Bu;  // /io/in/LCL/1/g in the firmware's node data
 
 class WingSim : public ::testing::Test {
  protected:
-  WingSimProcess start() {
-    WingSimProcess::Options o;
-    o.ip = ip_;
-    return WingSimProcess(o);
-  }
+  WingSimProcess start() { return WingSimProcess(ip_); }
   const std::string ip_ = gmtest::unique_loopback();
 };
 
@@ -214,7 +186,7 @@ TEST_F(WingSim, ReadsAnswerWithRealHashesAndTypedTokens) {
   }
 
   // A sample of the firmware's own hashes; nodes it does not list get hashes of their own.
-  const auto real = real_hashes();
+  const auto real = gmtest::firmware_hashes();
   ASSERT_GT(real.size(), 1000u);
   int row = 0;
   for (const auto& [path, hash] : real) {

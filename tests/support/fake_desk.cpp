@@ -1,15 +1,14 @@
 // The scripted desk.
 #include "support/fake_desk.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+
+#include "support/loopback.h"
 
 namespace gmtest {
 namespace {
@@ -21,15 +20,6 @@ std::string path_text(const gm::WbinRequest& r) {
     p += r.path[i].is_index ? std::to_string(r.path[i].index) : std::string(r.path[i].name);
   }
   return p;
-}
-
-Bytes escape(const Bytes& in) {
-  Bytes out;
-  for (uint8_t b : in) {
-    out.push_back(b);
-    if (b == 0xDF) out.push_back(0xDE);
-  }
-  return out;
 }
 
 void send_bytes(int fd, const Bytes& b) {
@@ -47,11 +37,8 @@ FakeDesk::FakeDesk(std::string ip) : ip_(std::move(ip)) {
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(2222);
-  inet_pton(AF_INET, ip_.c_str(), &a.sin_addr);
-  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+  const sockaddr_in a = gmtest::ipv4(ip_, 2222);
+  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
       listen(listen_fd_, 8) != 0) {
     throw std::runtime_error("FakeDesk cannot listen on " + ip_ + ":2222");
   }
@@ -107,6 +94,15 @@ bool FakeDesk::wait_for_connections(int n, int timeout_ms) const {
   std::unique_lock<std::mutex> lock(mu_);
   return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                       [&] { return connections_.load() >= n; });
+}
+
+Bytes FakeDesk::escape(const Bytes& in) {
+  Bytes out;
+  for (uint8_t b : in) {
+    out.push_back(b);
+    if (b == 0xDF) out.push_back(0xDE);
+  }
+  return out;
 }
 
 Bytes FakeDesk::value_record(uint32_t hash, const Bytes& token) {

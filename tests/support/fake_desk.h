@@ -47,7 +47,8 @@ class FakeDesk {
   bool wait_for_requests(size_t n, int timeout_ms) const;
   bool wait_for_connections(int n, int timeout_ms) const;
 
-  // Encoders for replies.
+  // Encoders for replies, and the escaping of every DF byte as DF DE.
+  static Bytes escape(const Bytes& in);
   static Bytes value_record(uint32_t hash, const Bytes& token);
   static Bytes float_token(float x);
   static Bytes string_token(const std::string& s);

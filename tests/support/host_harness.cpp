@@ -57,28 +57,6 @@ void FakeHost::set_injected(bool on) {
   injected_ = on;
 }
 
-void FakeHost::drop_field(const char* field) {
-  std::string f = field;
-  if (f == "log")
-    host_.log = nullptr;
-  else if (f == "is_injected")
-    host_.is_injected = nullptr;
-  else if (f == "device_mac")
-    host_.device_mac = nullptr;
-  else if (f == "common_callback")
-    host_.common_callback = nullptr;
-  else if (f == "push_to_lv1")
-    host_.push_to_lv1 = nullptr;
-  else if (f == "refresh_strip")
-    host_.refresh_strip = nullptr;
-  else if (f == "cfg_path")
-    host_.cfg_path = nullptr;
-  else if (f == "instance_tag")
-    host_.instance_tag = nullptr;
-  else
-    throw std::invalid_argument(f);
-}
-
 void FakeHost::install() {
   if (!gm::module_set_host) throw std::logic_error("install() needs the module linked in");
   gm::module_set_host(&host_);

@@ -31,7 +31,6 @@ class FakeHost {
   void set_instance_tag(const std::wstring& tag);
   void set_mac(const uint8_t mac[6]);  // device_mac answers with it
   void set_injected(bool on);
-  void drop_field(const char* field);  // "log", "device_mac", ... become null
 
   const GmHost* table() const { return &host_; }
   // Makes this the in-process module's host without starting anything (static-library tests).

@@ -2,13 +2,20 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <utility>
 
+#include "support/eventually.h"
 #include "support/installed_bundle.h"
 #include "support/lv1host_process.h"
 #include "support/temp_home.h"
 
 namespace gmtest {
+
+// Gains compared as the desk and LV1 keep them: within a hundredth of a decibel.
+inline bool near(double a, double b) {
+  return a > b - 0.01 && a < b + 0.01;
+}
 
 class Lv1RigTest : public TempHomeTest {
  protected:
@@ -23,6 +30,11 @@ class Lv1RigTest : public TempHomeTest {
     Lv1HostProcess::Options o;
     o.leak_check = false;
     return start_lv1(std::move(o));
+  }
+
+  // Waits until gainmesh.log holds the needle.
+  bool wait_log(const std::string& needle, int timeout_ms = 10000) const {
+    return wait_for([&] { return bundle_->log_has(needle); }, timeout_ms);
   }
 
   // LV1 still running must quit with status 0; a clean exit also shows that no sanitizer

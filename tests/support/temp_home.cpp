@@ -56,6 +56,9 @@ std::string TempHome::logs_dir() const {
   return gm_base::logs_dir(root_);
 }
 std::string TempHome::io_modules_dir() const { return root_ + "/IO Modules"; }
+std::string TempHome::app_log() const {
+  return read_file(logs_dir() + "/gainmesh-app.log");
+}
 
 std::string TempHome::write(const std::string& rel, const std::string& content) const {
   std::string full = root_ + "/" + rel;

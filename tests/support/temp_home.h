@@ -22,6 +22,7 @@ class TempHome {
   std::string run_dir() const;         // <home>/Library/Application Support/Gainmesh/run
   std::string logs_dir() const;        // <home>/Library/Logs/Gainmesh
   std::string io_modules_dir() const;  // <home>/IO Modules
+  std::string app_log() const;         // the app's log, gainmesh-app.log, or empty
 
   // Writes a file below the home (folders created). `rel` is relative to the home.
   std::string write(const std::string& rel, const std::string& content) const;
