@@ -368,6 +368,89 @@ TEST_F(SetupViewTest, EveryButtonStartsItsCallOrDialog) {
   }
 }
 
+// A lost console's "No answer for ..." changes every second: its card keeps its widgets, so a
+// press that straddles a tick still ends in a click.
+TEST_F(SetupViewTest, ACardWhoseTextsChangeEverySecondKeepsItsWidgets) {
+  ASSERT_TRUE(gm_fake("setup-lost"));
+  const QByteArray lost(gm_snapshot());
+  ASSERT_TRUE(lost.contains("No answer for 2 min."));
+  int seconds = 0;
+  store_ = std::make_unique<Store>([&] {
+    return QByteArray(lost).replace("No answer for 2 min.",
+                                    QString("No answer for 2 min %1 s.").arg(seconds).toUtf8());
+  });
+  store_->refresh();
+  view_ = std::make_unique<SetupView>(*store_);
+  const auto tick = [&] {
+    ++seconds;
+    store().refresh();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+  QPointer<QAbstractButton> retry = shown<QAbstractButton>(view(), "card-0-retry");
+  QPointer<QAbstractButton> onOff = shown<QAbstractButton>(view(), "card-0-switch");
+  ASSERT_TRUE(retry && onOff);
+  for (int i = 0; i < 10; ++i) tick();
+  EXPECT_EQ(shown<QLabel>(view(), "card-0-msg")->text().left(26), "No answer for 2 min 10 s. ");
+  EXPECT_EQ(shown<QAbstractButton>(view(), "card-0-retry"), retry.data());
+  EXPECT_EQ(shown<QAbstractButton>(view(), "card-0-switch"), onOff.data());
+
+  QTest::mousePress(retry, Qt::LeftButton);
+  tick();
+  ASSERT_TRUE(retry);
+  QTest::mouseRelease(retry, Qt::LeftButton);
+  EXPECT_TRUE(store().working()) << "the press and release made no click";
+  ASSERT_TRUE(gmtest::settle(store()));
+  QTest::mousePress(onOff, Qt::LeftButton);
+  tick();
+  ASSERT_TRUE(onOff);
+  QTest::mouseRelease(onOff, Qt::LeftButton);
+  EXPECT_TRUE(store().working());
+  ASSERT_TRUE(gmtest::settle(store()));
+
+  // A change of layout builds the card anew: the details open.
+  store().setOpen(0, true);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(retry);
+  EXPECT_TRUE(shown(view(), "card-0-details"));
+}
+
+TEST_F(SetupViewTest, GatesNoticesAndQuietPartsAreDrawnInTheirTones) {
+  const auto ink = [](QWidget* w) { return w->palette().color(QPalette::WindowText); };
+  const auto label = [&](const char* within, const QString& text) -> QLabel* {
+    QWidget* box = shown(view(), within);
+    if (!box) return nullptr;
+    for (QLabel* l : box->findChildren<QLabel*>())
+      if (l->text() == text) return l;
+    return nullptr;
+  };
+  ASSERT_TRUE(demo("setup-netask"));
+  QLabel* body = label("net-gate", store().page()->netGate->body);
+  ASSERT_TRUE(body);
+  EXPECT_EQ(ink(body), gmui::tone(store().page()->netGate->kind));
+
+  ASSERT_TRUE(demo("setup-blocked"));
+  const gmui::Notice blocked = *store().page()->notice;
+  ASSERT_TRUE(label("notice", blocked.body));
+  EXPECT_EQ(ink(label("notice", blocked.body)), gmui::tone(blocked.kind));
+  EXPECT_EQ(ink(shown(view(), "notice-note")), gmui::tone(blocked.kind));
+
+  // An action the app cannot carry out: no button, and a note that says what to do instead.
+  ASSERT_TRUE(demo("setup-migrate"));
+  EXPECT_EQ(store().page()->notice->action, "update3");
+  EXPECT_FALSE(shown(view(), "notice-button"));
+  auto* note = shown<QLabel>(view(), "notice-note");
+  ASSERT_TRUE(note);
+  EXPECT_TRUE(note->text().contains("Remove Gainmesh from this Mac")) << note->text().toStdString();
+  EXPECT_NE(note->text(), store().page()->notice->note);
+  const gmui::Card& quiet = store().page()->cards[0];
+  ASSERT_EQ(quiet.msgTone, "dim");
+  EXPECT_EQ(ink(shown(view(), "card-0-msg")), gmui::theme::dim());
+
+  ASSERT_TRUE(demo("setup-off"));
+  ASSERT_EQ(store().page()->cards[0].edge, "dim");
+  EXPECT_EQ(shown<gmui::Panel>(view(), "card-0")->edge(), gmui::tone("dim"));
+}
+
 // The built executable, as the gallery script runs it.
 TEST_F(SetupViewTest, TheExecutableRendersScenariosAndTheIconSet) {
   QProcess run;
