@@ -349,7 +349,14 @@ void SetupView::redrawModal() {
       if (c.c == index) k.card = c;
     switch (k.modal.kind) {
       case Modal::off:
-        if (k.card) key = k;
+        // Only what the dialog shows: the card's other texts may change every second.
+        if (k.card) {
+          Card shown;
+          shown.c = k.card->c;
+          shown.confirmOff = k.card->confirmOff;
+          k.card = shown;
+          key = k;
+        }
         break;
       case Modal::address:
         if (k.card) k.addr = k.card->addr;

@@ -4,7 +4,8 @@
 //
 // Threads: every member function is called on the GUI thread, and `changed` is emitted there.
 // Calls that may block (scan, network request, switching, install, reinstall, remove, support
-// file, retry) run one at a time, in order, on the store's own work thread ("queued"): `working`
+// file, retry, and the app tick's update work) run one at a time, in order, on the store's own
+// work thread ("queued"): `working`
 // is true from the gesture until every queued call has returned and the page was refreshed.
 // gm_snapshot is called only on the GUI thread. The other calls (recall, resync, pick, address,
 // start LV1) reach the core directly and block the GUI thread for small file reads only.

@@ -407,6 +407,14 @@ TEST_F(SetupViewTest, ACardWhoseTextsChangeEverySecondKeepsItsWidgets) {
   EXPECT_TRUE(store().working());
   ASSERT_TRUE(gmtest::settle(store()));
 
+  // Nor does the dialog that asks before switching it off change with the card's texts.
+  store().showModal({Modal::off, 0});
+  QPointer<QAbstractButton> ok = shown<QAbstractButton>(view(), "dialog-ok");
+  ASSERT_TRUE(ok);
+  tick();
+  EXPECT_EQ(shown<QAbstractButton>(view(), "dialog-ok"), ok.data());
+  store().cancel();
+
   // A change of layout builds the card anew: the details open.
   store().setOpen(0, true);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
