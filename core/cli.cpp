@@ -1,5 +1,6 @@
 // The command line of the app executable: each option does its job, prints a short result and
 // gives the process's exit code.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -148,13 +149,14 @@ int cli_diag() {
   return 0;
 }
 
+// The failure is the same sentence the Setup window shows, as for --install and --remove.
 int cli_support() {
-  std::string path, err;
-  if (!save_support(path, err)) {
-    std::fprintf(stderr, "%s\n", err.c_str());
+  char path[PATH_MAX + 1];  // a longer path could not have been written
+  if (!gm_save_support(path, sizeof path)) {
+    std::fprintf(stderr, "%s\n", current_msg().c_str());
     return 1;
   }
-  std::printf("%s\n", path.c_str());
+  std::printf("%s\n", path);
   return 0;
 }
 

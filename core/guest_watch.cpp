@@ -1,11 +1,12 @@
 // The guest watch: one detached thread that follows which console types LV1's session only
 // borrows from another LV1, stores it in state.cfg (guest at once, own again only after 3 s) and
 // tells the loader, so that Gainmesh keeps its hands off a console it does not own.
+#include "guest_watch.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -24,19 +25,17 @@ constexpr int64_t kRetryMs = 1000;
 constexpr int64_t kPassMs = 15000;
 constexpr int64_t kBurstQuietMs = 250;
 constexpr int64_t kBurstMaxMs = 2000;
-constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+constexpr int64_t kNever = GuestWake::kNever;
 
 int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
       .count();
 }
 
-// The wake-up of the next pass and the first change not yet handled (0: none).
 struct Wake {
   std::mutex mu;
   std::condition_variable cv;
-  int64_t due = kNever;
-  int64_t first = 0;
+  GuestWake next;  // under mu
 };
 
 Wake& wake() {
@@ -86,8 +85,7 @@ void guest_main() {
     Wake& w = wake();
     {
       std::lock_guard<std::mutex> lock(w.mu);
-      w.first = 0;
-      w.due = kNever;
+      w.next.pass_begins();
     }
     lv1_watch_session(guest_session_changed);
     int64_t own_wake = kNever;
@@ -103,23 +101,34 @@ void guest_main() {
       if (installed()) own_wake = store_changes(read, own_since, now);
     }
     std::unique_lock<std::mutex> lock(w.mu);
-    const int64_t pass_at = now + kPassMs;
-    w.due = std::min(w.due, own_wake < pass_at ? own_wake : pass_at);
-    while (now_ms() < w.due) {
-      w.cv.wait_for(lock, std::chrono::milliseconds(w.due - now_ms()));
+    w.next.pass_ends(now, own_wake);
+    for (int64_t t = now_ms(); t < w.next.due(); t = now_ms()) {
+      w.cv.wait_for(lock, std::chrono::milliseconds(w.next.due() - t));
     }
   }
 }
 
 }  // namespace
 
+void GuestWake::pass_begins() {
+  first_ = 0;
+  due_ = kNever;
+}
+
+void GuestWake::pass_ends(int64_t began, int64_t own) {
+  due_ = std::min({due_, own, began + kPassMs});
+}
+
+void GuestWake::changed(int64_t now) {
+  if (first_ == 0) first_ = now;
+  due_ = std::min(first_ + kBurstMaxMs, now + kBurstQuietMs);
+}
+
 void guest_session_changed() {
   Wake& w = wake();
   {
     std::lock_guard<std::mutex> lock(w.mu);
-    const int64_t now = now_ms();
-    if (w.first == 0) w.first = now;
-    w.due = std::min(w.first + kBurstMaxMs, now + kBurstQuietMs);
+    w.next.changed(now_ms());
   }
   w.cv.notify_all();
 }

@@ -63,11 +63,12 @@ bool tick_status() {
   return running;
 }
 
-void switch_to(int which, bool on) {
+// False, with the message set, when state.cfg could not take it.
+bool switch_to(int which, bool on) {
   std::string err;
-  if (!set_console_enabled(which, on, err)) {
-    set_msg(std::string(on ? "Could not switch it on" : "Could not switch it off") + kDash + err);
-  }
+  if (set_console_enabled(which, on, err)) return true;
+  set_msg(std::string(on ? "Could not switch it on" : "Could not switch it off") + kDash + err);
+  return false;
 }
 
 }  // namespace
@@ -146,13 +147,15 @@ bool gm_install(void) {
     set_msg(std::string("Could not install") + kDash + err);
     return false;
   }
+  bool switched = true;
   if (found[0].found || found[1].found) {
     for (int i = 0; i < 2; ++i) {
-      if (!found[i].found) switch_to(i, false);
+      if (!found[i].found) switched = switch_to(i, false) && switched;
     }
   }
   gm_scan();
-  set_msg(lv1_running() ? kReopenLv1 : "");
+  // Installed, but a type meant to be off is not: that message stays.
+  if (switched) set_msg(lv1_running() ? kReopenLv1 : "");
   return true;
 }
 
@@ -191,16 +194,25 @@ int gm_switch(int which) {
     switch_to(which, !enabled);
     return 0;
   }
+  // Without Waves' module for the card there is nothing to switch on, and installing (or adding
+  // modules live) must not turn the other console off behind the user's back.
+  if (!waves_present(which)) {
+    set_msg(std::string("Could not switch it on") + kDash + "LV1's IO Modules folder has no " +
+            kSupported[which].card + " module from Waves, which Gainmesh needs for the " +
+            short_name(which) + ".");
+    return 0;
+  }
+  // Only a first install gets here: the console's module is present, so Gainmesh is not.
   Busy busy;
   std::string err;
   if (!do_install(err, true, which)) {
     set_msg(std::string("Could not switch it on") + kDash + err);
     return 0;
   }
-  switch_to(1 - which, false);
-  switch_to(which, true);
+  bool switched = switch_to(1 - which, false);
+  switched = switch_to(which, true) && switched;
   gm_scan();
-  set_msg(lv1_running() ? kReopenLv1 : "");
+  if (switched) set_msg(lv1_running() ? kReopenLv1 : "");
   return 0;
 }
 

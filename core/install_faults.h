@@ -8,6 +8,7 @@
 // "loader" (loader and property list written), "modules", "settings", "chown" (before handing
 // the bundle to the user), "swap" (the old bundle is moved aside; failing it fails the rename of
 // the new bundle into place), "done" (the new bundle is in place, the old one not yet removed).
+// Beyond the install: "switch" (state.cfg written when a console type is switched on or off).
 #pragma once
 
 namespace gm {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "base/modules_changed.h"
+#include "install_faults.h"
 #include "install_files.h"
 #include "release_text.h"
 #include "util.h"
@@ -116,7 +117,8 @@ bool install_needs_admin() {
 bool set_console_enabled(int which, bool on, std::string& err) {
   if (which != 0 && which != 1) return false;
   std::lock_guard<std::recursive_mutex> lock(bundle_mutex());
-  if (!cfg_set_line(state_cfg(), kSupported[which].key, on ? "on" : "off")) {
+  if (install_fault("switch") ||
+      !cfg_set_line(state_cfg(), kSupported[which].key, on ? "on" : "off")) {
     err = "Could not write " + state_cfg() + ".";
     return false;
   }

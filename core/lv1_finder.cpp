@@ -17,6 +17,7 @@ class SystemProcessTable : public ProcessTable {
     int64_t s = 0, us = 0;
     return process_start_time(pid, &s, &us) ? s * 1000000 + us : -1;
   }
+  uint64_t creation_mark() override { return process_creation_mark(); }
 };
 
 }  // namespace
@@ -32,9 +33,13 @@ Lv1Process Lv1Finder::find(ProcessTable& table, int64_t now_ms) {
       return known_;
     known_ = {};
   }
-  std::vector<uint32_t> ids = table.ids();
   // A clock that went back counts as time for a full scan too.
   const bool full = !scanned_ || now_ms - full_scan_ms_ >= kFullScanMs || now_ms < full_scan_ms_;
+  // Read before listing: a process created meanwhile is in this listing or moves the mark again.
+  const uint64_t mark = table.creation_mark();
+  if (!full && mark != 0 && mark == listed_mark_) return known_;
+  std::vector<uint32_t> ids = table.ids();
+  listed_mark_ = mark;
   if (full) full_scan_ms_ = now_ms;
   scanned_ = true;
   for (const uint32_t pid : ids) {

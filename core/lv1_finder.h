@@ -2,9 +2,11 @@
 // computer runs hundreds of processes, and the app looks for LV1 every second.
 //
 // While the LV1 found last still runs (the same pid with the same start time and name) the
-// answer comes from it without listing anything. Otherwise the table is listed and only the
-// processes that were not in the previous listing have their names read; every 10 s all names
-// are read again, so that a process id reused between two listings is not missed for longer.
+// answer comes from it without listing anything. Otherwise the table is listed only when a
+// process was created since the previous listing, and only the processes that were not in that
+// listing have their names read. Every 10 s the table is listed and all names are read again, so
+// that a process id reused between two listings, or a process that became LV1 without a new
+// process (exec), is not missed for longer.
 //
 // Threads: a finder is not thread-safe; its owner serialises calls. Blocks only on reading the
 // process table.
@@ -26,6 +28,8 @@ class ProcessTable {
   virtual std::string name(uint32_t pid) = 0;
   // When the process started, in microseconds since the epoch; -1 when it cannot be read.
   virtual int64_t start_us(uint32_t pid) = 0;
+  // A number that changes whenever a process is created; 0 when that cannot be told.
+  virtual uint64_t creation_mark() { return 0; }
 };
 
 // The platform's process table.
@@ -47,6 +51,7 @@ class Lv1Finder {
 
   Lv1Process known_;
   std::vector<uint32_t> listed_;  // the previous listing, sorted; its names were read
+  uint64_t listed_mark_ = 0;      // the creation mark read just before that listing
   bool scanned_ = false;
   int64_t full_scan_ms_ = 0;
 };

@@ -18,12 +18,18 @@ std::string lv1_db_path();
 // A type is a guest when it has card rows and all of them belong to another LV1.
 //
 // Never opens LV1's own files with SQLite: the database and its write-ahead log (when present)
-// are copied into support_dir() + "/lv1db" and read there; LV1's shared-memory index is never
-// copied. True with both flags false when there is no database file (nothing is written then).
-// False when the database could not be copied, opened or queried; out is then meaningless.
+// are copied into support_dir() + "/lv1db" and read there, read-only; LV1's shared-memory index
+// is never copied. True with both flags false when there is no database file (nothing is written
+// then). False when the database could not be copied, opened or queried; out is then
+// meaningless.
 //
-// Blocks on file copies and on SQLite (a busy database is waited for up to 500 ms). Any thread,
-// but one at a time: calls share the copy folder.
+// Anyone may write LV1's Sessions folder, so the database is treated as hostile: a file reached
+// through a link, one that is not a plain file, a database or log larger than 64 MiB, and a
+// query that runs longer than 500 ms are refused. A refused database reads as no console shared
+// (true, both flags false) and is logged once for as long as the same reason lasts.
+//
+// Blocks on file copies and on SQLite, about a second at most. Any thread, but one at a time:
+// calls share the copy folder.
 bool lv1_guest_consoles(bool out[2]);
 
 // Starts watching the database's folder, the database file and its "-wal" file (idempotent

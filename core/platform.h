@@ -20,6 +20,11 @@ namespace gm {
 // process table cannot be listed. Does not block beyond reading the table.
 std::vector<uint32_t> process_ids();
 
+// A number that changes whenever a process (or thread) is created on the machine, so that a caller
+// can tell that nothing is new since it last listed the processes without listing them. 0 when
+// the platform cannot tell; then every listing may hold something new.
+uint64_t process_creation_mark();
+
 // The process's short name (at most 32 characters), or "" when it cannot be read (no such
 // process, or no permission).
 std::string process_name(uint32_t pid);

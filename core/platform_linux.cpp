@@ -93,6 +93,17 @@ std::vector<uint32_t> process_ids() {
   return ids;
 }
 
+uint64_t process_creation_mark() {
+  // The last field of loadavg is the id most recently given to a process or thread: it moves
+  // with every creation, and coming back round to the same id takes millions of them.
+  std::string text;
+  if (!slurp("/proc/loadavg", text, 256)) return 0;
+  const size_t space = text.rfind(' ');
+  if (space == std::string::npos) return 0;
+  const uint32_t last = pid_of(text.substr(space + 1, text.find('\n', space) - space - 1).c_str());
+  return last == 0 ? 0 : uint64_t{last} + 1;
+}
+
 std::string process_name(uint32_t pid) {
   std::string name;
   if (pid == 0 || !slurp(proc(pid, "comm"), name, 256)) return "";

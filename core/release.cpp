@@ -127,6 +127,10 @@ bool load_release(std::string_view bytes, const Platform& platform, Release& out
     return fail(err, "manifest is for another product or platform");
   }
   out.version = signed_body.str("version");
+  // A stage is complete only with its version; one it cannot hold would be fetched forever.
+  if (out.version.empty() || out.version.size() > kMaxVersionBytes) {
+    return fail(err, "release version is empty or longer than 64 bytes");
+  }
   const J* modules = signed_body.get("modules");
   if (modules && modules->kind == J::kArray) {
     for (const J& m : modules->items) {

@@ -22,6 +22,8 @@ using gm_base::kGainmeshReleaseKey;
 
 // Files larger than this are never downloaded, verified or installed.
 constexpr uint64_t kMaxFileBytes = 67108864;
+// The longest release version: a stage keeps it in 64 bytes.
+constexpr size_t kMaxVersionBytes = 64;
 
 // What this build looks for in a manifest.
 struct Platform {
@@ -67,8 +69,9 @@ bool module_name_ok(std::string_view console, std::string_view version, std::str
 // kGainmeshReleaseKey and keeps the valid items for `platform`. On failure `err` holds one of:
 // "reply is not JSON", "no release in the current format", "no release for this platform",
 // "malformed release entry", "release manifest is NOT signed by Gainmesh - ignored",
-// "signed manifest is not JSON", "manifest is for another product or platform"; `out` is then
-// partly filled and not to be used. Invalid items are dropped without a message.
+// "signed manifest is not JSON", "manifest is for another product or platform", "release
+// version is empty or longer than 64 bytes"; `out` is then partly filled and not to be used.
+// Invalid items are dropped without a message.
 bool load_release(std::string_view bytes, const Platform& platform, Release& out, std::string& err);
 
 }  // namespace gm_release

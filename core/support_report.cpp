@@ -31,8 +31,11 @@ void write_lv1_line(FILE* out, const Lv1& lv1) {
     state = ", running (pid " + std::to_string(lv1.pid) + ", up " +
             std::to_string(std::max<int64_t>(lv1.up_ms, 0) / 1000) + " s)";
   }
-  std::fprintf(out, "eMotion LV1          : %s%s\n",
-               lv1.version.empty() ? "not found" : lv1.version.c_str(), state.c_str());
+  // A bundle whose version cannot be read is still LV1 on this Mac.
+  const char* version = !lv1.version.empty() ? lv1.version.c_str()
+                        : lv1.app.empty()    ? "not found"
+                                             : "version unknown";
+  std::fprintf(out, "eMotion LV1          : %s%s\n", version, state.c_str());
 }
 
 void write_bundle_lines(FILE* out) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -225,9 +226,10 @@ void updater_set_staged(bool staged) {
 }
 
 std::string staged_version() {
-  std::string text;
-  if (!read_file(stage_dir() + "/ready", text, 64)) return "";
-  return text;
+  std::ifstream in(stage_dir() + "/ready", std::ios::binary);
+  char text[gm_release::kMaxVersionBytes];
+  in.read(text, sizeof text);
+  return std::string(text, static_cast<size_t>(in.gcount()));
 }
 
 void updater_tick_at(UpdaterTimes& times, int64_t now, bool& quit) {

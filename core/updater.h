@@ -39,7 +39,8 @@ bool updater_busy();    // a check is running
 // One full check: the manifest, live modules, the stage. Blocks on the network.
 void check();
 
-// The content of "ready" in the stage (at most 64 bytes, unchanged); "" when missing.
+// The content of "ready" in the stage, unchanged: its first 64 bytes (a manifest with a longer
+// version is refused); "" when missing.
 std::string staged_version();
 
 // Writes item.sig as dir/<file>.sig, then the bytes as dir/<file>, each replaced whole; creates

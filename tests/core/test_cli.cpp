@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "support/app_run.h"
+#include "support/installed_bundle.h"
 #include "support/json_check.h"
 #include "support/temp_home.h"
 
@@ -93,7 +95,29 @@ TEST_F(CommandLine, InstallAndSwitchSayWhyNothingWasInstalled) {
   const gmtest::AppRun on = run_app("--switch wing on");
   EXPECT_TRUE(on.exited(1));
   EXPECT_EQ(on.out,
-            "wing off - Could not switch it on \xE2\x80\x94 No supported I/O module found.\n");
+            "wing off - Could not switch it on \xE2\x80\x94 LV1's IO Modules folder has no "
+            "SoundGrid Wing Control module from Waves, which Gainmesh needs for the WING.\n");
+}
+
+// With Gainmesh installed and Waves' X-WSG module gone, switching the X32 / M32 on says why and
+// leaves the WING on; a support file that cannot be written says so in the full sentence.
+TEST_F(CommandLine, FailuresPrintTheFullSentenceAndChangeNothing) {
+  const gmtest::InstalledBundle bundle(home_, {.wing_ip = "127.0.0.1"});
+  const gmtest::AppRun on = run_app("--switch x32 on");
+  EXPECT_TRUE(on.exited(1));
+  EXPECT_EQ(on.out,
+            "x32 off - Could not switch it on \xE2\x80\x94 LV1's IO Modules folder has no "
+            "SoundGrid X-WSG Control module from Waves, which Gainmesh needs for the X32 / M32.\n");
+  EXPECT_EQ(gmtest::read_file(bundle.macos_dir() + "/state.cfg"), "wing=on\nx32=on\n");
+
+  home_.write("Desktop", "a file where the folder should be");
+  const gmtest::AppRun support = run_app("--support");
+  EXPECT_TRUE(support.exited(1));
+  EXPECT_EQ(support.out, "");
+  EXPECT_TRUE(std::regex_match(
+      support.err, std::regex("Could not save the support file \xE2\x80\x94 Could not write " +
+                              home_.path() + R"(/Desktop/Gainmesh-support-\d{8}-\d{6}\.zip\.\n)")))
+      << support.err;
 }
 
 // One page document on one line, which Python reads and which says that LV1 is not installed;

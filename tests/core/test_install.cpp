@@ -7,8 +7,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <set>
 
+#include "api.h"
+#include "core_state.h"
 #include "drive/card_bundles.h"
 #include "install.h"
 #include "install_files.h"
@@ -251,6 +254,73 @@ TEST_F(Installer, AnXwsgModuleAloneIsEnoughAndModulesGoLiveOnlyIntoACurrentBundl
   // A changed Waves resource makes the installed loader out of date, whatever the versions.
   home_.write("IO Modules/SoundGrid X-WSG Control.bundle/Contents/Wfis/new.wfi", "new");
   EXPECT_TRUE(gm::loader_update_pending());
+}
+
+// state.cfg as the app reads it, the same way as the loader: the key in any letter case right
+// before "=", a value beginning with "off" in any case, the last line winning, and pieces of at
+// most 127 characters each read as a line.
+TEST_F(Installer, StateLinesSwitchATypeOffOnlyWhenTheKeyMatchesExactly) {
+  install();
+  const std::string comment = "; " + std::string(125, '-');
+  const char* const cases[][2] = {
+      {"WING=Off\n", "off"},       {"wing=offline\n", "off"},
+      {"wing = off\n", "on"},      {"wing=on\nwing=OFF;by hand\n", "off"},
+      {"x32=off\nwing\n", "on"},   {"", "on"},
+      {"wing=off\nwing=\n", "on"},
+  };
+  for (const auto& c : cases) {
+    gm::write_text(gm::state_cfg(), c[0]);
+    bool on = false;
+    ASSERT_TRUE(gm::console_installed(0, &on)) << c[0];
+    EXPECT_EQ(on ? "on" : "off", std::string(c[1])) << c[0];
+  }
+  gm::write_text(gm::state_cfg(), comment + "wing=off\n");
+  bool on = true;
+  EXPECT_TRUE(gm::console_installed(0, &on) && !on) << "the 128th character starts a piece";
+  fs::remove_all(gm::card_bundle(0));
+  gm::write_text(gm::state_cfg(), "wing=on\n");
+  EXPECT_FALSE(gm::console_installed(0, &on)) << "Waves' WING module is missing";
+}
+
+// Switching on a console whose Waves module is missing changes nothing and says why, installed
+// or not; a switch that fails after an install keeps its own message.
+TEST_F(Installer, ASwitchThatCannotHappenSaysWhyAndChangesNothing) {
+  const std::string why =
+      "Could not switch it on \xE2\x80\x94 LV1's IO Modules folder has no SoundGrid X-WSG "
+      "Control module from Waves, which Gainmesh needs for the X32 / M32.";
+  fs::remove_all(gm::card_bundle(1));
+  EXPECT_EQ(gm_switch(1), 0);
+  EXPECT_EQ(gm::current_msg(), why);
+  EXPECT_FALSE(gmtest::file_exists(gm::our_bundle())) << "nothing installed";
+
+  install();
+  gm::write_text(gm::state_cfg(), "wing=on\nx32=on\n");
+  home_.write("Gainmesh.app/Contents/Library/Payload/Gainmesh", "loader 3.2.1\n");
+  gm::set_msg("");
+  EXPECT_EQ(gm_switch(1), 0);
+  EXPECT_EQ(gm::current_msg(), why);
+  EXPECT_EQ(in_bundle("/Contents/MacOS/state.cfg"), "wing=on\nx32=on\n") << "WING stays on";
+  EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.0\n") << "not reinstalled";
+
+  // state.cfg refuses the switch right after a first install, and after an install the last
+  // scan chose the types for (each a first install, so that an LV1 running elsewhere on this
+  // machine cannot stop it).
+  fs::remove_all(gm::our_bundle());
+  setenv("GAINMESH_TEST_FAIL_AT", "switch", 1);
+  EXPECT_EQ(gm_switch(0), 0);
+  const std::string refused = " \xE2\x80\x94 Could not write " + gm::state_cfg() + ".";
+  EXPECT_EQ(gm::current_msg(), "Could not switch it on" + refused);
+  EXPECT_EQ(in_bundle("/Contents/MacOS/Gainmesh"), "loader 3.2.1\n") << "installed";
+  fs::remove_all(gm::our_bundle());
+  {
+    std::lock_guard<std::mutex> lock(gm::core_mutex());
+    gm::core_state().found[0].found = true;
+  }
+  EXPECT_TRUE(gm_install());
+  EXPECT_EQ(gm::current_msg(), "Could not switch it off" + refused);
+  unsetenv("GAINMESH_TEST_FAIL_AT");
+  std::lock_guard<std::mutex> lock(gm::core_mutex());
+  gm::core_state() = gm::CoreState();
 }
 
 }  // namespace

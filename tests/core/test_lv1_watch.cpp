@@ -33,11 +33,13 @@ class FakeTable : public gm::ProcessTable {
     const auto it = procs.find(pid);
     return it == procs.end() ? -1 : it->second.start_us;
   }
+  uint64_t creation_mark() override { return mark; }
   // A machine with `n` other processes, pids 1000 and up.
   void crowd(int n) {
     for (int i = 0; i < n; ++i) procs[1000 + i] = {"daemon", i};
   }
   std::map<uint32_t, Proc> procs;
+  uint64_t mark = 0;
   int listings = 0, names_read = 0;
 };
 
@@ -71,6 +73,29 @@ TEST(Lv1Finder, AnswersFromTheKnownLv1AndReadsOnlyNewNamesWhileSearching) {
   table.procs[1001] = {gm::kLv1ProcessName, 130};
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
   EXPECT_EQ(finder.find(table, now += 10000).pid, 1001u);
+}
+
+TEST(Lv1Finder, ListsNothingWhileNoProcessIsCreatedYetMissesNoLv1) {
+  FakeTable table;
+  table.crowd(500);
+  table.mark = 7;
+  gm::Lv1Finder finder;
+  int64_t now = 0;
+  EXPECT_EQ(finder.find(table, now).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(table.listings, 1) << "no process created, no listing";
+
+  // LV1 starts: the mark moves and the next tick finds it.
+  table.procs[4000] = {gm::kLv1ProcessName, 77};
+  table.mark = 8;
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 4000u);
+  table.procs.erase(4000);
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+
+  // A process that turns into LV1 without a new process (exec) is found by the full look.
+  table.procs[1002] = {gm::kLv1ProcessName, 2};
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 10000).pid, 1002u);
 }
 
 class FakeFiles : public gm::OpenFiles {

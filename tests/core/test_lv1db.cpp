@@ -2,17 +2,22 @@
 // the way LV1 keeps them (SQLite in write-ahead-log mode), and the watch on real files: changes
 // call back, replaced files are watched again, and losing the Sessions folder stops the watch
 // until it starts over.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
+#include "guest_watch.h"
 #include "lv1db.h"
 #include "lv1db_watch.h"
 #include "support/eventually.h"
@@ -31,19 +36,21 @@ class Lv1Db : public gmtest::TempHomeTest {
   // LV1's database with these cards ("(id, vendor, device, owner), ..."). LV1's connection stays
   // open without automatic checkpoints, so later changes stay in its -wal file.
   void make_db(const std::string& cards) {
-    sqlite3_close(lv1_);
-    for (const char* suffix : {"", "-wal", "-shm"}) unlink((gm::lv1_db_path() + suffix).c_str());
-    ASSERT_EQ(sqlite3_open(gm::lv1_db_path().c_str(), &lv1_), SQLITE_OK);
-    exec(
-        "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+    make_schema(
         "CREATE TABLE device (id INTEGER PRIMARY KEY, owner_uuid TEXT);"
         "CREATE TABLE device_iobox (id INTEGER PRIMARY KEY, vendor_id INTEGER, device_id);"
         "CREATE TABLE card (id, vendor, device, owner); INSERT INTO card VALUES " +
         cards +
         ";"
         "INSERT INTO device SELECT id, owner FROM card;"
-        "INSERT INTO device_iobox SELECT id, vendor, device FROM card;"
-        "PRAGMA wal_checkpoint(TRUNCATE);");
+        "INSERT INTO device_iobox SELECT id, vendor, device FROM card;");
+  }
+  void make_schema(const std::string& sql) {
+    sqlite3_close(lv1_);
+    for (const char* suffix : {"", "-wal", "-shm"}) unlink((gm::lv1_db_path() + suffix).c_str());
+    ASSERT_EQ(sqlite3_open(gm::lv1_db_path().c_str(), &lv1_), SQLITE_OK);
+    exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;" + sql +
+         "PRAGMA wal_checkpoint(TRUNCATE);");
   }
   void exec(const std::string& sql) {
     EXPECT_EQ(sqlite3_exec(lv1_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
@@ -87,6 +94,96 @@ TEST_F(Lv1Db, AChangeStillInLv1sLogIsSeen) {
   exec("UPDATE device SET owner_uuid = '9f3a-0001' WHERE id = 1;");
   ASSERT_EQ(read_file(gm::lv1_db_path()), before) << "the change must sit in the log only";
   EXPECT_EQ(guests(), "wing=1 x32=0");
+}
+
+// Anyone may write LV1's Sessions folder. A database made to hang the reader, fill the disk or
+// lead it to another file reads as sharing nothing, within a second each time, and says why in
+// the log once; the next sound database is read again.
+TEST_F(Lv1Db, AHostileDatabaseReadsAsNothingSharedWithinASecond) {
+  const std::string db = gm::lv1_db_path();
+  const off_t over_cap = (64 << 20) + 1;
+  const auto sparse = [](const std::string& path, off_t size) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_TRUE(fd >= 0 && ftruncate(fd, size) == 0);
+    close(fd);
+  };
+  const auto guest_db_elsewhere = [&] {
+    make_db("(1, 11, 2, 'peer')");
+    sqlite3_close(lv1_);
+    lv1_ = nullptr;
+    ASSERT_EQ(rename(db.c_str(), (db + ".real").c_str()), 0);
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    const char* why;
+  } cases[] = {
+      {"an endless view",
+       [&] {
+         make_schema(
+             "CREATE VIEW device AS WITH RECURSIVE n(id) AS (SELECT 1 UNION ALL SELECT id + 1 "
+             "FROM n) SELECT id, 'peer' AS owner_uuid FROM n;"
+             "CREATE VIEW device_iobox AS SELECT id, 11 AS vendor_id, 2 AS device_id FROM device;");
+       },
+       "reading it takes longer than 500 ms"},
+      {"a database over the cap", [&] { make_db("(1, 11, 2, 'peer')"), sparse(db, over_cap); },
+       "lv1.db is larger than 64 MiB"},
+      {"a log over the cap", [&] { make_db("(1, 11, 2, 'peer')"), sparse(db + "-wal", over_cap); },
+       "lv1.db-wal is larger than 64 MiB"},
+      {"a link to a guest database",
+       [&] { guest_db_elsewhere(), symlink((db + ".real").c_str(), db.c_str()); },
+       "lv1.db is reached through a link"},
+      {"a pipe that nobody writes", [&] { guest_db_elsewhere(), mkfifo(db.c_str(), 0644); },
+       "lv1.db is not a plain file"},
+  };
+  const std::string log = home_.logs_dir() + "/gainmesh-app.log";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    for (int pass = 0; pass < 2; ++pass) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(guests(), "wing=0 x32=0");
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+    const std::string line = std::string("guest: LV1's session database not read (") + c.why +
+                             ") - no console counts as shared\n";
+    const std::string text = read_file(log);
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(text.find(line), text.rfind(line)) << "logged once";
+    std::error_code ec;
+    uintmax_t copied = 0;
+    for (const auto& f : std::filesystem::directory_iterator(gm::support_dir() + "/lv1db", ec))
+      copied += f.file_size();
+    EXPECT_LT(copied, 1u << 20) << "nothing large was copied";
+
+    std::filesystem::remove(db);
+    make_db("(1, 11, 2, 'peer')");
+    EXPECT_EQ(guests(), "wing=1 x32=0");
+  }
+}
+
+// LV1 writes its session in bursts. Without waiting: five changes 100 ms apart are read once,
+// 250 ms after the last; changes that never stop are read 2 s after the first; a change while a
+// pass reads is not lost; without changes a pass follows 15 s later, or when the pass asks.
+TEST(GuestWatch, ABurstOfChangesIsReadOnceWhenItEndsAndNeverLaterThanTwoSeconds) {
+  gm::GuestWake w;
+  w.pass_begins();
+  w.pass_ends(1000, gm::GuestWake::kNever);
+  EXPECT_EQ(w.due(), 16000);
+  for (int64_t t = 2000; t <= 2400; t += 100) {
+    w.changed(t);
+    EXPECT_EQ(w.due(), t + 250) << "no pass before the next change";
+  }
+  w.pass_begins();
+  w.pass_ends(2650, 5650);
+  EXPECT_EQ(w.due(), 5650) << "the pass's own wish";
+  for (int64_t t = 3000; t < 6000; t += 200) w.changed(t);
+  EXPECT_EQ(w.due(), 5000);
+
+  w.pass_begins();
+  w.changed(7000);
+  w.pass_ends(6990, gm::GuestWake::kNever);
+  EXPECT_EQ(w.due(), 7250);
 }
 
 class Lv1DbWatch : public gmtest::TempHomeTest {

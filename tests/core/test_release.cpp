@@ -74,7 +74,10 @@ TEST(ReleaseItem, AcceptsOnlyCompleteItemsAndModulesNamedAfterConsoleAndVersion)
 }
 
 TEST(ReleaseManifest, RefusesWithItsReasonOrKeepsTheValidItems) {
-  const std::string head = R"({"product":"gainmesh","platform":"macos","version":"3.3.0")";
+  const auto versioned = [](const std::string& v) {
+    return R"({"product":"gainmesh","platform":"macos","version":")" + v + "\"";
+  };
+  const std::string head = versioned("3.3.0");
   const std::string body = head + "}";
   std::string changed = release_reply(body);
   changed[changed.find("body") + 20] ^= 1;
@@ -86,7 +89,10 @@ TEST(ReleaseManifest, RefusesWithItsReasonOrKeepsTheValidItems) {
       {changed, "release manifest is NOT signed by Gainmesh - ignored"},
       {release_reply(head), "signed manifest is not JSON"},
       {release_reply(R"({"product":"other","platform":"macos"})"),
-       "manifest is for another product or platform"}};
+       "manifest is for another product or platform"},
+      {release_reply(versioned(std::string(65, '9')) + "}"),
+       "release version is empty or longer than 64 bytes"},
+      {release_reply(versioned("") + "}"), "release version is empty or longer than 64 bytes"}};
   Release out;
   std::string err;
   for (const auto& [text, reason] : refused) {
@@ -99,6 +105,9 @@ TEST(ReleaseManifest, RefusesWithItsReasonOrKeepsTheValidItems) {
   EXPECT_TRUE(out.version == "3.3.0" && out.modules.size() == 2);
   EXPECT_TRUE(out.loader.file.empty()) << "a loader under another name is no loader";
   EXPECT_EQ(out.app.file, "Gainmesh.app.zip");
+  const std::string longest = "3.3.0-" + std::string(58, 'r');
+  EXPECT_TRUE(load_release(release_reply(versioned(longest) + "}"), kMac, out, err)) << err;
+  EXPECT_EQ(out.version, longest);
 }
 
 }  // namespace

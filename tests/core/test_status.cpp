@@ -1,6 +1,6 @@
-// Reading console and loader status blocks that the test writes into the run folder. A stopped
-// module's block, one LV1 does not hold, and the resync request a running module takes up are
-// CoreLiveStatus's (test_core_live_status).
+// Reading console and loader status blocks that the test writes into the run folder. A block LV1
+// does not hold and the resync request a running module takes up are CoreLiveStatus's
+// (test_core_live_status).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -53,6 +53,11 @@ TEST_F(StatusBlocks, ConsoleGroupsFollowTheBlocksVersionAndSize) {
       {"stopped text, still injected",
        [](GmConsoleStatus& b) { std::strcpy(b.status, GM_STATUS_STOPPED_TEXT), b.connected = 0; },
        GM_STATUS_FILE_BYTES, true, 2, 3, GM_FIND_IP_OTHER},
+      {"a module that stopped",
+       [](GmConsoleStatus& b) {
+         std::strcpy(b.status, GM_STATUS_STOPPED_TEXT), b.connected = b.injected = 0;
+       },
+       GM_STATUS_FILE_BYTES, false, 0, 0, 0},
       {"version 15", [](GmConsoleStatus& b) { b.version = 15; }, GM_STATUS_FILE_BYTES, true, 2, 0,
        0},
       {"version 16, 11100 bytes", [](GmConsoleStatus& b) { b.version = 16; }, 11100, true, 2, 3, 0},

@@ -72,7 +72,13 @@ TEST_F(Diagnostics, EachLineSaysWhatIsMissingAndWhatRuns) {
   ls.consoles[1] = GmLoaderConsole{"x32", 0, 0, 0, 0, "", 3, 2, "x32-3.3.0.dylib"};
   home_.write("Library/Application Support/Gainmesh/run/GainmeshLoader",
               std::string(reinterpret_cast<char*>(&ls), sizeof ls));
+  // LV1 is there even when its version cannot be read.
+  const std::string unknown = report(gm::Lv1{0, -1, 0, "/x", ""});
+  EXPECT_NE(unknown.find("\neMotion LV1          : version unknown, not running\n"),
+            std::string::npos);
   r = report(gm::Lv1{4242, 61999, 1, "/x", "14.0.1"}, gm::Live{true, {}});
+  EXPECT_NE(r.find("\neMotion LV1          : 14.0.1, running (pid 4242, up 61 s)\n"),
+            std::string::npos);
   EXPECT_NE(r.find("\nloader               : 1.4.0 (block 272 bytes)\n  x32                : "
                    "off, Waves module NO, card not assigned (device 0), running nothing, last "
                    "refused x32-3.3.0.dylib (error 2), extra cards 0\n\nwing module"),

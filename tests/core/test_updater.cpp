@@ -1,16 +1,24 @@
 // The updater in a temporary home: signed module folders and pruning, applying a stage (modules,
-// the loader, app archives that would write outside), and the check against the rig's HTTPS
-// update server with releases from gm-release. The tick that restarts into a new app runs with
-// LV1 on the rig (test_core_live_status). Files are signed with gm-sign and the TEST-ONLY key.
+// the loader, app archives that would write outside), the tick's timetable, and the check against
+// the rig's HTTPS update server with releases from gm-release. The tick that restarts into a new
+// app runs with LV1 on the rig (test_core_live_status). Files are signed with gm-sign and the
+// TEST-ONLY key.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <map>
+#include <stdexcept>
 
 #include "install_files.h"
 #include "install_texts.h"
+#include "lv1.h"
 #include "platform.h"
 #include "status.h"
 #include "support/eventually.h"
@@ -147,6 +155,91 @@ TEST_F(Updater, AnArchiveThatWouldWriteOutsideIsRefusedAndTheRunningAppKept) {
   stage("Gainmesh.app.zip", archive("app"));
   EXPECT_FALSE(apply(restart));
   EXPECT_EQ(count("this copy is not inside Gainmesh.app - keeping this one\n"), 1);
+}
+
+// A loopback port that takes a connection and answers nothing until it is let go, so that a
+// check stays running for as long as a test needs it to.
+class SilentPort {
+ public:
+  SilentPort() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(fd_, 4) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      throw std::runtime_error("no loopback port to listen on");
+    }
+    port_ = ntohs(a.sin_port);
+  }
+  ~SilentPort() {
+    let_go();
+    close(fd_);
+  }
+  std::string url() const { return "https://127.0.0.1:" + std::to_string(port_); }
+  // The next connection, waited for up to 10 s and then held open.
+  bool take() {
+    pollfd p{fd_, POLLIN, 0};
+    held_ = poll(&p, 1, 10000) == 1 ? accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    return held_ >= 0;
+  }
+  void let_go() {
+    if (held_ >= 0) close(held_);
+    held_ = -1;
+  }
+
+ private:
+  int fd_, held_ = -1;
+  int port_ = 0;
+};
+
+// The timetable on the test's clock: the first check 30 s after the first tick, then every 6 h;
+// a waiting stage is applied at the first tick, then at most every 10 min, and never while a
+// check runs. A version of 64 bytes, the most a stage holds, is applied like any other.
+TEST_F(Updater, ChecksAndApplyAttemptsKeepTheirTimetable) {
+  if (gm::lv1_running()) GTEST_SKIP() << "another eMotion LV1 runs on this machine";
+  SilentPort port;
+  setenv("GAINMESH_TEST_UPDATE_URL", port.url().c_str(), 1);  // the home restores it
+  const std::string longest(64, '7');
+  const auto applied = [&](const std::string& v) {
+    return count("  update: Gainmesh " + v + " applied\n");
+  };
+  const auto restage = [&] {
+    home_.write(kStage + "ready", "3.3.0");
+    gm::updater_set_staged(true);
+  };
+  const auto check_ends = [&] {
+    port.let_go();
+    return gmtest::eventually([] { return !gm::updater_busy(); }, std::chrono::seconds(10));
+  };
+  gm::UpdaterTimes times;
+  bool quit = false;
+  const auto tick = [&](int64_t at) { gm::updater_tick_at(times, 1000 + at, quit); };
+  home_.write(kStage + "ready", longest + "-and-more");
+  gm::updater_set_staged(false);
+  tick(0);
+  EXPECT_EQ(applied(longest), 1);
+  restage();
+  tick(29999);
+  EXPECT_FALSE(gm::updater_busy()) << "no check before 30 s";
+  tick(30000);
+  ASSERT_TRUE(gm::updater_busy() && port.take());
+  tick(600000);
+  EXPECT_EQ(applied("3.3.0"), 0) << "not while a check runs";
+  ASSERT_TRUE(check_ends());
+  tick(600000);
+  EXPECT_EQ(applied("3.3.0"), 1);
+  restage();
+  tick(1199999);
+  EXPECT_EQ(applied("3.3.0"), 1) << "10 minutes apart";
+  tick(1200000);
+  EXPECT_EQ(applied("3.3.0"), 2);
+  tick(30000 + 21599999);
+  EXPECT_FALSE(gm::updater_busy()) << "the next check 6 h after the first";
+  tick(30000 + 21600000);
+  EXPECT_TRUE(gm::updater_busy() && port.take());
+  EXPECT_TRUE(check_ends());
+  EXPECT_FALSE(quit);
 }
 
 // Against the rig's update server; each release file holds bytes of its own.

@@ -16,5 +16,5 @@ gm_add_fuzzer(fuzz_status_blocks MAX_LEN 12000
     core/block_watch.cpp core/platform_linux.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}" LINK ${GM_FUZZ_PLIST_LDFLAGS})
 gm_add_fuzzer(fuzz_session_db MAX_LEN 8192
-  SOURCES tests/fuzz/fuzz_session_db.cpp core/lv1db.cpp
+  SOURCES tests/fuzz/fuzz_session_db.cpp core/lv1db.cpp core/no_links.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}" LINK -lsqlite3)
