@@ -23,7 +23,9 @@ QWidget* netGate(const Gate& gate, Store& store) {
   Panel* p = panel("net-gate", &inner, ink);
   inner->setSpacing(8);
   inner->addWidget(text(gate.head, Text::heading, ink));
-  inner->addWidget(text(gate.body, Text::body, ink));
+  QLabel* body = text(gate.body, Text::body, ink);
+  body->setObjectName("net-gate-body");
+  inner->addWidget(body);
   auto* row = hbox(8);
   row->addWidget(
       button("macOS Permissions…", GMButtonKind::primary, "net-gate-permissions", [&store] {
@@ -41,7 +43,11 @@ QWidget* notice(const Notice& n, bool blocked, Store& store) {
   Panel* p = panel("notice", &inner, ink);
   inner->setSpacing(8);
   inner->addWidget(text(n.head, Text::heading, ink));
-  if (!n.body.isEmpty()) inner->addWidget(text(n.body, Text::body, ink));
+  if (!n.body.isEmpty()) {
+    QLabel* body = text(n.body, Text::body, ink);
+    body->setObjectName("notice-body");
+    inner->addWidget(body);
+  }
   if (n.btn.isEmpty()) return p;
   // Only the actions the app can carry out get a button (a button that did nothing would lie);
   // for any other the note, which speaks of the button, gives way to what the user can do.

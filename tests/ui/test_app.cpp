@@ -1,16 +1,16 @@
 // The app delegate in a temporary home: the first launch and later ones, "--login", the rescans
-// that follow the Setup window, the menu drawn from the page, clicks on the menu-bar item, the
+// that follow the Setup window, the menu drawn from the page and clicks on its item, the
 // window's frame on disk, and a staged app applied from the tick while the window keeps answering.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QSettings>
 #include <QTimer>
-#include <cstring>
+#include <algorithm>
+#include <functional>
 #include <random>
 
 #include "api.h"
@@ -37,13 +37,26 @@ class AppTest : public gmtest::TempHomeTest {
   QSettings defaults() const { return {gmui::defaults_path(), QSettings::IniFormat}; }
 };
 
-TEST_F(AppTest, OnlyTheFirstLaunchShowsThePermissionsAndTheWindowKeepsItsFrame) {
+TEST_F(AppTest, OnlyTheFirstLaunchShowsThePermissionsAndTheFrameOutlivesAKill) {
   {
     App first({QStringLiteral("Gainmesh")});
     ASSERT_TRUE(first.window() && first.window()->isVisible());
     EXPECT_EQ(first.window()->size(), QSize(628, 720));
     EXPECT_EQ(first.store().modal(), (Modal{Modal::permissions, 0}));
     first.window()->setGeometry(40, 60, 700, 500);
+    // What a killed app would leave: the file soon holds the frame, without a close or a quit.
+    // (Read from a copy: a QSettings on the same path would share the app's cache.)
+    const QString copy = QString::fromStdString(home_.path()) + "/copy.conf";
+    const auto onDisk = [&] {
+      QFile::remove(copy);
+      QFile::copy(gmui::defaults_path(), copy);
+      return QSettings(copy, QSettings::IniFormat).value("NSWindow Frame Gainmesh").toByteArray();
+    };
+    QElapsedTimer t;
+    t.start();
+    while (onDisk() != first.window()->saveGeometry() && t.elapsed() < 5000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(onDisk(), first.window()->saveGeometry());
   }
   App later({QStringLiteral("Gainmesh")});
   ASSERT_TRUE(later.window() && later.window()->isVisible());
@@ -55,6 +68,8 @@ TEST_F(AppTest, LoginStartsWithTheMenuOnlyAndRescansFollowTheWindow) {
   defaults().setValue("permissionsShown", true);
   App app({QStringLiteral("Gainmesh"), QStringLiteral("--login")});
   EXPECT_EQ(app.window(), nullptr);
+  // The offscreen platform has no tray: the item waits, shown, for one.
+  ASSERT_TRUE(app.trayItem() && app.trayItem()->isVisible());
   EXPECT_EQ(app.backgroundScans(), 1);  // once at login
   EXPECT_EQ(app.toolTip(), QStringLiteral("Gainmesh \u00B7 Not set up yet"));
   Q_EMIT app.menu().aboutToShow();
@@ -75,44 +90,11 @@ TEST_F(AppTest, LoginStartsWithTheMenuOnlyAndRescansFollowTheWindow) {
   EXPECT_FALSE(app.store().modal());
   for (int i = 0; i < 45; ++i) app.tick();
   EXPECT_EQ(app.backgroundScans(), 3);
-}
 
-TEST_F(AppTest, TheMenuBarItemIsThereWithoutATrayAndAClickOpensTheWindow) {
-  defaults().setValue("permissionsShown", true);
-  App app({QStringLiteral("Gainmesh"), QStringLiteral("--login")});
-  // The offscreen platform has no tray: the item waits, shown, for one.
-  ASSERT_TRUE(app.trayItem());
-  EXPECT_TRUE(app.trayItem()->isVisible());
-  EXPECT_EQ(app.trayItem()->contextMenu(), &app.menu());
-  EXPECT_EQ(app.window(), nullptr);
-  Q_EMIT app.trayItem()->activated(QSystemTrayIcon::Context);
-  EXPECT_EQ(app.window(), nullptr) << "the platform shows the menu for that";
+  // A click on the item opens the window again (where the platform shows the menu on a click,
+  // that is the platform's).
   Q_EMIT app.trayItem()->activated(QSystemTrayIcon::Trigger);
-  ASSERT_TRUE(app.window() && app.window()->isVisible());
-  app.window()->close();
-  Q_EMIT app.trayItem()->activated(QSystemTrayIcon::DoubleClick);
   EXPECT_TRUE(app.window()->isVisible());
-}
-
-// What a killed app leaves on disk: the frame of the last move, without a close or a quit.
-TEST_F(AppTest, TheFrameIsOnDiskSoonAfterAMove) {
-  defaults().setValue("permissionsShown", true);
-  App app({QStringLiteral("Gainmesh")});
-  ASSERT_TRUE(app.window());
-  app.window()->setGeometry(70, 90, 660, 480);
-  const QByteArray frame = app.window()->saveGeometry();
-  QElapsedTimer t;
-  t.start();
-  const QString copy = QString::fromStdString(home_.path()) + "/defaults-copy.conf";
-  // Read from a copy of the file: a QSettings on the same path would share the app's cache.
-  const auto onDisk = [&] {
-    QFile::remove(copy);
-    QFile::copy(gmui::defaults_path(), copy);
-    return QSettings(copy, QSettings::IniFormat).value("NSWindow Frame Gainmesh").toByteArray();
-  };
-  while (onDisk() != frame && t.elapsed() < 5000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  EXPECT_EQ(onDisk(), frame);
 }
 
 // A staged app of 60 MiB, applied from the tick: the work runs on the work queue while the event
@@ -122,7 +104,6 @@ TEST_F(AppTest, ApplyingAStagedAppFromTheTickLeavesTheEventLoopTurning) {
   gm_fake("none");  // the machine, not a scenario
   // A stage waits for LV1 to close, and LV1 is any process of its name on this machine.
   if (gm::lv1_running()) GTEST_SKIP() << "an eMotion LV1 runs on this machine";
-  defaults().setValue("permissionsShown", true);
   const std::string app = home_.path() + "/Gainmesh.app";
   home_.write("Gainmesh.app/Contents/MacOS/Gainmesh", "old");
   gm::set_app_path(app);
@@ -134,24 +115,18 @@ TEST_F(AppTest, ApplyingAStagedAppFromTheTickLeavesTheEventLoopTurning) {
   ASSERT_TRUE(gm::unpack_zip(
       gmtest::read_file(GM_SOURCE_DIR "/tests/fuzz/seeds/fuzz_unpack_zip/app.zip"), build));
   std::string payload(60u << 20, '\0');
-  std::mt19937_64 random(7);
-  for (size_t i = 0; i + 8 <= payload.size(); i += 8) {
-    const uint64_t v = random();
-    std::memcpy(&payload[i], &v, 8);
-  }
+  std::independent_bits_engine<std::mt19937, 8, unsigned> random(7);
+  std::generate(payload.begin(), payload.end(), std::ref(random));
   home_.write("build/Gainmesh.app/Contents/Resources/payload", payload);
+  home_.write("Library/Application Support/Gainmesh/updates/staged/ready", "3.3.0");
   const std::string stage = gm::stage_dir();
-  gmtest::make_dirs(stage);
   ASSERT_TRUE(gm::zip_folder(build + "/Gainmesh.app", stage + "/Gainmesh.app.zip"));
   gmtest::sign_file(stage + "/Gainmesh.app.zip", stage + "/Gainmesh.app.zip.sig");
-  home_.write("Library/Application Support/Gainmesh/updates/staged/ready", "3.3.0");
 
   App gui({QStringLiteral("Gainmesh"), QStringLiteral("--login")});
   QElapsedTimer clock, since;
-  qint64 longest = 0;
-  int turnsWhileWorking = 0;
+  qint64 longest = 0, turnsWhileWorking = 0;
   QTimer watchdog;
-  watchdog.setInterval(5);
   QObject::connect(&watchdog, &QTimer::timeout, [&] {
     longest = std::max(longest, since.restart());
     if (gui.store().working()) ++turnsWhileWorking;
@@ -159,18 +134,14 @@ TEST_F(AppTest, ApplyingAStagedAppFromTheTickLeavesTheEventLoopTurning) {
   const std::string started = home_.path() + "/started";
   clock.start();
   since.start();
-  watchdog.start();
+  watchdog.start(5);
   while (!(gmtest::file_exists(started) && !gui.store().working()) && clock.elapsed() < 90000)
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
   watchdog.stop();
-  if (!gmtest::file_exists(started) && gm::lv1_running())
-    GTEST_SKIP() << "an eMotion LV1 started on this machine meanwhile";
-  ASSERT_TRUE(gmtest::file_exists(started)) << "the new copy was not started";
   EXPECT_EQ(gmtest::read_file(started), "--updated=" + std::to_string(getpid()) + "\n");
   EXPECT_EQ(gmtest::read_file(app + "/Contents/Resources/payload").size(), payload.size());
   EXPECT_GT(turnsWhileWorking, 5) << "the apply held the event loop";
   EXPECT_LT(longest, 1000) << "the longest stall of the event loop, in ms";
-  std::printf("longest event-loop stall while applying: %lld ms\n", (long long)longest);
 }
 
 }  // namespace

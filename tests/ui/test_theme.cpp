@@ -3,7 +3,6 @@
 // controls look and take clicks is the Setup view's.
 #include <gtest/gtest.h>
 
-#include <QPainter>
 #include <cmath>
 #include <set>
 
@@ -34,65 +33,39 @@ std::pair<int, bool> ink(const QImage& img) {
   return {drawn, coloured};
 }
 
-TEST_F(ThemeTest, TheMarksFourStatesDifferEvenAtMenuBarSize) {
-  const MarkState states[] = {MarkState::searching, MarkState::linked, MarkState::attention,
-                              MarkState::lost};
+// How far the mean luma of the mark's solid pixels is from the panel's, 0..1.
+double contrast(const QImage& mark, const QColor& panel) {
+  const auto luma = [](const QColor& c) {
+    return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF();
+  };
+  double sum = 0, n = 0;
+  for (int y = 0; y < mark.height(); ++y)
+    for (int x = 0; x < mark.width(); ++x)
+      if (mark.pixelColor(x, y).alpha() >= 200) sum += luma(mark.pixelColor(x, y)), ++n;
+  return n ? std::abs(sum / n - luma(panel)) : 0;
+}
+
+TEST_F(ThemeTest, TheMarksStatesDifferAtMenuBarSizeAndReadOnDarkAndLightPanels) {
   std::set<QByteArray> seen;
-  for (MarkState s : states) {
+  for (MarkState s :
+       {MarkState::searching, MarkState::linked, MarkState::attention, MarkState::lost}) {
     const QImage templ = Mark::image(18, s, tone("ok"), true);
-    ASSERT_EQ(templ.size(), QSize(18, 18));
     const auto [drawn, coloured] = ink(templ);
     EXPECT_GT(drawn, 18 * 18 / 8) << int(s);      // visible
     EXPECT_LT(drawn, 18 * 18 * 3 / 4) << int(s);  // and not a blot
     EXPECT_FALSE(coloured) << int(s);             // a template image is black with alpha only
     seen.insert(QByteArray(reinterpret_cast<const char*>(templ.constBits()), templ.sizeInBytes()));
-    EXPECT_TRUE(ink(Mark::image(18, s, tone("ok"), false)).second) << int(s);
-    EXPECT_FALSE(Mark::path(s).isEmpty());
-  }
-  EXPECT_EQ(seen.size(), 4u);
-}
-
-double luminance(const QColor& c) {
-  const auto lin = [](double v) {
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-  };
-  return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
-}
-
-// The mean luminance of the mark's solid pixels, drawn over the panel's colour.
-double markLuminance(const QImage& mark, const QColor& panel) {
-  QImage over(mark.size(), QImage::Format_ARGB32_Premultiplied);
-  over.fill(panel);
-  QPainter(&over).drawImage(0, 0, mark);
-  double sum = 0;
-  int n = 0;
-  for (int y = 0; y < mark.height(); ++y)
-    for (int x = 0; x < mark.width(); ++x)
-      if (qAlpha(mark.pixel(x, y)) >= 200) {
-        sum += luminance(QColor(over.pixel(x, y)));
-        ++n;
-      }
-  return n ? sum / n : luminance(panel);
-}
-
-TEST_F(ThemeTest, TheMenuBarMarkReadsOnDarkAndLightPanelsInEveryState) {
-  struct Panel {
-    const char* name;
-    QColor window, text;
-  };
-  const Panel panels[] = {{"dark", QColor(0x2b, 0x2b, 0x2e), QColor(0xee, 0xee, 0xee)},
-                          {"light", QColor(0xf2, 0xf2, 0xf2), QColor(0x1d, 0x1d, 0x1f)}};
-  for (const Panel& panel : panels) {
-    QPalette palette;
-    palette.setColor(QPalette::Window, panel.window);
-    palette.setColor(QPalette::WindowText, panel.text);
-    for (MarkState s :
-         {MarkState::searching, MarkState::linked, MarkState::attention, MarkState::lost}) {
-      const QImage mark = tray_mark(18, s, palette);
-      const double diff = std::abs(markLuminance(mark, panel.window) - luminance(panel.window));
-      EXPECT_GT(diff, 0.5) << panel.name << " panel, state " << int(s);
+    // Off macOS the mark takes the palette's text colour, which the panel is drawn to carry.
+    for (const auto& [window, text] :
+         {std::pair{QColor(0x2b, 0x2b, 0x2e), QColor(0xee, 0xee, 0xee)},
+          {QColor(0xf2, 0xf2, 0xf2), QColor(0x1d, 0x1d, 0x1f)}}) {
+      QPalette palette;
+      palette.setColor(QPalette::Window, window);
+      palette.setColor(QPalette::WindowText, text);
+      EXPECT_GT(contrast(tray_mark(18, s, palette), window), 0.5) << window.name().toStdString();
     }
   }
+  EXPECT_EQ(seen.size(), 4u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The menu-bar item on a real X display (Xvfb) where no system tray runs when the app starts:
-// the item must dock as soon as a tray appears. The tray here is a small host in this test, which
-// owns the _NET_SYSTEM_TRAY_S0 selection, tells the clients so, and records dock requests as a
-// desktop panel does (the freedesktop system tray protocol).
+// The menu-bar item on a real X display (Xvfb) where no system tray runs when the app starts: it
+// must dock as soon as a tray appears. The tray is played by this test as a desktop panel plays it
+// (the freedesktop system tray protocol): it owns the _NET_SYSTEM_TRAY_S0 selection, announces
+// that with MANAGER on the root window, and takes the dock requests sent to it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,48 +11,15 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <cstdlib>
 #include <cstring>
-#include <string>
+#include <memory>
 
-#include "api.h"
 #include "app.h"
 #include "support/temp_home.h"
 
 extern char** environ;
 
 namespace {
-
-// Xvfb on a display number of its own choosing; stopped with the object.
-class Xvfb {
- public:
-  Xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb",       "-displayfd", fd.c_str(), "-screen", "0",
-                          "640x480x24", "-nolisten",  "tcp",      nullptr};
-    if (posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-      pid_ = 0;
-    close(fds[1]);
-    char buf[16] = {};
-    ssize_t n = 0;
-    if (pid_ > 0) n = read(fds[0], buf, sizeof buf - 1);  // the display number, once it listens
-    close(fds[0]);
-    if (n > 0) display_ = ":" + std::to_string(std::atoi(buf));
-  }
-  ~Xvfb() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  const std::string& display() const { return display_; }  // "" when it did not start
-
- private:
-  pid_t pid_ = 0;
-  std::string display_;
-};
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   xcb_intern_atom_reply_t* r =
@@ -62,82 +29,68 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   return a;
 }
 
-// A system tray: owns the selection, announces itself with MANAGER on the root window, and
-// collects the windows that ask to dock.
-class TrayHost {
- public:
-  explicit TrayHost(const std::string& display) {
-    c_ = xcb_connect(display.c_str(), nullptr);
-    screen_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-    win_ = xcb_generate_id(c_);
-    xcb_create_window(c_, XCB_COPY_FROM_PARENT, win_, screen_->root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual, 0, nullptr);
-    selection_ = atom(c_, "_NET_SYSTEM_TRAY_S0");
-    opcode_ = atom(c_, "_NET_SYSTEM_TRAY_OPCODE");
-    xcb_set_selection_owner(c_, win_, selection_, XCB_CURRENT_TIME);
-
-    xcb_client_message_event_t manager = {};
-    manager.response_type = XCB_CLIENT_MESSAGE;
-    manager.format = 32;
-    manager.window = screen_->root;
-    manager.type = atom(c_, "MANAGER");
-    manager.data.data32[0] = XCB_CURRENT_TIME;
-    manager.data.data32[1] = selection_;
-    manager.data.data32[2] = win_;
-    xcb_send_event(c_, 0, screen_->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&manager));
-    xcb_flush(c_);
-  }
-  ~TrayHost() { xcb_disconnect(c_); }
-
-  // The window of the first dock request received so far, or 0.
-  xcb_window_t docked() {
-    while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-      if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
-        auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
-        if (m->type == opcode_ && m->data.data32[1] == 0 /* SYSTEM_TRAY_REQUEST_DOCK */ && !docked_)
-          docked_ = m->data.data32[2];
-      }
-      free(e);
-    }
-    return docked_;
-  }
-
- private:
-  xcb_connection_t* c_;
-  xcb_screen_t* screen_;
-  xcb_window_t win_ = 0, docked_ = 0;
-  xcb_atom_t selection_ = 0, opcode_ = 0;
-};
-
 TEST(TrayHostTest, AnAppStartedWithoutATrayDocksWhenOneAppears) {
-  Xvfb x;
-  if (x.display().empty()) GTEST_SKIP() << "Xvfb is not installed or did not start";
+  // Xvfb on a display of its own choosing, which it writes to the pipe once it listens.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string fd = std::to_string(fds[1]);
+  const char* xvfb[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(xvfb), environ) != 0)
+    GTEST_SKIP() << "Xvfb is not installed";
+  close(fds[1]);
+  char number[16] = {};
+  const bool listening = read(fds[0], number, sizeof number - 1) > 0;
+  close(fds[0]);
+  // Stopped at the end, after the app and Qt have let go of the display.
+  std::shared_ptr<pid_t> stop(&pid, [](pid_t* p) { kill(*p, SIGTERM), waitpid(*p, nullptr, 0); });
+  ASSERT_TRUE(listening) << "Xvfb did not start";
+  const std::string display = ":" + std::to_string(atoi(number));
+
   gmtest::TempHome home;
-  setenv("DISPLAY", x.display().c_str(), 1);
+  setenv("DISPLAY", display.c_str(), 1);
   setenv("QT_QPA_PLATFORM", "xcb", 1);
-  // The panel's D-Bus item protocol would stand in for the X tray; there is no session bus here.
-  setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no panel speaking the D-Bus protocol
   int argc = 1;
   char* argv[] = {const_cast<char*>("gainmesh-tray-test"), nullptr};
   QApplication qt(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  gm_fake("setup-rig");
-  QSettings(gmui::defaults_path(), QSettings::IniFormat).setValue("permissionsShown", true);
-
   gmui::App app({QStringLiteral("Gainmesh"), QStringLiteral("--login")});
-  QCoreApplication::processEvents();
   ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-  ASSERT_TRUE(app.trayItem() && app.trayItem()->isVisible());
 
-  TrayHost tray(x.display());
+  // The tray appears.
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const xcb_window_t tray = xcb_generate_id(c);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, tray, screen->root, 0, 0, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+  const xcb_atom_t selection = atom(c, "_NET_SYSTEM_TRAY_S0"),
+                   opcode = atom(c, "_NET_SYSTEM_TRAY_OPCODE");
+  xcb_set_selection_owner(c, tray, selection, XCB_CURRENT_TIME);
+  xcb_client_message_event_t manager{XCB_CLIENT_MESSAGE, 32, 0, screen->root,
+                                     atom(c, "MANAGER"), {}};
+  manager.data.data32[1] = selection;
+  manager.data.data32[2] = tray;
+  xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&manager));
+  xcb_flush(c);
+
+  xcb_window_t docked = 0;
   QElapsedTimer t;
   t.start();
-  while (!tray.docked() && t.elapsed() < 15000) {
+  while (!docked && t.elapsed() < 15000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     usleep(10000);
+    while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+      const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+      // SYSTEM_TRAY_REQUEST_DOCK is opcode 0; the window to dock is the third word.
+      if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE && m->type == opcode &&
+          m->data.data32[1] == 0)
+        docked = m->data.data32[2];
+      free(e);
+    }
   }
-  EXPECT_NE(tray.docked(), 0u) << "the menu-bar item never asked the tray to dock it";
+  xcb_disconnect(c);
+  EXPECT_NE(docked, 0u) << "the menu-bar item never asked the tray to dock it";
   EXPECT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
