@@ -19,11 +19,13 @@ namespace {
 
 constexpr int kWindowHeight = 720;
 constexpr int kMinHeight = 360;
-// Room under a transparent title bar, which only macOS draws over the content.
+// What only macOS does: draw the title bar transparent over the content (which then needs room
+// below it), colour a template image in the menu bar itself, and show a status item's menu on a
+// click.
 #ifdef Q_OS_MACOS
 constexpr int kTopPadding = 22;
-constexpr bool kTemplateMark = true;  // the menu bar colours a template image itself
-constexpr bool kMenuOnClick = true;   // a click on a status item shows its menu
+constexpr bool kTemplateMark = true;
+constexpr bool kMenuOnClick = true;
 #else
 constexpr int kTopPadding = 0;
 constexpr bool kTemplateMark = false;
