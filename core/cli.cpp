@@ -8,6 +8,7 @@
 #include <string>
 
 #include "api.h"
+#include "base/utf8.h"
 #include "core_state.h"
 #include "install_state.h"
 #include "lv1.h"
@@ -131,7 +132,7 @@ int cli_setting(int argc, char** argv) {
 }
 
 // Asks for local-network access when it was never asked, scans, then prints the WING's reply
-// line or "-", and the X32 / M32's.
+// line or "-", and the X32 / M32's: one line each, whatever a console or a module's block holds.
 int cli_scan() {
   if (!net_asked()) net_request();
   gm_scan();
@@ -140,7 +141,9 @@ int cli_scan() {
     std::lock_guard<std::mutex> lock(core_mutex());
     for (int i = 0; i < 2; ++i) found[i] = core_state().found[i];
   }
-  for (const Found& f : found) std::printf("%s\n", f.found ? f.reply.c_str() : "-");
+  for (const Found& f : found) {
+    std::printf("%s\n", f.found ? gm_base::text_line(f.reply).c_str() : "-");
+  }
   return 0;
 }
 

@@ -39,12 +39,14 @@ void scan_consoles(Found out[2]);
 std::string field(const std::string& line);
 
 // A WING's discovery reply: a datagram of 6 bytes or more holding "WING,". *line gets the text
-// from "WING," on, up to the datagram's end or its first NUL, CR or LF. False for anything else.
+// from "WING," on, up to the datagram's end or its first NUL, as one line of valid UTF-8: a CR,
+// LF or other control character inside becomes a space, so the fields after it survive, and
+// spaces at the end are dropped. False for anything else.
 bool wing_reply_line(const uint8_t* p, size_t n, std::string* line);
 
 // An X32 / M32 "/xinfo" reply: at least 16 bytes, addressed "/xinfo", then four OSC strings from
-// byte 16 (address, name, model, version). *line gets "X32,<address>,<name>,<model>,<version>";
-// a missing string is empty, and the line ends at the first CR or LF. False for anything else.
+// byte 16 (address, name, model, version). *line gets "X32,<address>,<name>,<model>,<version>"
+// as one line of valid UTF-8, as above; a missing string is empty. False for anything else.
 bool xinfo_reply_line(const uint8_t* p, size_t n, std::string* line);
 
 // Writes found->ip as the `hint` of console `which`'s settings file when `installed` and the

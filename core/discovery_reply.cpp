@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/utf8.h"
 #include "discovery.h"
 
 namespace gm {
@@ -11,11 +12,12 @@ namespace {
 constexpr size_t kMinWingReply = 6;
 constexpr size_t kXinfoHeader = 16;  // "/xinfo" padded to 8, then the 8-byte type tags
 
-// A reply line is one line: it ends at a CR or LF.
-std::string one_line(std::string text) {
-  const size_t end = text.find_first_of("\r\n");
-  if (end != std::string::npos) text.resize(end);
-  return text;
+// A reply as one line of valid UTF-8: a control character inside becomes a space, so that the
+// fields after it survive; spaces (a CR LF, say) that close the reply are dropped.
+std::string reply_line(std::string_view text) {
+  std::string line = gm_base::text_line(text);
+  line.erase(line.find_last_not_of(' ') + 1);
+  return line;
 }
 
 // The OSC string at *at (NUL-terminated, padded to 4 bytes); "" once the datagram has ended. *at
@@ -45,7 +47,7 @@ bool wing_reply_line(const uint8_t* p, size_t n, std::string* line) {
   if (!at) return false;
   const char* from = static_cast<const char*>(at);
   const size_t left = n - static_cast<size_t>(from - reinterpret_cast<const char*>(p));
-  *line = one_line(std::string(from, strnlen(from, left)));
+  *line = reply_line(std::string_view(from, strnlen(from, left)));
   return true;
 }
 
@@ -54,7 +56,7 @@ bool xinfo_reply_line(const uint8_t* p, size_t n, std::string* line) {
   size_t at = kXinfoHeader;
   std::string text = "X32";
   for (int i = 0; i < 4; ++i) text += "," + osc_string(p, n, &at);
-  *line = one_line(text);
+  *line = reply_line(text);
   return true;
 }
 

@@ -3,24 +3,30 @@
 
 #include <cstdio>
 
+#include "base/utf8.h"
+
 namespace gm {
 
 void json_escape(std::string& out, std::string_view s) {
   out += '"';
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
+  for (size_t at = 0; at < s.size();) {
+    char32_t c;
+    const size_t n = gm_base::utf8_next(s, at, &c);
     if (c == '\n') {
       out += "\\n";
     } else if (c == '\\' || c == '"') {
       out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
+      out += static_cast<char>(c);
+    } else if (gm_base::is_control(c)) {
       char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
       out += buf;
+    } else if (c == gm_base::kReplacementChar) {
+      out += gm_base::kReplacementUtf8;
     } else {
-      out += ch;
+      out.append(s.substr(at, n));
     }
+    at += n;
   }
   out += '"';
 }

@@ -11,8 +11,10 @@
 namespace gm {
 
 // Appends `s` as a JSON string: wrapped in double quotes; a line feed as backslash-n; a backslash
-// or a double quote behind a backslash; any other byte below 0x20 as \u00XX (lower-case hex).
-// Every other byte, including each byte of multi-byte UTF-8, passes through unchanged.
+// or a double quote behind a backslash; any other control character (below U+0020, DEL and
+// U+0080-U+009F) as \u00XX (lower-case hex). Well-formed UTF-8 passes through unchanged, and each
+// ill-formed sequence becomes U+FFFD (base/utf8.h), so the result is always valid UTF-8 JSON
+// whatever bytes `s` holds.
 void json_escape(std::string& out, std::string_view s);
 
 class Json {

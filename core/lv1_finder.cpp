@@ -33,14 +33,20 @@ Lv1Process Lv1Finder::find(ProcessTable& table, int64_t now_ms) {
       return known_;
     known_ = {};
   }
-  // A clock that went back counts as time for a full scan too.
-  const bool full = !scanned_ || now_ms - full_scan_ms_ >= kFullScanMs || now_ms < full_scan_ms_;
   // Read before listing: a process created meanwhile is in this listing or moves the mark again.
   const uint64_t mark = table.creation_mark();
+  const bool created = mark == 0 || mark != full_scan_mark_;
+  const int64_t since_full = now_ms - full_scan_ms_;
+  // A clock that went back counts as time for a full scan too.
+  const bool full = !scanned_ || since_full < 0 || since_full >= kQuietFullScanMs ||
+                    (created && since_full >= kFullScanMs);
   if (!full && mark != 0 && mark == listed_mark_) return known_;
   std::vector<uint32_t> ids = table.ids();
   listed_mark_ = mark;
-  if (full) full_scan_ms_ = now_ms;
+  if (full) {
+    full_scan_ms_ = now_ms;
+    full_scan_mark_ = mark;
+  }
   scanned_ = true;
   for (const uint32_t pid : ids) {
     if (!full && std::binary_search(listed_.begin(), listed_.end(), pid)) continue;

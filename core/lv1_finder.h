@@ -4,9 +4,10 @@
 // While the LV1 found last still runs (the same pid with the same start time and name) the
 // answer comes from it without listing anything. Otherwise the table is listed only when a
 // process was created since the previous listing, and only the processes that were not in that
-// listing have their names read. Every 10 s the table is listed and all names are read again, so
-// that a process id reused between two listings, or a process that became LV1 without a new
-// process (exec), is not missed for longer.
+// listing have their names read. All names are read again every 10 s when a process was created
+// since they were last read (a process id reused between two listings, or a new process that
+// became LV1 after its name was read), and every 60 s in any case (a process that became LV1
+// long after it started).
 //
 // Threads: a finder is not thread-safe; its owner serialises calls. Blocks only on reading the
 // process table.
@@ -48,12 +49,14 @@ class Lv1Finder {
 
  private:
   static constexpr int64_t kFullScanMs = 10000;
+  static constexpr int64_t kQuietFullScanMs = 60000;
 
   Lv1Process known_;
   std::vector<uint32_t> listed_;  // the previous listing, sorted; its names were read
   uint64_t listed_mark_ = 0;      // the creation mark read just before that listing
   bool scanned_ = false;
   int64_t full_scan_ms_ = 0;
+  uint64_t full_scan_mark_ = 0;  // the creation mark read just before the last full look
 };
 
 }  // namespace gm

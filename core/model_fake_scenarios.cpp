@@ -52,11 +52,13 @@ void modal(Fake& f, const char* name, int con) {
   f.modal_con = con;
 }
 
+// The WING rig; the X32 / M32 installed and read by the loader, but no scan found it and the loader
+// never saw its card in a rack slot, so nothing says it is there: its card stays hidden.
 void unseen(Fake& f) {
   rig(f, 0);
   FakeCon& x = f.con[1];
   installed(x);
-  x.loader_ok = x.in_slot = true;
+  x.loader_ok = true;
   x.card_kind = 3;
   x.running_version = "3.1.0";
 }

@@ -2,11 +2,14 @@
 // same column, then each console module's live status block and the bundle's files.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "install_state.h"
 #include "netperm.h"
 #include "platform.h"
@@ -16,6 +19,16 @@
 
 namespace gm {
 namespace {
+
+// Text from outside (paths, versions, the live blocks' fields) as it goes into the report: one
+// line of valid UTF-8, whatever it holds, so that a line of the report stays one line.
+std::string text(std::string_view s) {
+  return gm_base::text_line(s);
+}
+template <size_t N>
+std::string text(const char (&field)[N]) {
+  return gm_base::text_line(std::string_view(field, strnlen(field, N)));
+}
 
 void write_time_line(FILE* out) {
   const std::time_t now = std::time(nullptr);
@@ -32,16 +45,16 @@ void write_lv1_line(FILE* out, const Lv1& lv1) {
             std::to_string(std::max<int64_t>(lv1.up_ms, 0) / 1000) + " s)";
   }
   // A bundle whose version cannot be read is still LV1 on this Mac.
-  const char* version = !lv1.version.empty() ? lv1.version.c_str()
-                        : lv1.app.empty()    ? "not found"
-                                             : "version unknown";
-  std::fprintf(out, "eMotion LV1          : %s%s\n", version, state.c_str());
+  const std::string version = !lv1.version.empty() ? text(lv1.version)
+                              : lv1.app.empty()    ? "not found"
+                                                   : "version unknown";
+  std::fprintf(out, "eMotion LV1          : %s%s\n", version.c_str(), state.c_str());
 }
 
 void write_bundle_lines(FILE* out) {
   if (installed()) {
-    std::fprintf(out, "Gainmesh.bundle      : %s%s%s\n", our_bundle().c_str(), ", version ",
-                 installed_version().c_str());
+    std::fprintf(out, "Gainmesh.bundle      : %s%s%s\n", text(our_bundle()).c_str(), ", version ",
+                 text(installed_version()).c_str());
   } else {
     std::fprintf(out, "Gainmesh.bundle      : %s%s%s\n",
                  exists(our_bundle()) ? "present but not ours / incomplete" : "not installed", "",
@@ -86,7 +99,8 @@ void write_loader_lines(FILE* out, const Live& live) {
         out);
     return;
   }
-  std::fprintf(out, "loader               : %s (block %u bytes)\n", ls.loader_version, ls.size);
+  std::fprintf(out, "loader               : %s (block %u bytes)\n", text(ls.loader_version).c_str(),
+               ls.size);
   for (int i = 0; i < 2; ++i) {
     const GmLoaderConsole& c = ls.consoles[i];
     if (c.key[0] == '\0') continue;
@@ -94,11 +108,11 @@ void write_loader_lines(FILE* out, const Live& live) {
     std::fprintf(out,
                  "  %-5s              : %s, Waves module %s, card %s (device %u), running %s%s%s "
                  "(error %u), extra cards %u\n",
-                 c.key, c.enabled ? "on" : "off", c.module_present ? "yes" : "NO",
+                 text(c.key).c_str(), c.enabled ? "on" : "off", c.module_present ? "yes" : "NO",
                  c.in_slot ? "in a rack slot" : "not assigned", c.card_kind,
-                 c.running_version[0] ? c.running_version : "nothing",
-                 refused ? ", last refused " : "", refused ? c.module_file : "", c.error_code,
-                 ls.extra_cards[i]);
+                 c.running_version[0] ? text(c.running_version).c_str() : "nothing",
+                 refused ? ", last refused " : "", refused ? text(c.module_file).c_str() : "",
+                 c.error_code, ls.extra_cards[i]);
   }
 }
 
@@ -107,21 +121,22 @@ void write_module_block(FILE* out, int type, const Live& live) {
   std::fprintf(out, "\n%s module status block%s\n", kSupported[type].key,
                st.valid ? "" : ": none live (module not running)");
   if (!st.valid) return;
-  std::fprintf(out, "  version %u, desk %s (%s)\n", st.version, st.identity, st.desk_ip);
+  std::fprintf(out, "  version %u, desk %s (%s)\n", st.version, text(st.identity).c_str(),
+               text(st.desk_ip).c_str());
   std::fprintf(out, "  connected %u, injected %u, status '%s'\n", st.connected, st.injected,
-               st.text);
-  std::fprintf(out, "  device MAC %s, sent/recv %u/%u, patch age %u ms, watching %u ch\n", st.mac,
-               st.sets, st.received, st.patch_age_ms, st.watch);
+               text(st.text).c_str());
+  std::fprintf(out, "  device MAC %s, sent/recv %u/%u, patch age %u ms, watching %u ch\n",
+               text(st.mac).c_str(), st.sets, st.received, st.patch_age_ms, st.watch);
   std::fprintf(out, "  pick state %u, %u candidate(s), pinned '%s'\n",
-               static_cast<unsigned>(st.choice), st.cand_count, st.pinned);
+               static_cast<unsigned>(st.choice), st.cand_count, text(st.pinned).c_str());
   for (uint32_t i = 0; i < st.cand_count; ++i) {
     const ConCandidate& c = st.candidates[i];
-    std::fprintf(out, "    %s  %s  %s  id %s  card %d\n", c.address, c.name, c.model, c.id,
-                 c.sg_card);
+    std::fprintf(out, "    %s  %s  %s  id %s  card %d\n", text(c.address).c_str(),
+                 text(c.name).c_str(), text(c.model).c_str(), text(c.id).c_str(), c.sg_card);
   }
   for (uint32_t i = 0; i < st.port_count; ++i) {
     const ConPort& p = st.ports[i];
-    std::fprintf(out, "  port %-6s %s, %u strip(s) from it without a knob\n", p.port,
+    std::fprintf(out, "  port %-6s %s, %u strip(s) from it without a knob\n", text(p.port).c_str(),
                  p.flag ? "box connected" : "NOTHING CONNECTED", p.strips);
   }
 }
@@ -144,7 +159,9 @@ void write_bundle_contents(FILE* out) {
     files.emplace_back(it->path().lexically_relative(root).string(), static_cast<long long>(size));
   }
   std::sort(files.begin(), files.end());
-  for (const auto& [rel, size] : files) std::fprintf(out, "  %-40s %10lld\n", rel.c_str(), size);
+  for (const auto& [rel, size] : files) {
+    std::fprintf(out, "  %-40s %10lld\n", text(rel).c_str(), size);
+  }
 }
 
 }  // namespace
@@ -160,8 +177,8 @@ void write_diagnostics(FILE* out, const Lv1& lv1, const Live& live) {
   if (!out) return;
   write_time_line(out);
   std::fprintf(out, "Gainmesh             : %s (macOS app)\n", version_text().c_str());
-  std::fprintf(out, "app                  : %s\n", app_path().c_str());
-  std::fprintf(out, "macOS                : %s\n", os_version_text().c_str());
+  std::fprintf(out, "app                  : %s\n", text(app_path()).c_str());
+  std::fprintf(out, "macOS                : %s\n", text(os_version_text()).c_str());
   write_lv1_line(out, lv1);
   write_bundle_lines(out);
   write_update_line(out);

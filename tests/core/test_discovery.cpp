@@ -43,9 +43,15 @@ TEST(ConsoleScanReplies, WingAndXinfoRepliesBecomeOneLineEachWithTheAddressSecon
       {wing, "WING 10.1.2.3,FOH", "(ignored)"},          // no "WING,"
       {wing, std::string(506, 'x') + "WING,", "WING,"},  // within the 511 bytes read
       {wing, std::string(507, 'x') + "WING,", "(ignored)"},  // beyond them
+      // A line end or another control byte inside a field keeps the fields after it; one that
+      // closes the reply is dropped, and bytes that are not UTF-8 read as U+FFFD.
+      {wing, "WING,192.0.2.2,FOH\r\nDesk,wing-rack,S1,3.1",
+       "WING,192.0.2.2,FOH  Desk,wing-rack,S1,3.1"},
+      {wing, "WING,192.0.2.2,F\xE9OH\x1B[2J,wing-rack,S1,3.1\r\n" + std::string("\0x", 2),
+       "WING,192.0.2.2,F\xEF\xBF\xBDOH [2J,wing-rack,S1,3.1"},
       {xinfo, kXinfoHead + four, "X32,10.0.0.9,FOH,M32,4.06"},
       {xinfo, kXinfoHead + "10.0.0.9", "X32,10.0.0.9,,,"},  // the last string unterminated
-      {xinfo, kXinfoHead + osc("10.0.0.9") + osc("FOH\nB"), "X32,10.0.0.9,FOH"},
+      {xinfo, kXinfoHead + osc("10.0.0.9") + osc("FOH\nB"), "X32,10.0.0.9,FOH B,,"},
       {xinfo, kXinfoHead.substr(0, 15), "(ignored)"},                      // short
       {xinfo, osc("/xinfox") + kXinfoHead.substr(8) + four, "(ignored)"},  // another address
   };

@@ -56,6 +56,16 @@ TEST(Fake, ALaterScenarioStartsFromACleanRecord) {
   EXPECT_NE(scenario_page("setup-nothing").find("\"fakeOpen\":[false,false]"), std::string::npos);
 }
 
+// An X32 / M32 that no scan found and whose card the loader never saw in a rack slot gets no card;
+// a remembered address brings it back.
+TEST(Fake, AnUnseenConsoleIsHiddenUntilItsAddressIsRemembered) {
+  gmtest::TempHome home;
+  const std::string unseen = scenario_page("setup-unseen");
+  EXPECT_EQ(card(unseen, 1), "");
+  EXPECT_NE(card(unseen, 0).find("\"state\":10,"), std::string::npos);
+  EXPECT_NE(card(scenario_page("setup-remembered"), 1).find("\"state\":5,"), std::string::npos);
+}
+
 // The page of every scenario against tests/golden/<scenario>.json, byte for byte, with the app's
 // own version replaced so that a release does not touch them. GAINMESH_UPDATE_GOLDEN=1 rewrites
 // the files instead, for a change of the pages that is meant.

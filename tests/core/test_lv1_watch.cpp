@@ -92,10 +92,23 @@ TEST(Lv1Finder, ListsNothingWhileNoProcessIsCreatedYetMissesNoLv1) {
   table.procs.erase(4000);
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
 
-  // A process that turns into LV1 without a new process (exec) is found by the full look.
-  table.procs[1002] = {gm::kLv1ProcessName, 2};
+  // A process created since the last full look turns into LV1 (exec): found by the next one.
+  table.procs[4001] = {"launcher", 90};
+  table.mark = 9;
   EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
-  EXPECT_EQ(finder.find(table, now += 10000).pid, 1002u);
+  table.procs[4001].name = gm::kLv1ProcessName;
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+  EXPECT_EQ(finder.find(table, now += 10000).pid, 4001u);
+  table.procs.erase(4001);
+  EXPECT_EQ(finder.find(table, now += 1000).pid, 0u);
+
+  // With nothing created, all names are read once a minute: an old process turned LV1 is found
+  // by then, and the crowd's names are not read every ten seconds.
+  table.procs[1002] = {gm::kLv1ProcessName, 2};
+  table.names_read = 0;
+  EXPECT_EQ(finder.find(table, now += 10000).pid, 0u);
+  EXPECT_EQ(table.names_read, 0);
+  EXPECT_EQ(finder.find(table, now += 50000).pid, 1002u);
 }
 
 class FakeFiles : public gm::OpenFiles {

@@ -46,7 +46,10 @@ TEST(JsonWriter, StringsAndNumbersAreWrittenByteForByte) {
       {"say \"hi\" \\ bye", "\"say \\\"hi\\\" \\\\ bye\""},
       {std::string("\x01\x1f\r", 3), "\"\\u0001\\u001f\\u000d\""},
       {std::string("nul\0end", 7), "\"nul\\u0000end\""},
-      {"\x7f\xC2\xB7\xE2\x80\x94\xE2\x96\xB8/", "\"\x7f\xC2\xB7\xE2\x80\x94\xE2\x96\xB8/\""},
+      {"\xC2\xB7\xE2\x80\x94\xE2\x96\xB8/", "\"\xC2\xB7\xE2\x80\x94\xE2\x96\xB8/\""},
+      // DEL and the C1 controls are escaped too; bytes that are not UTF-8 read as U+FFFD.
+      {"\x7f\xC2\x85\xC2\x9B", "\"\\u007f\\u0085\\u009b\""},
+      {"10.0.0.\xE9\xE2\x80", "\"10.0.0.\xEF\xBF\xBD\xEF\xBF\xBD\""},
   };
   for (const Case& c : cases) {
     std::string out;

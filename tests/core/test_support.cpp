@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -12,6 +13,7 @@
 #include "api.h"
 #include "core_state.h"
 #include "platform.h"
+#include "status_layout.h"
 #include "support.h"
 #include "support/temp_home.h"
 #include "support/zip_check.h"
@@ -83,6 +85,34 @@ TEST_F(Diagnostics, EachLineSaysWhatIsMissingAndWhatRuns) {
                    "off, Waves module NO, card not assigned (device 0), running nothing, last "
                    "refused x32-3.3.0.dylib (error 2), extra cards 0\n\nwing module"),
             std::string::npos);
+}
+
+// Texts of a live block and file names are another program's bytes: each stays on its own line
+// of the report, as valid UTF-8 with a space for every control character.
+TEST_F(Diagnostics, OutsideTextsStayOnTheirLineAsValidUtf8) {
+  GmConsoleStatus b{};
+  b.magic = GM_STATUS_MAGIC;
+  b.version = GM_STATUS_VERSION;
+  b.connected = 1;
+  std::strcpy(b.desk_desc, "WING,10.0.0.5,F\xE9OH\r\nDesk,wing-rack,S1,3.1");
+  std::strcpy(b.desk_ip, "10.0.0.5");
+  std::strcpy(b.status, "Connected\n\x1B[2J\x7F.");
+  b.n_candidates = 1;
+  b.candidates[0] = GmCandidate{"10.0.0.7", "Mon\xC2\x85itors", "wing", "S2\n", 1};
+  std::string bytes(GM_STATUS_FILE_BYTES, '\0');
+  std::memcpy(bytes.data(), &b, sizeof b);
+  home_.write("Library/Application Support/Gainmesh/run/GainmeshStatus", bytes);
+  home_.write(std::string(kMacOS) + "odd\nname\xE9", "12");
+
+  const std::string r =
+      report(gm::Lv1{4242, 61999, 1, "/x", "14.0.1\r\n"}, gm::Live{false, {true}});
+  for (const char* line :
+       {"\neMotion LV1          : 14.0.1  , running (pid 4242, up 61 s)\n",
+        "\n  version 17, desk WING,10.0.0.5,F\xEF\xBF\xBDOH  Desk,wing-rack,S1,3.1 (10.0.0.5)\n"
+        "  connected 1, injected 0, status 'Connected  [2J .'\n",
+        "\n    10.0.0.7  Mon itors  wing  id S2   card 1\n", "\n  odd name\xEF\xBF\xBD      "}) {
+    EXPECT_NE(r.find(line), std::string::npos) << line << "\n" << r;
+  }
 }
 
 TEST_F(Diagnostics, TheSupportFileHoldsTheReportLogsAndSettingsAndLeavesNoStagingFolder) {
