@@ -66,6 +66,14 @@ void gm_request_network(void);
  * staged update applied while LV1 is closed. True when this process should quit because the
  * updated app has been started in its place. */
 bool gm_tick(void);
+/* gm_tick in two halves, for an app that must not block its event loop. gm_tick_poll does what
+ * returns quickly (the loader's status as messages, starting a due update check) and returns true
+ * when work that blocks is due: what a newer app carries, or a staged update to apply. The caller
+ * then runs gm_tick_work off its UI thread; it does that work (unpacking and copying, up to a
+ * whole install) and returns true when this process should quit, as gm_tick does. The caller
+ * does not call gm_tick_poll or gm_tick again until gm_tick_work has returned. */
+bool gm_tick_poll(void);
+bool gm_tick_work(void);
 
 /* Installs Gainmesh into LV1 (through the administrator prompt when the folder needs it) and says
  * so in the setup message; after a scan that found consoles, the types not found are switched

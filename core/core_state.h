@@ -47,6 +47,9 @@ void check_blocks();
 // while another bundle change runs: a newer loader or Waves resources only while LV1 is closed
 // (then at most every 10 minutes), new console modules at once.
 void apply_carried(bool lv1_running);
+// Whether apply_carried has something to do now, by the same rules, without doing it. When
+// nothing is pending the next look is a minute away, as after a run. Small file reads only.
+bool carried_due(bool lv1_running);
 
 // Starts the guest watch thread once per process; it runs until the process ends.
 void start_guest_watch();

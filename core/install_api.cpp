@@ -49,6 +49,20 @@ int64_t now_ms() {
       .count();
 }
 
+std::atomic<int64_t> g_carried_next{0};  // when apply_carried may run again, monotonic ms
+
+// The tick's quick part: the loader's status as messages, and "Starting eMotion LV1…" cleared
+// once LV1 runs. Returns whether LV1 runs.
+bool tick_status() {
+  check_blocks();
+  const bool running = lv1_running();
+  if (running) {
+    std::lock_guard<std::mutex> lock(core_mutex());
+    if (core_state().msg == kStartingLv1) core_state().msg.clear();
+  }
+  return running;
+}
+
 // False, with the message set, when state.cfg could not take it.
 bool switch_to(int which, bool on) {
   std::string err;
@@ -59,8 +73,16 @@ bool switch_to(int which, bool on) {
 
 }  // namespace
 
+bool carried_due(bool lv1_running) {
+  const int64_t now = now_ms();
+  if (now < g_carried_next.load() || !installed() || updater_busy()) return false;
+  const bool due = loader_update_pending() ? !lv1_running : modules_update_pending();
+  if (!due) g_carried_next = now + 60000;
+  return due;
+}
+
 void apply_carried(bool lv1_running) {
-  static std::atomic<int64_t> next_run{0};
+  std::atomic<int64_t>& next_run = g_carried_next;
   const int64_t now = now_ms();
   if (now < next_run.load() || !installed() || updater_busy()) return;
   std::unique_lock<std::recursive_mutex> lock(bundle_mutex(), std::try_to_lock);
@@ -88,15 +110,26 @@ extern "C" {
 
 bool gm_tick(void) {
   if (fake()) return false;
-  check_blocks();
-  const bool running = lv1_running();
-  if (running) {
-    std::lock_guard<std::mutex> lock(core_mutex());
-    if (core_state().msg == kStartingLv1) core_state().msg.clear();
-  }
+  const bool running = tick_status();
   apply_carried(running);
   bool quit = false;
   updater_tick(quit);
+  return quit;
+}
+
+bool gm_tick_poll(void) {
+  if (fake()) return false;
+  const bool running = tick_status();
+  const bool carried = carried_due(running);
+  const bool staged = updater_poll();
+  return carried || staged;
+}
+
+bool gm_tick_work(void) {
+  if (fake()) return false;
+  apply_carried(lv1_running());
+  bool quit = false;
+  updater_apply(quit);
   return quit;
 }
 

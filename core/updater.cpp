@@ -57,8 +57,14 @@ void start_check_thread() {
   }
 }
 
+UpdaterTimes g_times;  // the process's timetable; see updater_poll for who touches it
+
+bool apply_due(const UpdaterTimes& times, int64_t now) {
+  return g_staged && !g_busy && now >= times.next_apply && !lv1_running();
+}
+
 void apply_when_due(UpdaterTimes& times, int64_t now, bool& quit) {
-  if (!g_staged || g_busy || now < times.next_apply || lv1_running()) return;
+  if (!apply_due(times, now)) return;
   std::unique_lock<std::recursive_mutex> lock(bundle_mutex(), std::try_to_lock);
   if (!lock.owns_lock()) return;
   times.next_apply = now + kApplyEveryMs;
@@ -228,6 +234,11 @@ std::string staged_version() {
 
 void updater_tick_at(UpdaterTimes& times, int64_t now, bool& quit) {
   quit = false;
+  updater_poll_at(times, now);
+  apply_when_due(times, now, quit);
+}
+
+bool updater_poll_at(UpdaterTimes& times, int64_t now) {
   if (times.next_check == 0) {
     times.next_check = now + kFirstCheckMs;
     g_staged = !staged_version().empty();
@@ -237,12 +248,24 @@ void updater_tick_at(UpdaterTimes& times, int64_t now, bool& quit) {
     times.next_check = now + kCheckEveryMs;
     start_check_thread();
   }
+  return apply_due(times, now);
+}
+
+void updater_apply_at(UpdaterTimes& times, int64_t now, bool& quit) {
+  quit = false;
   apply_when_due(times, now, quit);
 }
 
 void updater_tick(bool& quit) {
-  static UpdaterTimes times;  // only ever touched on the timer's thread
-  updater_tick_at(times, now_ms(), quit);
+  updater_tick_at(g_times, now_ms(), quit);
+}
+
+bool updater_poll() {
+  return updater_poll_at(g_times, now_ms());
+}
+
+void updater_apply(bool& quit) {
+  updater_apply_at(g_times, now_ms(), quit);
 }
 
 void check() {

@@ -6,7 +6,8 @@
 // holding "Gainmesh.dylib", "Gainmesh.app.zip", "modules/" (each file with its ".sig") and
 // "ready" (the release version, written last: a stage without it is incomplete).
 //
-// Threads: updater_tick runs on the app's timer thread; check() runs on one detached updater
+// Threads: updater_tick (or updater_poll) runs on the app's timer thread, updater_apply on the
+// thread its caller chooses; check() runs on one detached updater
 // thread at a time (or on the command line's thread); updater_staged and updater_busy may be
 // read from any thread. Writes into the installed bundle hold bundle_mutex().
 #pragma once
@@ -26,6 +27,12 @@ std::string stage_dir();
 // Once a second from gm_tick. Starts a check when one is due and applies a complete stage while
 // LV1 is closed; `quit` becomes true when the app was replaced and the new copy started.
 void updater_tick(bool& quit);
+// updater_tick in two halves for a caller with an event loop. updater_poll never blocks for long:
+// it starts a due check and says whether applying the stage is due. updater_apply applies it
+// (blocking for unpacking and copying) and may run on another thread than updater_poll, but the
+// two never overlap: the caller polls again only after the apply returned.
+bool updater_poll();
+void updater_apply(bool& quit);
 bool updater_staged();  // a complete stage waits
 bool updater_busy();    // a check is running
 

@@ -22,6 +22,10 @@ struct UpdaterTimes {
 // bundle_mutex() is free, at most every 10 min. `quit` becomes true when the app bundle was
 // replaced and the new copy started with "--updated=<this pid>".
 void updater_tick_at(UpdaterTimes& times, int64_t now_ms, bool& quit);
+// The two halves of updater_tick_at: everything but the apply, returning whether the apply is due
+// now; and the apply when it is due.
+bool updater_poll_at(UpdaterTimes& times, int64_t now_ms);
+void updater_apply_at(UpdaterTimes& times, int64_t now_ms, bool& quit);
 
 void updater_set_staged(bool staged);
 

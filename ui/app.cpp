@@ -19,7 +19,19 @@ namespace {
 
 constexpr int kWindowHeight = 720;
 constexpr int kMinHeight = 360;
+// What only macOS does: draw the title bar transparent over the content (which then needs room
+// below it), colour a template image in the menu bar itself, and show a status item's menu on a
+// click.
+#ifdef Q_OS_MACOS
 constexpr int kTopPadding = 22;
+constexpr bool kTemplateMark = true;
+constexpr bool kMenuOnClick = true;
+#else
+constexpr int kTopPadding = 0;
+constexpr bool kTemplateMark = false;
+constexpr bool kMenuOnClick = false;
+#endif
+constexpr int kFrameSaveDelayMs = 500;  // after the last move or resize
 constexpr int kIconPoints = 18;
 constexpr int kScanEvery = 15;  // ticks between rescans while the window is visible
 
@@ -52,6 +64,11 @@ QString tone_html(const QString& tone_word, const QString& text) {
 
 }  // namespace
 
+QImage tray_mark(int px, MarkState state, const QPalette& palette) {
+  if (kTemplateMark) return Mark::image(px, state, Qt::black, /*templ=*/true);
+  return Mark::image(px, state, palette.color(QPalette::Active, QPalette::WindowText), false);
+}
+
 QString defaults_path() {
   const QByteArray home = qgetenv("GAINMESH_HOME");
   const QString root = home.isEmpty() ? QDir::homePath() : QString::fromLocal8Bit(home);
@@ -67,15 +84,20 @@ App::App(const QStringList& args, QObject* parent)
   menu_.setToolTipsVisible(false);
   connect(&menu_, &QMenu::aboutToShow, this, &App::rebuildMenu);
   rebuildMenu();
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_ = new QSystemTrayIcon(this);
-    tray_->setContextMenu(&menu_);
-  } else {
-    gm_log("app: this desktop has no system tray, so the menu-bar item is missing");
-  }
+  // Made and shown even without a tray: Qt adds the item when a tray appears later.
+  const bool trayNow = QSystemTrayIcon::isSystemTrayAvailable();
+  if (!trayNow) gm_log("app: no system tray yet - the menu-bar item appears when one does");
+  tray_ = new QSystemTrayIcon(this);
+  tray_->setContextMenu(&menu_);
+  connect(tray_, &QSystemTrayIcon::activated, this, &App::activated);
   store_.refresh();
   updateIcon();
-  if (tray_) tray_->show();
+  tray_->show();
+  frameTimer_.setSingleShot(true);
+  frameTimer_.setInterval(kFrameSaveDelayMs);
+  connect(&frameTimer_, &QTimer::timeout, this, [this] {
+    if (window_) saveFrame();
+  });
 
   const bool login = started_at_login(args);
   if (login) scanInBackground();
@@ -92,7 +114,8 @@ App::App(const QStringList& args, QObject* parent)
 
   const bool open = window_ && window_->isVisible();
   gm_log(QStringLiteral("app: launched with %1, Setup window %2")
-             .arg(tray_ ? QStringLiteral("the menu-bar item") : QStringLiteral("no menu-bar item"),
+             .arg(trayNow ? QStringLiteral("the menu-bar item")
+                          : QStringLiteral("the menu-bar item waiting for a tray"),
                   open ? QStringLiteral("open") : QStringLiteral("closed"))
              .toUtf8()
              .constData());
@@ -108,9 +131,16 @@ App::~App() {
 }
 
 void App::tick() {
-  if (gm_tick()) {
-    quit();
-    return;
+  // What blocks (unpacking an app, copying, reinstalling) runs on the work queue; no new poll
+  // starts until it has come back.
+  if (!tickWork_ && gm_tick_poll()) {
+    tickWork_ = true;
+    auto quitNow = std::make_shared<bool>(false);
+    store_.run([quitNow] { *quitNow = gm_tick_work(); },
+               [this, quitNow] {
+                 tickWork_ = false;
+                 if (*quitNow) quit();
+               });
   }
   store_.refresh();
   updateIcon();
@@ -151,6 +181,20 @@ void App::createWindow() {
     }
   }
   applyOnTop();
+}
+
+void App::activated(QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:
+      // Where a click shows the menu the platform has done so already.
+      if (!kMenuOnClick) openSetup();
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      openSetup();
+      break;
+    default:
+      break;
+  }
 }
 
 void App::openSetup() {
@@ -195,10 +239,22 @@ void App::saveFrame() {
 }
 
 bool App::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == window_ && event->type() == QEvent::Close) {
-    // Closing only hides the window; its dialog goes with it.
-    saveFrame();
-    store_.cancel();
+  if (watched == window_) {
+    switch (event->type()) {
+      case QEvent::Close:
+        // Closing only hides the window; its dialog goes with it.
+        frameTimer_.stop();
+        saveFrame();
+        store_.cancel();
+        break;
+      case QEvent::Move:
+      case QEvent::Resize:
+        // Saved soon after, so that a killed app still knows where the window was.
+        frameTimer_.start();
+        break;
+      default:
+        break;
+    }
   }
   return QObject::eventFilter(watched, event);
 }
@@ -208,17 +264,20 @@ void App::updateIcon() {
   const QString state = page ? page->menu.state : QString();
   const MarkState mark = mark_state(page ? page->menu.tone : QString());
   const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
-  QPixmap pixmap =
-      QPixmap::fromImage(Mark::image(qRound(kIconPoints * dpr), mark, Qt::black, /*templ=*/true));
-  pixmap.setDevicePixelRatio(dpr);
-  icon_ = QIcon(pixmap);
-  icon_.setIsMask(true);  // a template image: the menu bar gives it its own colour
+  const QPalette palette = QGuiApplication::palette();
+  const QColor ink = palette.color(QPalette::Active, QPalette::WindowText);
+  if (icon_.isNull() || mark != iconMark_ || ink != iconInk_) {
+    QPixmap pixmap = QPixmap::fromImage(tray_mark(qRound(kIconPoints * dpr), mark, palette));
+    pixmap.setDevicePixelRatio(dpr);
+    icon_ = QIcon(pixmap);
+    icon_.setIsMask(kTemplateMark);
+    iconMark_ = mark;
+    iconInk_ = ink;
+    if (tray_) tray_->setIcon(icon_);
+  }
   toolTip_ =
       state.isEmpty() ? QStringLiteral("Gainmesh") : QStringLiteral("Gainmesh \u00B7 ") + state;
-  if (tray_) {
-    tray_->setIcon(icon_);
-    tray_->setToolTip(toolTip_);
-  }
+  if (tray_ && tray_->toolTip() != toolTip_) tray_->setToolTip(toolTip_);
 }
 
 void App::rebuildMenu() {

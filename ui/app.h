@@ -3,10 +3,12 @@
 // work queue (at login, when the window opens and every 15 ticks while it is visible).
 //
 // Threads: GUI thread only. Background scans run on a thread of the delegate's own; the
-// destructor waits for one still running (at most a scan's length, about 2 s).
+// destructor waits for one still running (at most a scan's length, about 2 s). The tick's work
+// that blocks (applying a staged update, what a newer app carries) runs on the Store's work queue.
 //
-// Where the desktop has no system tray (the offscreen platform, some Linux desktops) the delegate
-// logs that the menu-bar item is missing and runs without it; the menu is still built.
+// The menu-bar item is made and shown at launch whatever the desktop offers. Where there is no
+// system tray yet (a login before the panel is up, the offscreen platform) the delegate logs it
+// once and Qt puts the item in the tray when one appears.
 #pragma once
 
 #include <QMenu>
@@ -20,8 +22,14 @@
 #include <memory>
 
 #include "store.h"
+#include "theme.h"
 
 namespace gmui {
+
+// The menu-bar mark at `px` pixels for a state: on macOS a template image (black with alpha, the
+// menu bar colours it); elsewhere in the palette's window-text colour, which the desktop's panel
+// is drawn to read against.
+QImage tray_mark(int px, MarkState state, const QPalette& palette);
 
 // The user defaults file: <home>/Library/Preferences/org.ambervale.gainmesh.conf, where the home is
 // GAINMESH_HOME when set, else the user's home folder.
@@ -40,7 +48,7 @@ class App : public QObject {
 
   Store& store() { return store_; }
   QMenu& menu() { return menu_; }
-  QSystemTrayIcon* trayItem() const { return tray_; }  // null without a system tray
+  QSystemTrayIcon* trayItem() const { return tray_; }
   QWidget* window() const { return window_; }          // null until first opened
   bool onTop() const { return onTop_; }
   QString toolTip() const { return toolTip_; }
@@ -57,6 +65,8 @@ class App : public QObject {
   void toggleOnTop();
   void saveSupport();
   void quit();
+  // The menu-bar item was clicked (Trigger), double-clicked or asked for its menu.
+  void activated(QSystemTrayIcon::ActivationReason reason);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -77,9 +87,13 @@ class App : public QObject {
   QTimer timer_;
   QThreadPool background_;
   QIcon icon_;
+  MarkState iconMark_ = MarkState::searching;  // what icon_ was drawn for
+  QColor iconInk_;
   QString toolTip_ = QStringLiteral("Gainmesh");
   int scans_ = 0;  // ticks counted while the window is visible
   int backgroundScans_ = 0;
+  bool tickWork_ = false;   // the tick's blocking work is queued and has not come back
+  QTimer frameTimer_;       // saves the window's frame shortly after the last move or resize
   int quitAfterTicks_ = 0;  // a test's limit on the app's life, 0 for none
   int ticks_ = 0;
   bool onTop_ = false;

@@ -79,6 +79,12 @@ int render(int argc, char** argv) {
   QApplication app(argc, argv);
   Store store;
   store.refresh();
+  // The build's id would make every picture differ from the last one at each commit.
+  if (store.page()) {
+    const QString version = store.page()->version;
+    const qsizetype dot = version.lastIndexOf(QStringLiteral(" \u00B7 "));
+    store.setVersionLine((dot < 0 ? version : version.left(dot)) + QStringLiteral(" \u00B7 demo"));
+  }
   if (a.details) {
     store.setOpen(0, true);
     store.setOpen(1, true);

@@ -184,7 +184,6 @@ class ModalHost : public QWidget {
 using FirstRunKey = std::tuple<QVector<Step>, Lv1, bool>;
 using NothingKey = std::tuple<bool, QVector<NothingAddr>, bool>;
 using NoticeKey = std::tuple<Notice, bool>;
-using CardKey = std::tuple<Card, bool, bool>;
 using FooterKey = std::tuple<QString, bool, QString, bool, bool, bool>;
 
 template <class T>
@@ -208,7 +207,7 @@ struct SetupView::Impl {
   std::unique_ptr<Section<bool>> consolesTitle;
   QWidget* cardBox = nullptr;
   QVBoxLayout* cardColumn = nullptr;
-  std::vector<std::unique_ptr<Section<CardKey>>> cards;
+  std::vector<view::ConsoleCard*> cards;  // in the card column, in page order
   std::unique_ptr<Section<Perm>> perm;
   std::unique_ptr<Section<FooterKey>> footer;
   std::optional<ModalKey> modalKey;
@@ -288,18 +287,7 @@ void SetupView::redraw() {
                      });
     d_->consolesTitle->show(when(!p.cards.isEmpty(), true),
                             [](bool) { return view::consolesTitle(); });
-    while (d_->cards.size() < size_t(p.cards.size()))
-      d_->cards.push_back(std::make_unique<Section<CardKey>>(d_->cardColumn));
-    for (size_t i = 0; i < d_->cards.size(); ++i) {
-      std::optional<CardKey> key;
-      if (i < size_t(p.cards.size())) {
-        const Card& card = p.cards[int(i)];
-        key = CardKey(card, store.open(card.c), blocked);
-      }
-      d_->cards[i]->show(key, [&store](const CardKey& k) {
-        return view::consoleCard(std::get<0>(k), std::get<1>(k), std::get<2>(k), store);
-      });
-    }
+    redrawCards(p, blocked);
     d_->cardBox->setVisible(!p.cards.isEmpty());
     d_->perm->show(std::optional<Perm>(p.perm),
                    [&store](const Perm& perm) { return view::permLine(perm, store); });
@@ -311,6 +299,40 @@ void SetupView::redraw() {
   d_->page->relayout();
   redrawModal();
   setUpdatesEnabled(true);
+}
+
+// A card whose layout is unchanged takes the new texts in place, so that a press, hover or focus
+// on it survives the refresh; a card of another layout is built anew.
+void SetupView::redrawCards(const Page& p, bool blocked) {
+  Store& store = d_->store;
+  std::vector<view::ConsoleCard*>& cards = d_->cards;
+  for (qsizetype i = 0; i < p.cards.size(); ++i) {
+    const Card& card = p.cards[i];
+    const bool open = store.open(card.c);
+    view::ConsoleCard* have = size_t(i) < cards.size() ? cards[i] : nullptr;
+    if (have && have->layout() == view::cardLayout(card, open)) {
+      have->apply(card, blocked);
+      continue;
+    }
+    auto* fresh = new view::ConsoleCard(card, open, blocked, store);
+    d_->cardColumn->insertWidget(int(i), fresh);
+    if (have) {
+      // Removed later: the gesture that led here may still be running in one of its buttons.
+      d_->cardColumn->removeWidget(have);
+      have->hide();
+      have->deleteLater();
+      cards[i] = fresh;
+    } else {
+      cards.push_back(fresh);
+    }
+  }
+  while (cards.size() > size_t(p.cards.size())) {
+    view::ConsoleCard* gone = cards.back();
+    cards.pop_back();
+    d_->cardColumn->removeWidget(gone);
+    gone->hide();
+    gone->deleteLater();
+  }
 }
 
 void SetupView::redrawModal() {
@@ -327,7 +349,14 @@ void SetupView::redrawModal() {
       if (c.c == index) k.card = c;
     switch (k.modal.kind) {
       case Modal::off:
-        if (k.card) key = k;
+        // Only what the dialog shows: the card's other texts may change every second.
+        if (k.card) {
+          Card shown;
+          shown.c = k.card->c;
+          shown.confirmOff = k.card->confirmOff;
+          k.card = shown;
+          key = k;
+        }
         break;
       case Modal::address:
         if (k.card) k.addr = k.card->addr;

@@ -12,6 +12,7 @@
 namespace gmui {
 
 class Store;
+struct Page;
 
 // Layout constants, in points.
 inline constexpr int kPageWidth = 628;   // the window's first width and the default render width
@@ -40,6 +41,7 @@ class SetupView : public QWidget {
 
  private:
   void redraw();
+  void redrawCards(const Page& page, bool blocked);
   void redrawModal();
   struct Impl;
   std::unique_ptr<Impl> d_;

@@ -2,6 +2,9 @@
 // the page decoded from each snapshot.
 #include "store.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -15,6 +18,8 @@ namespace {
 
 constexpr const char* kNetworkSettingsUrl =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_LocalNetwork";
+
+constexpr int kRevealTimeoutMs = 10000;
 
 bool valid(int index) {
   return index == 0 || index == 1;
@@ -40,7 +45,10 @@ struct Store::Worker {
   }
 };
 
-Store::Store(QObject* parent) : QObject(parent), worker_(std::make_unique<Worker>()) {}
+Store::Store(QObject* parent) : Store([] { return QByteArray(gm_snapshot()); }, parent) {}
+
+Store::Store(Snapshot snapshot, QObject* parent)
+    : QObject(parent), snapshot_(std::move(snapshot)), worker_(std::make_unique<Worker>()) {}
 
 // A result still on its way back is dropped with this object's posted events.
 Store::~Store() {
@@ -63,11 +71,12 @@ void Store::showModal(const Modal& modal) {
 }
 
 bool Store::reload() {
-  const QByteArray text(gm_snapshot());
+  const QByteArray text = snapshot_();
   if (page_ && text == text_) return false;
   std::optional<Page> page = decode_page(text);
   if (!page) return false;
   text_ = text;
+  if (!versionLine_.isEmpty()) page->version = versionLine_;
   applyDemoKeys(*page);
   page_ = std::move(page);
   return true;
@@ -90,7 +99,13 @@ void Store::applyDemoKeys(const Page& p) {
   demoModalCon_ = p.fakeModalCon;
 }
 
-void Store::queue(std::function<void()> job, std::function<void()> done) {
+void Store::setVersionLine(const QString& line) {
+  versionLine_ = line;
+  text_.clear();
+  refresh();
+}
+
+void Store::run(std::function<void()> job, std::function<void()> done) {
   ++queued_;
   if (!working_) {
     working_ = true;
@@ -112,7 +127,7 @@ void Store::queue(std::function<void()> job, std::function<void()> done) {
 }
 
 void Store::run(std::function<void()> job) {
-  queue(std::move(job), nullptr);
+  run(std::move(job), nullptr);
 }
 
 void Store::waitForWork() {
@@ -142,10 +157,10 @@ void Store::permAction(const QString& action) {
 void Store::toggle(int index) {
   if (!valid(index)) return;
   auto asked = std::make_shared<int>(0);
-  queue([index, asked] { *asked = gm_switch(index); },
-        [this, index, asked] {
-          if (*asked == 1) modal_ = Modal{Modal::off, index};
-        });
+  run([index, asked] { *asked = gm_switch(index); },
+      [this, index, asked] {
+        if (*asked == 1) modal_ = Modal{Modal::off, index};
+      });
 }
 
 void Store::confirm() {
@@ -218,7 +233,7 @@ void Store::startLv1() {
 
 void Store::saveSupport() {
   auto path = std::make_shared<std::string>();
-  queue(
+  run(
       [path] {
         char buf[1024] = {};
         if (gm_save_support(buf, sizeof buf)) *path = buf;
@@ -226,9 +241,30 @@ void Store::saveSupport() {
       [this, path] {
         if (path->empty()) return;
         const QString file = QString::fromStdString(*path);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
+        reveal_file(file);
         Q_EMIT supportSaved(file);
       });
+}
+
+void reveal_file(const QString& path) {
+  const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    QDesktopServices::openUrl(folder);
+    return;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.FileManager1"),
+      QStringLiteral("/org/freedesktop/FileManager1"),
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+  call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
+  // Answered later: a file manager that D-Bus has to start first must not hold up the window.
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kRevealTimeoutMs));
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                   [folder](QDBusPendingCallWatcher* w) {
+                     if (w->isError()) QDesktopServices::openUrl(folder);
+                     w->deleteLater();
+                   });
 }
 
 }  // namespace gmui

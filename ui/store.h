@@ -4,7 +4,8 @@
 //
 // Threads: every member function is called on the GUI thread, and `changed` is emitted there.
 // Calls that may block (scan, network request, switching, install, reinstall, remove, support
-// file, retry) run one at a time, in order, on the store's own work thread ("queued"): `working`
+// file, retry, and the app tick's update work) run one at a time, in order, on the store's own
+// work thread ("queued"): `working`
 // is true from the gesture until every queued call has returned and the page was refreshed.
 // gm_snapshot is called only on the GUI thread. The other calls (recall, resync, pick, address,
 // start LV1) reach the core directly and block the GUI thread for small file reads only.
@@ -32,7 +33,12 @@ class Store : public QObject {
   Q_OBJECT
 
  public:
+  // Where page documents come from: gm_snapshot, or a test's documents. Called on the GUI thread;
+  // the text is copied before the next call.
+  using Snapshot = std::function<QByteArray()>;
+
   explicit Store(QObject* parent = nullptr);
+  explicit Store(Snapshot snapshot, QObject* parent = nullptr);
   ~Store() override;  // waits for a queued call to finish
 
   const std::optional<Page>& page() const { return page_; }
@@ -48,6 +54,11 @@ class Store : public QObject {
   // The queued pattern: set working, run job on the work thread, then on the GUI thread clear
   // working (once no other call is queued) and refresh.
   void run(std::function<void()> job);
+  // run(), with `done` called on the GUI thread after job and before the refresh.
+  void run(std::function<void()> job, std::function<void()> done);
+  // Draws the page with this version line in place of the document's (a picture that must not
+  // change with every build); empty for the document's own.
+  void setVersionLine(const QString& line);
   // Blocks until every queued call has returned (their results are then delivered by the event
   // loop). For shutting down and for tests.
   void waitForWork();
@@ -69,8 +80,8 @@ class Store : public QObject {
   void install();    // queued gm_install
   void reinstall();  // queued gm_reinstall
   void startLv1();
-  // Queued gm_save_support; on success the folder holding the file is opened with the desktop's
-  // file viewer and supportSaved is emitted. A failure is told by the page's message.
+  // Queued gm_save_support; on success the file is shown in the file manager (reveal_file) and
+  // supportSaved is emitted. A failure is told by the page's message.
   void saveSupport();
 
  Q_SIGNALS:
@@ -80,12 +91,12 @@ class Store : public QObject {
   void supportSaved(const QString& path);
 
  private:
-  // run(), with `done` called on the GUI thread after job and before the refresh.
-  void queue(std::function<void()> job, std::function<void()> done);
   // gm_snapshot decoded into page_; true when the page (or a demo key) changed.
   bool reload();
   void applyDemoKeys(const Page& p);
 
+  Snapshot snapshot_;
+  QString versionLine_;
   std::optional<Page> page_;
   QByteArray text_;  // the document page_ was decoded from
   bool open_[2] = {false, false};
@@ -99,5 +110,10 @@ class Store : public QObject {
   struct Worker;
   std::unique_ptr<Worker> worker_;
 };
+
+// Shows a file in the desktop's file manager, selected: the freedesktop FileManager1 ShowItems
+// call on the session bus, or, when no file manager answers it, the folder holding the file opened
+// with the desktop's default handler. Never waits for the file manager.
+void reveal_file(const QString& path);
 
 }  // namespace gmui

@@ -50,6 +50,7 @@ class GMSwitch : public QAbstractButton {
  public:
   explicit GMSwitch(bool on, QWidget* parent = nullptr);
   bool isOn() const { return on_; }
+  void setOn(bool on);
   QSize sizeHint() const override;
 
  protected:
@@ -68,6 +69,7 @@ class GMSegmented : public QWidget {
   GMSegmented(const QString& a, const QString& b, int selected, std::function<void(int)> pick,
               QWidget* parent = nullptr);
   int selected() const { return selected_; }
+  void setSelected(int index);
   QString label(int index) const { return index == 0 ? a_ : b_; }
   // Picks a segment as a click would (for keyboard use and tests).
   void pickSegment(int index);
@@ -97,6 +99,7 @@ class GMButton : public QPushButton {
   enum class Glyph { none, rescan, trash };
   GMButton(const QString& text, GMButtonKind kind, QWidget* parent = nullptr);
   GMButtonKind kind() const { return kind_; }
+  void setKind(GMButtonKind kind);
   void setGlyph(Glyph glyph);
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -115,6 +118,8 @@ class GMButton : public QPushButton {
 class Dot : public QWidget {
  public:
   explicit Dot(const QString& tone, int diameter = 9, QWidget* parent = nullptr);
+  void setTone(const QString& tone);
+  QColor color() const { return color_; }
   QSize sizeHint() const override;
 
  protected:
@@ -210,6 +215,7 @@ class Panel : public QFrame {
   explicit Panel(QWidget* parent = nullptr);
   void setEdge(const QColor& edge);
   void setFill(const QColor& fill);
+  QColor edge() const { return edge_; }
 
  protected:
   void paintEvent(QPaintEvent*) override;

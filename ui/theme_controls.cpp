@@ -26,6 +26,12 @@ GMSwitch::GMSwitch(bool on, QWidget* parent) : QAbstractButton(parent), on_(on) 
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+void GMSwitch::setOn(bool on) {
+  if (on_ == on) return;
+  on_ = on;
+  update();
+}
+
 QSize GMSwitch::sizeHint() const {
   return {38, 22};
 }
@@ -82,6 +88,13 @@ QSize GMSegmented::sizeHint() const {
 int GMSegmented::segmentAt(QPoint p) const {
   if (!rect().contains(p)) return -1;
   return p.x() < width() / 2 ? 0 : 1;
+}
+
+void GMSegmented::setSelected(int index) {
+  index = index == 1 ? 1 : 0;
+  if (selected_ == index) return;
+  selected_ = index;
+  update();
 }
 
 void GMSegmented::pickSegment(int index) {
@@ -141,6 +154,14 @@ GMButton::GMButton(const QString& text, GMButtonKind kind, QWidget* parent)
   setFocusPolicy(Qt::TabFocus);
   setAttribute(Qt::WA_Hover);
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void GMButton::setKind(GMButtonKind kind) {
+  if (kind_ == kind) return;
+  kind_ = kind;
+  setFont(theme::font(kind == GMButtonKind::link ? 12 : 13, QFont::Medium));
+  updateGeometry();
+  update();
 }
 
 void GMButton::setGlyph(Glyph glyph) {

@@ -45,6 +45,13 @@ Dot::Dot(const QString& toneWord, int diameter, QWidget* parent)
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+void Dot::setTone(const QString& toneWord) {
+  const QColor c = tone(toneWord);
+  if (c == color_) return;
+  color_ = c;
+  update();
+}
+
 QSize Dot::sizeHint() const {
   return {d_ + 2, d_ + 2};
 }
@@ -268,6 +275,7 @@ void Rule::paintEvent(QPaintEvent*) {
 Panel::Panel(QWidget* parent) : QFrame(parent), fill_(theme::panel()) {}
 
 void Panel::setEdge(const QColor& edge) {
+  if (edge == edge_) return;
   edge_ = edge;
   update();
 }

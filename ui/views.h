@@ -47,7 +47,48 @@ QWidget* netGate(const Gate& gate, Store& store);
 QWidget* nothingFound(const Page& page, bool blocked, Store& store);
 QWidget* notice(const Notice& n, bool blocked, Store& store);
 QWidget* consolesTitle();
-QWidget* consoleCard(const Card& card, bool open, bool blocked, Store& store);
+
+// What decides which widgets a console card has: the rows and buttons it shows, its candidates
+// (their ids are bound to their buttons) and, while open, its details.
+struct CardLayout {
+  int c = 0;
+  bool beta = false, meta = false, status = false;
+  bool message = false, msg = false, retry = false, support = false;
+  QVector<QPair<QString, bool>> cands;  // id, card mark
+  bool open = false;
+  QVector<bool> details;  // "mono" of each row
+  bool addressButton = false;
+  bool operator==(const CardLayout&) const = default;
+};
+CardLayout cardLayout(const Card& card, bool open);
+
+// One console's card, built for its layout. apply() puts in every text, tone, on and enabled state
+// of a card with the same layout, so that the widgets (and a press or hover on them) survive a
+// change of the texts; a card of another layout needs a new ConsoleCard.
+class ConsoleCard : public Panel {
+ public:
+  ConsoleCard(const Card& card, bool open, bool blocked, Store& store);
+  const CardLayout& layout() const { return layout_; }
+  void apply(const Card& card, bool blocked);
+
+ private:
+  QLayout* buildHead();
+  QWidget* buildMessage();
+  QWidget* buildCandidate(int i);
+  QWidget* buildDetails();
+
+  Store& store_;
+  CardLayout layout_;
+  Dot* dot_ = nullptr;
+  QLabel *name_ = nullptr, *meta_ = nullptr, *status_ = nullptr, *msg_ = nullptr;
+  GMSwitch* switch_ = nullptr;
+  GMButton *retry_ = nullptr, *support_ = nullptr, *address_ = nullptr;
+  QVector<QPair<QLabel*, QLabel*>> candLabels_, detailLabels_;  // head and sub; key and value
+  QLabel *addrDesc_ = nullptr, *recallDesc_ = nullptr, *dropTitle_ = nullptr;
+  QLabel *dropDesc_ = nullptr, *summary_ = nullptr;
+  GMSwitch* recall_ = nullptr;
+  GMSegmented* resync_ = nullptr;
+};
 QWidget* permLine(const Perm& perm, Store& store);
 QWidget* footer(const Page& page, bool blocked, Store& store);
 
