@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -35,23 +36,32 @@ constexpr double kCrowdedShownGoal = 1.0;
 
 const std::string kApp = GM_APP_EXE;
 
-// The CPU time a process's threads have run, in nanoseconds, from the scheduler's own account
-// (`schedstat`): the clock-tick figures of `stat` are too coarse for a few milliseconds a second.
-// A thread that ended meanwhile takes its time with it. -1 when the process is gone.
-long long cpu_ns(pid_t pid) {
+// The CPU time each of a process's threads has run, in nanoseconds, from the scheduler's own
+// account (`schedstat`): the clock-tick figures of `stat` are too coarse for a few milliseconds a
+// second. Empty when the process is gone.
+std::map<std::string, long long> thread_cpu_ns(pid_t pid) {
   std::error_code ec;
-  long long total = 0;
-  bool any = false;
+  std::map<std::string, long long> out;
   for (const auto& task :
        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
     std::ifstream in(task.path() / "schedstat");
     long long run_ns = 0;
-    if (in >> run_ns) {
-      total += run_ns;
-      any = true;
-    }
+    if (in >> run_ns) out[task.path().filename()] = run_ns;
   }
-  return any ? total : -1;
+  return out;
+}
+
+// The CPU time the process's threads ran between two readings: a thread that started meanwhile
+// counts from zero; one that ended meanwhile takes its time with it. -1 when the process is gone.
+long long cpu_ns_between(const std::map<std::string, long long>& before,
+                         const std::map<std::string, long long>& after) {
+  if (before.empty() || after.empty()) return -1;
+  long long total = 0;
+  for (const auto& [tid, ns] : after) {
+    const auto then = before.find(tid);
+    total += ns - (then == before.end() ? 0 : then->second);
+  }
+  return total;
 }
 
 // Runs the app with these arguments to its end; its exit status, or -1.
@@ -78,15 +88,13 @@ Idle measure_idle(const std::vector<std::string>& args) {
   pid_t pid = rig::spawn_child(spec);
   std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
   Idle r;
-  const long long before = cpu_ns(pid);
+  const auto before = thread_cpu_ns(pid);
   const int64_t start = gmbench::now_ns();
   std::this_thread::sleep_for(std::chrono::seconds(kIdleSeconds));
-  const long long after = cpu_ns(pid);
+  const long long ran = cpu_ns_between(before, thread_cpu_ns(pid));
   const double wall_s = static_cast<double>(gmbench::now_ns() - start) / 1e9;
   r.rss = gmbench::rss_kib(pid);
-  if (before >= 0 && after >= before) {
-    r.cpu_percent = 100.0 * static_cast<double>(after - before) / 1e9 / wall_s;
-  }
+  if (ran >= 0) r.cpu_percent = 100.0 * static_cast<double>(ran) / 1e9 / wall_s;
   kill(pid, SIGTERM);
   if (rig::wait_child(pid, 5000) == -1) rig::kill_child(pid);
   if (r.rss < 0 || r.cpu_percent < 0)

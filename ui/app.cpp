@@ -266,13 +266,14 @@ void App::updateIcon() {
   const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
   const QPalette palette = QGuiApplication::palette();
   const QColor ink = palette.color(QPalette::Active, QPalette::WindowText);
-  if (icon_.isNull() || mark != iconMark_ || ink != iconInk_) {
+  if (icon_.isNull() || mark != iconMark_ || ink != iconInk_ || dpr != iconDpr_) {
     QPixmap pixmap = QPixmap::fromImage(tray_mark(qRound(kIconPoints * dpr), mark, palette));
     pixmap.setDevicePixelRatio(dpr);
     icon_ = QIcon(pixmap);
     icon_.setIsMask(kTemplateMark);
     iconMark_ = mark;
     iconInk_ = ink;
+    iconDpr_ = dpr;
     if (tray_) tray_->setIcon(icon_);
   }
   toolTip_ =

@@ -89,6 +89,7 @@ class App : public QObject {
   QIcon icon_;
   MarkState iconMark_ = MarkState::searching;  // what icon_ was drawn for
   QColor iconInk_;
+  qreal iconDpr_ = 0;
   QString toolTip_ = QStringLiteral("Gainmesh");
   int scans_ = 0;  // ticks counted while the window is visible
   int backgroundScans_ = 0;
