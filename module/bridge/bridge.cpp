@@ -16,7 +16,7 @@
 #include "bridge_threads.h"
 #include "desk_wing.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "host_services.h"
 #include "net_util.h"
 #include "wing_native.h"
 
@@ -115,6 +115,7 @@ bool quit_wait(uint32_t ms) {
 bool bridge_shutting_down() { return bs().shutdown.load(); }
 
 void bridge_start() {
+  wing_scan_stops_when(bridge_shutting_down);
   if (bs().ready.load()) return;
   std::lock_guard<std::mutex> lock(g_threads_mu);
   if (bs().shutdown.load() || bs().started.load()) return;
@@ -146,6 +147,7 @@ void bridge_attach(WingGainIface* iface) {
 void bridge_stop() {
   HANDLE threads[2];
   DWORD n = 0;
+  wing_scan_stops_when(bridge_shutting_down);
   {
     std::lock_guard<std::mutex> lock(g_threads_mu);
     if (bs().shutdown.exchange(true)) return;

@@ -27,7 +27,7 @@ void bridge_start();
 void bridge_attach(WingGainIface* iface);
 
 // Stops every module thread, waiting at most kStopWaitMs; a thread that does not end is counted
-// as left running (see module_entry.h) and the bridge is not re-armed.
+// as left running (see host_services.h) and the bridge is not re-armed.
 void bridge_stop();
 
 // LV1 -> desk. Channels are LV1 channels 0..63. Never block on the network.

@@ -27,7 +27,8 @@
 #include "base/text.h"
 #include "base/whole_file.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "host_services.h"
+#include "net_util.h"
 
 namespace gm {
 namespace {
@@ -85,6 +86,12 @@ State g_state;
 std::mutex g_write_mu;  // orders this process's read-modify-write cycles of the file
 std::atomic<unsigned> g_tmp_counter{0};
 uint64_t g_lock_released_ms = 0;  // when the file's lock was last let go; guarded by g_write_mu
+
+// Hands discovery the hint and the forced address after either may have changed. Under g_mu, so
+// that the changes arrive in the order they were made.
+void name_addresses_locked() {
+  net_set_named_addresses(g_state.values.hint.c_str(), g_state.values.ip.c_str());
+}
 
 // ---- text helpers ------------------------------------------------------------------------------
 
@@ -578,6 +585,7 @@ void load_cfg() {
     g_state.path = path;
     g_state.have_stamp = !path.empty();
     g_state.stamp = f ? stamp : FileStamp{};
+    name_addresses_locked();
   }
   set_detail_level(v.diag ? 2 : 1);
 }
@@ -674,6 +682,7 @@ void cfg_reload_pin() {
     console_changed = g_state.values.console != console;
     g_state.values.ip = ip;
     g_state.values.console = console;
+    name_addresses_locked();
   }
   if (ip_changed) {
     logf("[cfg] ip= %s", ip.empty() ? "(cleared - discovery finds the console)" : ip.c_str());
@@ -759,6 +768,7 @@ void cfg_set_hint(const char* hint) {
   std::string v = hint ? cut(trim_blanks(value_text(hint)), kHintChars) : "";
   std::lock_guard<std::mutex> lock(g_mu);
   g_state.values.hint = v;
+  name_addresses_locked();
 }
 
 bool cfg_is_protected(const char* group, int input) {
@@ -811,6 +821,7 @@ void cfg_reset() {
   {
     std::lock_guard<std::mutex> lock(g_mu);
     g_state = State{};
+    name_addresses_locked();
   }
   set_detail_level(1);
 }

@@ -6,6 +6,9 @@
 //
 // Thread safety: every accessor may be called from any thread; values are guarded by one mutex
 // inside this file. File I/O never happens under that mutex except for the short copy of values.
+//
+// Discovery reads the hint and the forced address (ip=) from net_util, to which this file hands
+// every change of either (net_set_named_addresses).
 #pragma once
 
 #include <cstdint>

@@ -18,7 +18,7 @@
 #include "bridge_state.h"
 #include "bridge_status.h"
 #include "desk_wing.h"
-#include "module_entry.h"
+#include "host_services.h"
 
 namespace gm {
 namespace {

@@ -13,7 +13,7 @@
 #include "bridge_patch.h"
 #include "desk_wing.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "host_services.h"
 
 namespace gm {
 namespace {

@@ -17,8 +17,8 @@
 #include "bridge_threads.h"
 #include "desk_choose.h"
 #include "desk_wing.h"
+#include "host_services.h"
 #include "lv1_notify.h"
-#include "module_entry.h"
 
 namespace gm {
 namespace {

@@ -4,7 +4,7 @@
 #include "bridge.h"
 #include "bridge_cfg.h"
 #include "gm_module.h"
-#include "module_entry.h"
+#include "host_services.h"
 
 namespace gm {
 

@@ -16,7 +16,6 @@
 #include <mutex>
 
 #include "base/text.h"
-#include "bridge.h"
 #include "gm_win32.h"
 #include "module_log.h"
 #include "net_util.h"
@@ -45,6 +44,13 @@ constexpr int kNameStrips = 40;
 constexpr int kNameEntries = 64;
 constexpr int kStripMissesAbandon = 3;
 constexpr int kSayOnceKeys = 96;
+
+std::atomic<bool (*)()> g_scan_stopping{nullptr};  // see wing_scan_stops_when
+
+bool scan_stopping() {
+  bool (*stopping)() = g_scan_stopping.load();
+  return stopping && stopping();
+}
 
 bool ascii_alnum(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -469,13 +475,16 @@ bool wing_parse_reply(const char* datagram, size_t len, const char* sender, Desk
   return true;
 }
 
+void wing_scan_stops_when(bool (*stopping)()) {
+  g_scan_stopping.store(stopping);
+}
+
 int wing_scan(const char* ip, DeskFound* out, int max, int timeout_ms) {
   if (!out || max < 1) return 0;
   in_addr only{};
   if (ip && inet_pton(AF_INET, ip, &only) != 1) return 0;
   const int found = discover(ip, only, out, std::min(max, kScanMost), timeout_ms);
-  for (int i = 0; i < found && !bridge_shutting_down(); ++i)
-    out[i].card = soundgrid_card(out[i].ip);
+  for (int i = 0; i < found && !scan_stopping(); ++i) out[i].card = soundgrid_card(out[i].ip);
   return found;
 }
 

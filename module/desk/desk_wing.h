@@ -86,8 +86,12 @@ const char* wing_describe();
 // wctl_start, then the firmware hash preload (once per load) from the adopted line.
 bool wing_start(const char* ip);
 // Discovery: unicast to ip, or broadcast when ip is null. Blocks for timeout_ms plus up to 1 s
-// per console found for its card check. At most min(max, 8) consoles.
+// per console found for its card check, which stops once `stopping` (wing_scan_stops_when) says
+// so. At most min(max, 8) consoles.
 int wing_scan(const char* ip, DeskFound* out, int max, int timeout_ms);
+// Names what tells wing_scan that the module is shutting down (null: nothing does). The bridge
+// names it before it starts a thread. Any thread.
+void wing_scan_stops_when(bool (*stopping)());
 // Remembers the desk's line; logs when its firmware differs from the one adopted before.
 void wing_adopt(const DeskFound* desk);
 void wing_on_push(DeskPushFn fn);

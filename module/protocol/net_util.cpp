@@ -14,10 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "bridge_cfg.h"
 #include "gm_win32.h"
 
 namespace gm {
@@ -27,6 +27,18 @@ constexpr uint64_t kRetestMs = 5000;
 constexpr uint64_t kNeverTested = UINT64_MAX;
 constexpr int kDiscardPort = 9;
 constexpr int kMaxInterfaces = 64;
+
+// The hint and the forced address, as the settings last handed them over.
+struct NamedAddresses {
+  std::string hint, forced;
+};
+std::mutex g_named_mu;  // guards g_named
+NamedAddresses g_named;
+
+NamedAddresses named_addresses() {
+  std::lock_guard<std::mutex> lock(g_named_mu);
+  return g_named;
+}
 
 // ---- addresses ----------------------------------------------------------------------------------
 
@@ -234,7 +246,8 @@ int gather_broadcasts(char (*addrs)[16], int max) {
   if (!addrs || max < 1) return 0;
   int n = 0;
   put_text(addrs, &n, in_addr{htonl(INADDR_BROADCAST)});
-  const std::string hint = cfg_hint(), forced = cfg_ip();
+  const NamedAddresses named = named_addresses();
+  const std::string &hint = named.hint, &forced = named.forced;
   in_addr a;
   if (n < max && parse_ipv4(hint.c_str(), &a)) put_text(addrs, &n, a);
   if (n < max && forced != hint && parse_ipv4(forced.c_str(), &a)) put_text(addrs, &n, a);
@@ -290,9 +303,16 @@ int net_wait_any(const int* fds, int n, int timeout_ms) {
   }
 }
 
+void net_set_named_addresses(const char* hint, const char* forced) {
+  std::lock_guard<std::mutex> lock(g_named_mu);
+  g_named.hint = hint ? hint : "";
+  g_named.forced = forced ? forced : "";
+}
+
 bool net_is_hint(const char* addr) {
   if (!addr || !*addr) return false;
-  return cfg_hint() == addr || cfg_ip() == addr;
+  const NamedAddresses named = named_addresses();
+  return named.hint == addr || named.forced == addr;
 }
 
 int udp_ask(const char* ip, int port, const void* msg, size_t length, char* buf, size_t size,

@@ -41,9 +41,15 @@ void net_detector_set_io(const NetDetectorIo* io);
 // address is not dotted IPv4 or the send failed. Never blocks beyond the send.
 bool net_probe(const char* ip, int port, const void* bytes, size_t length);
 
+// The desk addresses the settings name: the stored hint and the forced address (ip=); null counts
+// as empty. The settings hand over every change of either, so that discovery reads them from
+// here. Any thread.
+void net_set_named_addresses(const char* hint, const char* forced);
+
 // The addresses a discovery sweep asks, as dotted text (16 bytes each): 255.255.255.255, the
-// hint, the forced address (ip=) when it differs, then the directed broadcast of every IPv4
-// address (prefix 1..30) of every adapter that is up. Returns the count (at most max).
+// hint, the forced address (ip=) when it differs (both as last named), then the directed
+// broadcast of every IPv4 address (prefix 1..30) of every adapter that is up. Returns the count
+// (at most max).
 int gather_broadcasts(char (*addrs)[16], int max);
 
 // One UDP socket with broadcast allowed per IPv4 interface that is up, running,
@@ -54,7 +60,7 @@ int net_adapter_sockets(int* fds, char (*addrs)[16], int max);
 // Waits until one of the sockets is readable; its index, or -1 on time-out or error.
 int net_wait_any(const int* fds, int n, int timeout_ms);
 
-// True when addr is the hint or the forced address of the settings.
+// True when addr is the hint or the forced address the settings last named.
 bool net_is_hint(const char* addr);
 
 // Sends msg to ip:port and receives one datagram into buf (at most size - 1 bytes, always

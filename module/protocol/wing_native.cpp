@@ -21,7 +21,7 @@
 
 #include "base/text.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "host_services.h"
 
 namespace gm {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "base/text.h"
 #include "gm_win32.h"
-#include "module_entry.h"
+#include "host_services.h"
 #include "net_util.h"
 
 namespace gm {

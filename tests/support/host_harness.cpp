@@ -8,8 +8,9 @@
 #include <stdexcept>
 
 namespace gm {
-// In wing_core; a weak reference, null in tests that only dlopen the module.
-__attribute__((weak)) void module_set_host(const GmHost* h);
+// The module's host services (what module_set_host fills in), in wing_core; a weak reference,
+// null in tests that only dlopen the module.
+__attribute__((weak)) void host_install(const GmHost* h);
 }  // namespace gm
 
 namespace gmtest {
@@ -58,8 +59,8 @@ void FakeHost::set_injected(bool on) {
 }
 
 void FakeHost::install() {
-  if (!gm::module_set_host) throw std::logic_error("install() needs the module linked in");
-  gm::module_set_host(&host_);
+  if (!gm::host_install) throw std::logic_error("install() needs the module linked in");
+  gm::host_install(&host_);
 }
 
 std::vector<std::string> FakeHost::lines() const {
