@@ -41,7 +41,7 @@ add_dependencies(test_core_updater gm-release gainmesh_app)
 
 # ---- install, and the administrator step ----
 gm_add_test(test_core_install LABEL unit SOURCES core/install/test_install.cpp
-  LIBS gm_api gm_install gm_platform gm_common)
+  LIBS gm_api gm_install gm_scan gm_lv1 gm_platform gm_common)
 gm_add_test(test_core_privileged LABEL unit SOURCES core/install/test_privileged.cpp
   LIBS gm_install gm_common)
 
@@ -72,7 +72,7 @@ target_compile_definitions(test_core_fake PRIVATE
 
 # ---- support ----
 gm_add_test(test_core_support LABEL unit SOURCES core/support/test_support.cpp
-  LIBS gm_api gm_support gm_platform gm_common)
+  LIBS gm_api gm_support gm_scan gm_platform gm_common)
 
 # ---- the entry points and the command line ----
 gm_add_test(test_core_api LABEL unit
