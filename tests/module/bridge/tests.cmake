@@ -6,7 +6,7 @@ gm_add_test(test_module_cfg LABEL unit
   LIBS wing_core)
 # The app's settings edits in a process of their own, raced against the module's.
 add_executable(gm_test_app_cfg_edit support/app_cfg_edit.cpp)
-target_link_libraries(gm_test_app_cfg_edit PRIVATE gm_core)
+target_link_libraries(gm_test_app_cfg_edit PRIVATE gm_common)
 target_compile_definitions(test_module_cfg PRIVATE
   GM_APP_CFG_EDIT="$<TARGET_FILE:gm_test_app_cfg_edit>")
 add_dependencies(test_module_cfg gm_test_app_cfg_edit)
