@@ -144,6 +144,11 @@ TEST(DeskScan, FindsTheDeskWithItsIdentityAndTheSlotOfItsSoundGridCard) {
       start_sim("A", "wing", "S-1", {"--mod-card", "NONE", "--crd-card", "WSG"});
   ASSERT_EQ(gm::wing_scan(in_card_slot->ip().c_str(), found, 1, kScanMs), 1);
   EXPECT_EQ(found[0].card, 1);
+  // While the module shuts down, the desk is still reported but its card is not asked.
+  gm::wing_scan_stops_when([] { return true; });
+  ASSERT_EQ(gm::wing_scan(sim->ip().c_str(), found, 8, kScanMs), 1);
+  EXPECT_EQ(found[0].card, -1);
+  gm::wing_scan_stops_when(nullptr);
 }
 
 // A desk adopted and started as the bridge does, with its firmware's node hashes preloaded.
