@@ -5,16 +5,20 @@
 find_package(OpenSSL REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GM_FUZZ_PLIST REQUIRED libplist-2.0)
-list(APPEND GM_FUZZ_FLAGS -I${PROJECT_SOURCE_DIR}/core -I${CMAKE_BINARY_DIR}/generated)
+# Every core folder's headers, as the core libraries offer them.
+foreach(dir platform common lv1 release install update scan dashboard support api)
+  list(APPEND GM_FUZZ_FLAGS -I${PROJECT_SOURCE_DIR}/core/${dir})
+endforeach()
+list(APPEND GM_FUZZ_FLAGS -I${CMAKE_BINARY_DIR}/generated)
 set(GM_FUZZ_CORE_LIB "${CMAKE_CURRENT_BINARY_DIR}/libfuzz_core.a")
 set(GM_FUZZ_CORE_SOURCES
-  core/util.cpp
-  core/no_links.cpp
-  core/release_json.cpp
-  core/release_text.cpp
-  core/release.cpp
+  core/common/util.cpp
+  core/common/no_links.cpp
+  core/release/release_json.cpp
+  core/release/release_text.cpp
+  core/release/release.cpp
   base/ed25519.cpp
-  core/netperm_archive.cpp
+  core/scan/netperm_archive.cpp
 )
 
 function(gm_build_fuzz_core)

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/install_texts.h"
+#include "install_texts.h"
 #include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/discovery.h"
+#include "discovery.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/lv1db.h"
 #include "fuzz_check.h"
+#include "lv1db.h"
 
 namespace {
 

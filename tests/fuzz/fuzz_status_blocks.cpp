@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/status.h"
 #include "fuzz_check.h"
+#include "status.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A copy of exactly `size` bytes, so that a read past the end is caught.

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "core/platform.h"
+#include "platform.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace fs = std::filesystem;

@@ -7,14 +7,14 @@ gm_add_fuzzer(fuzz_osc_arg SOURCES tests/fuzz/fuzz_osc_arg.cpp)
 gm_add_fuzzer(fuzz_desk_reply SOURCES tests/fuzz/fuzz_desk_reply.cpp)
 gm_add_fuzzer(fuzz_load_release SOURCES tests/fuzz/fuzz_load_release.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}")
-gm_add_fuzzer(fuzz_install_texts SOURCES tests/fuzz/fuzz_install_texts.cpp core/install_texts.cpp)
-gm_add_fuzzer(fuzz_scan_reply SOURCES tests/fuzz/fuzz_scan_reply.cpp core/discovery_reply.cpp)
+gm_add_fuzzer(fuzz_install_texts SOURCES tests/fuzz/fuzz_install_texts.cpp core/install/install_texts.cpp)
+gm_add_fuzzer(fuzz_scan_reply SOURCES tests/fuzz/fuzz_scan_reply.cpp core/scan/discovery_reply.cpp)
 gm_add_fuzzer(fuzz_ln_archive SOURCES tests/fuzz/fuzz_ln_archive.cpp LIBS "${GM_FUZZ_CORE_LIB}"
   LINK ${GM_FUZZ_PLIST_LDFLAGS})
 gm_add_fuzzer(fuzz_status_blocks MAX_LEN 12000
-  SOURCES tests/fuzz/fuzz_status_blocks.cpp core/status.cpp core/lv1.cpp core/lv1_finder.cpp
-    core/block_watch.cpp core/platform_linux.cpp
+  SOURCES tests/fuzz/fuzz_status_blocks.cpp core/lv1/status.cpp core/lv1/lv1.cpp core/lv1/lv1_finder.cpp
+    core/lv1/block_watch.cpp core/platform/platform_linux.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}" LINK ${GM_FUZZ_PLIST_LDFLAGS})
 gm_add_fuzzer(fuzz_session_db MAX_LEN 8192
-  SOURCES tests/fuzz/fuzz_session_db.cpp core/lv1db.cpp core/no_links.cpp
+  SOURCES tests/fuzz/fuzz_session_db.cpp core/lv1/lv1db.cpp core/common/no_links.cpp
   LIBS "${GM_FUZZ_CORE_LIB}" "${OPENSSL_CRYPTO_LIBRARY}" LINK -lsqlite3)

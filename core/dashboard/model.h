@@ -144,12 +144,11 @@ struct PageExtras {
   bool fake_open[2] = {false, false};
 };
 
-// One snapshot. In demo mode returns fake_inputs() and reads nothing. Otherwise reads LV1, the
-// install state, the live blocks, the settings of each installed type and the permissions; pins
-// a console answering at a typed address (writing `console` into its settings file); then calls
-// track_connected. Takes core_mutex() briefly: call it without holding that mutex. `lv1` is what
-// the caller has just read with lv1_info(), so that one snapshot lists the process table once;
-// null: gather reads it.
+// One snapshot of the machine (demo mode takes fake_inputs() instead): reads LV1, the install
+// state, the live blocks, the settings of each installed type and the permissions; pins a
+// console answering at a typed address (writing `console` into its settings file); then calls
+// track_connected. `lv1` is what the caller has just read with lv1_info(), so that one snapshot
+// lists the process table once; null: gather reads it.
 Inputs gather(const Found found[2], bool loader_blocked, bool update_waiting, const bool guest[2],
               const Lv1* lv1 = nullptr);
 // The demo record as Inputs.

@@ -28,7 +28,7 @@ extern "C" const char* gm_snapshot(void) {
   const bool update_pending =
       !s.fake && (updater_staged() || (lv1.pid != 0 && loader_update_pending()));
   const Inputs in =
-      gather(s.found, s.loader_blocked, update_pending, s.guest, s.fake ? nullptr : &lv1);
+      s.fake ? fake_inputs() : gather(s.found, s.loader_blocked, update_pending, s.guest, &lv1);
   PageExtras extras;
   extras.message = s.fake ? "" : s.msg;
   extras.busy = s.busy;

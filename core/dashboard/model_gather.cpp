@@ -5,7 +5,6 @@
 #include <mutex>
 #include <string>
 
-#include "core_state.h"
 #include "install_state.h"
 #include "lv1.h"
 #include "model.h"
@@ -48,10 +47,6 @@ void read_settings(int type, Inputs& in) {
 
 Inputs gather(const Found found[2], bool loader_blocked, bool update_waiting, const bool guest[2],
               const Lv1* lv1_read) {
-  {
-    std::lock_guard<std::mutex> lock(core_mutex());
-    if (core_state().fake) return fake_inputs();
-  }
   Inputs in;
   const Lv1 lv1 = lv1_read ? *lv1_read : lv1_info();
   const std::string app = app_path();
