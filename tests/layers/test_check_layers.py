@@ -1,16 +1,142 @@
 #!/usr/bin/env python3
-"""scripts/check-layers on the small project in fixture/: it passes as it is, and fails, naming the
+"""scripts/check-layers on a small project of its own: it passes as it is, and fails, naming the
 line, for an include its target does not link, a folder cycle, an include of non-product code and
 a stale diagram."""
 
-import shutil
 import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-CHECK = HERE.parent.parent / "scripts" / "check-layers"
+CHECK = Path(__file__).resolve().parent.parent.parent / "scripts" / "check-layers"
+
+# A small product laid out like Gainmesh's, written into a temporary folder, configured and read
+# (never compiled): its path -> its text.
+FIXTURE = {
+    "CMakeLists.txt": """\
+# A small product laid out like Gainmesh's, for the test of scripts/check-layers.
+cmake_minimum_required(VERSION 3.25)
+project(Layers LANGUAGES CXX)
+add_library(fx_abi INTERFACE)
+target_include_directories(fx_abi INTERFACE ${PROJECT_SOURCE_DIR}/abi)
+add_subdirectory(base)
+add_subdirectory(compat)
+add_subdirectory(module)
+add_subdirectory(core)
+add_subdirectory(ui)
+add_subdirectory(tools)
+""",
+    "abi/layout.h": """\
+#pragma once
+struct fx_layout { int size; };
+""",
+    "base/CMakeLists.txt": """\
+add_library(fx_base STATIC base.cpp)
+target_include_directories(fx_base PUBLIC ${PROJECT_SOURCE_DIR})
+""",
+    "base/base.cpp": """\
+#include "base/base.h"
+
+int base_value() { return 1; }
+""",
+    "base/base.h": """\
+#pragma once
+int base_value();
+""",
+    "compat/CMakeLists.txt": """\
+# Offered as "compat/<name>.h" through a folder of the build holding a link to this folder.
+set(FX_COMPAT_ROOT "${CMAKE_BINARY_DIR}/include_roots/compat" PARENT_SCOPE)
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/include_roots/compat")
+file(CREATE_LINK "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/include_roots/compat/compat"
+  SYMBOLIC)
+add_library(fx_compat OBJECT compat.cpp)
+target_include_directories(fx_compat PUBLIC "${CMAKE_BINARY_DIR}/include_roots/compat")
+target_link_libraries(fx_compat PUBLIC fx_base)
+""",
+    "compat/compat.cpp": """\
+#include "compat/compat.h"
+
+#include "base/base.h"
+
+int compat_value() { return base_value(); }
+""",
+    "compat/compat.h": """\
+#pragma once
+int compat_value();
+""",
+    "core/CMakeLists.txt": """\
+add_library(fx_low STATIC low/low.cpp)
+target_include_directories(fx_low PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/low)
+target_link_libraries(fx_low PUBLIC fx_abi fx_base)
+add_library(fx_high STATIC high/high.cpp)
+target_include_directories(fx_high PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/high)
+target_link_libraries(fx_high PRIVATE fx_low)
+""",
+    "core/high/high.cpp": """\
+#include "high.h"
+
+#include "low.h"
+
+int high_value() { return low_value(); }
+""",
+    "core/high/high.h": """\
+#pragma once
+int high_value();
+""",
+    "core/low/low.cpp": """\
+#include "low.h"
+
+#include "base/base.h"
+#include "layout.h"
+
+int low_value() { return base_value(); }
+""",
+    "core/low/low.h": """\
+#pragma once
+int low_value();
+""",
+    "module/CMakeLists.txt": """\
+# Like the wing module: includes compat's header, and meets its objects only in fx_wing.
+add_library(fx_mod OBJECT mod.cpp)
+target_include_directories(fx_mod PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${FX_COMPAT_ROOT})
+target_link_libraries(fx_mod PUBLIC fx_abi fx_base)
+add_library(fx_wing SHARED $<TARGET_OBJECTS:fx_mod> $<TARGET_OBJECTS:fx_compat>)
+""",
+    "module/mod.cpp": """\
+#include "mod.h"
+
+#include "compat/compat.h"
+
+int mod_value() { return compat_value(); }
+""",
+    "module/mod.h": """\
+#pragma once
+#include "layout.h"
+int mod_value();
+""",
+    "tools/CMakeLists.txt": """\
+add_executable(fx_tool tool.cpp)
+target_link_libraries(fx_tool PRIVATE fx_high)
+""",
+    "tools/tool.cpp": """\
+#include "tool.h"
+#include "high.h"
+
+int main() { return high_value(); }
+""",
+    "tools/tool.h": """\
+#pragma once
+""",
+    "ui/CMakeLists.txt": """\
+add_executable(fx_app main.cpp)
+target_link_libraries(fx_app PRIVATE fx_high)
+""",
+    "ui/main.cpp": """\
+#include "high.h"
+
+int main() { return high_value() == 1 ? 0 : 1; }
+""",
+}
 
 
 class CheckLayers(unittest.TestCase):
@@ -20,7 +146,9 @@ class CheckLayers(unittest.TestCase):
         cls.src = Path(cls.tmp.name) / "src"
         cls.build = Path(cls.tmp.name) / "build"
         cls.dot = Path(cls.tmp.name) / "architecture.dot"
-        shutil.copytree(HERE / "fixture", cls.src)
+        for rel, text in FIXTURE.items():
+            (cls.src / rel).parent.mkdir(parents=True, exist_ok=True)
+            (cls.src / rel).write_text(text)
         subprocess.run(["cmake", "-S", cls.src, "-B", cls.build, "-G", "Ninja"], check=True,
                        stdout=subprocess.DEVNULL)
         subprocess.run([CHECK, cls.build, "--write-dot", cls.dot], check=True)
