@@ -1,4 +1,4 @@
-// What the module's suites (tests/module, tests/desk, tests/bridge) share beside tests/support:
+// What the module's suites (tests/module/<layer>) share beside tests/support:
 // byte strings, a record of the desk's pushes and checks of the host's log.
 #pragma once
 
