@@ -51,10 +51,6 @@ const GmModule kModule = {
     m_set_gain,    m_set_phantom,    m_has_preamp, m_min,         m_max,    m_step, m_recall,
 };
 
-void module_set_host(const GmHost* h) {
-  host_install(h);
-}
-
 }  // namespace gm
 
 extern "C" __attribute__((visibility("default"))) const GmModule* gm_module_entry(int abi) {

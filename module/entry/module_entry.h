@@ -13,8 +13,4 @@ inline constexpr const char* kModuleVersion = "3.2.0";
 // The descriptor handed to the loader.
 extern const GmModule kModule;
 
-// Makes h the module's host without starting anything (null clears it). For in-process tests of
-// the parts that log or read the settings path; the loader always goes through m_start.
-void module_set_host(const GmHost* h);
-
 }  // namespace gm

@@ -12,8 +12,9 @@
 
 namespace gm {
 
-// Makes h the host every wrapper below reads (null: none). The entry point calls it at m_start,
-// m_stop and from module_set_host. Any thread.
+// Makes h the host every wrapper below reads (null: none), without starting anything. The entry
+// point calls it at m_start and m_stop; in-process tests of the layers below call it themselves.
+// Any thread.
 void host_install(const GmHost* h);
 
 // Host wrappers: each returns a neutral value when the host or its field is missing. Any thread.

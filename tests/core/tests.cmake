@@ -1,11 +1,9 @@
 # The app core's suites, one folder per core library. Each suite links the libraries whose
-# headers it includes, and names gm_common among them: the test support brings the module's
-# objects too, whose log function has the app log's name, and the linker must meet the app's
-# first.
+# headers it includes.
 
 # ---- platform and common ----
 gm_add_test(test_core_platform LABEL unit SOURCES core/platform/test_platform.cpp
-  LIBS gm_platform gm_lv1 gm_common)
+  LIBS gm_platform gm_lv1)
 gm_add_test(test_core_util LABEL unit SOURCES core/common/test_util.cpp LIBS gm_common)
 
 # ---- LV1 ----
@@ -15,20 +13,20 @@ find_package(SQLite3 REQUIRED)
 gm_add_test(test_core_lv1db LABEL unit
   SOURCES core/lv1/test_lv1db.cpp
   LIBS gm_lv1 gm_api gm_common SQLite::SQLite3)
-gm_add_test(test_core_status LABEL unit SOURCES core/lv1/test_status.cpp LIBS gm_lv1 gm_common)
+gm_add_test(test_core_status LABEL unit SOURCES core/lv1/test_status.cpp LIBS gm_lv1)
 gm_add_test(test_core_lv1_watch LABEL unit SOURCES core/lv1/test_lv1_watch.cpp
-  LIBS gm_lv1 gm_common)
+  LIBS gm_lv1)
 
 # ---- releases and the updater ----
 gm_add_test(test_core_release LABEL unit
   SOURCES core/release/test_release.cpp
-  LIBS gm_release gm_common gm_loader_core)
+  LIBS gm_release gm_loader_core)
 target_compile_definitions(test_core_release PRIVATE
   GM_TEST_KEYS_DIR="${PROJECT_SOURCE_DIR}/tests/keys")
 # Downloads from the rig's update server, with releases that gm-release builds.
 gm_add_test(test_rig_update_download LABEL rig
   SOURCES core/update/test_update_download.cpp
-  LIBS gm_update gm_common gm_loader_core)
+  LIBS gm_update gm_loader_core)
 target_compile_definitions(test_rig_update_download PRIVATE
   GM_TEST_KEYS_DIR="${PROJECT_SOURCE_DIR}/tests/keys")
 add_dependencies(test_rig_update_download gm-release)
@@ -43,17 +41,17 @@ add_dependencies(test_core_updater gm-release gainmesh_app)
 gm_add_test(test_core_install LABEL unit SOURCES core/install/test_install.cpp
   LIBS gm_api gm_install gm_scan gm_lv1 gm_platform gm_common)
 gm_add_test(test_core_privileged LABEL unit SOURCES core/install/test_privileged.cpp
-  LIBS gm_install gm_common)
+  LIBS gm_install)
 
 # ---- scan: discovery, and the Local Network permission (unit tests, and the probe in a
 # namespace of its own) ----
 gm_add_test(test_core_discovery LABEL unit SOURCES core/scan/test_discovery.cpp
   LIBS gm_scan gm_common)
 gm_add_test(test_core_scan_netns LABEL netns SOURCES core/scan/test_scan_netns.cpp
-  LIBS gm_scan gm_common)
+  LIBS gm_scan)
 add_dependencies(test_core_scan_netns gainmesh_app wingsim)
 add_executable(test_core_netperm core/scan/test_netperm.cpp)
-target_link_libraries(test_core_netperm PRIVATE gm_test_support gm_scan gm_common PkgConfig::PLIST
+target_link_libraries(test_core_netperm PRIVATE gm_scan gm_common gm_test_support PkgConfig::PLIST
   GTest::gtest_main)
 gtest_discover_tests(test_core_netperm TEST_FILTER "-NetNamespace.*"
   PROPERTIES LABELS unit TIMEOUT 120 ENVIRONMENT GAINMESH_TEST_NO_BROADCAST=1
@@ -63,10 +61,10 @@ gtest_discover_tests(test_core_netperm TEST_FILTER "NetNamespace.*"
 
 # ---- the dashboard ----
 gm_add_test(test_core_model LABEL unit SOURCES core/dashboard/test_model.cpp
-  LIBS gm_dashboard gm_common)
+  LIBS gm_dashboard)
 gm_add_test(test_core_page LABEL unit SOURCES core/dashboard/test_page.cpp
   LIBS gm_dashboard gm_common)
-gm_add_test(test_core_fake LABEL unit SOURCES core/dashboard/test_fake.cpp LIBS gm_api gm_common)
+gm_add_test(test_core_fake LABEL unit SOURCES core/dashboard/test_fake.cpp LIBS gm_api)
 target_compile_definitions(test_core_fake PRIVATE
   GM_GOLDEN_DIR="${PROJECT_SOURCE_DIR}/tests/golden")
 

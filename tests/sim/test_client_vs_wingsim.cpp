@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "module_entry.h"
+#include "host_services.h"
 #include "support/eventually.h"
 #include "support/host_harness.h"
 #include "support/loopback.h"
@@ -33,7 +33,7 @@ class ClientVsWingSim : public ::testing::Test {
   void TearDown() override {
     gm::wnat_stop();
     gm::wctl_stop();
-    gm::module_set_host(nullptr);
+    gm::host_install(nullptr);
   }
   // As the module does once it adopts a desk of firmware 3.1: its node hashes are known, so
   // every read accepts only the record of its own node.

@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 namespace gm {
-// The module's host services (what module_set_host fills in), in wing_core; a weak reference,
-// null in tests that only dlopen the module.
+// The module's host services, in wing_core; a weak reference, null in tests that only dlopen the
+// module.
 __attribute__((weak)) void host_install(const GmHost* h);
 }  // namespace gm
 

@@ -13,7 +13,7 @@
 #include "bridge_state.h"
 #include "bridge_status.h"
 #include "desk_wing.h"
-#include "module_entry.h"
+#include "host_services.h"
 #include "support/eventually.h"
 #include "support/loopback.h"
 #include "wingbin.h"
@@ -50,7 +50,7 @@ void InProcessModuleTest::TearDown() {
   gm::bridge_status_close();
   reset_bridge_state();
   gm::cfg_reset();
-  gm::module_set_host(nullptr);
+  gm::host_install(nullptr);
 }
 
 void InProcessModuleTest::load_settings(const std::string& text) {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "desk_wing.h"
+#include "host_services.h"
 #include "module/module_test_util.h"
-#include "module_entry.h"
 #include "support/eventually.h"
 #include "support/loopback.h"
 #include "support/module_fixture.h"
@@ -116,7 +116,7 @@ TEST(DeskGroups, SizesFollowTheAdoptedModelAndItsFirmwareChangeIsLogged) {
   EXPECT_TRUE(host.has_line(
       "[desk] WING firmware is now 3.2-1-gabc (was 3.1-0-g9f314617) - node hashes learned for the "
       "old build stay in use"));
-  gm::module_set_host(nullptr);
+  gm::host_install(nullptr);
 }
 
 // ---- against a desk -----------------------------------------------------------------------

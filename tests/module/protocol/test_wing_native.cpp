@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "gm_win32.h"
+#include "host_services.h"
 #include "module/module_test_util.h"
-#include "module_entry.h"
 #include "support/eventually.h"
 #include "support/fake_desk.h"
 #include "support/loopback.h"
@@ -108,7 +108,7 @@ class MeterDecode : public ::testing::Test {
   }
   void TearDown() override {
     gm::wnat_stop();
-    gm::module_set_host(nullptr);
+    gm::host_install(nullptr);
   }
   gmtest::FakeHost host_;
 };
@@ -284,7 +284,7 @@ class MeterLink : public ::testing::Test {
     for (int fd : {client_, listener_, udp_}) {
       if (fd >= 0) close(fd);
     }
-    gm::module_set_host(nullptr);
+    gm::host_install(nullptr);
   }
 
   // Takes the module's connection and reads the meter request it sends.

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "host_services.h"
 #include "module/module_test_util.h"
-#include "module_entry.h"
 #include "support/eventually.h"
 #include "support/fake_desk.h"
 #include "support/loopback.h"
@@ -80,7 +80,7 @@ class WbinTest : public ::testing::Test {
     gm::wbin_stop();
     gm::wbin_on_push(nullptr);
     gm::wbin_on_unknown(nullptr);
-    gm::module_set_host(nullptr);
+    gm::host_install(nullptr);
   }
 
   bool ask(const gm::WbinBuf& m, uint32_t expected, Bytes* reply, bool raw = false,
